@@ -1,0 +1,99 @@
+/* kelpa's playback engine: the C interface of libvbmp3.
+ *
+ * Every function is called from the player's UI thread, one call at a time, and returns
+ * promptly: decoding and sound output run on the engine's own thread (the PulseAudio main
+ * loop), which never calls back into the caller. Paths are NUL-terminated bytes in the file
+ * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
+ * NUL-terminated. Positions and lengths are whole seconds.
+ */
+#ifndef KELPA_VBMP3_H
+#define KELPA_VBMP3_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(VBMP3_BUILDING)
+#define VBMP3_API __attribute__((visibility("default")))
+#else
+#define VBMP3_API
+#endif
+
+/* Filled by vbmp3_open. Callers zero-fill it before the call. */
+typedef struct Vbmp3OpenRecord {
+    char Title[128];
+    char Artist[128];
+    int32_t SampleRate; /* Hz */
+    int32_t Channels;
+    int32_t Bitrate; /* kbit/s of the first frame */
+    int32_t TotalSeconds;
+} Vbmp3OpenRecord;
+
+/* Filled by vbmp3_getFileInfo together with Vbmp3StreamRecord. */
+typedef struct Vbmp3TagRecord {
+    char Title[128];
+    char Artist[128];
+    char Album[128];
+    char Year[5];
+    char Comment[128];
+    char Padding[3];
+    int32_t Genre; /* ID3v1 genre number, -1 when none */
+    char Genre2[128];
+} Vbmp3TagRecord;
+
+/* Technical facts of the first audio frame; the player does not read them. */
+typedef struct Vbmp3StreamRecord {
+    int32_t Words[14]; /* version, layer, bitrate, sample rate, channels, ... */
+} Vbmp3StreamRecord;
+
+/* Playback states answered by vbmp3_getState. */
+enum { VBMP3_STATE_IDLE = 0, VBMP3_STATE_PLAYING = 1, VBMP3_STATE_PAUSED = 2 };
+
+/* Prepares the engine; does not touch the sound server. Returns 1. */
+VBMP3_API int32_t vbmp3_init(void);
+/* Stops playback, joins the engine thread and closes the sound connection. Safe to repeat. */
+VBMP3_API int32_t vbmp3_free(void);
+/* Opens an MPEG audio file for playing, replacing any open one. Nonzero when opened; the
+ * record then holds the tags and the real length (VBR included). */
+VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
+/* Releases the open file; harmless when none is open. */
+VBMP3_API int32_t vbmp3_close(void);
+/* Plays the open file from the top (or from the last seek). Connects to the sound server on
+ * first use; without one the state simply stays 0. */
+VBMP3_API int32_t vbmp3_play(void);
+/* Stops playback at once; the file stays open. Harmless when idle. */
+VBMP3_API int32_t vbmp3_stop(void);
+/* Holds playback in place (state 2). */
+VBMP3_API int32_t vbmp3_pause(void);
+/* Resumes paused playback where it held, losing and repeating nothing. */
+VBMP3_API int32_t vbmp3_restart(void);
+/* Moves playback of the open file to a second, playing or paused; audio still buffered from
+ * before the seek is dropped. */
+VBMP3_API int32_t vbmp3_seek(int32_t seconds);
+/* State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0, *seconds is
+ * the second the listener hears now. A track ends only after its last sample was played. */
+VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
+/* Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
+ * Title and Artist from ID3v2, else APE, else ID3v1. */
+VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
+                                    Vbmp3StreamRecord *stream);
+
+#ifdef __cplusplus
+}
+
+static_assert(sizeof(Vbmp3OpenRecord) == 272, "OpenRecord layout");
+static_assert(offsetof(Vbmp3OpenRecord, Artist) == 128, "OpenRecord layout");
+static_assert(offsetof(Vbmp3OpenRecord, TotalSeconds) == 268, "OpenRecord layout");
+static_assert(sizeof(Vbmp3TagRecord) == 652, "TagRecord layout");
+static_assert(offsetof(Vbmp3TagRecord, Artist) == 128, "TagRecord layout");
+static_assert(offsetof(Vbmp3TagRecord, Year) == 384, "TagRecord layout");
+static_assert(offsetof(Vbmp3TagRecord, Comment) == 389, "TagRecord layout");
+static_assert(offsetof(Vbmp3TagRecord, Genre) == 520, "TagRecord layout");
+static_assert(offsetof(Vbmp3TagRecord, Genre2) == 524, "TagRecord layout");
+static_assert(sizeof(Vbmp3StreamRecord) == 56, "StreamRecord layout");
+#endif
+
+#endif
