@@ -61,7 +61,7 @@ VBMP3_API int32_t vbmp3_free(void);
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
 /* Releases the open file; harmless when none is open. */
 VBMP3_API int32_t vbmp3_close(void);
-/* Plays the open file from the top (or from the last seek). Connects to the sound server on
+/* Plays the open file from the top; resumes when paused, goes on when playing. Connects to the sound server on
  * first use; without one the state simply stays 0. */
 VBMP3_API int32_t vbmp3_play(void);
 /* Stops playback at once; the file stays open. Harmless when idle. */

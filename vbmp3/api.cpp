@@ -1,0 +1,150 @@
+// The exported entry points. Each one catches everything: no exception may cross the C
+// interface into the player.
+#include "decoder.h"
+#include "framecheck.h"
+#include "playback.h"
+#include "sjis.h"
+#include "tags.h"
+
+#include <vbmp3.h>
+
+#include <cstring>
+
+namespace {
+
+vbmp3::Playback &playback()
+{
+    static vbmp3::Playback instance;
+    return instance;
+}
+
+template <std::size_t N> void setText(char (&field)[N], const std::string &utf8)
+{
+    vbmp3::copyUtf8Field(field, N, utf8);
+}
+
+template <typename F> auto guarded(F &&body, decltype(body()) onError) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return onError;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t vbmp3_init(void)
+{
+    return 1;
+}
+
+int32_t vbmp3_free(void)
+{
+    return guarded([] { playback().shutdown(); return 1; }, 0);
+}
+
+int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
+{
+    return guarded(
+        [&]() -> int16_t {
+            playback().replace(nullptr); // a failed open leaves nothing open
+            vbmp3::FrameHeader first;
+            if (!path || !vbmp3::probeMpegFile(path, first))
+                return 0;
+            auto decoder = vbmp3::Decoder::open(path, first.lengthHeader);
+            if (!decoder)
+                return 0;
+            if (record) {
+                const vbmp3::TrackTags tags = vbmp3::readTags(path);
+                setText(record->Title, tags.title);
+                setText(record->Artist, tags.artist);
+                record->SampleRate = static_cast<int32_t>(decoder->rate());
+                record->Channels = decoder->channels();
+                record->Bitrate = decoder->bitrateKbps();
+                record->TotalSeconds = decoder->totalSeconds();
+            }
+            playback().replace(std::move(decoder));
+            return 1;
+        },
+        int16_t{0});
+}
+
+int32_t vbmp3_close(void)
+{
+    return guarded([] { playback().replace(nullptr); return 1; }, 0);
+}
+
+int32_t vbmp3_play(void)
+{
+    return guarded([] { playback().play(); return 1; }, 0);
+}
+
+int32_t vbmp3_stop(void)
+{
+    return guarded([] { playback().stop(); return 1; }, 0);
+}
+
+int32_t vbmp3_pause(void)
+{
+    return guarded([] { playback().pause(); return 1; }, 0);
+}
+
+int32_t vbmp3_restart(void)
+{
+    return guarded([] { playback().restart(); return 1; }, 0);
+}
+
+int32_t vbmp3_seek(int32_t seconds)
+{
+    return guarded([=] { playback().seek(seconds); return 1; }, 0);
+}
+
+int32_t vbmp3_getState(int32_t *seconds)
+{
+    return guarded(
+        [=] {
+            int32_t position = 0;
+            const int32_t state = playback().state(position);
+            if (seconds && state != 0)
+                *seconds = position;
+            return state;
+        },
+        0);
+}
+
+int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamRecord *stream)
+{
+    return guarded(
+        [&]() -> int16_t {
+            vbmp3::FrameHeader first;
+            if (!path || !vbmp3::probeMpegFile(path, first))
+                return 0;
+            if (tag) {
+                const vbmp3::TrackTags tags = vbmp3::readTags(path);
+                setText(tag->Title, tags.title);
+                setText(tag->Artist, tags.artist);
+                setText(tag->Album, tags.album);
+                setText(tag->Year, tags.year);
+                setText(tag->Comment, tags.comment);
+                std::memset(tag->Padding, 0, sizeof tag->Padding);
+                tag->Genre = tags.genre;
+                setText(tag->Genre2, tags.genreName);
+            }
+            if (stream) {
+                std::memset(stream, 0, sizeof *stream);
+                stream->Words[0] = first.version;
+                stream->Words[1] = first.layer;
+                stream->Words[2] = first.bitrateKbps;
+                stream->Words[3] = first.sampleRate;
+                stream->Words[4] = first.channels;
+                stream->Words[5] = first.length;
+            }
+            return 1;
+        },
+        int16_t{0});
+}
+
+} // extern "C"

@@ -1,0 +1,39 @@
+// Decides whether a file really holds MPEG audio. A decoder that resyncs through junk would
+// "play" a text file whose lines start with frame-sync bytes; here a file counts as audio only
+// when several frame headers follow each other exactly where each previous frame's length puts
+// them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vbmp3 {
+
+struct FrameHeader {
+    int version = 0; // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+    int layer = 0;
+    int bitrateKbps = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    int length = 0; // bytes, header included
+    bool lengthHeader = false; // a Xing, Info or VBRI header gives the exact length
+};
+
+// Parses the four bytes at p as a frame header; false for anything that cannot start a frame
+// (no sync, reserved values, free format).
+bool parseFrameHeader(const unsigned char *p, FrameHeader &header);
+
+// Size of an ID3v2 tag (footer included) starting at p, or 0 when none starts there.
+std::size_t id3v2Size(const unsigned char *p, std::size_t available);
+
+enum class ProbeResult { Audio, NotAudio, NeedMoreData };
+
+// Looks for a chain of consecutive frames in data, which starts at the file's first byte after
+// any ID3v2 tags; `atEnd` says that data reaches the end of the file.
+ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atEnd,
+                           FrameHeader &first);
+
+// Opens and probes a file. Only regular files qualify; nothing blocks on FIFOs or devices.
+bool probeMpegFile(const char *path, FrameHeader &first);
+
+} // namespace vbmp3

@@ -1,0 +1,343 @@
+#include "playback.h"
+
+#include <algorithm>
+
+namespace vbmp3 {
+namespace {
+
+// A deep buffer costs nothing here: pause corks the stream, seek and stop flush it, and the
+// position is corrected by the stream's latency. It keeps wake-ups (and CPU) low.
+constexpr pa_usec_t kBufferUsec = 500 * 1000;
+constexpr pa_usec_t kRefillUsec = 125 * 1000;
+
+void forget(pa_operation *operation)
+{
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+} // namespace
+
+class Playback::Lock
+{
+public:
+    explicit Lock(pa_threaded_mainloop *loop) : loop_(loop)
+    {
+        if (loop_)
+            pa_threaded_mainloop_lock(loop_);
+    }
+    ~Lock()
+    {
+        if (loop_)
+            pa_threaded_mainloop_unlock(loop_);
+    }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    pa_threaded_mainloop *loop_;
+};
+
+void Playback::replace(std::unique_ptr<Decoder> decoder)
+{
+    Lock lock(loop_);
+    dropStream();
+    mode_ = Mode::Idle;
+    decoder_ = std::move(decoder);
+    rewindTo(0);
+}
+
+void Playback::play()
+{
+    // decoder_ and loop_ change only on this thread; mode_ also on the engine thread.
+    if (!decoder_)
+        return; // nothing open: the state stays 0, which the player reads as an ended track
+    if (!loop_) {
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_)
+            return;
+        if (pa_threaded_mainloop_start(loop_) < 0) {
+            pa_threaded_mainloop_free(loop_);
+            loop_ = nullptr;
+            return;
+        }
+    }
+    Lock lock(loop_);
+    if (mode_ == Mode::Playing)
+        return;
+    if (mode_ == Mode::Paused) {
+        mode_ = Mode::Playing;
+        if (stream_)
+            forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+        return;
+    }
+    dropStream();
+    decoder_->seek(0);
+    rewindTo(0);
+    if (!ensureContext())
+        return;
+    mode_ = Mode::Playing;
+    if (pa_context_get_state(context_) == PA_CONTEXT_READY)
+        createStream();
+}
+
+void Playback::stop()
+{
+    Lock lock(loop_);
+    dropStream();
+    mode_ = Mode::Idle;
+    if (decoder_)
+        decoder_->seek(0);
+    rewindTo(0);
+}
+
+void Playback::pause()
+{
+    Lock lock(loop_);
+    if (mode_ != Mode::Playing)
+        return;
+    mode_ = Mode::Paused;
+    if (stream_)
+        forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
+}
+
+void Playback::restart()
+{
+    Lock lock(loop_);
+    if (mode_ != Mode::Paused)
+        return;
+    mode_ = Mode::Playing;
+    if (stream_)
+        forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+}
+
+void Playback::seek(int32_t seconds)
+{
+    Lock lock(loop_);
+    if (!decoder_ || mode_ == Mode::Idle)
+        return;
+    const int64_t frame =
+        std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0, decoder_->totalFrames());
+    if (!decoder_->seek(frame))
+        return;
+    if (drain_) {
+        pa_operation_cancel(drain_);
+        pa_operation_unref(drain_);
+        drain_ = nullptr;
+    }
+    rewindTo(frame);
+    // Drop what is still buffered from before the seek; the server asks for fresh audio next.
+    if (stream_)
+        forget(pa_stream_flush(stream_, nullptr, nullptr));
+}
+
+int32_t Playback::state(int32_t &seconds)
+{
+    Lock lock(loop_);
+    if (mode_ == Mode::Idle || !decoder_)
+        return 0;
+    seconds = static_cast<int32_t>(heardFrame() / decoder_->rate());
+    return mode_ == Mode::Paused ? 2 : 1;
+}
+
+void Playback::shutdown()
+{
+    if (!loop_) {
+        decoder_.reset();
+        mode_ = Mode::Idle;
+        return;
+    }
+    {
+        Lock lock(loop_);
+        dropStream();
+        mode_ = Mode::Idle;
+        decoder_.reset();
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+bool Playback::ensureContext()
+{
+    if (context_) {
+        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            return true;
+        // The server went away earlier; try again with a fresh connection.
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "kelpa");
+    if (!context_)
+        return false;
+    pa_context_set_state_callback(context_, &Playback::onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return false; // the state callback has marked the context failed
+    return true;
+}
+
+void Playback::createStream()
+{
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = static_cast<uint32_t>(decoder_->rate());
+    spec.channels = static_cast<uint8_t>(decoder_->channels());
+    stream_ = pa_stream_new(context_, "kelpa", &spec, nullptr);
+    if (!stream_) {
+        mode_ = Mode::Idle;
+        return;
+    }
+    pa_stream_set_state_callback(stream_, &Playback::onStreamState, this);
+    pa_stream_set_write_callback(stream_, &Playback::onWrite, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kBufferUsec, &spec));
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRefillUsec, &spec));
+    attr.fragsize = static_cast<uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                PA_STREAM_AUTO_TIMING_UPDATE |
+                                                (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        dropStream();
+        mode_ = Mode::Idle;
+    }
+}
+
+void Playback::dropStream()
+{
+    if (drain_) {
+        pa_operation_cancel(drain_);
+        pa_operation_unref(drain_);
+        drain_ = nullptr;
+    }
+    if (!stream_)
+        return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void Playback::rewindTo(int64_t frame)
+{
+    decodedToEnd_ = false;
+    writeFrame_ = floorFrame_ = lastHeard_ = frame;
+}
+
+void Playback::fill(std::size_t bytes)
+{
+    if (!stream_ || !decoder_ || decodedToEnd_)
+        return;
+    const auto frameBytes = static_cast<std::size_t>(decoder_->frameBytes());
+    while (bytes >= frameBytes) {
+        void *data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream_, &data, &size) < 0 || !data)
+            return;
+        size -= size % frameBytes;
+        std::size_t written = 0;
+        const Decoder::ReadResult result =
+            size > 0 ? decoder_->read(static_cast<unsigned char *>(data), size, written)
+                     : Decoder::ReadResult::Ok;
+        if (written > 0) {
+            if (pa_stream_write(stream_, data, written, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            writeFrame_ += static_cast<int64_t>(written / frameBytes);
+        } else {
+            pa_stream_cancel_write(stream_);
+        }
+        if (result == Decoder::ReadResult::Ended) {
+            decodedToEnd_ = true;
+            startDrain();
+            return;
+        }
+        if (written == 0)
+            return;
+        bytes -= std::min(bytes, written);
+    }
+}
+
+void Playback::startDrain()
+{
+    // The track has ended once the server has played everything written, not before.
+    drain_ = pa_stream_drain(stream_, &Playback::onDrained, this);
+    if (!drain_) {
+        dropStream();
+        mode_ = Mode::Idle;
+    }
+}
+
+int64_t Playback::heardFrame()
+{
+    int64_t heard = lastHeard_;
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+            const int64_t buffered =
+                negative ? 0 : static_cast<int64_t>(latency * static_cast<uint64_t>(decoder_->rate()) / 1000000);
+            heard = writeFrame_ - buffered;
+        }
+    }
+    // Playback never runs behind where it started or landed (stale timing right after a seek
+    // would say so), nor past the end.
+    lastHeard_ = std::clamp(heard, floorFrame_, std::max(floorFrame_, decoder_->totalFrames()));
+    return lastHeard_;
+}
+
+void Playback::onContextState(pa_context *context, void *self)
+{
+    auto *playback = static_cast<Playback *>(self);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        if (playback->mode_ != Mode::Idle && !playback->stream_ && playback->decoder_)
+            playback->createStream();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        playback->dropStream();
+        playback->mode_ = Mode::Idle;
+        break;
+    default:
+        break;
+    }
+}
+
+void Playback::onStreamState(pa_stream *stream, void *self)
+{
+    auto *playback = static_cast<Playback *>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        playback->dropStream();
+        playback->mode_ = Mode::Idle;
+    }
+}
+
+void Playback::onWrite(pa_stream *, std::size_t bytes, void *self)
+{
+    static_cast<Playback *>(self)->fill(bytes);
+}
+
+void Playback::onDrained(pa_stream *, int success, void *self)
+{
+    auto *playback = static_cast<Playback *>(self);
+    if (playback->drain_) {
+        pa_operation_unref(playback->drain_);
+        playback->drain_ = nullptr;
+    }
+    if (success) {
+        playback->dropStream();
+        playback->mode_ = Mode::Idle;
+    }
+}
+
+} // namespace vbmp3
