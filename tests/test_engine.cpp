@@ -1,0 +1,410 @@
+// The real engine library, loaded through the player's loader, against MP3 files the test
+// makes: which files count as tracks, what the tags and the length read, and what is heard
+// in the null sink while it plays, pauses, seeks and ends.
+#include "engine/vbmp3.h"
+#include "support/fixtures.h"
+#include "support/sinkrecorder.h"
+#include "support/soundserver.h"
+#include "support/toneanalysis.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray sjis(const QString &text)
+{
+    QStringEncoder encoder("Shift_JIS");
+    return encoder.encode(text);
+}
+
+// Seconds of the recording in which freqHz is the tone heard, in 50 ms windows.
+double secondsOfTone(const QList<qint16> &samples, double freqHz)
+{
+    constexpr qsizetype window = 2205;
+    int windows = 0;
+    for (qsizetype from = 0; from + window <= samples.size(); from += window)
+        windows += ToneAnalysis::hasTone(samples, from, from + window, freqHz) ? 1 : 0;
+    return windows * 0.05;
+}
+
+} // namespace
+
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void fileInfoTellsTracksFromOtherFiles_data();
+    void fileInfoTellsTracksFromOtherFiles();
+    void tagsReadInOrderAndEncoding_data();
+    void tagsReadInOrderAndEncoding();
+    void longTextIsCutAtACharacterBoundary();
+    void openGivesTheRealLength_data();
+    void openGivesTheRealLength();
+    void idleCallsAreHarmless();
+    void playIsHeardAndPositionAdvances();
+    void pauseAndRestartLoseAndRepeatNothing();
+    void seekLandsWithoutOldAudio();
+    void trackEndsOnlyAfterItsAudio();
+    void stopKeepsTheFileAndPlayStartsFromTheTop();
+
+private:
+    QString path(const QString &name) const { return dir_.filePath(name); }
+    QString tagged(const QString &name, const QByteArray &front, const QByteArray &back);
+    bool waitForState(int32_t wanted, int timeoutMs);
+
+    QTemporaryDir dir_;
+    Vbmp3 engine_{QCoreApplication::applicationDirPath()};
+    QString tone_;
+};
+
+void TestEngine::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    QVERIFY2(engine_.init(), "the engine library beside the test must load and initialise");
+    tone_ = Fixtures::makeTone(dir_.path(), u"tone.mp3"_s, 3.0, 440);
+    KELPA_VERIFY_FIXTURE(tone_);
+}
+
+void TestEngine::cleanupTestCase()
+{
+    engine_.free();
+    engine_.free(); // a second free is harmless
+}
+
+QString TestEngine::tagged(const QString &name, const QByteArray &front, const QByteArray &back)
+{
+    const QString file = Fixtures::makeTone(dir_.path(), name, 1.0, 440);
+    if (file.isEmpty() || !Fixtures::prependToFile(file, front) || !Fixtures::appendToFile(file, back))
+        return {};
+    return file;
+}
+
+bool TestEngine::waitForState(int32_t wanted, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    int32_t seconds = 0;
+    while (engine_.getState(seconds) != wanted) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("track");
+    const QString d = dir_.path();
+    auto fixture = [](const QString &file) { return file.isEmpty() ? u"<fixture failed>"_s : file; };
+
+    QTest::newRow("CBR") << fixture(Fixtures::makeTone(d, u"cbr.mp3"_s, 1.0, 440)) << true;
+    Fixtures::ToneOptions vbr;
+    vbr.vbr = true;
+    QTest::newRow("VBR") << fixture(Fixtures::makeTone(d, u"vbr.mp3"_s, 1.0, 440, vbr)) << true;
+    Fixtures::ToneOptions mono;
+    mono.sampleRate = 22050;
+    mono.channels = 1;
+    QTest::newRow("mono 22.05 kHz") << fixture(Fixtures::makeTone(d, u"mono.mp3"_s, 1.0, 440, mono)) << true;
+
+    Fixtures::writeFile(path(u"list.txt"_s), (tone_ + u"\r\n"_s + tone_ + u"\r\n"_s).toUtf8());
+    QTest::newRow("list file") << path(u"list.txt"_s) << false;
+    // Lines that begin with frame-sync bytes: a decoder that resyncs would play this.
+    QByteArray syncLines;
+    for (int i = 0; i < 300; ++i)
+        syncLines += "\xFF\xFB\x90\x64 line " + QByteArray::number(i) + "\r\n";
+    Fixtures::writeFile(path(u"sync.txt"_s), syncLines);
+    QTest::newRow("text with frame-sync bytes") << path(u"sync.txt"_s) << false;
+    Fixtures::writeFile(path(u"empty.mp3"_s), {});
+    QTest::newRow("empty file") << path(u"empty.mp3"_s) << false;
+    QDir(d).mkdir(u"folder.mp3"_s);
+    QTest::newRow("folder") << path(u"folder.mp3"_s) << false;
+    QByteArray noise(200000, '\0');
+    quint32 seed = 12345;
+    for (char &c : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    Fixtures::writeFile(path(u"noise.mp3"_s), noise);
+    QTest::newRow("random bytes") << path(u"noise.mp3"_s) << false;
+    QTest::newRow("WAV audio") << fixture(Fixtures::makeToneWav(d, u"tone.wav"_s, 1.0, 440)) << false;
+    QTest::newRow("missing file") << path(u"missing.mp3"_s) << false;
+    QTest::newRow("device") << u"/dev/zero"_s << false;
+    // An ID3v2 tag with nothing after it is no track either.
+    Fixtures::writeFile(path(u"tagonly.mp3"_s), Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", u"x"_s, Fixtures::Latin1)}));
+    QTest::newRow("tag without audio") << path(u"tagonly.mp3"_s) << false;
+}
+
+void TestEngine::fileInfoTellsTracksFromOtherFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, track);
+    Vbmp3::TagRecord tag{};
+    Vbmp3::StreamRecord stream{};
+    QCOMPARE(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0, track);
+    Vbmp3::OpenRecord record{};
+    QCOMPARE(engine_.open(QFile::encodeName(file), record) != 0, track);
+    engine_.close();
+}
+
+void TestEngine::tagsReadInOrderAndEncoding_data()
+{
+    using namespace Fixtures;
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+    auto row = [this](const char *name, const QByteArray &front, const QByteArray &back,
+                      const QString &title, const QString &artist) {
+        const QString file = tagged(QString::fromLatin1(name).replace(u' ', u'_') + u".mp3"_s, front, back);
+        QTest::newRow(name) << file << title << artist;
+    };
+    const QString song = u"夜明けの歌"_s;
+    const QString singer = u"山田ｶｽﾞｵ"_s;
+    row("untagged", {}, {}, {}, {});
+    row("ID3v1 Shift_JIS", {}, id3v1(sjis(song), sjis(singer)), song, singer);
+    row("ID3v1 Latin-1", {}, id3v1("Caf\xE9", "\xDC" "ber"), u"Café"_s, u"Über"_s);
+    row("ID3v1 half-width kana", {}, id3v1(sjis(u"ｱｲｳｴｵ"_s), "A"), u"ｱｲｳｴｵ"_s, u"A"_s);
+    row("ID3v2 Shift_JIS in Latin-1 frame", id3v2({id3RawTextFrame("TIT2", Latin1, sjis(song)),
+                                                    id3RawTextFrame("TPE1", Latin1, sjis(singer))}),
+        {}, song, singer);
+    row("ID3v2 UTF-16", id3v2({id3TextFrame("TIT2", song, Utf16Bom), id3TextFrame("TPE1", singer, Utf16Bom)}),
+        {}, song, singer);
+    row("ID3v2.4 UTF-8", id3v2({id3TextFrame("TIT2", song, Utf8), id3TextFrame("TPE1", singer, Utf8)}, 4),
+        {}, song, singer);
+    row("APE", {}, apeTag(song, singer), song, singer);
+    row("ID3v2 before ID3v1", id3v2({id3TextFrame("TIT2", u"v2 title"_s, Latin1)}),
+        id3v1("v1 title", "v1 artist"), u"v2 title"_s, u"v1 artist"_s);
+    row("APE before ID3v1", {}, apeTag(u"ape title"_s, {}) + id3v1("v1 title", "v1 artist"),
+        u"ape title"_s, u"v1 artist"_s);
+    row("ID3v2 before APE", id3v2({id3TextFrame("TPE1", u"v2 artist"_s, Utf16Bom)}),
+        apeTag(u"ape title"_s, u"ape artist"_s), u"ape title"_s, u"v2 artist"_s);
+}
+
+void TestEngine::tagsReadInOrderAndEncoding()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, title);
+    QFETCH(QString, artist);
+    KELPA_VERIFY_FIXTURE(file);
+    Vbmp3::TagRecord tag{};
+    Vbmp3::StreamRecord stream{};
+    QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
+    QCOMPARE(CutAtNull(tag.Title), title);
+    QCOMPARE(CutAtNull(tag.Artist), artist);
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    QCOMPARE(CutAtNull(record.Title), title);
+    QCOMPARE(CutAtNull(record.Artist), artist);
+    engine_.close();
+}
+
+void TestEngine::longTextIsCutAtACharacterBoundary()
+{
+    const QString longTitle = QString(60, QChar(0x97F3)); // 60 x "音", 180 bytes of UTF-8
+    const QString file = tagged(u"long.mp3"_s,
+                                Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", longTitle, Fixtures::Utf8)}, 4), {});
+    KELPA_VERIFY_FIXTURE(file);
+    Vbmp3::TagRecord tag{};
+    Vbmp3::StreamRecord stream{};
+    std::memset(&tag, 'x', sizeof tag);
+    QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
+    QCOMPARE(std::strlen(tag.Title), size_t{126}); // 42 whole characters; a 43rd would not fit
+    QCOMPARE(CutAtNull(tag.Title), longTitle.left(42));
+}
+
+void TestEngine::openGivesTheRealLength_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    const QString d = dir_.path();
+    Fixtures::ToneOptions vbr;
+    vbr.vbr = true;
+    Fixtures::ToneOptions bare = vbr;
+    bare.noXingHeader = true; // a first-frame estimate would be far off for VBR
+    Fixtures::ToneOptions mono;
+    mono.sampleRate = 22050;
+    mono.channels = 1;
+    QTest::newRow("CBR") << Fixtures::makeTone(d, u"len-cbr.mp3"_s, 7.0, 440) << 7 << 44100 << 2;
+    QTest::newRow("VBR with header") << Fixtures::makeTone(d, u"len-vbr.mp3"_s, 7.0, 440, vbr) << 7 << 44100 << 2;
+    QTest::newRow("VBR without header")
+        << Fixtures::makeTwoTones(d, u"len-bare.mp3"_s, 1.0, 440, 9.0, 3000, bare) << 10 << 44100 << 2;
+    QTest::newRow("mono 22.05 kHz") << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
+}
+
+void TestEngine::openGivesTheRealLength()
+{
+    QFETCH(QString, file);
+    QFETCH(int, seconds);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    KELPA_VERIFY_FIXTURE(file);
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    QCOMPARE(record.TotalSeconds, seconds);
+    QCOMPARE(record.SampleRate, rate);
+    QCOMPARE(record.Channels, channels);
+    engine_.close();
+}
+
+void TestEngine::idleCallsAreHarmless()
+{
+    int32_t seconds = -7;
+    engine_.stop();
+    engine_.close();
+    engine_.pause();
+    engine_.restart();
+    engine_.seek(5);
+    engine_.play(); // nothing open: the player reads the 0 as an ended track
+    QCOMPARE(engine_.getState(seconds), 0);
+    QCOMPARE(seconds, -7); // not touched while idle
+
+    // A truncated file answers either way but never crashes, and open after open works.
+    const QString cut = Fixtures::makeTone(dir_.path(), u"cut.mp3"_s, 2.0, 440);
+    KELPA_VERIFY_FIXTURE(cut);
+    KELPA_VERIFY_FIXTURE(Fixtures::truncate(cut, 9000));
+    Vbmp3::OpenRecord record{};
+    engine_.open(QFile::encodeName(cut), record);
+    QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    QCOMPARE(record.TotalSeconds, 3);
+    engine_.close();
+    QCOMPARE(engine_.getState(seconds), 0);
+}
+
+void TestEngine::playIsHeardAndPositionAdvances()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    engine_.play();
+    int32_t seconds = -1;
+    QCOMPARE(engine_.getState(seconds), 1);
+    QTest::qWait(2200);
+    QCOMPARE(engine_.getState(seconds), 1);
+    QVERIFY2(seconds >= 1 && seconds <= 2, qPrintable(u"position %1 after 2.2 s"_s.arg(seconds)));
+    engine_.stop();
+    const QList<qint16> heard = recorder.stop();
+    QVERIFY2(secondsOfTone(heard, 440) >= 1.0, "the tone must be heard in the sink");
+    engine_.close();
+}
+
+void TestEngine::pauseAndRestartLoseAndRepeatNothing()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    const QString file = Fixtures::makeTwoTones(dir_.path(), u"pause.mp3"_s, 2.0, 440, 2.0, 880);
+    KELPA_VERIFY_FIXTURE(file);
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    engine_.play();
+    QTest::qWait(1200);
+    engine_.pause();
+    int32_t held = -1;
+    QCOMPARE(engine_.getState(held), 2);
+    QTest::qWait(1000);
+    int32_t later = -1;
+    QCOMPARE(engine_.getState(later), 2);
+    QCOMPARE(later, held);
+    engine_.restart();
+    QVERIFY(waitForState(0, 10000));
+    const QList<qint16> heard = recorder.stop();
+    // Every second of the file was heard once: nothing dropped at the pause, nothing repeated.
+    QVERIFY2(qAbs(secondsOfTone(heard, 440) - 2.0) <= 0.25, qPrintable(QString::number(secondsOfTone(heard, 440))));
+    QVERIFY2(qAbs(secondsOfTone(heard, 880) - 2.0) <= 0.25, qPrintable(QString::number(secondsOfTone(heard, 880))));
+}
+
+void TestEngine::seekLandsWithoutOldAudio()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    const QString file = Fixtures::makeTwoTones(dir_.path(), u"seek.mp3"_s, 5.0, 440, 3.0, 880);
+    KELPA_VERIFY_FIXTURE(file);
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    engine_.play();
+    QTest::qWait(1000);
+    engine_.seek(6);
+    int32_t seconds = -1;
+    QCOMPARE(engine_.getState(seconds), 1);
+    QCOMPARE(seconds, 6);
+    QVERIFY(waitForState(0, 10000));
+    const QList<qint16> heard = recorder.stop();
+    const qsizetype landed = ToneAnalysis::findTone(heard, 880);
+    QVERIFY2(landed >= 0, "the second tone must be heard after the seek");
+    // Nothing of the first tone after the landing: the buffered audio was dropped.
+    QVERIFY(secondsOfTone(heard.mid(landed), 440) == 0.0);
+    QVERIFY2(secondsOfTone(heard, 440) <= 1.3, "no more of the first tone than played before the seek");
+    QVERIFY2(qAbs(secondsOfTone(heard, 880) - 2.0) <= 0.25, "the seek lands on second 6 of 8");
+
+    // Seeking while paused lands too and keeps the pause.
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    engine_.play();
+    engine_.pause();
+    engine_.seek(2);
+    QCOMPARE(engine_.getState(seconds), 2);
+    QCOMPARE(seconds, 2);
+    engine_.close();
+}
+
+void TestEngine::trackEndsOnlyAfterItsAudio()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    QElapsedTimer timer;
+    timer.start();
+    engine_.play();
+    QVERIFY(waitForState(0, 10000));
+    QVERIFY2(timer.elapsed() >= 2900, qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
+    QTest::qWait(300);
+    const QList<qint16> heard = recorder.stop();
+    QVERIFY2(secondsOfTone(heard, 440) >= 2.75, "the whole track is heard before it counts as ended");
+    engine_.close();
+}
+
+void TestEngine::stopKeepsTheFileAndPlayStartsFromTheTop()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    engine_.play();
+    QTest::qWait(1800);
+    engine_.stop();
+    int32_t seconds = -1;
+    QCOMPARE(engine_.getState(seconds), 0);
+    engine_.play();
+    QCOMPARE(engine_.getState(seconds), 1);
+    QCOMPARE(seconds, 0);
+    QTest::qWait(300);
+    engine_.getState(seconds);
+    QVERIFY(seconds <= 1);
+    engine_.stop();
+    engine_.close();
+    engine_.play(); // closed: nothing plays
+    QCOMPARE(engine_.getState(seconds), 0);
+}
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "test_engine.moc"
