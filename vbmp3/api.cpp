@@ -8,7 +8,10 @@
 
 #include <vbmp3.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -17,6 +20,26 @@ vbmp3::Playback &playback()
     static vbmp3::Playback instance;
     return instance;
 }
+
+// The file is opened once for the frame check and the tags.
+class FileHandle
+{
+public:
+    explicit FileHandle(const char *path) : fd_(path ? vbmp3::openRegularFile(path) : -1) {}
+    ~FileHandle()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+
+    bool probe(vbmp3::FrameHeader &first) const { return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first); }
+    vbmp3::TrackTags readTags() { return vbmp3::readTags(std::exchange(fd_, -1)); }
+
+private:
+    int fd_;
+};
 
 template <std::size_t N> void setText(char (&field)[N], const std::string &utf8)
 {
@@ -52,13 +75,14 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
         [&]() -> int16_t {
             playback().replace(nullptr); // a failed open leaves nothing open
             vbmp3::FrameHeader first;
-            if (!path || !vbmp3::probeMpegFile(path, first))
+            FileHandle file(path);
+            if (!file.probe(first))
                 return 0;
             auto decoder = vbmp3::Decoder::open(path, first.lengthHeader);
             if (!decoder)
                 return 0;
             if (record) {
-                const vbmp3::TrackTags tags = vbmp3::readTags(path);
+                const vbmp3::TrackTags tags = file.readTags();
                 setText(record->Title, tags.title);
                 setText(record->Artist, tags.artist);
                 record->SampleRate = static_cast<int32_t>(decoder->rate());
@@ -120,18 +144,13 @@ int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamReco
     return guarded(
         [&]() -> int16_t {
             vbmp3::FrameHeader first;
-            if (!path || !vbmp3::probeMpegFile(path, first))
+            FileHandle file(path);
+            if (!file.probe(first))
                 return 0;
             if (tag) {
-                const vbmp3::TrackTags tags = vbmp3::readTags(path);
+                const vbmp3::TrackTags tags = file.readTags();
                 setText(tag->Title, tags.title);
                 setText(tag->Artist, tags.artist);
-                setText(tag->Album, tags.album);
-                setText(tag->Year, tags.year);
-                setText(tag->Comment, tags.comment);
-                std::memset(tag->Padding, 0, sizeof tag->Padding);
-                tag->Genre = tags.genre;
-                setText(tag->Genre2, tags.genreName);
             }
             if (stream) {
                 std::memset(stream, 0, sizeof *stream);

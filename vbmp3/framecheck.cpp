@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kChainLength = 4;            // frames that must line up
 constexpr std::size_t kSearchWindow = 65536; // bytes searched for the first frame
-constexpr std::size_t kFirstRead = 8192;
+constexpr std::size_t kFirstRead = 4096; // four frames of any common bit rate
 
 constexpr int kBitrates[2][3][16] = {
     // MPEG-1: layer I, II, III
@@ -136,48 +136,61 @@ ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atE
     return atEnd || size >= kSearchWindow ? ProbeResult::NotAudio : ProbeResult::NeedMoreData;
 }
 
-bool probeMpegFile(const char *path, FrameHeader &first)
+int openRegularFile(const char *path)
 {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return -1;
     struct stat st {};
-    bool audio = false;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        const auto fileSize = static_cast<std::size_t>(st.st_size);
-        // Skip ID3v2 tags (some files carry more than one) without reading their bodies.
-        std::size_t offset = 0;
-        unsigned char head[10];
-        for (int tags = 0; tags < 4; ++tags) {
-            if (::pread(fd, head, sizeof head, static_cast<off_t>(offset)) != sizeof head)
-                break;
-            const std::size_t skip = id3v2Size(head, sizeof head);
-            if (skip == 0)
-                break;
-            offset += skip;
-        }
-        std::vector<unsigned char> buffer;
-        std::size_t want = kFirstRead;
-        while (offset < fileSize) {
-            want = std::min(want, fileSize - offset);
-            buffer.resize(want);
-            const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset));
-            if (got <= 0)
-                break;
-            buffer.resize(static_cast<std::size_t>(got));
-            const bool atEnd = offset + buffer.size() >= fileSize;
-            const ProbeResult result = findFrameChain(buffer.data(), buffer.size(), atEnd, first);
-            if (result != ProbeResult::NeedMoreData) {
-                audio = result == ProbeResult::Audio;
-                break;
-            }
-            if (atEnd || want >= kSearchWindow + 8192)
-                break;
-            want = kSearchWindow + 8192; // room for the window plus a chain of large frames
-        }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+        ::close(fd);
+        return -1;
     }
-    ::close(fd);
-    return audio;
+    return fd;
+}
+
+bool probeMpegFile(int fd, FrameHeader &first)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0)
+        return false;
+    const auto fileSize = static_cast<std::size_t>(st.st_size);
+    // Skip ID3v2 tags (some files carry more than one) without reading their bodies.
+    std::size_t offset = 0;
+    unsigned char head[10];
+    for (int tags = 0; tags < 4; ++tags) {
+        if (::pread(fd, head, sizeof head, static_cast<off_t>(offset)) != sizeof head)
+            break;
+        const std::size_t skip = id3v2Size(head, sizeof head);
+        if (skip == 0)
+            break;
+        offset += skip;
+    }
+    // Most files are decided by the first small read; only junk before the first frame needs
+    // the larger one.
+    unsigned char small[kFirstRead];
+    std::vector<unsigned char> large;
+    unsigned char *buffer = small;
+    std::size_t want = kFirstRead;
+    while (offset < fileSize) {
+        want = std::min(want, fileSize - offset);
+        if (want > kFirstRead) {
+            large.resize(want);
+            buffer = large.data();
+        }
+        const ssize_t got = ::pread(fd, buffer, want, static_cast<off_t>(offset));
+        if (got <= 0)
+            return false;
+        const auto size = static_cast<std::size_t>(got);
+        const bool atEnd = offset + size >= fileSize;
+        const ProbeResult result = findFrameChain(buffer, size, atEnd, first);
+        if (result != ProbeResult::NeedMoreData)
+            return result == ProbeResult::Audio;
+        if (atEnd || want >= kSearchWindow + 8192)
+            return false;
+        want = kSearchWindow + 8192; // room for the window plus a chain of large frames
+    }
+    return false;
 }
 
 } // namespace vbmp3

@@ -33,7 +33,11 @@ enum class ProbeResult { Audio, NotAudio, NeedMoreData };
 ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atEnd,
                            FrameHeader &first);
 
-// Opens and probes a file. Only regular files qualify; nothing blocks on FIFOs or devices.
-bool probeMpegFile(const char *path, FrameHeader &first);
+// Opens a file for reading when it is a regular, non-empty file; -1 otherwise. Nothing blocks
+// on FIFOs or devices.
+int openRegularFile(const char *path);
+
+// Probes an open file by position-independent reads; the descriptor stays open.
+bool probeMpegFile(int fd, FrameHeader &first);
 
 } // namespace vbmp3

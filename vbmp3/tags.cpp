@@ -2,10 +2,11 @@
 
 #include "sjis.h"
 
-#include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tdebuglistener.h>
 
 #include <mutex>
@@ -64,12 +65,13 @@ std::string utf8(const TagLib::String &text) { return text.to8Bit(true); }
 
 } // namespace
 
-TrackTags readTags(const char *path)
+TrackTags readTags(int fd)
 {
     installHandlers();
     TrackTags tags;
+    TagLib::FileStream stream(fd, true);
     // Audio properties are not needed: the length comes from the decoder, which is exact.
-    TagLib::MPEG::File file(path, false);
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isOpen())
         return tags;
     // The MPEG file's own tag already merges ID3v2, APE and ID3v1 in that order per field.
@@ -78,13 +80,6 @@ TrackTags readTags(const char *path)
         return tags;
     tags.title = utf8(tag->title());
     tags.artist = utf8(tag->artist());
-    tags.album = utf8(tag->album());
-    tags.comment = utf8(tag->comment());
-    if (tag->year() != 0)
-        tags.year = std::to_string(tag->year());
-    tags.genreName = utf8(tag->genre());
-    const int genre = TagLib::ID3v1::genreIndex(tag->genre());
-    tags.genre = genre == 255 ? -1 : genre;
     return tags;
 }
 

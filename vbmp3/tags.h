@@ -5,17 +5,14 @@
 
 namespace vbmp3 {
 
+// Only what the player shows; the rest of a tag is never read.
 struct TrackTags {
     std::string title; // UTF-8
     std::string artist;
-    std::string album;
-    std::string comment;
-    std::string year;
-    int genre = -1;
-    std::string genreName;
 };
 
-// Reads the tags of an MPEG audio file; a file without tags gives empty fields.
-TrackTags readTags(const char *path);
+// Reads the tags of an MPEG audio file open as fd, and closes fd (TagLib takes it over, which
+// spares a second open of the file). A file without tags gives empty fields.
+TrackTags readTags(int fd);
 
 } // namespace vbmp3
