@@ -1,0 +1,14 @@
+#include "player/form1.h"
+
+#include <QApplication>
+#include <QStandardPaths>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Form1 form1(QCoreApplication::applicationDirPath(),
+                QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!form1.Start())
+        return 0;
+    return QCoreApplication::exec();
+}

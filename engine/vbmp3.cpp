@@ -1,0 +1,103 @@
+#include "vbmp3.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstring>
+#include <type_traits>
+
+using namespace Qt::Literals::StringLiterals;
+
+Vbmp3::Vbmp3(const QString &programDir) : programDir_(programDir) {}
+
+bool Vbmp3::init()
+{
+    if (!api_.init && !load())
+        return false;
+    api_.init(); // the engine's own verdict does not count, only that the call could be made
+    return true;
+}
+
+bool Vbmp3::load()
+{
+    // As with the system's search for a named library, a copy in the program's folder is the
+    // one used, even when it turns out to be broken: no other engine is tried behind it.
+    const QString local = QDir(programDir_).filePath(u"libvbmp3.so"_s);
+    library_.setFileName(QFileInfo::exists(local) ? local : u"libvbmp3.so"_s);
+    if (!library_.load())
+        return false;
+
+    const auto resolve = [this](auto &entry, const char *symbol) {
+        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(library_.resolve(symbol));
+        return entry != nullptr;
+    };
+    if (resolve(api_.init, "vbmp3_init") && resolve(api_.free, "vbmp3_free")
+        && resolve(api_.open, "vbmp3_open") && resolve(api_.close, "vbmp3_close")
+        && resolve(api_.play, "vbmp3_play") && resolve(api_.stop, "vbmp3_stop")
+        && resolve(api_.pause, "vbmp3_pause") && resolve(api_.restart, "vbmp3_restart")
+        && resolve(api_.seek, "vbmp3_seek") && resolve(api_.getState, "vbmp3_getState")
+        && resolve(api_.getFileInfo, "vbmp3_getFileInfo"))
+        return true;
+
+    // An incomplete library is no engine: none of its entry points is used. It stays mapped,
+    // since the program ends anyway and unloading would pull it from under any other user.
+    api_ = {};
+    return false;
+}
+
+int32_t Vbmp3::free()
+{
+    return api_.free ? api_.free() : 0;
+}
+
+int16_t Vbmp3::open(const QByteArray &path, OpenRecord &record)
+{
+    return api_.open ? api_.open(path.constData(), &record) : 0;
+}
+
+int32_t Vbmp3::close()
+{
+    return api_.close ? api_.close() : 0;
+}
+
+int32_t Vbmp3::play()
+{
+    return api_.play ? api_.play() : 0;
+}
+
+int32_t Vbmp3::stop()
+{
+    return api_.stop ? api_.stop() : 0;
+}
+
+int32_t Vbmp3::pause()
+{
+    return api_.pause ? api_.pause() : 0;
+}
+
+int32_t Vbmp3::restart()
+{
+    return api_.restart ? api_.restart() : 0;
+}
+
+int32_t Vbmp3::seek(int32_t seconds)
+{
+    return api_.seek ? api_.seek(seconds) : 0;
+}
+
+int32_t Vbmp3::getState(int32_t &seconds)
+{
+    return api_.getState ? api_.getState(&seconds) : 0;
+}
+
+int16_t Vbmp3::getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream)
+{
+    return api_.getFileInfo ? api_.getFileInfo(path.constData(), &tag, &stream) : 0;
+}
+
+QString CutAtNull(const char *field, std::size_t size)
+{
+    const void *nul = std::memchr(field, '\0', size);
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : size;
+    return QString::fromUtf8(field, static_cast<qsizetype>(length));
+}

@@ -1,0 +1,110 @@
+#include "form1.h"
+
+#include "ui_form1.h"
+#include "webremote/frmsver.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::Form1>()),
+      Timer1(new QTimer(this)),
+      engine_(programDir),
+      instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s))
+{
+    ui_->setupUi(this);
+    // Three images: 32x32 in 2 and in 16 colours, 16x16 in 16 colours. An icon keeps one
+    // image per size, the last one read: the file lists the 16-colour 32x32 after the 2-colour.
+    setWindowIcon(QIcon(u":/kelpa.ico"_s));
+
+    QPalette listColours = ui_->List1->palette();
+    listColours.setColor(QPalette::Base, Qt::white);
+    listColours.setColor(QPalette::Text, Qt::black);
+    ui_->List1->setPalette(listColours);
+
+    Timer1->setObjectName(u"Timer1"_s);
+    Timer1->setInterval(300);
+
+    // A copy that has run for days is as alive as one started a second ago; a crashed copy's
+    // lock is still taken over, because its process is gone.
+    instanceLock_.setStaleLockTime(0);
+}
+
+Form1::~Form1() = default;
+
+bool Form1::Start()
+{
+    if (!Form_Load())
+        return false;
+    move(screen()->availableGeometry().center() - rect().center());
+    show();
+    return true;
+}
+
+bool Form1::Form_Load()
+{
+    if (AnotherCopyRunning()) {
+        ShowMessage(u"すでにkelpaは起動しています。"_s);
+        return false;
+    }
+    if (EngineMissing()) {
+        instanceLock_.unlock(); // a refused start leaves nothing behind
+        ShowMessage(u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
+        return false;
+    }
+
+    // Not shown yet, so the outer size is the design size.
+    InitWidth = static_cast<float>(frameGeometry().width());
+    InitHeight = static_cast<float>(frameGeometry().height());
+    InitListHeight = static_cast<float>(ui_->List1->height());
+    InitListWidth = static_cast<float>(ui_->List1->width());
+    InitButtonTop = static_cast<float>(ui_->Command1_0->y());
+    InitBarTop = static_cast<float>(ui_->PictBar->y());
+    InitDispTop = static_cast<float>(ui_->PictDisp->y());
+    InitDispWidth = static_cast<float>(ui_->PictDisp->width());
+
+    CurrentIndex = -1;
+    IsPlaying = 0;
+
+    if (!frmSver_)
+        frmSver_ = std::make_unique<FrmSver>();
+    frmSver_->show();
+
+    Timer1->start();
+    return true;
+}
+
+bool Form1::AnotherCopyRunning()
+{
+    // Only a lock held by a live copy says so. A lock that cannot be made at all (no runtime
+    // folder, no permission) tells nothing about other copies, and must not keep the user out.
+    return !instanceLock_.tryLock(0) && instanceLock_.error() == QLockFile::LockFailedError;
+}
+
+bool Form1::EngineMissing()
+{
+    return !engine_.init();
+}
+
+void Form1::ShowMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, text, QMessageBox::Ok);
+    box.exec();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    engine_.stop();
+    engine_.free();
+    event->accept();
+    // exit() rather than quit(): quit() asks every window to close first, and the settings
+    // window refuses, which would keep the program running.
+    QCoreApplication::exit(0);
+}

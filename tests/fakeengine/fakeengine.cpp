@@ -1,0 +1,187 @@
+// A stand-in for the engine library, for tests only. It exports the eleven vbmp3_* entry
+// points, records every call, and plays nothing: tracks are registered by the test, and
+// playback is a state and a position that the calls (and the test) move.
+//
+// Built twice: complete, and without vbmp3_getFileInfo (FAKE_ENGINE_WITHOUT_FILE_INFO), to
+// stand for a library that lacks an entry point.
+#include "fakecontrol.h"
+
+#include <vbmp3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+struct Track
+{
+    std::string title;
+    std::string artist;
+    int32_t seconds = 0;
+};
+
+struct Fake
+{
+    std::string log;
+    std::map<std::string, Track> tracks;
+    int32_t initResult = 1;
+    bool open = false;
+    int32_t state = VBMP3_STATE_IDLE;
+    int32_t position = 0;
+};
+
+Fake &fake()
+{
+    static Fake instance;
+    return instance;
+}
+
+void record(const std::string &call)
+{
+    fake().log += call + '\n';
+}
+
+// Like the real engine: the field is filled with as many bytes as fit, NUL-terminated only
+// when there is room, so a text of the field's full size has no NUL.
+template <std::size_t N> void fill(char (&field)[N], const std::string &text)
+{
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(N, text.size()));
+}
+
+const Track *find(const char *path)
+{
+    const auto it = fake().tracks.find(path ? path : "");
+    return it == fake().tracks.end() ? nullptr : &it->second;
+}
+
+} // namespace
+
+extern "C" {
+
+const char *fake_log(void)
+{
+    return fake().log.c_str();
+}
+
+void fake_reset(void)
+{
+    fake() = Fake{};
+}
+
+void fake_set_init_result(int32_t result)
+{
+    fake().initResult = result;
+}
+
+void fake_add_track(const char *path, const char *title, const char *artist, int32_t seconds)
+{
+    fake().tracks[path] = Track{title, artist, seconds};
+}
+
+void fake_set_state(int32_t state, int32_t seconds)
+{
+    fake().state = state;
+    fake().position = seconds;
+}
+
+int32_t vbmp3_init(void)
+{
+    record("vbmp3_init");
+    return fake().initResult;
+}
+
+int32_t vbmp3_free(void)
+{
+    record("vbmp3_free");
+    fake().open = false;
+    fake().state = VBMP3_STATE_IDLE;
+    return 1;
+}
+
+int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
+{
+    record(std::string("vbmp3_open ") + (path ? path : ""));
+    const Track *track = find(path);
+    fake().open = track != nullptr;
+    fake().state = VBMP3_STATE_IDLE;
+    fake().position = 0;
+    if (!track)
+        return 0;
+    fill(openRecord->Title, track->title);
+    fill(openRecord->Artist, track->artist);
+    openRecord->TotalSeconds = track->seconds;
+    return 1;
+}
+
+int32_t vbmp3_close(void)
+{
+    record("vbmp3_close");
+    fake().open = false;
+    fake().state = VBMP3_STATE_IDLE;
+    return 1;
+}
+
+int32_t vbmp3_play(void)
+{
+    record("vbmp3_play");
+    if (fake().open)
+        fake().state = VBMP3_STATE_PLAYING;
+    return 1;
+}
+
+int32_t vbmp3_stop(void)
+{
+    record("vbmp3_stop");
+    fake().state = VBMP3_STATE_IDLE;
+    fake().position = 0;
+    return 1;
+}
+
+int32_t vbmp3_pause(void)
+{
+    record("vbmp3_pause");
+    if (fake().state == VBMP3_STATE_PLAYING)
+        fake().state = VBMP3_STATE_PAUSED;
+    return 1;
+}
+
+int32_t vbmp3_restart(void)
+{
+    record("vbmp3_restart");
+    if (fake().state == VBMP3_STATE_PAUSED)
+        fake().state = VBMP3_STATE_PLAYING;
+    return 1;
+}
+
+int32_t vbmp3_seek(int32_t seconds)
+{
+    record("vbmp3_seek " + std::to_string(seconds));
+    fake().position = seconds;
+    return 1;
+}
+
+int32_t vbmp3_getState(int32_t *seconds)
+{
+    record("vbmp3_getState");
+    if (fake().state != VBMP3_STATE_IDLE)
+        *seconds = fake().position;
+    return fake().state;
+}
+
+#ifndef FAKE_ENGINE_WITHOUT_FILE_INFO
+int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamRecord *)
+{
+    record(std::string("vbmp3_getFileInfo ") + (path ? path : ""));
+    const Track *track = find(path);
+    if (!track)
+        return 0;
+    fill(tag->Title, track->title);
+    fill(tag->Artist, track->artist);
+    return 1;
+}
+#endif
+
+} // extern "C"

@@ -1,0 +1,34 @@
+// A test's handle on the fake engine library (see fakeengine.cpp): the folders it is built
+// into, and its controls. It is the very library the player loads from that folder, so the
+// log shows the player's calls.
+#pragma once
+
+#include <QByteArray>
+#include <QLibrary>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class FakeEngine
+{
+public:
+    static QString completeDir();
+    // A build of the fake without vbmp3_getFileInfo.
+    static QString incompleteDir();
+
+    explicit FakeEngine(const QString &dir = completeDir());
+
+    // The vbmp3_* calls since the last reset, e.g. "vbmp3_init", "vbmp3_seek 42".
+    QStringList log();
+    void reset();
+    void setInitResult(int32_t result);
+    void addTrack(const QByteArray &path, const QByteArray &title, const QByteArray &artist,
+                  int32_t seconds);
+    void setState(int32_t state, int32_t seconds);
+
+private:
+    template <typename Function> Function entry(const char *symbol);
+
+    QLibrary library_;
+};

@@ -1,0 +1,146 @@
+// Loading the engine library at run time and forwarding the calls, against the fake engine.
+// The system's library path holds no engine here, so only the program's folder can supply one.
+#include "engine/vbmp3.h"
+#include "fakeengine/fakeengine.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class EngineLoaderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void forwardsEveryCallToItsEntryPoint();
+    void initSucceedsWhateverTheEngineAnswers();
+    void nothingIsCalledBeforeInit();
+    void failsCleanlyWithoutAUsableLibrary_data();
+    void failsCleanlyWithoutAUsableLibrary();
+
+private:
+    FakeEngine fake_;
+};
+
+void EngineLoaderTest::init()
+{
+    fake_.reset();
+}
+
+void EngineLoaderTest::forwardsEveryCallToItsEntryPoint()
+{
+    fake_.addTrack("/music/umi.mp3", "海の歌", "ケルパ", 215);
+    Vbmp3 engine(FakeEngine::completeDir());
+    QVERIFY(engine.init());
+
+    Vbmp3::OpenRecord opened{};
+    QCOMPARE(engine.open("/music/umi.mp3", opened), 1);
+    QCOMPARE(CutAtNull(opened.Title), u"海の歌"_s);
+    QCOMPARE(CutAtNull(opened.Artist), u"ケルパ"_s);
+    QCOMPARE(opened.TotalSeconds, 215);
+    Vbmp3::OpenRecord refused{};
+    QCOMPARE(engine.open("/music/none.mp3", refused), 0);
+    QCOMPARE(engine.open("/music/umi.mp3", opened), 1);
+
+    int32_t seconds = -1;
+    engine.play();
+    QCOMPARE(engine.getState(seconds), VBMP3_STATE_PLAYING);
+    QCOMPARE(seconds, 0);
+    engine.seek(42);
+    engine.pause();
+    QCOMPARE(engine.getState(seconds), VBMP3_STATE_PAUSED);
+    QCOMPARE(seconds, 42);
+    engine.restart();
+    QCOMPARE(engine.getState(seconds), VBMP3_STATE_PLAYING);
+    engine.stop();
+    QCOMPARE(engine.getState(seconds), VBMP3_STATE_IDLE);
+
+    Vbmp3::TagRecord tag{};
+    Vbmp3::StreamRecord stream{};
+    QCOMPARE(engine.getFileInfo("/music/umi.mp3", tag, stream), 1);
+    QCOMPARE(CutAtNull(tag.Title), u"海の歌"_s);
+    QCOMPARE(engine.getFileInfo("/music/none.mp3", tag, stream), 0);
+    engine.close();
+    engine.free();
+
+    const QStringList expected{
+        u"vbmp3_init"_s,     u"vbmp3_open /music/umi.mp3"_s,        u"vbmp3_open /music/none.mp3"_s,
+        u"vbmp3_open /music/umi.mp3"_s, u"vbmp3_play"_s,            u"vbmp3_getState"_s,
+        u"vbmp3_seek 42"_s,  u"vbmp3_pause"_s,                      u"vbmp3_getState"_s,
+        u"vbmp3_restart"_s,  u"vbmp3_getState"_s,                   u"vbmp3_stop"_s,
+        u"vbmp3_getState"_s, u"vbmp3_getFileInfo /music/umi.mp3"_s, u"vbmp3_getFileInfo /music/none.mp3"_s,
+        u"vbmp3_close"_s,    u"vbmp3_free"_s,
+    };
+    QCOMPARE(fake_.log(), expected);
+}
+
+void EngineLoaderTest::initSucceedsWhateverTheEngineAnswers()
+{
+    for (const int32_t answer : {0, -1, 1, 7}) {
+        fake_.reset();
+        fake_.setInitResult(answer);
+        Vbmp3 engine(FakeEngine::completeDir());
+        QVERIFY2(engine.init(), qPrintable(u"vbmp3_init answered %1"_s.arg(answer)));
+        QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
+    }
+}
+
+void EngineLoaderTest::nothingIsCalledBeforeInit()
+{
+    // The library is loaded by the first init(); until then the engine is simply absent.
+    Vbmp3 engine(FakeEngine::completeDir());
+    int32_t seconds = -1;
+    QCOMPARE(engine.stop(), 0);
+    QCOMPARE(engine.getState(seconds), 0);
+    QCOMPARE(seconds, -1);
+    QVERIFY(fake_.log().isEmpty());
+}
+
+void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary_data()
+{
+    QTest::addColumn<QString>("folderKind");
+    QTest::newRow("empty folder") << u"empty"_s;
+    QTest::newRow("broken file named like the library") << u"broken"_s;
+    QTest::newRow("library lacking an entry point") << u"incomplete"_s;
+}
+
+void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
+{
+    QFETCH(QString, folderKind);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QString folder = scratch.path();
+    if (folderKind == u"broken"_s) {
+        QFile broken(scratch.filePath(u"libvbmp3.so"_s));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("\x7f" "ELF but not really a library");
+    } else if (folderKind == u"incomplete"_s) {
+        folder = FakeEngine::incompleteDir();
+    }
+    FakeEngine incomplete(FakeEngine::incompleteDir());
+    incomplete.reset();
+
+    Vbmp3 engine(folder);
+    QVERIFY(!engine.init());
+
+    // Every call is a harmless no-op afterwards, and no engine has been initialised or called.
+    Vbmp3::OpenRecord opened{};
+    Vbmp3::TagRecord tag{};
+    Vbmp3::StreamRecord stream{};
+    int32_t seconds = -1;
+    QCOMPARE(engine.open("/music/umi.mp3", opened), 0);
+    QCOMPARE(engine.play(), 0);
+    QCOMPARE(engine.getState(seconds), 0);
+    QCOMPARE(engine.getFileInfo("/music/umi.mp3", tag, stream), 0);
+    QCOMPARE(engine.stop(), 0);
+    QCOMPARE(engine.free(), 0);
+    QVERIFY(incomplete.log().isEmpty());
+    QVERIFY(fake_.log().isEmpty());
+    QVERIFY(!engine.init());
+}
+
+QTEST_GUILESS_MAIN(EngineLoaderTest)
+#include "test_engine_loader.moc"

@@ -1,0 +1,130 @@
+// The player window's design: its size, the controls at their places with their captions,
+// the design geometry the layout scales from, and the icon.
+#include "fakeengine/fakeengine.h"
+#include "player/form1.h"
+
+#include <QAbstractButton>
+#include <QImageReader>
+#include <QListWidget>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+class Form1DesignTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void windowHasItsDesignGeometry();
+    void controlsStandAtTheirDesignPlaces_data();
+    void controlsStandAtTheirDesignPlaces();
+    void iconHoldsThreeImagesOfTheirColourDepths();
+
+private:
+    std::unique_ptr<QTemporaryDir> lockDir_;
+};
+
+void Form1DesignTest::init()
+{
+    lockDir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(lockDir_->isValid());
+}
+
+void Form1DesignTest::windowHasItsDesignGeometry()
+{
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(form.Start());
+    QCOMPARE(form.size(), QSize(236, 308));
+
+    // Measured before the window is shown, so its outer size is the design size.
+    const QList<float> measured{form.InitWidth,     form.InitHeight, form.InitListHeight,
+                                form.InitListWidth, form.InitButtonTop, form.InitBarTop,
+                                form.InitDispTop,   form.InitDispWidth};
+    QCOMPARE(measured, (QList<float>{236, 308, 272, 229, 280, 296, 280, 89}));
+
+    auto *list1 = form.findChild<QListWidget *>(u"List1"_s);
+    QVERIFY(list1);
+    QCOMPARE(list1->palette().color(QPalette::Base), QColor(Qt::white));
+    QCOMPARE(list1->palette().color(QPalette::Text), QColor(Qt::black));
+    auto *list2 = form.findChild<QListWidget *>(u"List2"_s);
+    QVERIFY(list2);
+    QVERIFY(list2->isHidden());
+}
+
+void Form1DesignTest::controlsStandAtTheirDesignPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("List1") << u"List1"_s << QRect(4, 3, 229, 272) << QString();
+    QTest::newRow("previous") << u"Command1_0"_s << QRect(4, 280, 25, 25) << u"|<"_s;
+    QTest::newRow("play") << u"Command1_1"_s << QRect(32, 280, 25, 25) << u">"_s;
+    QTest::newRow("pause") << u"Command1_2"_s << QRect(60, 280, 25, 25) << u"||"_s;
+    QTest::newRow("stop") << u"Command1_3"_s << QRect(88, 280, 25, 25) << u"□"_s;
+    QTest::newRow("next") << u"Command1_4"_s << QRect(116, 280, 25, 25) << u">|"_s;
+    QTest::newRow("PictBar") << u"PictBar"_s << QRect(144, 296, 89, 9) << QString();
+    QTest::newRow("PictDisp") << u"PictDisp"_s << QRect(144, 280, 89, 16) << QString();
+}
+
+void Form1DesignTest::controlsStandAtTheirDesignPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(form.Start());
+    auto *control = form.findChild<QWidget *>(name);
+    QVERIFY(control);
+    QVERIFY(control->isVisible());
+    QCOMPARE(control->geometry(), geometry);
+    if (!caption.isNull()) {
+        auto *button = qobject_cast<QAbstractButton *>(control);
+        QVERIFY(button);
+        QCOMPARE(button->text(), caption);
+    }
+}
+
+void Form1DesignTest::iconHoldsThreeImagesOfTheirColourDepths()
+{
+    struct Image
+    {
+        QSize size;
+        int colours;
+    };
+    const auto opaqueColours = [](const QImage &image) {
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) != 0)
+                    colours.insert(image.pixel(x, y));
+        return colours.size();
+    };
+
+    QImageReader file(u":/kelpa.ico"_s);
+    const QList<Image> expected{{QSize(32, 32), 2}, {QSize(32, 32), 16}, {QSize(16, 16), 16}};
+    QCOMPARE(file.imageCount(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QVERIFY(file.jumpToImage(i));
+        const QImage image = file.read();
+        QCOMPARE(image.size(), expected[i].size);
+        const int colours = opaqueColours(image);
+        QVERIFY2(colours >= 2 && colours <= expected[i].colours, qPrintable(QString::number(i)));
+        QVERIFY(image.pixel(0, 0) != image.pixel(image.width() / 2, image.height() / 2)); // a shape, not a block
+    }
+
+    // The window shows the 16-colour images.
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QList<QSize> sizes = form.windowIcon().availableSizes();
+    std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+    QCOMPARE(sizes, (QList<QSize>{QSize(16, 16), QSize(32, 32)}));
+    QVERIFY(opaqueColours(form.windowIcon().pixmap(QSize(32, 32)).toImage()) > 2);
+}
+
+QTEST_MAIN(Form1DesignTest)
+#include "test_form1_design.moc"

@@ -1,0 +1,245 @@
+// The program's start-up and shutdown, run in-process: the player window loads with the fake
+// engine (or none) and a lock folder of the test's own.
+#include "fakeengine/fakeengine.h"
+#include "player/form1.h"
+#include "webremote/frmsver.h"
+#include "windowwatch.h"
+
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Leaves a lock file as another copy would: Qt's own format, naming the given process as the
+// holder, last written at the given time, and without a file lock on it.
+bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processName, const QDateTime &written)
+{
+    QByteArray contents;
+    {
+        QLockFile model(path);
+        QFile file(path);
+        if (!model.tryLock(0) || !file.open(QIODevice::ReadOnly))
+            return false;
+        contents = file.readAll();
+    }
+    QList<QByteArray> lines = contents.split('\n');
+    if (lines.size() < 3)
+        return false;
+    lines[0] = QByteArray::number(pid);
+    lines[1] = processName;
+    const QByteArray rewritten = lines.join('\n');
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(rewritten) == rewritten.size() && file.flush()
+        && file.setFileTime(written, QFileDevice::FileModificationTime);
+}
+
+} // namespace
+
+class StartupTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void normalStartShowsTheIdlePlayerAfterTheSettingsWindow_data();
+    void normalStartShowsTheIdlePlayerAfterTheSettingsWindow();
+    void secondCopyIsRefusedWithoutTouchingTheEngine_data();
+    void secondCopyIsRefusedWithoutTouchingTheEngine();
+    void crashedCopyDoesNotBlock();
+    void missingEngineEndsBeforeAnyWindow_data();
+    void missingEngineEndsBeforeAnyWindow();
+    void closingStopsThenFreesTheEngineAndEndsTheProgram();
+
+private:
+    QString lockPath() const { return lockDir_->filePath(u"kelpa.lock"_s); }
+
+    FakeEngine fake_;
+    std::unique_ptr<QTemporaryDir> lockDir_;
+};
+
+void StartupTest::init()
+{
+    fake_.reset();
+    lockDir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(lockDir_->isValid());
+}
+
+void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow_data()
+{
+    QTest::addColumn<int32_t>("initAnswer");
+    QTest::newRow("engine answers success") << int32_t{1};
+    QTest::newRow("engine answers failure") << int32_t{0};
+}
+
+void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
+{
+    QFETCH(int32_t, initAnswer);
+    fake_.setInitResult(initAnswer); // only whether vbmp3_init could be called counts
+    MessageBoxAnswerer answerer;
+    ShownWindows shown;
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(form.Start());
+
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
+    QCOMPARE(form.CurrentIndex, -1);
+    QCOMPARE(form.IsPlaying, int16_t{0});
+    QCOMPARE(form.TrackLength, 0);
+    QCOMPARE(form.PlayPosition, 0);
+    QVERIFY(form.TrackTitle.isEmpty() && form.TrackArtist.isEmpty() && form.DispTitle.isEmpty());
+    QCOMPARE(form.ShowType, uint8_t{0});
+    QCOMPARE(form.windowTitle(), u"kelpa"_s);
+    QVERIFY(form.isVisible());
+    QVERIFY(isCentred(form));
+
+    FrmSver *settings = form.SettingsWindow();
+    QVERIFY(settings);
+    QVERIFY(settings->isVisible());
+    QVERIFY(settings->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!settings->parentWidget()); // no owner window
+    QVERIFY(isCentred(*settings));
+    QCOMPARE(shown.names, (QStringList{u"FrmSver"_s, u"Form1"_s}));
+
+    auto *timer = form.findChild<QTimer *>(u"Timer1"_s);
+    QVERIFY(timer);
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 300);
+}
+
+void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine_data()
+{
+    QTest::addColumn<bool>("inThisProcess");
+    QTest::newRow("copy started just now in this process") << true;
+    // Without file locking between processes (a network home), only the named process and
+    // the lock's age are left to go by; a day-old lock of a live copy still holds.
+    QTest::newRow("copy in another process, running for a day") << false;
+}
+
+void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
+{
+    QFETCH(bool, inThisProcess);
+    std::unique_ptr<Form1> running;
+    QProcess otherCopy;
+    if (inThisProcess) {
+        running = std::make_unique<Form1>(FakeEngine::completeDir(), lockDir_->path());
+        QVERIFY(running->Start());
+    } else {
+        otherCopy.start(u"sleep"_s, {u"60"_s});
+        QVERIFY(otherCopy.waitForStarted());
+        QVERIFY(writeLockNaming(lockPath(), otherCopy.processId(), "sleep",
+                                QDateTime::currentDateTime().addDays(-1)));
+    }
+    fake_.reset();
+
+    MessageBoxAnswerer answerer;
+    ShownWindows shown;
+    Form1 second(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(!second.Start());
+
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, u"すでにkelpaは起動しています。"_s);
+    QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
+    QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(fake_.log().isEmpty());
+    QVERIFY(!shown.names.contains(u"Form1"_s) && !shown.names.contains(u"FrmSver"_s));
+    QVERIFY(!second.SettingsWindow());
+
+    // The running copy goes on undisturbed, its lock in place.
+    QVERIFY(QFile::exists(lockPath()));
+    if (running) {
+        QVERIFY(running->isVisible());
+        QVERIFY(running->SettingsWindow()->isVisible());
+    }
+    otherCopy.kill();
+    otherCopy.waitForFinished();
+}
+
+void StartupTest::crashedCopyDoesNotBlock()
+{
+    QProcess crashed;
+    crashed.start(u"sleep"_s, {u"60"_s});
+    QVERIFY(crashed.waitForStarted());
+    const qint64 deadPid = crashed.processId();
+    crashed.kill();
+    QVERIFY(crashed.waitForFinished());
+    QVERIFY(writeLockNaming(lockPath(), deadPid, "sleep", QDateTime::currentDateTime()));
+
+    MessageBoxAnswerer answerer;
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(form.Start());
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
+    QFile lock(lockPath());
+    QVERIFY(lock.open(QIODevice::ReadOnly));
+    QCOMPARE(lock.readLine().trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+}
+
+void StartupTest::missingEngineEndsBeforeAnyWindow_data()
+{
+    QTest::addColumn<QString>("folderKind");
+    QTest::newRow("no library") << u"empty"_s;
+    QTest::newRow("broken library") << u"broken"_s;
+    QTest::newRow("library lacking an entry point") << u"incomplete"_s;
+}
+
+void StartupTest::missingEngineEndsBeforeAnyWindow()
+{
+    QFETCH(QString, folderKind);
+    QTemporaryDir programDir;
+    QVERIFY(programDir.isValid());
+    QString folder = programDir.path();
+    if (folderKind == u"broken"_s) {
+        QFile broken(programDir.filePath(u"libvbmp3.so"_s));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("not a library");
+    } else if (folderKind == u"incomplete"_s) {
+        folder = FakeEngine::incompleteDir();
+    }
+
+    MessageBoxAnswerer answerer;
+    ShownWindows shown;
+    Form1 form(folder, lockDir_->path());
+    QVERIFY(!form.Start());
+
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
+    QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
+    QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!shown.names.contains(u"Form1"_s) && !shown.names.contains(u"FrmSver"_s));
+    QVERIFY(!form.SettingsWindow());
+    QVERIFY(!form.findChild<QTimer *>(u"Timer1"_s)->isActive());
+
+    // Nothing is left behind: the next start is not taken for a second copy.
+    Form1 next(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(next.Start());
+    QCOMPARE(answerer.seen.size(), 1);
+}
+
+void StartupTest::closingStopsThenFreesTheEngineAndEndsTheProgram()
+{
+    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(form.Start());
+    fake_.reset();
+
+    // The settings window refuses to close on its own; the program must end all the same.
+    QTimer::singleShot(0, &form, &QWidget::close);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    watchdog.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+
+    QCOMPARE(fake_.log(), (QStringList{u"vbmp3_stop"_s, u"vbmp3_free"_s}));
+    QVERIFY(!form.isVisible());
+}
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"
