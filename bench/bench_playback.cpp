@@ -1,0 +1,125 @@
+// CPU and memory while playing: the whole kelpa process (player window shown, its timer
+// running, the engine playing a 128 kbit/s file into the sound server) against
+// `mpg123 -q -o pulse` playing the same file.
+//
+// Usage: bench_playback [seconds=30]; needs a sound server (PULSE_SERVER), a display, sox,
+// lame and mpg123. bench/run.sh provides all of them.
+#include "engine/vbmp3.h"
+#include "player/form1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+double cpuSecondsOfSelf()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double cpuSecondsOf(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which sits in parentheses and may hold blanks.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long peakRssKiB(qint64 pid)
+{
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+bool run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+constexpr int kWarmUpMs = 2000;
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(u"t.wav"_s);
+    const QString mp3 = dir.filePath(u"t.mp3"_s);
+    const QString length = QString::number(seconds + 10);
+    if (!run(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"2"_s, wav, u"synth"_s, length, u"sine"_s, u"440"_s}) ||
+        !run(u"lame"_s, {u"--quiet"_s, u"-b"_s, u"128"_s, wav, mp3})) {
+        std::fprintf(stderr, "sox and lame are needed to make the file\n");
+        return 1;
+    }
+
+    // The peer first, so that kelpa's own start-up does not overlap it.
+    QProcess peer;
+    peer.start(u"mpg123"_s, {u"-q"_s, u"-o"_s, u"pulse"_s, mp3});
+    if (!peer.waitForStarted()) {
+        std::fprintf(stderr, "mpg123 is needed as the peer\n");
+        return 1;
+    }
+    QTest::qWait(kWarmUpMs);
+    const double peerStart = cpuSecondsOf(peer.processId());
+    QTest::qWait(seconds * 1000);
+    const double peerCpu = cpuSecondsOf(peer.processId()) - peerStart;
+    const long peerRss = peakRssKiB(peer.processId());
+    peer.kill();
+    peer.waitForFinished();
+
+    Form1 player(QCoreApplication::applicationDirPath(), dir.path());
+    if (!player.Start())
+        return 1;
+    // A second handle on the same loaded library drives the engine the player initialised.
+    Vbmp3 engine(QCoreApplication::applicationDirPath());
+    Vbmp3::OpenRecord record{};
+    if (!engine.init() || !engine.open(QFile::encodeName(mp3), record)) {
+        std::fprintf(stderr, "the engine cannot open the file\n");
+        return 1;
+    }
+    engine.play();
+    QTest::qWait(kWarmUpMs);
+    const double ownStart = cpuSecondsOfSelf();
+    QTest::qWait(seconds * 1000);
+    const double ownCpu = cpuSecondsOfSelf() - ownStart;
+    int32_t position = 0;
+    const bool playing = engine.getState(position) == 1;
+    const long ownRss = peakRssKiB(QCoreApplication::applicationPid());
+
+    std::printf("playing a 128 kbit/s MP3 into the sound server for %d s (after %d ms warm-up)\n",
+                seconds, kWarmUpMs);
+    std::printf("kelpa (window shown):  CPU %.2f %% of a core, peak RSS %.1f MiB%s\n",
+                100.0 * ownCpu / seconds, ownRss / 1024.0, playing ? "" : "  (NOT PLAYING at the end!)");
+    std::printf("mpg123 -q -o pulse:    CPU %.2f %% of a core, peak RSS %.1f MiB\n",
+                100.0 * peerCpu / seconds, peerRss / 1024.0);
+    std::printf("ratio: %.2f x mpg123\n", ownCpu / peerCpu);
+    return 0;
+}
