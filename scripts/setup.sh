@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs what kelpa needs from Debian, then configures and builds it.
+#   bash scripts/setup.sh [BUILD_DIR] [extra cmake arguments...]
+# BUILD_DIR defaults to build/ in the repository. Safe to run again: packages are only
+# installed when one is missing, and cmake only reconfigures what changed.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+PACKAGES=(
+  # build
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev
+  # tests: a private sound server, fixture making, a virtual display, a real browser
+  pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
+  xvfb x11-utils xdotool imagemagick fonts-noto-cjk
+  chromium chromium-driver python3-selenium
+)
+
+missing_packages() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    if [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]]; then
+      printf '%s\n' "$p"
+    fi
+  done
+}
+
+install_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages)
+  ((${#missing[@]} == 0)) && return 0
+  local sudo=()
+  ((EUID == 0)) || sudo=(sudo)
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  mapfile -t missing < <(missing_packages)
+  if ((${#missing[@]} != 0)); then
+    echo "setup: still missing after install: ${missing[*]}" >&2
+    return 1
+  fi
+}
+
+# configure_and_build DIR [cmake args...]
+configure_and_build() {
+  local dir="$1"
+  shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j2
+}
+
+# Sourced by run.sh and test.sh for the functions above; run directly it does the whole job.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  BUILD_DIR="$ROOT/build"
+  if (($# > 0)) && [[ "$1" != -* ]]; then
+    BUILD_DIR="$1"
+    shift
+  fi
+  install_packages
+  configure_and_build "$BUILD_DIR" "$@"
+fi
