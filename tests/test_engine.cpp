@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -60,6 +61,7 @@ private slots:
     void seekLandsWithoutOldAudio();
     void trackEndsOnlyAfterItsAudio();
     void stopKeepsTheFileAndPlayStartsFromTheTop();
+    void freeEndsTheThreadAndTheConnection();
 
 private:
     QString path(const QString &name) const { return dir_.filePath(name); }
@@ -403,6 +405,42 @@ void TestEngine::stopKeepsTheFileAndPlayStartsFromTheTop()
     engine_.stop();
     engine_.close();
     engine_.play(); // closed: nothing plays
+    QCOMPARE(engine_.getState(seconds), 0);
+}
+
+namespace {
+
+int threadCount()
+{
+    return static_cast<int>(QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// Whether the sound server lists a client of this process.
+bool connectedToSoundServer()
+{
+    QProcess pactl;
+    pactl.start(u"pactl"_s, {u"list"_s, u"clients"_s});
+    pactl.waitForFinished(10000);
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    return pactl.readAllStandardOutput().contains("application.process.id = \"" + pid + "\"");
+}
+
+} // namespace
+
+void TestEngine::freeEndsTheThreadAndTheConnection()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    const int before = threadCount();
+    engine_.play();
+    QVERIFY(waitForState(1, 2000));
+    QTRY_VERIFY(connectedToSoundServer());
+    QVERIFY(threadCount() > before);
+    engine_.free();
+    QCOMPARE(threadCount(), before);
+    QTRY_VERIFY(!connectedToSoundServer());
+    int32_t seconds = 0;
     QCOMPARE(engine_.getState(seconds), 0);
 }
 
