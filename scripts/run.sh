@@ -4,5 +4,6 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 install_packages
-configure_and_build "$ROOT/build"
-exec "$ROOT/build/bin/kelpa"
+BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
+configure_and_build "$BUILD"
+exec "$BUILD/bin/kelpa"

@@ -30,12 +30,12 @@ install_packages() {
   local missing
   mapfile -t missing < <(missing_packages)
   ((${#missing[@]} == 0)) && return 0
-  local sudo=()
-  ((EUID == 0)) || sudo=(sudo)
+  # sudo drops the caller's environment, so the frontend setting goes through env.
+  local as_root=(env DEBIAN_FRONTEND=noninteractive)
+  ((EUID == 0)) || as_root=(sudo "${as_root[@]}")
   echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
   mapfile -t missing < <(missing_packages)
   if ((${#missing[@]} != 0)); then
     echo "setup: still missing after install: ${missing[*]}" >&2
