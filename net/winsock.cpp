@@ -1,0 +1,264 @@
+#include "winsock.h"
+
+#include "ansi.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+// Connections that were announced but not yet accepted, by request ID. The IDs are
+// process-wide, as socket handles are, so any Winsock can accept what another one heard.
+struct PendingConnections
+{
+    QHash<int32_t, QPointer<QTcpSocket>> sockets;
+    int32_t lastId = 0;
+
+    int32_t add(QTcpSocket *socket)
+    {
+        do {
+            lastId = lastId == std::numeric_limits<int32_t>::max() ? 1 : lastId + 1;
+        } while (sockets.contains(lastId));
+        sockets.insert(lastId, socket);
+        return lastId;
+    }
+
+    QTcpSocket *take(int32_t id) { return sockets.take(id).data(); }
+};
+
+PendingConnections &pending()
+{
+    static PendingConnections instance;
+    return instance;
+}
+
+// A closed connection that still has bytes to send gets this long to get them out.
+constexpr int LingerMs = 30000;
+
+} // namespace
+
+Winsock::Winsock(QObject *parent) : QObject(parent) {}
+
+Winsock::~Winsock()
+{
+    Close();
+}
+
+bool Winsock::setLocalPort(int32_t port)
+{
+    if (port < 0 || port > 65535 || State() == sckListening)
+        return false;
+    localPort_ = port;
+    return true;
+}
+
+int32_t Winsock::LocalPort() const
+{
+    if (server_ && server_->isListening())
+        return server_->serverPort();
+    return localPort_;
+}
+
+QString Winsock::LocalIP()
+{
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString();
+    }
+    return QHostAddress(QHostAddress::LocalHost).toString();
+}
+
+int16_t Winsock::State() const
+{
+    if (server_ && server_->isListening())
+        return sckListening;
+    return socket_ ? state_ : int16_t{sckClosed};
+}
+
+bool Winsock::Listen()
+{
+    if (State() != sckClosed)
+        return false;
+    if (!server_) {
+        server_ = new QTcpServer(this);
+        connect(server_, &QTcpServer::newConnection, this, &Winsock::onNewConnection);
+    }
+    return server_->listen(QHostAddress::Any, static_cast<quint16>(localPort_));
+}
+
+void Winsock::onNewConnection()
+{
+    while (QTcpSocket *socket = server_->nextPendingConnection()) {
+        // Owned by the listener until accepted; it dies with it if never accepted.
+        socket->setParent(this);
+        socket->setReadBufferSize(PendingReadLimit);
+        const int32_t id = pending().add(socket);
+        // Each announcement is its own event, so a handler that waits cannot hold up the
+        // announcement of the connections behind it in a nested call.
+        QTimer::singleShot(0, this, [this, id] {
+            if (pending().sockets.contains(id))
+                emit ConnectionRequest(id);
+        });
+    }
+}
+
+bool Winsock::Accept(int32_t requestID)
+{
+    if (State() != sckClosed || !pending().sockets.value(requestID))
+        return false;
+    attach(pending().take(requestID));
+    return true;
+}
+
+void Winsock::DropRequest(int32_t requestID)
+{
+    if (QTcpSocket *socket = pending().take(requestID)) {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void Winsock::attach(QTcpSocket *socket)
+{
+    socket->setParent(this);
+    socket->setReadBufferSize(0);
+    socket_ = socket;
+    ++connection_;
+    sending_ = false;
+    connect(socket, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
+    connect(socket, &QAbstractSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) { onSocketError(error); });
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        state_ = sckConnected;
+    } else {
+        // The peer left while the connection waited to be accepted.
+        state_ = socket->error() == QAbstractSocket::RemoteHostClosedError ? sckClosing : sckError;
+        post(state_ == sckClosing ? &Winsock::Closed : &Winsock::Error);
+    }
+    if (socket->bytesAvailable() > 0)
+        onReadyRead();
+}
+
+void Winsock::post(void (Winsock::*signal)())
+{
+    const uint32_t connection = connection_;
+    QTimer::singleShot(0, this, [this, connection, signal] {
+        if (connection == connection_ && socket_)
+            emit(this->*signal)();
+    });
+}
+
+void Winsock::onReadyRead()
+{
+    if (inArrival_) {
+        arrivalMissed_ = true;
+        return;
+    }
+    if (arrivalPosted_)
+        return;
+    arrivalPosted_ = true;
+    QTimer::singleShot(0, this, &Winsock::deliverArrival);
+}
+
+void Winsock::deliverArrival()
+{
+    arrivalPosted_ = false;
+    if (!socket_ || socket_->bytesAvailable() < 1)
+        return;
+    if (inArrival_) {
+        arrivalMissed_ = true;
+        return;
+    }
+    const qint64 waiting = qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max());
+    inArrival_ = true;
+    emit DataArrival(static_cast<int32_t>(waiting));
+    inArrival_ = false;
+    // Bytes that came while the handler ran (it may have pumped events, and a new
+    // connection may have been accepted meanwhile) are announced now, from the event loop.
+    // Bytes the handler chose to leave are not announced again until more come.
+    if (arrivalMissed_) {
+        arrivalMissed_ = false;
+        onReadyRead();
+    }
+}
+
+void Winsock::onBytesWritten()
+{
+    if (!sending_ || !socket_ || socket_->bytesToWrite() > 0)
+        return;
+    sending_ = false;
+    post(&Winsock::SendComplete);
+}
+
+void Winsock::onSocketError(int error)
+{
+    if (!socket_ || state_ != sckConnected)
+        return;
+    sending_ = false;
+    state_ = error == QAbstractSocket::RemoteHostClosedError ? sckClosing : sckError;
+    post(state_ == sckClosing ? &Winsock::Closed : &Winsock::Error);
+}
+
+bool Winsock::SendData(const QString &data)
+{
+    if (!socket_ || state_ != sckConnected)
+        return false;
+    sending_ = true;
+    const QByteArray bytes = AnsiEncode(data);
+    if (socket_->write(bytes) != bytes.size()) {
+        sending_ = false;
+        state_ = sckError;
+        post(&Winsock::Error);
+        return false;
+    }
+    // Straight to the system: a peer that shuts down its sending side right after its
+    // request still gets the answer, as Qt drops a connection on the first end of input.
+    socket_->flush();
+    if (socket_ && sending_ && socket_->bytesToWrite() == 0) {
+        sending_ = false;
+        post(&Winsock::SendComplete);
+    }
+    return true;
+}
+
+int32_t Winsock::GetData(QByteArray &data, int32_t maxLen)
+{
+    if (!socket_ || maxLen < 1) {
+        data.clear();
+        return 0;
+    }
+    data.resize(maxLen);
+    const qint64 got = socket_->read(data.data(), maxLen);
+    data.resize(got > 0 ? got : 0);
+    return static_cast<int32_t>(data.size());
+}
+
+void Winsock::Close()
+{
+    if (server_)
+        server_->close();
+    QTcpSocket *socket = socket_.data();
+    socket_ = nullptr;
+    ++connection_;
+    state_ = sckClosed;
+    sending_ = false;
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(LingerMs, socket, &QAbstractSocket::abort);
+        socket->disconnectFromHost();
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
