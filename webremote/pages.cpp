@@ -1,0 +1,98 @@
+#include "pages.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+QString HtmlEscape(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            out += u"&amp;"_s;
+            break;
+        case u'<':
+            out += u"&lt;"_s;
+            break;
+        case u'>':
+            out += u"&gt;"_s;
+            break;
+        case u'"':
+            out += u"&quot;"_s;
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString BuildOkResponse(const QString &body)
+{
+    return u"HTTP/1.0 200 OK\r\n"
+           "Server: kelpa/0.01\r\n"
+           "Content-length: "_s
+        + QString::number(AnsiByteLen(body))
+        + u"\r\n"
+          "Content-type: text/html\r\n"
+          "\r\n"_s
+        + body;
+}
+
+QString BuildNotFoundResponse()
+{
+    // The body names HTTP/1.1 while the status line says 1.0, and the type line is spelled
+    // differently from the 200 response's: browsers and old clients have seen these bytes.
+    static const QString body =
+        u"<html><head><title>HTTP/1.1 404 Not found</title></head><body>HTTP/1.1 404 Not found"
+        "<br><br><a href=\"/\">Home</a></body></html>"_s;
+    return u"HTTP/1.0 404 Not found\r\n"
+           "Server: kelpa/0.01\r\n"
+           "Content-length: "_s
+        + QString::number(AnsiByteLen(body))
+        + u"\r\n"
+          "Content-Type: text/html\r\n"
+          "\r\n"_s
+        + body;
+}
+
+QString LoginPage()
+{
+    return u"<html><head><title>kelpa login</title></head><body><center><form method=\"GET\" "
+           "action=\"l.cgi\">kelpa<br><br>ID : <input name=\"id\" size=10 maxlength=10 type=text>"
+           "<br><input type=\"submit\" value=\"login\"></form></center><div align=right><h6>"
+           "<a href=\""_s
+        + QString::fromUtf16(HomePageUrl) + u"\">about kelpa</a></h6></div></body></html>"_s;
+}
+
+QString WelcomePage(int16_t loginNumber)
+{
+    return u"<html><head><title>welcome to kelpa</title></head><body><center>welcome to kelpa"
+           "<br><a href=\"/"_s
+        + QString::number(loginNumber) + u"/\">enter</a></center></body></html>"_s;
+}
+
+QString LoginErrorPage()
+{
+    return u"<html><head><title>kelpa error</title></head><body><center>login error<br><br>"
+           "<a href=\"index.htm\">top</a></center></body></html>"_s;
+}
+
+namespace ControlPage {
+
+QString head(const QString &caption)
+{
+    return u"<html><head><title>"_s + HtmlEscape(caption)
+        + u"</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head><body><center>kelpa"
+          "<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
+          "<a href=\"3\">□</a> <a href=\"4\">&gt;|</a><br>"_s;
+}
+
+QString entry(int index, const QString &displayText)
+{
+    const QString i = QString::number(index);
+    return u"<br><a href=\"p"_s + i + u'#' + i + u"\" name=\""_s + i + u"\">"_s
+        + HtmlEscape(displayText) + u"</a>"_s;
+}
+
+} // namespace ControlPage
