@@ -430,9 +430,11 @@ bool connectedToSoundServer()
 void TestEngine::freeEndsTheThreadAndTheConnection()
 {
     KELPA_REQUIRE_SOUND_SERVER();
+    engine_.free();           // earlier tests left the engine thread running
+    connectedToSoundServer(); // threads that running pactl needs exist before counting
+    const int before = threadCount();
     Vbmp3::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
-    const int before = threadCount();
     engine_.play();
     QVERIFY(waitForState(1, 2000));
     QTRY_VERIFY(connectedToSoundServer());
