@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Private services for tests and benchmarks: a PulseAudio daemon whose only sink is a null sink,
+# and an Xvfb display, both in a private folder and torn down on exit. Sourced, not run:
+#   source scripts/services.sh; start_services
+# afterwards PULSE_SERVER, DISPLAY, HOME and XDG_RUNTIME_DIR point at the private ones.
+
+PRIVATE="$(mktemp -d -t kelpa-test.XXXXXX)"
+PA_PID=""
+XVFB_PID=""
+cleanup() {
+  local pid
+  for pid in "$PA_PID" "$XVFB_PID"; do
+    [[ -n "$pid" ]] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$PRIVATE"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$PRIVATE/home" "$PRIVATE/runtime"
+chmod 700 "$PRIVATE/runtime"
+
+start_pulseaudio() {
+  cat >"$PRIVATE/kelpa.pa" <<PA
+load-module module-native-protocol-unix socket=$PRIVATE/native auth-anonymous=1
+load-module module-null-sink sink_name=kelpa_null rate=44100 channels=2
+set-default-sink kelpa_null
+PA
+  # -n skips the system's default.pa, so only the null sink exists; running as root (CI) is
+  # allowed outside --system mode, with a warning.
+  env HOME="$PRIVATE/home" XDG_RUNTIME_DIR="$PRIVATE/runtime" \
+    PULSE_RUNTIME_PATH="$PRIVATE/runtime" PULSE_STATE_PATH="$PRIVATE/home/pulse-state" \
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+    --realtime=no --high-priority=no --log-target=stderr -F "$PRIVATE/kelpa.pa" \
+    >"$PRIVATE/pulseaudio.log" 2>&1 &
+  PA_PID=$!
+  export PULSE_SERVER="unix:$PRIVATE/native"
+  local i
+  for ((i = 0; i < 100; i++)); do
+    if pactl info >/dev/null 2>&1; then
+      return 0
+    fi
+    kill -0 "$PA_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "test: PulseAudio did not come up; its log:" >&2
+  cat "$PRIVATE/pulseaudio.log" >&2
+  return 1
+}
+
+start_xvfb() {
+  # Xvfb picks a free display number itself and writes it to the descriptor.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$PRIVATE/display" \
+    >"$PRIVATE/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    if [[ -s "$PRIVATE/display" ]] && xdpyinfo -display ":$(head -n1 "$PRIVATE/display")" >/dev/null 2>&1; then
+      export DISPLAY=":$(head -n1 "$PRIVATE/display")"
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "test: Xvfb did not come up; its log:" >&2
+  cat "$PRIVATE/xvfb.log" >&2
+  return 1
+}
+
+start_services() {
+  start_pulseaudio
+  start_xvfb
+  # Programs see only the private services and folders, never the user's session.
+  export HOME="$PRIVATE/home"
+  export XDG_RUNTIME_DIR="$PRIVATE/runtime"
+  export KELPA_NULL_SINK=kelpa_null
+  unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+}
