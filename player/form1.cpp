@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -16,6 +17,7 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     : QWidget(parent),
       ui_(std::make_unique<Ui::Form1>()),
       Timer1(new QTimer(this)),
+      mnuPop1(new QMenu(this)),
       engine_(programDir),
       instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s))
 {
@@ -31,6 +33,17 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
 
     Timer1->setObjectName(u"Timer1"_s);
     Timer1->setInterval(300);
+
+    BuildPopupMenu();
+    PlaylistBox *list1 = ui_->List1;
+    connect(list1, &PlaylistBox::FilesDropped, this, &Form1::List1_FilesDropped);
+    connect(list1, &PlaylistBox::DeleteReleased, this, &Form1::List1_DeleteReleased);
+    connect(list1, &PlaylistBox::RightReleased, this, &Form1::List1_RightReleased);
+    connect(list1, &PlaylistBox::DblClick, this, &Form1::List1_DblClick);
+    const QList<QPushButton *> buttons{ui_->Command1_0, ui_->Command1_1, ui_->Command1_2,
+                                       ui_->Command1_3, ui_->Command1_4};
+    for (int16_t index = 0; index < buttons.size(); ++index)
+        connect(buttons[index], &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
 
     // A copy that has run for days is as alive as one started a second ago; a crashed copy's
     // lock is still taken over, because its process is gone.
@@ -97,6 +110,37 @@ void Form1::ShowMessage(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, text, QMessageBox::Ok);
     box.exec();
+}
+
+void Form1::BuildPopupMenu()
+{
+    mnuPop1->setObjectName(u"mnuPop1"_s);
+    const auto item = [this](const QString &name, const QString &caption) {
+        QAction *action = mnuPop1->addAction(caption);
+        action->setObjectName(name);
+        return action;
+    };
+    mnuPlay = item(u"mnuPlay"_s, u"演奏"_s);
+    mnuPop1->addSeparator()->setObjectName(u"mnuLine1"_s);
+    mnuDelate = item(u"mnuDelate"_s, u"消去"_s);
+    mnuDelateAll = item(u"mnuDelateAll"_s, u"全消去"_s);
+    mnuPop1->addSeparator()->setObjectName(u"mnuLine2"_s);
+    mnuLoop = item(u"mnuLoop"_s, u"ループ再生"_s);
+    mnuLoop->setCheckable(true); // a click flips the mark; the monitor reads it at a track's end
+
+    connect(mnuPlay, &QAction::triggered, this, &Form1::List1_DblClick);
+    connect(mnuDelate, &QAction::triggered, this, &Form1::mnuDelate_Click);
+    connect(mnuDelateAll, &QAction::triggered, this, &Form1::mnuDelateAll_Click);
+}
+
+QString Form1::Caption() const
+{
+    return windowTitle();
+}
+
+void Form1::SetCaption(const QString &caption)
+{
+    setWindowTitle(caption);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

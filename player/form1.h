@@ -7,12 +7,15 @@
 
 #include <QLockFile>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
 
 class FrmSver;
+class QAction;
+class QMenu;
 class QTimer;
 namespace Ui {
 class Form1;
@@ -34,6 +37,37 @@ public:
 
     // The settings window opened by the load routine; null before it ran.
     FrmSver *SettingsWindow() const { return frmSver_.get(); }
+
+    // The operations behind the buttons and the list, also driven by the web remote. All of
+    // them run on the UI thread, to completion, and never fail: a failed open shows the
+    // "Open Error" box and returns.
+    //
+    // One transport command by button index: 0 previous, 1 play (or resume when paused),
+    // 2 pause (or resume when paused), 3 stop, 4 next. Other values do nothing.
+    void Command1_Click(int16_t Index);
+    // Opens and plays the selected entry; nothing when no entry is selected.
+    void List1_DblClick();
+    // Selects the entry at index in the list, or nothing for -1. False, and no change, for an
+    // index outside -1 .. ListCount() - 1.
+    bool SetListIndex(int index);
+    // The selected entry, -1 when none is.
+    int ListIndex() const;
+    int ListCount() const;
+    // The display string of the entry at index; empty outside the list.
+    QString ListItem(int index) const;
+    // The path of the entry at index as it was added, untrimmed; empty outside the list.
+    QString ListPath(int index) const;
+    // The window caption: "kelpa", or "kelpa - " and the title while a track is open.
+    QString Caption() const;
+    // Whether the name is that of an existing file this program may read. One trailing
+    // separator is forgiven. Folders, devices, pipes and names that cannot be opened are no
+    // files. Nothing is created, and nothing waits on the file.
+    static bool IfFilename(QString strPathName);
+
+    // The most entries the playlist holds: its indices are 16-bit.
+    static constexpr int kMaxEntries = 32767;
+    // A longer list file is not read at all.
+    static constexpr qint64 kMaxListFileBytes = 5000000;
 
     // Player state. All zero or empty until the load routine runs.
     int32_t CurrentIndex = 0; // playlist index last opened for playing; -1 = none yet
@@ -63,9 +97,31 @@ private:
     bool AnotherCopyRunning();
     bool EngineMissing();
     void ShowMessage(const QString &text);
+    void BuildPopupMenu();
+    void SetCaption(const QString &caption);
+
+    // The playlist (playlist.cpp).
+    void AddEntry(const QString &path);
+    void ReadListFile(const QString &path);
+    void DeleteEntry(int32_t index);
+    void List1_FilesDropped(const QStringList &paths);
+    void List1_DeleteReleased();
+    void List1_RightReleased(const QPoint &globalPos);
+    void mnuDelate_Click();
+    void mnuDelateAll_Click();
 
     std::unique_ptr<Ui::Form1> ui_;
     QTimer *Timer1;
+    QMenu *mnuPop1;
+    QAction *mnuPlay;
+    QAction *mnuDelate;
+    QAction *mnuDelateAll;
+    QAction *mnuLoop;
+    // The paths of the entries, at the same indices as their display strings in List1: the
+    // two always have the same count.
+    QStringList List2;
+    // A list file is being read; one named inside it is not read (it would recurse).
+    bool readingListFile_ = false;
     Vbmp3 engine_;
     QLockFile instanceLock_;
     std::unique_ptr<FrmSver> frmSver_;

@@ -1,0 +1,87 @@
+// Transport control: the five buttons, opening the selected entry, and the menu's play and
+// loop items. Previous and next step from the entry last opened (CurrentIndex), not from
+// the selection.
+#include "form1.h"
+
+#include "trimblanks.h"
+#include "ui_form1.h"
+
+#include <QFile>
+
+using namespace Qt::Literals::StringLiterals;
+
+void Form1::Command1_Click(int16_t Index)
+{
+    if (Index < 0 || Index > 4)
+        return;
+    int32_t position = 0; // not used here
+    const int32_t state = engine_.getState(position);
+    const int count = ListCount();
+
+    switch (Index) {
+    case 0: // previous
+        if (count == 0)
+            return;
+        CurrentIndex -= 1;
+        // Entries deleted since the last open can leave CurrentIndex past the end; the
+        // entry before "past the end" is the last one.
+        if (CurrentIndex < 0 || CurrentIndex > count - 1)
+            CurrentIndex = count - 1;
+        SetListIndex(CurrentIndex);
+        List1_DblClick();
+        return;
+    case 1: // play, or resume
+        if (state == VBMP3_STATE_PAUSED)
+            engine_.restart();
+        else
+            engine_.play();
+        IsPlaying = -1;
+        return;
+    case 2: // pause, or resume
+        if (state == VBMP3_STATE_PAUSED)
+            engine_.restart();
+        else
+            engine_.pause();
+        return;
+    case 3: // stop; the file stays open for the next play
+        engine_.stop();
+        SetCaption(u"kelpa"_s);
+        IsPlaying = 0;
+        return;
+    case 4: // next
+        if (count == 0)
+            return;
+        CurrentIndex += 1;
+        if (count - 1 < CurrentIndex)
+            CurrentIndex = 0;
+        SetListIndex(CurrentIndex);
+        List1_DblClick();
+        return;
+    }
+}
+
+void Form1::List1_DblClick()
+{
+    const int index = ListIndex();
+    if (index == -1)
+        return;
+    CurrentIndex = index;
+    const QString path = List2.at(index);
+
+    engine_.stop();
+    engine_.close();
+    Vbmp3::OpenRecord record{};
+    if (engine_.open(QFile::encodeName(TrimBlanks(path)), record) == 0) {
+        // The player state stays as it was; the next tick sees the idle engine and tidies up.
+        ShowMessage(u"Open Error"_s);
+        return;
+    }
+
+    TrackLength = record.TotalSeconds;
+    PlayPosition = 0;
+    TrackTitle = CutAtNull(record.Title);
+    TrackArtist = CutAtNull(record.Artist);
+    DispTitle = TrackTitle + u" - "_s + TrackArtist; // always this order, whatever ShowType
+    SetCaption(u"kelpa - "_s + TrackTitle);
+    Command1_Click(1);
+}

@@ -1,0 +1,115 @@
+// A player window for widget tests: Form1 started against the fake engine library, with the
+// window's parts looked up by name, drops delivered as the window system delivers them, and
+// timer ticks run on demand.
+#pragma once
+
+#include "fakeengine/fakeengine.h"
+#include "player/form1.h"
+#include "player/picturebox.h"
+#include "player/playlistbox.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+class PlayerHarness
+{
+public:
+    // Starts the player with the given engine folder; the timer is held, so that a test
+    // decides when a tick happens.
+    explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir())
+    {
+        form = std::make_unique<Form1>(engineDir, lockDir_.path());
+        started = form->Start() && QTest::qWaitForWindowExposed(form.get());
+        if (started)
+            timer()->stop();
+    }
+
+    PlaylistBox *list1() const { return form->findChild<PlaylistBox *>(u"List1"_s); }
+    PictureBox *pictDisp() const { return form->findChild<PictureBox *>(u"PictDisp"_s); }
+    PictureBox *pictBar() const { return form->findChild<PictureBox *>(u"PictBar"_s); }
+    QTimer *timer() const { return form->findChild<QTimer *>(u"Timer1"_s); }
+    QPushButton *button(int index) const
+    {
+        return form->findChild<QPushButton *>(u"Command1_%1"_s.arg(index));
+    }
+    QMenu *menu() const { return form->findChild<QMenu *>(u"mnuPop1"_s); }
+    QAction *menuItem(const QString &name) const { return form->findChild<QAction *>(name); }
+
+    // One tick of Timer1, as if its interval had passed.
+    void tick() const { QMetaObject::invokeMethod(timer(), "timeout"); }
+
+    // Drags data over `target` and drops it there, through the window as a file manager's
+    // drop arrives: the window picks the widget under the pointer that takes drops. True
+    // when the drop was accepted.
+    bool drop(QWidget *target, QMimeData *data) const
+    {
+        QWindow *window = form->windowHandle();
+        const QPointF pos = target->mapTo(form.get(), target->rect().center());
+        const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
+        QDragEnterEvent enter(pos.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDragMoveEvent move(pos.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &move);
+        QDropEvent dropped(pos, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &dropped);
+        return dropped.isAccepted();
+    }
+
+    bool dropFiles(const QStringList &paths, QWidget *target = nullptr) const
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls.append(QUrl::fromLocalFile(path));
+        data.setUrls(urls);
+        return drop(target ? target : list1()->viewport(), &data);
+    }
+
+    // The paths List2 holds, checking on the way that it has exactly as many as List1.
+    QStringList paths() const
+    {
+        QStringList result;
+        for (int i = 0; i < form->ListCount(); ++i)
+            result.append(form->ListPath(i));
+        if (!form->ListPath(form->ListCount()).isNull())
+            result.append(u"<List2 holds more paths than List1 has entries>"_s);
+        return result;
+    }
+
+    QStringList items() const
+    {
+        QStringList result;
+        for (int i = 0; i < form->ListCount(); ++i)
+            result.append(form->ListItem(i));
+        return result;
+    }
+
+private:
+    QTemporaryDir lockDir_; // outlives the window, which holds its lock there
+
+public:
+    std::unique_ptr<Form1> form;
+    bool started = false;
+};
+
+// Writes a file whole; false when it cannot.
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
