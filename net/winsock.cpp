@@ -82,6 +82,13 @@ int16_t Winsock::State() const
     return socket_ ? state_ : int16_t{sckClosed};
 }
 
+int32_t Winsock::BytesReceived() const
+{
+    if (!socket_)
+        return 0;
+    return static_cast<int32_t>(qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max()));
+}
+
 bool Winsock::Listen()
 {
     if (State() != sckClosed)

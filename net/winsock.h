@@ -51,6 +51,8 @@ public:
     static QString LocalIP();
 
     int16_t State() const;
+    // Bytes received on the connection and not yet read with GetData.
+    int32_t BytesReceived() const;
 
     // Starts listening on LocalPort, on every interface. False when already listening or
     // when the port cannot be had; the state is then unchanged.

@@ -1,47 +1,339 @@
-// The settings window as the start-up opens it: a small always-on-top tool window that cannot
-// be closed on its own.
-#include "webremote/frmsver.h"
+// The settings panel as the player's start-up opens it: its window, every control at its
+// place with its caption, the values its controls feed to the server, and the About box.
+#include "remotefixture.h"
 
+#include "about/form2.h"
+
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
 #include <QScreen>
-#include <QTest>
+#include <QTcpServer>
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Catches what the desktop would be asked to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(u"https"_s, this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(u"https"_s); }
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool canConnect(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(u"127.0.0.1"_s, port);
+    return socket.waitForConnected(2000);
+}
+
+} // namespace
 
 class FrmSverTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void isASmallTopmostToolWindow();
-    void refusesToClose();
+    void init();
+    void cleanup();
+    void isASmallTopmostToolWindowThatRefusesToClose();
+    void controlsAtTheirPlaces_data();
+    void controlsAtTheirPlaces();
+    void loadFillsTheSettings();
+    void portBoxTakesDigitsOnly();
+    void addressBoxCannotBeChanged();
+    void limitOptionRaisesTheBoxToFiveHundred_data();
+    void limitOptionRaisesTheBoxToFiveHundred();
+    void displayFormatAppliesToNewEntries();
+    void listenToggle();
+    void aboutBox();
+
+private:
+    std::unique_ptr<RemoteFixture> remote;
 };
 
-void FrmSverTest::isASmallTopmostToolWindow()
+void FrmSverTest::init()
 {
-    FrmSver window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    remote = std::make_unique<RemoteFixture>();
+    QVERIFY(remote->player.started);
+    QVERIFY(remote->panel);
+}
 
+void FrmSverTest::cleanup()
+{
+    remote.reset();
+}
+
+void FrmSverTest::isASmallTopmostToolWindowThatRefusesToClose()
+{
+    FrmSver &window = *remote->panel;
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.windowTitle(), u"kelpa"_s);
     QCOMPARE(window.size(), QSize(169, 163));
-    QCOMPARE(window.minimumSize(), window.maximumSize()); // fixed size
+    QCOMPARE(window.minimumSize(), window.maximumSize());
     const Qt::WindowFlags flags = window.windowFlags();
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    // Placed before the frame is known: off by at most the frame's thickness.
-    const QPoint offCentre = window.frameGeometry().center() - window.screen()->availableGeometry().center();
-    QVERIFY2(qAbs(offCentre.x()) <= 4 && qAbs(offCentre.y()) <= 4, "centred on the screen");
-}
-
-void FrmSverTest::refusesToClose()
-{
-    FrmSver window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(isCentred(window));
     QVERIFY(!window.close());
     QVERIFY(window.isVisible());
+}
+
+void FrmSverTest::controlsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("Text3") << u"Text3"_s << u"FrmSver"_s << QRect(0, 1, 89, 18) << QString();
+    QTest::newRow("Text1") << u"Text1"_s << u"FrmSver"_s << QRect(92, 1, 37, 18) << u"80"_s;
+    QTest::newRow("Check1") << u"Check1"_s << u"FrmSver"_s << QRect(132, 1, 37, 19) << u"待機"_s;
+    QTest::newRow("Frame1") << u"Frame1"_s << u"FrmSver"_s << QRect(3, 24, 160, 55) << u"送信制限"_s;
+    QTest::newRow("Option1") << u"Option1"_s << u"Frame1"_s << QRect(3, 15, 85, 13) << u"全リスト送信"_s;
+    QTest::newRow("Option2") << u"Option2"_s << u"Frame1"_s << QRect(3, 33, 82, 13) << u"途中でカット"_s;
+    QTest::newRow("Text2") << u"Text2"_s << u"Frame1"_s << QRect(87, 31, 40, 18) << u"5000"_s;
+    QTest::newRow("Label1") << u"Label1"_s << u"Frame1"_s << QRect(129, 35, 25, 13) << u"Byte"_s;
+    QTest::newRow("Frame2") << u"Frame2"_s << u"FrmSver"_s << QRect(3, 84, 163, 55) << u"表示形式"_s;
+    QTest::newRow("Combo1") << u"Combo1"_s << u"Frame2"_s << QRect(3, 15, 157, 20) << u"<ﾀｲﾄﾙ>"_s;
+    QTest::newRow("Label2") << u"Label2"_s << u"Frame2"_s << QRect(6, 39, 148, 13) << u"次の登録から有効です"_s;
+    QTest::newRow("Label3") << u"Label3"_s << u"FrmSver"_s << QRect(6, 145, 13, 13) << u"ID:"_s;
+    QTest::newRow("Text4") << u"Text4"_s << u"FrmSver"_s << QRect(24, 143, 94, 18) << u"wuzel"_s;
+    QTest::newRow("Command1") << u"Command1"_s << u"FrmSver"_s << QRect(126, 141, 37, 19) << u"情報"_s;
+}
+
+void FrmSverTest::controlsAtTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    auto *control = remote->panel->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget()->objectName(), container);
+    QCOMPARE(control->geometry(), geometry);
+    QString shown;
+    if (auto *box = qobject_cast<QLineEdit *>(control))
+        shown = box->text();
+    else if (auto *button = qobject_cast<QAbstractButton *>(control))
+        shown = button->text();
+    else if (auto *frame = qobject_cast<QGroupBox *>(control))
+        shown = frame->title();
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        shown = label->text();
+    else if (auto *combo = qobject_cast<QComboBox *>(control))
+        shown = combo->currentText();
+    if (name != u"Text3"_s)
+        QCOMPARE(shown, caption);
+}
+
+void FrmSverTest::loadFillsTheSettings()
+{
+    QCOMPARE(remote->text(3)->text(), Winsock::LocalIP());
+    QComboBox *combo = remote->combo1();
+    QCOMPARE(combo->count(), 3);
+    // Half-width katakana, as the panel has always shown them.
+    QCOMPARE(combo->itemText(0), u"<\uFF80\uFF72\uFF84\uFF99>"_s);
+    QCOMPARE(combo->itemText(1), u"<\uFF71\uFF70\uFF83\uFF68\uFF7D\uFF84> - <\uFF80\uFF72\uFF84\uFF99>"_s);
+    QCOMPARE(combo->itemText(2), u"<\uFF80\uFF72\uFF84\uFF99> - <\uFF71\uFF70\uFF83\uFF68\uFF7D\uFF84>"_s);
+    QCOMPARE(combo->currentIndex(), 0);
+    QCOMPARE(remote->player.form->ShowType, uint8_t{0});
+    QVERIFY(remote->check1()->isCheckable());
+    QVERIFY(!remote->check1()->isChecked());
+    QVERIFY(remote->option(2)->isChecked() && !remote->option(1)->isChecked());
+    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed}); // not listening yet
+
+    // Tab order: port, toggle, address, limit, cut, whole list, format, ID, information.
+    QStringList order;
+    QWidget *focus = remote->text(1);
+    for (int i = 0; i < 9; ++i) {
+        order.append(focus->objectName());
+        focus = focus->nextInFocusChain();
+        while (focus->focusPolicy() == Qt::NoFocus || focus->objectName().isEmpty())
+            focus = focus->nextInFocusChain();
+    }
+    QCOMPARE(order, (QStringList{u"Text1"_s, u"Check1"_s, u"Text3"_s, u"Text2"_s, u"Option2"_s,
+                                 u"Option1"_s, u"Combo1"_s, u"Text4"_s, u"Command1"_s}));
+}
+
+void FrmSverTest::portBoxTakesDigitsOnly()
+{
+    QLineEdit *port = remote->text(1);
+    port->clear();
+    QTest::keyClicks(port, u"8a0"_s);
+    QCOMPARE(port->text(), u"80"_s);
+    QTest::keyClicks(port, u" -+.x\t"_s);
+    QTest::keyClick(port, Qt::Key_Return);
+    QCOMPARE(port->text(), u"80"_s);
+    QTest::keyClick(port, Qt::Key_Backspace);
+    QCOMPARE(port->text(), u"8"_s);
+    QTest::keyClick(port, Qt::Key_Left);
+    QTest::keyClick(port, Qt::Key_Delete);
+    QCOMPARE(port->text(), QString());
+    // Text put in without typing is not filtered.
+    port->insert(u"12ab"_s);
+    QCOMPARE(port->text(), u"12ab"_s);
+}
+
+void FrmSverTest::addressBoxCannotBeChanged()
+{
+    QLineEdit *address = remote->text(3);
+    QTest::keyClicks(address, u"x"_s);
+    QCOMPARE(address->text(), Winsock::LocalIP());
+    address->selectAll();
+    QTest::keyClick(address, Qt::Key_Delete);
+    QCOMPARE(address->text(), Winsock::LocalIP());
+}
+
+void FrmSverTest::limitOptionRaisesTheBoxToFiveHundred_data()
+{
+    QTest::addColumn<bool>("fromWholeList");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("300") << false << u"300"_s << u"500"_s;
+    QTest::newRow("500 stays") << false << u"500"_s << u"500"_s;
+    QTest::newRow("501") << false << u"501"_s << u"501"_s;
+    QTest::newRow("-1 is no 'whole list' here") << false << u"-1"_s << u"500"_s;
+    QTest::newRow("0") << false << u"0"_s << u"500"_s;
+    QTest::newRow("letters keep 5000") << false << u"abc"_s << u"5000"_s;
+    QTest::newRow("beyond 32 bits keeps 5000") << false << u"4294967296"_s << u"5000"_s;
+    QTest::newRow("letters after the whole list") << true << u"abc"_s << u"500"_s;
+}
+
+void FrmSverTest::limitOptionRaisesTheBoxToFiveHundred()
+{
+    QFETCH(bool, fromWholeList);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    if (fromWholeList)
+        QTest::mouseClick(remote->option(1), Qt::LeftButton, {}, QPoint(5, 5));
+    RemoteFixture::retype(remote->text(2), typed);
+    QCOMPARE(remote->text(2)->text(), typed); // an edit alone changes nothing
+    QTest::mouseClick(remote->option(2), Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(remote->option(2)->isChecked());
+    QCOMPARE(remote->text(2)->text(), shown);
+}
+
+void FrmSverTest::displayFormatAppliesToNewEntries()
+{
+    remote->engine.addTrack("/music/format-a.mp3", "Title", "Artist", 60);
+    remote->engine.addTrack("/music/format-b.mp3", "Title", "Artist", 60);
+    QVERIFY(remote->player.dropFiles({u"/music/format-a.mp3"_s}));
+
+    QComboBox *combo = remote->combo1();
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Down); // as a user picks the next item
+    QCOMPARE(combo->currentIndex(), 1);
+    QCOMPARE(remote->player.form->ShowType, uint8_t{1});
+    QVERIFY(remote->player.dropFiles({u"/music/format-b.mp3"_s}));
+    QCOMPARE(remote->player.items(), (QStringList{u"Title"_s, u"Artist - Title"_s}));
+
+    QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(remote->player.form->ShowType, uint8_t{2});
+}
+
+void FrmSverTest::listenToggle()
+{
+    const quint16 port = freePort();
+    RemoteFixture::retype(remote->text(1), QString::number(port));
+    QTest::mouseClick(remote->check1(), Qt::LeftButton);
+    QVERIFY(remote->check1()->isChecked());
+    QCOMPARE(remote->winsock1()->LocalPort(), int32_t{port});
+    QVERIFY(canConnect(port));
+
+    QTest::mouseClick(remote->check1(), Qt::LeftButton);
+    QVERIFY(!remote->check1()->isChecked());
+    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
+    QVERIFY(!canConnect(port));
+
+    // An empty box, or a port the socket refuses, leaves the port last set in force.
+    for (const QString &text : {QString(), u"65536"_s}) {
+        RemoteFixture::retype(remote->text(1), text);
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        QCOMPARE(remote->winsock1()->LocalPort(), int32_t{port});
+        QVERIFY(canConnect(port));
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+    }
+
+    // A port in use: nothing is said, the toggle stays pressed, nobody is served.
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any, 0));
+    RemoteFixture::retype(remote->text(1), QString::number(other.serverPort()));
+    MessageBoxAnswerer answerer;
+    QTest::mouseClick(remote->check1(), Qt::LeftButton);
+    QVERIFY(remote->check1()->isChecked());
+    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
+    QTest::qWait(50);
+    QVERIFY(answerer.seen.isEmpty());
+}
+
+void FrmSverTest::aboutBox()
+{
+    UrlCatcher urls;
+    Form2 *shownBox = nullptr;
+    QStringList checks;
+    auto inspect = [&] {
+        auto *box = qobject_cast<Form2 *>(QApplication::activeModalWidget());
+        if (!box) {
+            checks.append(u"no modal About box"_s);
+            return;
+        }
+        shownBox = box;
+        auto *homePage = box->findChild<QPushButton *>(u"Command2"_s);
+        auto *ok = box->findChild<QPushButton *>(u"Command1"_s);
+        auto *picture = box->findChild<QLabel *>(u"Picture1"_s);
+        if (box->windowTitle() != u"kelpaについて"_s || box->size() != QSize(244, 73))
+            checks.append(u"window"_s);
+        if (box->parentWidget() != remote->panel || !box->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+            checks.append(u"owner or topmost"_s);
+        if (box->findChild<QLabel *>(u"Label1"_s)->text() != u"kelpa  Ver.0.02"_s)
+            checks.append(u"version"_s);
+        if (homePage->text() != u"&HomePage"_s || homePage->toolTip() != u"https://kelpa.example/"_s
+            || homePage->geometry() != QRect(36, 54, 82, 19))
+            checks.append(u"home page button"_s);
+        if (ok->text() != u"&OK"_s || ok->geometry() != QRect(126, 54, 82, 19) || ok->isDefault())
+            checks.append(u"OK button"_s);
+        const QImage expected = remote->player.form->windowIcon().pixmap(32, 32).toImage();
+        if (picture->pixmap().toImage() != expected || picture->geometry() != QRect(9, 12, 32, 32))
+            checks.append(u"icon"_s);
+        QTest::keyClick(box, Qt::Key_Escape); // does nothing
+        if (!box->isVisible())
+            checks.append(u"Escape closed the box"_s);
+        QTest::keyClick(box, Qt::Key_H, Qt::AltModifier); // opens the home page, stays open
+        if (!box->isVisible())
+            checks.append(u"home page closed the box"_s);
+        QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
+    };
+
+    auto *info = remote->panel->findChild<QPushButton *>(u"Command1"_s);
+    QTimer::singleShot(100, this, inspect);
+    QTest::mouseClick(info, Qt::LeftButton); // returns once the box is hidden
+    QVERIFY2(checks.isEmpty(), qPrintable(checks.join(u", "_s)));
+    QVERIFY(shownBox && !shownBox->isVisible());
+    QCOMPARE(urls.opened, QList<QUrl>{QUrl(u"https://kelpa.example/"_s)});
+
+    // The second time it is the same box, icon and tool tip still in place.
+    Form2 *first = shownBox;
+    QTimer::singleShot(100, this, inspect);
+    QTest::mouseClick(info, Qt::LeftButton);
+    QVERIFY2(checks.isEmpty(), qPrintable(checks.join(u", "_s)));
+    QCOMPARE(shownBox, first);
 }
 
 QTEST_MAIN(FrmSverTest)

@@ -1,24 +1,153 @@
 #include "frmsver.h"
 
+#include "about/form2.h"
+#include "net/winsock.h"
+#include "player/form1.h"
+#include "ui_frmsver.h"
+
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
-FrmSver::FrmSver(QWidget *parent)
+FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     : QWidget(parent,
               // A tool window: small caption, no task bar button; the close button alone,
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                  | Qt::WindowCloseButtonHint)
+                  | Qt::WindowCloseButtonHint),
+      form1_(form1),
+      ui_(std::make_unique<Ui::FrmSver>()),
+      Winsock1(new Winsock(this)),
+      Winsock2(new Winsock(this)),
+      requestTimer_(new QTimer(this)),
+      spareTimer_(new QTimer(this))
 {
-    setObjectName(u"FrmSver"_s);
-    setWindowTitle(u"kelpa"_s);
+    ui_->setupUi(this);
     setFixedSize(169, 163);
     move(screen()->availableGeometry().center() - rect().center());
+    Winsock1->setObjectName(u"Winsock1"_s);
+    Winsock2->setObjectName(u"Winsock2"_s);
+    requestTimer_->setSingleShot(true);
+    spareTimer_->setSingleShot(true);
+
+    ui_->Text1->installEventFilter(this);
+    connect(ui_->Check1, &QPushButton::clicked, this, &FrmSver::Check1_Click);
+    connect(ui_->Option1, &QRadioButton::clicked, this, &FrmSver::Option1_Click);
+    connect(ui_->Option2, &QRadioButton::clicked, this, &FrmSver::Option2_Click);
+    connect(ui_->Text3, &QLineEdit::textChanged, this, &FrmSver::Text3_Change);
+    connect(ui_->Text4, &QLineEdit::textChanged, this, &FrmSver::Text4_Change);
+    connect(ui_->Combo1, &QComboBox::activated, this, &FrmSver::Combo1_Click);
+    connect(ui_->Command1, &QPushButton::clicked, this, &FrmSver::Command1_Click);
+
+    connect(Winsock1, &Winsock::ConnectionRequest, this, &FrmSver::Winsock1_ConnectionRequest);
+    connect(Winsock2, &Winsock::DataArrival, this, &FrmSver::Winsock2_DataArrival);
+    connect(Winsock2, &Winsock::SendComplete, this, &FrmSver::Winsock2_SendComplete);
+    connect(Winsock2, &Winsock::Closed, this, &FrmSver::Winsock2_Close);
+    connect(Winsock2, &Winsock::Error, this, &FrmSver::Winsock2_Error);
+    connect(requestTimer_, &QTimer::timeout, this, &FrmSver::RequestTimer_Timeout);
+    connect(spareTimer_, &QTimer::timeout, this, &FrmSver::ServeWaitingConnection);
+
+    Form_Load();
+}
+
+FrmSver::~FrmSver() = default;
+
+void FrmSver::Form_Load()
+{
+    ui_->Text3->setText(Winsock::LocalIP());
+    ui_->Combo1->addItems({u"<ﾀｲﾄﾙ>"_s, u"<ｱｰﾃｨｽﾄ> - <ﾀｲﾄﾙ>"_s, u"<ﾀｲﾄﾙ> - <ｱｰﾃｨｽﾄ>"_s});
+    ui_->Combo1->setCurrentIndex(0);
+    Combo1_Click(0);
+    LoginId = ui_->Text4->text();
+    ListByteLimit = 5000;
+    SendPending = 0;
+    // Login numbers must not be guessable from the time the program started.
+    random_ = QRandomGenerator::securelySeeded();
 }
 
 void FrmSver::closeEvent(QCloseEvent *event)
 {
     event->ignore();
+}
+
+bool FrmSver::eventFilter(QObject *watched, QEvent *event)
+{
+    // The port box takes digits and Backspace; every other character typed is dropped.
+    // Keys that type nothing (arrows, Delete) edit as usual, and pasting is not filtered.
+    if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString typed = key->text();
+        if (!typed.isEmpty() && key->key() != Qt::Key_Delete) {
+            const char16_t c = typed.front().unicode();
+            const bool passes = c == u'\b' || (c >= u'0' && c <= u'9');
+            if (!passes)
+                return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FrmSver::Check1_Click()
+{
+    if (!ui_->Check1->isChecked()) {
+        Winsock1->Close();
+        return;
+    }
+    // An unreadable or refused port leaves the port last set in force; a failed listen
+    // is not reported, and the toggle stays pressed.
+    bool readable = false;
+    const int32_t port = ui_->Text1->text().toInt(&readable);
+    if (readable)
+        Winsock1->setLocalPort(port);
+    Winsock1->Listen();
+}
+
+void FrmSver::Option1_Click()
+{
+    ListByteLimit = -1;
+}
+
+void FrmSver::Option2_Click()
+{
+    if (ui_->Option2->isChecked())
+        ApplyByteLimitBox();
+}
+
+void FrmSver::ApplyByteLimitBox()
+{
+    bool readable = false;
+    const int32_t limit = ui_->Text2->text().toInt(&readable);
+    if (readable)
+        ListByteLimit = limit;
+    if (ListByteLimit < 500)
+        ListByteLimit = 500;
+    ui_->Text2->setText(QString::number(ListByteLimit));
+}
+
+void FrmSver::Text3_Change()
+{
+    // Selectable and copyable, never changed: any edit is put back at once.
+    const QString address = Winsock::LocalIP();
+    if (ui_->Text3->text() != address)
+        ui_->Text3->setText(address);
+}
+
+void FrmSver::Text4_Change()
+{
+    LoginId = ui_->Text4->text();
+}
+
+void FrmSver::Combo1_Click(int index)
+{
+    form1_.ShowType = static_cast<uint8_t>(index);
+}
+
+void FrmSver::Command1_Click()
+{
+    if (!form2_)
+        form2_ = std::make_unique<Form2>(form1_.windowIcon(), this);
+    form2_->exec();
 }

@@ -7,14 +7,12 @@
 // a title must show as text, not run in the browser.
 #pragma once
 
+#include "about/homepage.h"
 #include "net/ansi.h"
 
 #include <QString>
 
 #include <cstdint>
-
-// The product home page, linked from the login page and opened by the About box.
-inline constexpr char16_t HomePageUrl[] = u"https://kelpa.example/";
 
 // & < > " as entity references, so the text can stand in element content and in quoted
 // attribute values alike.

@@ -1,0 +1,45 @@
+#include "form2.h"
+
+#include "ui_form2.h"
+#include "homepage.h"
+
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QUrl>
+
+Form2::Form2(const QIcon &playerIcon, QWidget *owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                         | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      ui_(std::make_unique<Ui::Form2>())
+{
+    ui_->setupUi(this);
+    setFixedSize(244, 73);
+    connect(ui_->Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(ui_->Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
+
+    ui_->Picture1->setPixmap(playerIcon.pixmap(32, 32));
+    // The address has one home, the tool tip, so what the user reads there is what opens.
+    ui_->Command2->setToolTip(QString::fromUtf16(HomePageUrl));
+}
+
+Form2::~Form2() = default;
+
+void Form2::keyPressEvent(QKeyEvent *event)
+{
+    // Neither button cancels: Escape does nothing (Enter presses the focused button).
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void Form2::Command1_Click()
+{
+    hide(); // ends the modal show; the box stays loaded
+}
+
+void Form2::Command2_Click()
+{
+    QDesktopServices::openUrl(QUrl(ui_->Command2->toolTip())); // a failure goes unreported
+}
