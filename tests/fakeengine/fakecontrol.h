@@ -14,6 +14,11 @@ void fake_set_init_result(int32_t result);
 /* A file that vbmp3_open and vbmp3_getFileInfo accept, with its tags and length. Any other
  * path is refused. Texts longer than a record field fill it without a NUL. */
 void fake_add_track(const char *path, const char *title, const char *artist, int32_t seconds);
+/* Makes vbmp3_open refuse a track that vbmp3_getFileInfo still reads, as with a file that
+ * went bad after it was listed. */
+void fake_refuse_open(const char *path);
+/* The playback state as vbmp3_getState would answer it, without a log line. */
+int32_t fake_state(void);
 /* Moves playback, as if the engine had got there (state 0 = the track has ended). */
 void fake_set_state(int32_t state, int32_t seconds);
 }

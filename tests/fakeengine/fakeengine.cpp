@@ -20,6 +20,7 @@ struct Track
     std::string title;
     std::string artist;
     int32_t seconds = 0;
+    bool opens = true;
 };
 
 struct Fake
@@ -81,6 +82,18 @@ void fake_add_track(const char *path, const char *title, const char *artist, int
     fake().tracks[path] = Track{title, artist, seconds};
 }
 
+void fake_refuse_open(const char *path)
+{
+    const auto it = fake().tracks.find(path);
+    if (it != fake().tracks.end())
+        it->second.opens = false;
+}
+
+int32_t fake_state(void)
+{
+    return fake().state;
+}
+
 void fake_set_state(int32_t state, int32_t seconds)
 {
     fake().state = state;
@@ -105,6 +118,8 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
 {
     record(std::string("vbmp3_open ") + (path ? path : ""));
     const Track *track = find(path);
+    if (track && !track->opens)
+        track = nullptr;
     fake().open = track != nullptr;
     fake().state = VBMP3_STATE_IDLE;
     fake().position = 0;

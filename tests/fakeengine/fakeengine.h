@@ -25,7 +25,11 @@ public:
     void setInitResult(int32_t result);
     void addTrack(const QByteArray &path, const QByteArray &title, const QByteArray &artist,
                   int32_t seconds);
+    // vbmp3_open refuses the track from now on; vbmp3_getFileInfo still reads it.
+    void refuseOpen(const QByteArray &path);
     void setState(int32_t state, int32_t seconds);
+    // The playback state (0 idle, 1 playing, 2 paused), read without a log line.
+    int32_t state();
 
 private:
     template <typename Function> Function entry(const char *symbol);

@@ -53,7 +53,17 @@ void FakeEngine::addTrack(const QByteArray &path, const QByteArray &title, const
                                                       artist.constData(), seconds);
 }
 
+void FakeEngine::refuseOpen(const QByteArray &path)
+{
+    entry<decltype(&fake_refuse_open)>("fake_refuse_open")(path.constData());
+}
+
 void FakeEngine::setState(int32_t state, int32_t seconds)
 {
     entry<decltype(&fake_set_state)>("fake_set_state")(state, seconds);
+}
+
+int32_t FakeEngine::state()
+{
+    return entry<decltype(&fake_state)>("fake_state")();
 }
