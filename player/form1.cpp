@@ -87,7 +87,7 @@ bool Form1::Form_Load()
     IsPlaying = 0;
 
     if (!frmSver_)
-        frmSver_ = std::make_unique<FrmSver>();
+        frmSver_ = std::make_unique<FrmSver>(*this);
     frmSver_->show();
 
     Timer1->start();
