@@ -33,6 +33,9 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
 
     Timer1->setObjectName(u"Timer1"_s);
     Timer1->setInterval(300);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    ui_->PictBar->setForeColor(QColor(0, 0, 255));
+    connect(ui_->PictBar, &PictureBox::MouseDown, this, &Form1::PictBar_MouseDown);
 
     BuildPopupMenu();
     PlaylistBox *list1 = ui_->List1;

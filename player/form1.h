@@ -110,6 +110,10 @@ private:
     void mnuDelate_Click();
     void mnuDelateAll_Click();
 
+    // The playback monitor and seek bar (monitor.cpp).
+    void Timer1_Timer();
+    void PictBar_MouseDown(Qt::MouseButton button, float x, float y);
+
     std::unique_ptr<Ui::Form1> ui_;
     QTimer *Timer1;
     QMenu *mnuPop1;
@@ -122,6 +126,8 @@ private:
     QStringList List2;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;
+    // "Open Error" boxes on screen. Timer ticks and socket events go on while one is shown.
+    int openErrorBoxes_ = 0;
     Vbmp3 engine_;
     QLockFile instanceLock_;
     std::unique_ptr<FrmSver> frmSver_;

@@ -73,7 +73,9 @@ void Form1::List1_DblClick()
     Vbmp3::OpenRecord record{};
     if (engine_.open(QFile::encodeName(TrimBlanks(path)), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
+        ++openErrorBoxes_;
         ShowMessage(u"Open Error"_s);
+        --openErrorBoxes_;
         return;
     }
 

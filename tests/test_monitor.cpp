@@ -1,0 +1,385 @@
+// The playback monitor and seek bar against the fake engine: what a tick shows at given
+// positions (text and pixels), the end of a track with and without loop play, and where a
+// click on the bar seeks.
+#include "playerharness.h"
+#include "windowwatch.h"
+
+#include <QtTest>
+
+namespace {
+
+const QColor kBlue(0, 0, 255);
+
+// Columns of the bar's inner area, counted from its left, that are blue in the middle row.
+int blueColumns(PictureBox *bar)
+{
+    const QImage image = bar->grab().toImage();
+    const QRect inner = bar->contentsRect();
+    const int y = inner.center().y();
+    int columns = 0;
+    for (int x = inner.left(); x <= inner.right(); ++x) {
+        if (image.pixelColor(x, y) == kBlue) {
+            if (columns != x - inner.left())
+                return -1; // a gap: no box from the left edge
+            ++columns;
+        }
+    }
+    return columns;
+}
+
+// Whether anything but the background shows inside the border.
+bool showsSomething(PictureBox *box)
+{
+    const QImage image = box->grab().toImage();
+    const QRect inner = box->contentsRect();
+    const QColor background = box->palette().color(QPalette::Window);
+    for (int y = inner.top(); y <= inner.bottom(); ++y)
+        for (int x = inner.left(); x <= inner.right(); ++x)
+            if (image.pixelColor(x, y) != background)
+                return true;
+    return false;
+}
+
+} // namespace
+
+class MonitorTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void tickShowsTimeTitleAndProgress_data();
+    void tickShowsTimeTitleAndProgress();
+    void stopBlanksTheStripOnTheNextTick();
+    void endOfTrackWithoutLoopStopsAndCloses();
+    void playWithNothingOpenCountsAsAnEndedTrack();
+    void loopPlayGoesOnAndWrapsToTheFirstEntry();
+    void loopWaitsWhileOpenErrorIsShownThenMovesOn();
+    void loopOnAnEmptiedListKeepsTheLastPicture();
+    void clickOnTheBarSeeks_data();
+    void clickOnTheBarSeeks();
+    void clickOnABarWithoutWidthDoesNothing();
+
+private:
+    QString track(const QString &name, const QByteArray &title, const QByteArray &artist,
+                  int32_t seconds);
+    QStringList newCalls();
+    void play(int index)
+    {
+        QVERIFY(player_->form->SetListIndex(index));
+        player_->form->List1_DblClick();
+        newCalls();
+    }
+    void clickBar(float x, Qt::MouseButton button = Qt::LeftButton)
+    {
+        PictureBox *bar = player_->pictBar();
+        QTest::mouseClick(bar, button, {}, QPoint(PictureBox::kBorder + qRound(x), PictureBox::kBorder + 2));
+    }
+
+    QTemporaryDir dir_;
+    FakeEngine fake_;
+    std::unique_ptr<PlayerHarness> player_;
+    QStringList paths_;
+    qsizetype seen_ = 0;
+};
+
+QString MonitorTest::track(const QString &name, const QByteArray &title, const QByteArray &artist,
+                           int32_t seconds)
+{
+    const QString file = dir_.filePath(name);
+    if (!writeBytes(file, "x"))
+        return {};
+    fake_.addTrack(QFile::encodeName(file), title, artist, seconds);
+    return file;
+}
+
+QStringList MonitorTest::newCalls()
+{
+    const QStringList log = fake_.log();
+    const QStringList calls = log.mid(seen_);
+    seen_ = log.size();
+    return calls;
+}
+
+void MonitorTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+}
+
+void MonitorTest::init()
+{
+    player_.reset();
+    fake_.reset();
+    paths_ = {track(u"0.mp3"_s, "T0", "R0", 180), track(u"1.mp3"_s, "T1", "R1", 181),
+              track(u"2.mp3"_s, "T2", "R2", 6000)};
+    player_ = std::make_unique<PlayerHarness>();
+    QVERIFY(player_->started);
+    QVERIFY(player_->dropFiles(paths_));
+    seen_ = fake_.log().size();
+    // The design width: 89 pixels, 84 of them usable.
+    QCOMPARE(player_->pictBar()->width(), 89);
+}
+
+void MonitorTest::tickShowsTimeTitleAndProgress_data()
+{
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<int32_t>("length");
+    QTest::addColumn<int32_t>("state");
+    QTest::addColumn<int32_t>("position");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("boxRight"); // -1: no box
+    QTest::newRow("start") << QByteArray("T") << 180 << 1 << 0 << u"00:00 T - R"_s << 0;
+    QTest::newRow("half way") << QByteArray("T") << 374 << 1 << 187 << u"03:07 T - R"_s << 42;
+    QTest::newRow("at the length: the end of the usable width")
+        << QByteArray("T") << 180 << 1 << 180 << u"03:00 T - R"_s << 84;
+    QTest::newRow("a hundred minutes") << QByteArray("T") << 6000 << 1 << 6000 << u"100:00 T - R"_s << 84;
+    QTest::newRow("paused") << QByteArray("T") << 180 << 2 << 90 << u"01:30 T - R"_s << 42;
+    QTest::newRow("length 0: no box") << QByteArray("T") << 0 << 1 << 5 << u"00:05 T - R"_s << -1;
+    QTest::newRow("Japanese title") << QByteArray("夏の終わり") << 180 << 1 << 60
+                                    << u"01:00 夏の終わり - R"_s << 28;
+}
+
+void MonitorTest::tickShowsTimeTitleAndProgress()
+{
+    QFETCH(QByteArray, title);
+    QFETCH(int32_t, length);
+    QFETCH(int32_t, state);
+    QFETCH(int32_t, position);
+    QFETCH(QString, text);
+    QFETCH(int, boxRight);
+    PlayerHarness &p = *player_;
+    QVERIFY(p.dropFiles({track(u"x.mp3"_s, title, "R", length)}));
+    play(3);
+    QVERIFY(!showsSomething(p.pictDisp()));
+    fake_.setState(state, position);
+
+    // Each tick asks the engine once, and shows the same on every tick while nothing moves.
+    for (int tick = 0; tick < 2; ++tick) {
+        p.tick();
+        QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s});
+        QCOMPARE(p.form->PlayPosition, position);
+        QCOMPARE(p.pictDisp()->Text(), text);
+        QVERIFY(showsSomething(p.pictDisp()));
+        if (boxRight < 0) {
+            QVERIFY(!p.pictBar()->BoxRight());
+            QCOMPARE(blueColumns(p.pictBar()), 0);
+        } else {
+            QCOMPARE(p.pictBar()->BoxRight(), std::optional<float>(float(boxRight)));
+            QCOMPARE(blueColumns(p.pictBar()), boxRight + 1); // both corners filled
+        }
+        QCOMPARE(p.form->Caption(), u"kelpa - "_s + QString::fromUtf8(title));
+    }
+}
+
+void MonitorTest::stopBlanksTheStripOnTheNextTick()
+{
+    PlayerHarness &p = *player_;
+    play(0);
+    fake_.setState(1, 90);
+    p.tick();
+    QVERIFY(showsSomething(p.pictBar()));
+    QTest::mouseClick(p.button(3), Qt::LeftButton);
+    newCalls();
+
+    p.tick();
+    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s}); // no next entry, no close
+    QCOMPARE(p.pictDisp()->Text(), QString());
+    QVERIFY(!showsSomething(p.pictDisp()));
+    QVERIFY(!showsSomething(p.pictBar()));
+    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(p.form->CurrentIndex, 0);
+}
+
+void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
+{
+    PlayerHarness &p = *player_;
+    play(1);
+    fake_.setState(1, 180);
+    p.tick();
+    newCalls();
+
+    fake_.setState(0, 0);
+    p.tick();
+    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s}));
+    QCOMPARE(p.form->IsPlaying, int16_t{0});
+    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QVERIFY(!showsSomething(p.pictDisp()));
+    QVERIFY(!showsSomething(p.pictBar()));
+    QCOMPARE(p.form->CurrentIndex, 1);
+
+    // Idle from now on: one query per tick and nothing else.
+    p.tick();
+    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s});
+
+    // Whatever set the caption, an idle tick puts it back.
+    play(2);
+    QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
+    p.form->IsPlaying = 0;
+    fake_.setState(0, 0);
+    p.tick();
+    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s});
+}
+
+void MonitorTest::playWithNothingOpenCountsAsAnEndedTrack()
+{
+    PlayerHarness &p = *player_;
+    QTest::mouseClick(p.button(1), Qt::LeftButton);
+    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+    newCalls();
+    p.tick();
+    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s}));
+    QCOMPARE(p.form->IsPlaying, int16_t{0});
+}
+
+void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
+{
+    PlayerHarness &p = *player_;
+    p.menuItem(u"mnuLoop"_s)->trigger();
+    play(1);
+    fake_.setState(1, 181);
+    p.tick();
+    const QString lastText = p.pictDisp()->Text();
+    QCOMPARE(lastText, u"03:01 T1 - R1"_s);
+    newCalls();
+
+    // The end of entry 1 opens entry 2; that tick draws nothing.
+    fake_.setState(0, 0);
+    p.tick();
+    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_getState"_s, u"vbmp3_stop"_s,
+                                      u"vbmp3_close"_s, u"vbmp3_open "_s + paths_[2],
+                                      u"vbmp3_getState"_s, u"vbmp3_play"_s}));
+    QCOMPARE(p.form->CurrentIndex, 2);
+    QCOMPARE(p.pictDisp()->Text(), lastText);
+    QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
+    p.tick();
+    QCOMPARE(p.pictDisp()->Text(), u"00:00 T2 - R2"_s);
+
+    // The end of the last entry starts the first.
+    fake_.setState(0, 0);
+    p.tick();
+    QCOMPARE(p.form->CurrentIndex, 0);
+    QVERIFY(newCalls().contains(u"vbmp3_open "_s + paths_[0]));
+    QCOMPARE(fake_.state(), 1);
+    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+}
+
+void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
+{
+    PlayerHarness &p = *player_;
+    p.menuItem(u"mnuLoop"_s)->trigger();
+    fake_.refuseOpen(QFile::encodeName(paths_[1]));
+    play(0);
+
+    // While the box is up, the timer goes on ticking; the user answers after one more tick.
+    QStringList boxes;
+    QStringList callsDuringBox;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answer.stop();
+        boxes.append(box->text());
+        newCalls();
+        p.tick();
+        callsDuringBox = newCalls();
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(10);
+
+    fake_.setState(0, 0);
+    p.tick();
+    QCOMPARE(boxes, QStringList{u"Open Error"_s});
+    QCOMPARE(callsDuringBox, QStringList{u"vbmp3_getState"_s}); // no second box, no other open
+    QCOMPARE(p.form->CurrentIndex, 1);
+    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+
+    // The next tick moves on past the entry that failed.
+    newCalls();
+    p.tick();
+    QVERIFY(newCalls().contains(u"vbmp3_open "_s + paths_[2]));
+    QCOMPARE(p.form->CurrentIndex, 2);
+    QCOMPARE(fake_.state(), 1);
+}
+
+void MonitorTest::loopOnAnEmptiedListKeepsTheLastPicture()
+{
+    PlayerHarness &p = *player_;
+    p.menuItem(u"mnuLoop"_s)->trigger();
+    play(0);
+    fake_.setState(1, 179);
+    p.tick();
+    p.menuItem(u"mnuDelateAll"_s)->trigger();
+    fake_.setState(0, 0);
+    for (int tick = 0; tick < 3; ++tick) {
+        p.tick();
+        QCOMPARE(p.pictDisp()->Text(), u"02:59 T0 - R0"_s);
+        QCOMPARE(p.form->IsPlaying, int16_t{-1});
+    }
+    QTest::mouseClick(p.button(3), Qt::LeftButton);
+    p.tick();
+    QVERIFY(!showsSomething(p.pictDisp()));
+    QCOMPARE(p.form->IsPlaying, int16_t{0});
+}
+
+void MonitorTest::clickOnTheBarSeeks_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<int32_t>("state");
+    QTest::addColumn<float>("x");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<int>("seconds"); // -1: no seek
+    const Qt::MouseButton left = Qt::LeftButton;
+    QTest::newRow("x = 0: the start") << 0 << 1 << 0.0f << left << 0;
+    QTest::newRow("x = W - 5: the length") << 0 << 1 << 84.0f << left << 180;
+    QTest::newRow("half way, a half rounds down to even") << 1 << 1 << 42.0f << left << 90;
+    QTest::newRow("a tenth") << 2 << 1 << 8.0f << left << 571;
+    QTest::newRow("right of W - 5: nothing") << 0 << 1 << 85.0f << left << -1;
+    QTest::newRow("on the border: nothing") << 0 << 1 << -1.0f << left << -1;
+    QTest::newRow("right button seeks too") << 0 << 1 << 42.0f << Qt::RightButton << 90;
+    QTest::newRow("paused: passed on") << 0 << 2 << 21.0f << left << 45;
+    QTest::newRow("idle: nothing") << 0 << 0 << 42.0f << left << -1;
+    QTest::newRow("length 0: to 0") << 3 << 1 << 60.0f << left << 0;
+}
+
+void MonitorTest::clickOnTheBarSeeks()
+{
+    QFETCH(int, entry);
+    QFETCH(int32_t, state);
+    QFETCH(float, x);
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(int, seconds);
+    PlayerHarness &p = *player_;
+    QVERIFY(p.dropFiles({track(u"empty.mp3"_s, "E", "R", 0)}));
+    play(entry);
+    fake_.setState(state, 10);
+    p.tick();
+    newCalls();
+
+    clickBar(x, button);
+    if (seconds < 0) {
+        QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s});
+        return;
+    }
+    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_seek %1"_s.arg(seconds)}));
+    QCOMPARE(fake_.state(), state);
+    // The box jumps to the click at once.
+    QCOMPARE(p.pictBar()->BoxRight(), std::optional<float>(x));
+    QCOMPARE(blueColumns(p.pictBar()), qRound(x) + 1);
+}
+
+void MonitorTest::clickOnABarWithoutWidthDoesNothing()
+{
+    PlayerHarness &p = *player_;
+    play(0);
+    fake_.setState(1, 10);
+    p.pictBar()->resize(5, p.pictBar()->height()); // one inner column: x = 0 is W - 5
+    newCalls();
+    clickBar(0);
+    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s});
+}
+
+QTEST_MAIN(MonitorTest)
+#include "test_monitor.moc"
