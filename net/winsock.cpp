@@ -143,6 +143,9 @@ void Winsock::attach(QTcpSocket *socket)
     connect(socket, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) { onSocketError(error); });
+    // What came while the connection waited is announced first, as it came first.
+    if (socket->bytesAvailable() > 0)
+        onReadyRead();
     if (socket->state() == QAbstractSocket::ConnectedState) {
         state_ = sckConnected;
     } else {
@@ -150,8 +153,6 @@ void Winsock::attach(QTcpSocket *socket)
         state_ = socket->error() == QAbstractSocket::RemoteHostClosedError ? sckClosing : sckError;
         post(state_ == sckClosing ? &Winsock::Closed : &Winsock::Error);
     }
-    if (socket->bytesAvailable() > 0)
-        onReadyRead();
 }
 
 void Winsock::post(void (Winsock::*signal)())

@@ -79,8 +79,7 @@ void FrmSver::RequestTimer_Timeout()
 {
     if (answering_ || Winsock2->State() == Winsock::sckClosed)
         return;
-    Winsock2->Close(); // no answer: a client that never completes its request gets none
-    ServeWaitingConnection();
+    DropConnection(); // no answer: a client that never completes its request gets none
 }
 
 void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
@@ -98,6 +97,16 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
         return;
     RecvBuffer += arrived;
     HandleRequest();
+    // A peer that left before completing its request can never be answered.
+    if (!answering_ && Winsock2->State() == Winsock::sckClosing)
+        DropConnection();
+}
+
+void FrmSver::DropConnection()
+{
+    Winsock2->Close();
+    requestTimer_->stop();
+    ServeWaitingConnection();
 }
 
 void FrmSver::Winsock2_SendComplete()
@@ -108,8 +117,11 @@ void FrmSver::Winsock2_SendComplete()
 void FrmSver::Winsock2_Close()
 {
     SendPending = 0;
-    // The socket stays closing (state 8) until a waiting request or the answer closes it.
-    ServeWaitingConnection();
+    // An answer in progress closes its connection itself. Otherwise the peer left before
+    // completing its request, which can then never be answered: the connection is closed at
+    // once, unless bytes it sent are still to be read (their arrival closes it).
+    if (!answering_ && Winsock2->BytesReceived() == 0)
+        DropConnection();
 }
 
 void FrmSver::Winsock2_Error()

@@ -72,6 +72,7 @@ private:
     void ServeWaitingConnection();
     bool IsIdleSpare() const;
     void RequestTimer_Timeout();
+    void DropConnection();
     void Winsock2_DataArrival(int32_t bytesTotal);
     void Winsock2_SendComplete();
     void Winsock2_Close();

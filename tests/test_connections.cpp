@@ -1,0 +1,349 @@
+// The server's connections under the ways clients misbehave: waiting, silence, requests that
+// never end or end with more bytes, characters split across arrivals, floods, clients that
+// leave mid-request or mid-answer, random bytes, and load. The server must answer every
+// complete request, keep its memory flat and keep the UI thread running.
+#include "remotefixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <sys/socket.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QByteArray LoginRequest = "GET / HTTP/1.0\r\n\r\n";
+
+bool isLoginPage(const QByteArray &response)
+{
+    return response.startsWith("HTTP/1.0 200 OK\r\n") && response.endsWith("about kelpa</a></h6></div></body></html>");
+}
+
+// Runs the event loop for ms milliseconds.
+void pump(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+long residentKiB()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+class ConnectionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void secondConnectionWaitsForTheFirst();
+    void requestInPiecesIsAnsweredAfterTheLastOne();
+    void characterSplitAcrossArrivalsSurvives();
+    void silentClientThatLeavesFreesTheServer();
+    void idleSpareConnectionMakesWayForARequest();
+    void idleConnectionAloneIsServedWhenItSpeaks();
+    void unfinishedRequestIsDroppedAfterTenSeconds();
+    void oversizedRequests();
+    void clientsThatLeaveMidRequestOrMidAnswer();
+    void floodBeyondTheQueueIsTurnedAway();
+    void releasingTheToggleKeepsQueuedAndRunningConnections();
+    void loadKeepsMemoryFlatAndTheThreadRunning();
+
+private:
+    std::unique_ptr<RemoteFixture> remote;
+};
+
+void ConnectionsTest::init()
+{
+    remote = std::make_unique<RemoteFixture>();
+    QVERIFY(remote->player.started);
+    remote->port = remote->listen();
+    QVERIFY(remote->port != 0);
+}
+
+void ConnectionsTest::cleanup()
+{
+    remote.reset();
+}
+
+void ConnectionsTest::secondConnectionWaitsForTheFirst()
+{
+    Client first(remote->port);
+    first.send("GET / HTTP/1.0\r\n");
+    pump(200);
+    Client second(remote->port);
+    second.send(LoginRequest);
+    pump(400);
+    QVERIFY(first.received.isEmpty());
+    QVERIFY(second.received.isEmpty()); // waits for the first connection
+
+    first.send("\r\n");
+    QVERIFY(first.waitClosed());
+    QVERIFY(isLoginPage(first.received));
+    QVERIFY(second.waitClosed());
+    QVERIFY(isLoginPage(second.received));
+}
+
+void ConnectionsTest::requestInPiecesIsAnsweredAfterTheLastOne()
+{
+    Client client(remote->port);
+    for (const QByteArray &piece : {QByteArray("GET /ind"), QByteArray("ex.htm HTTP/1.0\r"), QByteArray("\n\r")}) {
+        client.send(piece);
+        pump(250);
+        QVERIFY(client.received.isEmpty());
+        QVERIFY(!client.closed);
+        QCOMPARE(remote->panel->windowTitle(), u"kelpa"_s);
+    }
+    client.send("\n");
+    QVERIFY(client.waitClosed());
+    QVERIFY(isLoginPage(client.received));
+}
+
+void ConnectionsTest::characterSplitAcrossArrivalsSurvives()
+{
+    remote->text(4)->setText(u"曲"_s); // 0x8B 0xC8
+    Client client(remote->port);
+    client.send("GET /l.cgi?id=\x8b");
+    pump(250);
+    client.send("\xc8 HTTP/1.0\r\n\r\n");
+    QVERIFY(client.waitClosed());
+    QVERIFY2(client.received.contains("welcome to kelpa"), client.received.constData());
+}
+
+void ConnectionsTest::silentClientThatLeavesFreesTheServer()
+{
+    Client silent(remote->port);
+    pump(100);
+    Client waiting(remote->port);
+    waiting.send(LoginRequest);
+    pump(100);
+    silent.socket.disconnectFromHost();
+    QVERIFY(waiting.waitClosed());
+    QVERIFY(isLoginPage(waiting.received));
+    QVERIFY(silent.received.isEmpty());
+}
+
+void ConnectionsTest::idleSpareConnectionMakesWayForARequest()
+{
+    // A browser's spare connection: open, never used.
+    Client spare(remote->port);
+    pump(100);
+    QElapsedTimer waited;
+    waited.start();
+    Client request(remote->port);
+    request.send(LoginRequest);
+    QVERIFY(request.waitClosed());
+    QVERIFY(isLoginPage(request.received));
+    QVERIFY2(waited.elapsed() < 3000, qPrintable(u"waited %1 ms"_s.arg(waited.elapsed())));
+    QVERIFY(spare.waitClosed(1000));
+    QVERIFY(spare.received.isEmpty()); // closed without an answer
+}
+
+void ConnectionsTest::idleConnectionAloneIsServedWhenItSpeaks()
+{
+    Client late(remote->port);
+    pump(1500); // silent, but nobody else waits
+    QVERIFY(!late.closed);
+    late.send(LoginRequest);
+    QVERIFY(late.waitClosed());
+    QVERIFY(isLoginPage(late.received));
+}
+
+void ConnectionsTest::unfinishedRequestIsDroppedAfterTenSeconds()
+{
+    QElapsedTimer clock;
+    clock.start();
+    Client unfinished(remote->port);
+    unfinished.send("GET / HTTP/1.0\r\n");
+    pump(200);
+    Client waiting(remote->port);
+    waiting.send(LoginRequest);
+    QVERIFY(unfinished.waitClosed(15000));
+    const qint64 closedAfter = clock.elapsed();
+    QVERIFY2(closedAfter > 9000 && closedAfter < 13000, qPrintable(u"closed after %1 ms"_s.arg(closedAfter)));
+    QVERIFY(unfinished.received.isEmpty());
+    QVERIFY(waiting.waitClosed());
+    QVERIFY(isLoginPage(waiting.received));
+}
+
+void ConnectionsTest::oversizedRequests()
+{
+    // Past 16 KiB without an empty line: the 404 answer, then the connection is closed.
+    const QByteArray longLine = "GET /" + QByteArray(17 * 1024, 'a');
+    QCOMPARE(remote->exchange(longLine), NotFoundResponse);
+
+    // A megabyte streamed at the server ends its connection; the next request is served.
+    Client flood(remote->port);
+    flood.send(QByteArray(1024 * 1024, 'x'));
+    QVERIFY(flood.waitClosed());
+    QVERIFY(flood.received.isEmpty() || flood.received == NotFoundResponse);
+    QVERIFY(isLoginPage(remote->exchange(LoginRequest)));
+
+    // An empty line anywhere ends the request: a long body behind it does not hold it up.
+    QVERIFY(isLoginPage(remote->exchange(LoginRequest + QByteArray(64 * 1024, 'b'))));
+}
+
+void ConnectionsTest::clientsThatLeaveMidRequestOrMidAnswer()
+{
+    QVERIFY(remote->addTracks(QStringList(2000, QString(128, u'x'))));
+    QTest::mouseClick(remote->option(1), Qt::LeftButton, {}, QPoint(5, 5)); // ~320 KB pages
+    const int number = remote->login(u"wuzel"_s);
+
+    {
+        Client leaving(remote->port);
+        leaving.send("GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n");
+        pump(150);
+    } // gone mid-request
+    QVERIFY(isLoginPage(remote->exchange(LoginRequest)));
+
+    for (int round = 0; round < 3; ++round) {
+        Client reader(remote->port);
+        reader.socket.setReadBufferSize(1024);
+        reader.send("GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n\r\n");
+        QDeadlineTimer deadline(5000);
+        while (reader.received.isEmpty() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        QVERIFY(!reader.received.isEmpty());
+        // Gone mid-answer, with a reset.
+        const linger resetAtClose{1, 0};
+        setsockopt(static_cast<int>(reader.socket.socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                   &resetAtClose, sizeof resetAtClose);
+        reader.socket.abort();
+    }
+    const QByteArray page = remote->get(u"/%1/"_s.arg(number));
+    QCOMPARE(listedEntries(page), 2000);
+    QVERIFY(page.contains("Content-length: " + QByteArray::number(bodyOf(page).size()) + "\r\n"));
+}
+
+void ConnectionsTest::floodBeyondTheQueueIsTurnedAway()
+{
+    Client busy(remote->port);
+    busy.send("GET / HTTP/1.0\r\n"); // holds the connection
+    pump(200);
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int i = 0; i < 80; ++i)
+        crowd.push_back(std::make_unique<Client>(remote->port));
+    // Connections beyond the system's accept backlog retry their handshake after a second.
+    pump(3500);
+    int turnedAway = 0;
+    for (const auto &client : crowd)
+        turnedAway += client->closed && client->received.isEmpty() ? 1 : 0;
+
+    QCOMPARE(turnedAway, 80 - int{FrmSver::MaxWaitingConnections});
+
+    crowd.clear(); // the waiting ones leave; their connections are skipped when their turn comes
+    busy.send("\r\n");
+    QVERIFY(busy.waitClosed());
+    QVERIFY(isLoginPage(busy.received));
+    QVERIFY(isLoginPage(remote->exchange(LoginRequest)));
+}
+
+void ConnectionsTest::releasingTheToggleKeepsQueuedAndRunningConnections()
+{
+    Client running(remote->port);
+    running.send("GET / HTTP/1.0\r\n");
+    pump(200);
+    Client queued(remote->port);
+    queued.send(LoginRequest);
+    pump(200);
+    QTest::mouseClick(remote->check1(), Qt::LeftButton);
+    QVERIFY(!remote->check1()->isChecked());
+    running.send("\r\n");
+    QVERIFY(running.waitClosed());
+    QVERIFY(isLoginPage(running.received));
+    QVERIFY(queued.waitClosed());
+    QVERIFY(isLoginPage(queued.received));
+    // Not listening again behind the released toggle.
+    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
+    Client refused(remote->port);
+    QVERIFY(refused.waitClosed(3000));
+    QVERIFY(refused.received.isEmpty());
+}
+
+void ConnectionsTest::loadKeepsMemoryFlatAndTheThreadRunning()
+{
+    QVERIFY(remote->addTracks(QStringList(50, u"track"_s)));
+    const int number = remote->login(u"wuzel"_s);
+    const QString page = u"/%1/"_s.arg(number);
+
+    // A timer stands for the player's own: it must keep ticking while the server works.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGap = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = qMax(longestGap, sinceTick.restart());
+    });
+    ticker.start(20);
+
+    auto sequential = [&](int count) {
+        int answered = 0;
+        for (int i = 0; i < count; ++i)
+            answered += listedEntries(remote->get(page)) == 50 ? 1 : 0;
+        return answered;
+    };
+    auto concurrent = [&](int count) {
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<Client>(remote->port));
+            clients.back()->send("GET " + page.toLatin1() + " HTTP/1.0\r\n\r\n");
+        }
+        int answered = 0;
+        for (const auto &client : clients)
+            answered += client->waitClosed(30000) && listedEntries(client->received) == 50 ? 1 : 0;
+        return answered;
+    };
+    auto randomBytes = [&](int count) {
+        QRandomGenerator random(7);
+        int completeAnswered = 0;
+        int complete = 0;
+        for (int i = 0; i < count; ++i) {
+            QByteArray junk(random.bounded(1, 2000), Qt::Uninitialized);
+            for (char &c : junk)
+                c = static_cast<char>(random.bounded(256));
+            junk.replace("\r\n\r\n", "\r\n");
+            const bool completed = i % 2 == 0;
+            if (completed) {
+                junk += "\r\n\r\n";
+                ++complete;
+            }
+            Client client(remote->port);
+            client.send(junk);
+            if (!completed) {
+                pump(20);
+                client.socket.disconnectFromHost();
+            }
+            client.waitClosed(15000);
+            completeAnswered += completed && client.received.startsWith("HTTP/1.0 ") ? 1 : 0;
+        }
+        return completeAnswered == complete;
+    };
+
+    QCOMPARE(sequential(200), 200);
+    QCOMPARE(concurrent(20), 20);
+    QVERIFY(randomBytes(40));
+    const long before = residentKiB();
+    QCOMPARE(sequential(100), 100);
+    QCOMPARE(concurrent(20), 20);
+    QVERIFY(randomBytes(40));
+    const long after = residentKiB();
+    QVERIFY2(after - before < 4096, qPrintable(u"grew from %1 to %2 KiB"_s.arg(before).arg(after)));
+    QVERIFY2(longestGap < 1000, qPrintable(u"the thread stood still for %1 ms"_s.arg(longestGap)));
+}
+
+QTEST_MAIN(ConnectionsTest)
+#include "test_connections.moc"
