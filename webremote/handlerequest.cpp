@@ -50,7 +50,7 @@ void FrmSver::HandleRequest()
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
     const Route route = RouteRequest(*path, LoginId, loginNumber);
     switch (route.kind) {
-    case Route::LoginPage:
+    case Route::LoginForm:
         SendLoginPage();
         break;
     case Route::Login:

@@ -56,7 +56,7 @@ std::optional<int16_t> entryNumber(QStringView digits)
 Route RouteRequest(const QString &path, const QString &loginId, std::optional<int16_t> loginNumber)
 {
     if (path == u"/"_s || path == u"/index.htm"_s || path == u"/index.html"_s)
-        return {Route::LoginPage};
+        return {Route::LoginForm};
     if (path.startsWith(u"/l.cgi"_s))
         return {path == u"/l.cgi?id="_s + loginId ? Route::Login : Route::LoginError};
     if (!loginNumber)

@@ -28,7 +28,7 @@ std::optional<QString> RequestPath(const QString &request);
 struct Route
 {
     enum Kind {
-        LoginPage,   // the login form
+        LoginForm,   // the login page
         Login,       // the right ID: draw a login number and send the welcome page
         LoginError,  // the login error page
         Control,     // run `command` (0..4, or -1 for none), then the control page
