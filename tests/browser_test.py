@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""The web remote in a real browser: Debian's chromium, headless, driven by chromedriver.
+
+kelpa (remotehost: the player with the real engine, three real MP3 files with titles, the remote
+listening on a free port) is started here. The browser opens the login page, types the ID,
+submits, follows "enter", presses play and then an entry, and sees the page title become
+"kelpa - " and that track's title while the engine plays it. Each navigation is timed: the
+remote must never stall behind a connection the browser opened and left unused.
+
+Usage: browser_test.py REMOTEHOST ENGINE_DIR
+Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
+KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+except ImportError:
+    webdriver = None
+
+HOST = ENGINE_DIR = None
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+# A navigation that takes longer stalled behind an idle connection.
+NAVIGATION_LIMIT_S = 3.0
+
+
+class Kelpa:
+    """remotehost, with its port and the engine states it reports."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([HOST, ENGINE_DIR], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True,
+                                     env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        first = self.proc.stdout.readline().split()
+        if len(first) != 2 or first[0] != "port":
+            raise RuntimeError("remotehost did not report its port: %r" % first)
+        self.port = int(first[1])
+        self.states = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            parts = line.split()
+            if len(parts) == 4 and parts[0] == "state":
+                self.states.append((time.monotonic(), int(parts[1]), int(parts[3])))
+
+    def playing_since(self, moment):
+        """Engine reports after `moment` that show it playing, position moving on."""
+        after = [s for s in self.states if s[0] > moment and s[1] not in (0, 2)]
+        return len(after) >= 2 and after[-1][2] > after[0][2]
+
+    def stop(self):
+        self.proc.stdin.close()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class BrowserTest(unittest.TestCase):
+    def setUp(self):
+        self.kelpa = Kelpa()
+        self.profile = tempfile.mkdtemp(prefix="kelpa-chromium-")
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--no-first-run",
+                     "--user-data-dir=" + self.profile):
+            options.add_argument(flag)
+        self.browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        self.browser.set_page_load_timeout(30)
+        self.timings = []
+
+    def tearDown(self):
+        self.browser.quit()
+        self.kelpa.stop()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+    def navigate(self, what, action):
+        start = time.monotonic()
+        action()
+        elapsed = time.monotonic() - start
+        self.timings.append((what, elapsed))
+        self.assertLess(elapsed, NAVIGATION_LIMIT_S, "%s stalled: %.1f s" % (what, elapsed))
+
+    def test_login_play_and_choose_a_track(self):
+        base = "http://127.0.0.1:%d/" % self.kelpa.port
+        self.navigate("login page", lambda: self.browser.get(base))
+        self.assertEqual(self.browser.title, "kelpa login")
+
+        field = self.browser.find_element(By.NAME, "id")
+        field.send_keys("wuzel")
+        self.navigate("login", field.submit)
+        self.assertEqual(self.browser.title, "welcome to kelpa")
+
+        self.navigate("enter", lambda: self.browser.find_element(By.LINK_TEXT, "enter").click())
+        self.assertEqual(self.browser.title, "kelpa")
+        entries = [a.text for a in self.browser.find_elements(By.CSS_SELECTOR, "a[name]")]
+        self.assertEqual(entries, ["Morning Tone", "夜明けのトーン", "Evening & <Tone>"])
+
+        # Play with nothing opened yet: the engine has nothing to play, the page stays "kelpa".
+        self.navigate("play", lambda: self.browser.find_element(By.LINK_TEXT, ">").click())
+        self.assertEqual(self.browser.title, "kelpa")
+
+        chosen = time.monotonic()
+        self.navigate("entry", lambda: self.browser.find_element(By.LINK_TEXT, "夜明けのトーン").click())
+        self.assertEqual(self.browser.title, "kelpa - 夜明けのトーン")
+        self.assertTrue(self.browser.current_url.endswith("/p1#1"), self.browser.current_url)
+
+        deadline = time.monotonic() + 10
+        while not self.kelpa.playing_since(chosen) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertTrue(self.kelpa.playing_since(chosen), "the engine does not play: %r" % self.kelpa.states[-5:])
+
+        # A title with markup shows as text, and the page reloads from the next link at once.
+        self.navigate("escaped entry", lambda: self.browser.find_element(By.LINK_TEXT, "Evening & <Tone>").click())
+        self.assertEqual(self.browser.title, "kelpa - Evening & <Tone>")
+        self.navigate("stop", lambda: self.browser.find_element(By.LINK_TEXT, "□").click())
+        self.assertEqual(self.browser.title, "kelpa")
+        print("navigation times: " + ", ".join("%s %.2f s" % t for t in self.timings))
+
+
+def sound_server_answers():
+    try:
+        return subprocess.run(["pactl", "info"], capture_output=True, timeout=10).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+if __name__ == "__main__":
+    HOST, ENGINE_DIR = sys.argv[1], sys.argv[2]
+    missing = [name for name, there in (("selenium", webdriver is not None),
+                                        ("chromium", os.path.exists(CHROMIUM)),
+                                        ("chromedriver", os.path.exists(CHROMEDRIVER))) if not there]
+    if missing:
+        print("skipped: no " + ", ".join(missing))
+        sys.exit(77)
+    if not sound_server_answers():
+        print("no sound server (run the tests through scripts/test.sh)")
+        sys.exit(1 if os.environ.get("KELPA_REQUIRE_SOUND", "0") not in ("", "0") else 77)
+    unittest.main(argv=sys.argv[:1], verbosity=2)

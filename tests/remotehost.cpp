@@ -1,0 +1,77 @@
+// kelpa as a browser test meets it: the player window with the real engine library, a
+// playlist of real MP3 files with titles, and the web remote listening on a free port.
+// Prints "port N" once listening, then once a second the engine's state as
+// "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
+//
+// Usage: remotehost ENGINE_DIR
+#include "playerharness.h"
+#include "support/fixtures.h"
+#include "webremote/frmsver.h"
+#include "net/winsock.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QLibrary>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: remotehost ENGINE_DIR\n");
+        return 2;
+    }
+    const QString engineDir = QString::fromLocal8Bit(argv[1]);
+    QTemporaryDir music;
+    const QStringList titles{u"Morning Tone"_s, u"夜明けのトーン"_s, u"Evening & <Tone>"_s};
+    QStringList paths;
+    for (qsizetype i = 0; i < titles.size(); ++i) {
+        const QString path = Fixtures::makeTone(music.path(), u"track%1.mp3"_s.arg(i), 30.0, 440.0 + 110 * i);
+        const QByteArray tag = Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
+                                                Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)},
+                                               4);
+        if (path.isEmpty() || !Fixtures::prependToFile(path, tag)) {
+            std::fprintf(stderr, "remotehost: no fixture: %s\n", qPrintable(Fixtures::lastError()));
+            return 1;
+        }
+        paths.append(path);
+    }
+
+    PlayerHarness player(engineDir);
+    if (!player.started || !player.dropFiles(paths) || player.form->ListCount() != titles.size()) {
+        std::fprintf(stderr, "remotehost: the player did not start with its playlist\n");
+        return 1;
+    }
+    player.timer()->start(); // the monitor runs as in the program
+
+    FrmSver *panel = player.form->SettingsWindow();
+    auto *port = panel->findChild<QLineEdit *>(u"Text1"_s);
+    port->setText(u"0"_s);
+    panel->findChild<QPushButton *>(u"Check1"_s)->click();
+    std::printf("port %d\n", panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
+    std::fflush(stdout);
+
+    // The library the player loaded, opened once more only to read its state.
+    QLibrary engine(QDir(engineDir).filePath(u"libvbmp3.so"_s));
+    using GetState = int32_t (*)(int32_t *);
+    auto getState = reinterpret_cast<GetState>(engine.resolve("vbmp3_getState"));
+    QTimer report;
+    QObject::connect(&report, &QTimer::timeout, [&] {
+        int32_t seconds = 0;
+        const int32_t state = getState ? getState(&seconds) : -1;
+        std::printf("state %d position %d\n", state, seconds);
+        std::fflush(stdout);
+    });
+    report.start(1000);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            QCoreApplication::exit(0);
+    });
+    return QCoreApplication::exec();
+}
