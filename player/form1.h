@@ -91,6 +91,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     bool Form_Load();
@@ -110,6 +112,9 @@ private:
     void mnuDelate_Click();
     void mnuDelateAll_Click();
 
+    // The window layout (layout.cpp).
+    void Form_Resize();
+
     // The playback monitor and seek bar (monitor.cpp).
     void Timer1_Timer();
     void PictBar_MouseDown(Qt::MouseButton button, float x, float y);
@@ -126,6 +131,8 @@ private:
     QStringList List2;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;
+    // The window's width when it was last neither maximized nor as wide as the screen.
+    int normalWidth_ = 0;
     // "Open Error" boxes on screen. Timer ticks and socket events go on while one is shown.
     int openErrorBoxes_ = 0;
     Vbmp3 engine_;
