@@ -4,6 +4,7 @@
 #include <QStringEncoder>
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -17,7 +18,6 @@ bool isAscii(QStringView text)
     }
     return true;
 }
-
 
 // A converter keeps a trailing high surrogate back, waiting for its pair, and reports nothing.
 bool hasLoneSurrogate(QStringView text)
@@ -38,38 +38,48 @@ void appendReference(QByteArray &out, char32_t codePoint)
     out += ';';
 }
 
-// Encodes a run of characters of which at least one is not ASCII. The whole run goes through
-// the converter at once; only when it reports a character it cannot hold is the run taken
-// apart, one code point at a time, to put references in their places.
-void appendRun(QByteArray &out, QStringView run)
+// One converter per thread, reused while it succeeds: opening one costs more than converting a
+// title. A converter that met a character it cannot hold stays failed, so it is replaced then.
+QByteArray encodeWhole(QStringView text, bool &ok)
 {
-    if (!hasLoneSurrogate(run)) {
-        QStringEncoder enc(CodePage);
-        const QByteArray whole = enc.encode(run);
-        if (!enc.hasError()) {
-            out += whole;
-            return;
-        }
+    // Made in place, never moved: the converter reports failures into the encoder's own state.
+    thread_local std::optional<QStringEncoder> encoder;
+    if (hasLoneSurrogate(text)) {
+        ok = false;
+        return {};
     }
-    for (qsizetype i = 0; i < run.size();) {
-        char32_t codePoint = run[i].unicode();
+    if (!encoder)
+        encoder.emplace(CodePage);
+    QByteArray out = encoder->encode(text);
+    ok = !encoder->hasError();
+    if (!ok)
+        encoder.reset();
+    return out;
+}
+
+// Encodes text of which some character may be missing from the code page, one code point at a
+// time, putting references in the places of the missing ones.
+void appendByCodePoint(QByteArray &out, QStringView text)
+{
+    for (qsizetype i = 0; i < text.size();) {
+        char32_t codePoint = text[i].unicode();
         qsizetype units = 1;
-        if (run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) {
-            codePoint = QChar::surrogateToUcs4(run[i], run[i + 1]);
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            codePoint = QChar::surrogateToUcs4(text[i], text[i + 1]);
             units = 2;
-        } else if (run[i].isSurrogate()) {
+        } else if (text[i].isSurrogate()) {
             codePoint = QChar::ReplacementCharacter; // half a pair names no character
         }
-        if (codePoint < 0x80) {
+        bool ok = false;
+        const QByteArray one = codePoint < 0x80 || codePoint == QChar::ReplacementCharacter
+            ? QByteArray()
+            : encodeWhole(text.mid(i, units), ok);
+        if (codePoint < 0x80)
             out += static_cast<char>(codePoint);
-        } else {
-            QStringEncoder enc(CodePage); // a converter that failed once stays failed
-            const QByteArray one = enc.encode(run.mid(i, units));
-            if (enc.hasError() || codePoint == QChar::ReplacementCharacter)
-                appendReference(out, codePoint);
-            else
-                out += one;
-        }
+        else if (ok)
+            out += one;
+        else
+            appendReference(out, codePoint);
         i += units;
     }
 }
@@ -78,24 +88,13 @@ void appendRun(QByteArray &out, QStringView run)
 
 QByteArray AnsiEncode(const QString &text)
 {
-    QByteArray out;
-    out.reserve(text.size());
-    const QStringView view(text);
-    qsizetype runStart = -1; // start of the current run of text holding non-ASCII characters
-    for (qsizetype i = 0; i < view.size(); ++i) {
-        const char16_t unit = view[i].unicode();
-        if (unit < 0x80) {
-            if (runStart >= 0) {
-                appendRun(out, view.mid(runStart, i - runStart));
-                runStart = -1;
-            }
-            out += static_cast<char>(unit);
-        } else if (runStart < 0) {
-            runStart = i;
-        }
-    }
-    if (runStart >= 0)
-        appendRun(out, view.mid(runStart));
+    bool ok = false;
+    QByteArray out = encodeWhole(text, ok);
+    if (ok)
+        return out;
+    out.clear();
+    out.reserve(text.size() * 2);
+    appendByCodePoint(out, text);
     return out;
 }
 

@@ -17,6 +17,7 @@
 // & < > " as entity references, so the text can stand in element content and in quoted
 // attribute values alike.
 QString HtmlEscape(const QString &text);
+void AppendHtmlEscaped(QString &out, const QString &text);
 
 // The 200 header block with the body's byte count, followed by the body.
 QString BuildOkResponse(const QString &body);
@@ -41,6 +42,7 @@ QString BuildControlPage(const QString &caption, int count, ItemAt itemAt, int32
 namespace ControlPage {
 QString head(const QString &caption);
 QString entry(int index, const QString &displayText);
+void appendEntry(QString &body, int index, const QString &displayText);
 inline constexpr char16_t Tail[] = u"</center></body></html>";
 } // namespace ControlPage
 
@@ -49,8 +51,9 @@ QString BuildControlPage(const QString &caption, int count, ItemAt itemAt, int32
 {
     QString body = ControlPage::head(caption);
     if (limit == -1) {
+        body.reserve(body.size() + qsizetype{count} * 64);
         for (int i = 0; i < count; ++i)
-            body += ControlPage::entry(i, itemAt(i));
+            ControlPage::appendEntry(body, i, itemAt(i));
     } else {
         const int64_t tailBytes = AnsiByteLen(QString::fromUtf16(ControlPage::Tail));
         int64_t bodyBytes = AnsiByteLen(body);
