@@ -13,6 +13,9 @@ Form2::Form2(const QIcon &playerIcon, QWidget *owner)
       ui_(std::make_unique<Ui::Form2>())
 {
     ui_->setupUi(this);
+    QFont small = font(); // the panel's size: the layout was drawn for a small system font
+    small.setPixelSize(11);
+    setFont(small);
     setFixedSize(244, 73);
     connect(ui_->Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
     connect(ui_->Command2, &QPushButton::clicked, this, &Form2::Command2_Click);

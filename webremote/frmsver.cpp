@@ -26,6 +26,11 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
       spareTimer_(new QTimer(this))
 {
     ui_->setupUi(this);
+    // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
+    // their controls next to Qt's wider check marks.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     setFixedSize(169, 163);
     move(screen()->availableGeometry().center() - rect().center());
     Winsock1->setObjectName(u"Winsock1"_s);
