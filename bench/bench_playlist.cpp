@@ -1,0 +1,241 @@
+// Playlist speed and size: a list file of 10,000 real tagged MP3 paths dropped on the player
+// window, read on the UI thread as the player always does (entries per second, warm cache,
+// and the memory it takes); then 32,767 entries, the most the list holds: memory, and the time
+// of one monitor tick with that list on screen.
+//
+// Usage: bench_playlist [files=10000] [runs=5]; needs sox and lame to make the one track the
+// files are built from, and the engine library beside the program. A sound server makes the
+// ticks those of a playing track; without one they are idle ticks.
+#include "player/form1.h"
+#include "player/picturebox.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray syncsafe(quint32 v)
+{
+    QByteArray out(4, '\0');
+    for (int i = 3; i >= 0; --i, v >>= 7)
+        out[i] = static_cast<char>(v & 0x7F);
+    return out;
+}
+
+QByteArray textFrame(const char *id, const QString &text)
+{
+    QByteArray body = "\x03" + text.toUtf8();
+    return QByteArray(id) + syncsafe(static_cast<quint32>(body.size())) + QByteArray(2, '\0') + body;
+}
+
+QByteArray id3v2(int i)
+{
+    const QByteArray frames = textFrame("TIT2", u"曲 %1"_s.arg(i)) + textFrame("TPE1", u"歌手 %1"_s.arg(i % 97));
+    return QByteArray("ID3\x04\x00\x00", 6) + syncsafe(static_cast<quint32>(frames.size())) + frames;
+}
+
+bool run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+long statusKiB(const char *field)
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Lets the peak of resident memory start again from the present (Linux 4.0 and later).
+void resetPeak()
+{
+    QFile clear(u"/proc/self/clear_refs"_s);
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// Drops files on the list as a file manager does: through the window, onto List1.
+void dropOnList(Form1 &form, const QStringList &paths)
+{
+    QWidget *list = form.findChild<QWidget *>(u"List1"_s);
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint pos = list->mapTo(&form, list->rect().center());
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &drop);
+}
+
+void deleteAll(Form1 &form)
+{
+    form.findChild<QAction *>(u"mnuDelateAll"_s)->trigger();
+    QCoreApplication::processEvents();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(u"t.wav"_s);
+    const QString mp3 = dir.filePath(u"t.mp3"_s);
+    if (!run(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"2"_s, wav, u"synth"_s, u"3"_s, u"sine"_s, u"440"_s}) ||
+        !run(u"lame"_s, {u"--quiet"_s, u"-b"_s, u"128"_s, wav, mp3})) {
+        std::fprintf(stderr, "sox and lame are needed to make the files\n");
+        return 1;
+    }
+    QFile source(mp3);
+    if (!source.open(QIODevice::ReadOnly))
+        return 1;
+    const QByteArray audio = source.readAll();
+    QStringList paths;
+    for (int i = 0; i < files; ++i) {
+        const QString path = dir.filePath(u"%1.mp3"_s.arg(i));
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(id3v2(i) + audio) < 0)
+            return 1;
+        paths.append(path);
+    }
+    const auto writeList = [&](const QString &name, int entries) {
+        const QString path = dir.filePath(name);
+        QFile list(path);
+        if (!list.open(QIODevice::WriteOnly))
+            return QString();
+        for (int i = 0; i < entries; ++i)
+            list.write(paths[i % files].toUtf8() + '\n');
+        return path;
+    };
+    const QString list = writeList(u"list.m3u"_s, files);
+    const QString full = writeList(u"full.m3u"_s, Form1::kMaxEntries);
+
+    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    if (!form.Start()) {
+        std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
+        return 1;
+    }
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    form.resize(400, 600);
+    QTest::qWait(100);
+
+    // Warm the cache and the libraries, then time the drops.
+    dropOnList(form, {list});
+    deleteAll(form);
+    std::vector<double> addRates, shownRates;
+    long peakAdd = 0;
+    const long before = statusKiB("VmRSS:");
+    for (int r = 0; r < runs; ++r) {
+        resetPeak();
+        QElapsedTimer timer;
+        timer.start();
+        dropOnList(form, {list});
+        const qint64 added = timer.nsecsElapsed();
+        QCoreApplication::processEvents(); // the list lays itself out and paints
+        const qint64 shown = timer.nsecsElapsed();
+        if (form.ListCount() != files) {
+            std::fprintf(stderr, "only %d of %d entries added\n", form.ListCount(), files);
+            return 1;
+        }
+        addRates.push_back(files / (added / 1e9));
+        shownRates.push_back(files / (shown / 1e9));
+        peakAdd = std::max(peakAdd, statusKiB("VmHWM:"));
+        deleteAll(form);
+    }
+    std::printf("list file of %d tagged MP3 paths dropped on the list, median of %d runs, warm cache\n",
+                files, runs);
+    std::printf("  added:              %8.0f entries/s\n", median(addRates));
+    std::printf("  added and painted:  %8.0f entries/s\n", median(shownRates));
+    std::printf("  resident memory: %.1f MiB before, peak %.1f MiB while adding\n", before / 1024.0,
+                peakAdd / 1024.0);
+    std::printf("  peers (same import, from the issue): Audacious about 10,250/s with worker threads, "
+                "qmmp about 420/s\n");
+
+    // The fullest list there can be.
+    const long empty = statusKiB("VmRSS:");
+    QElapsedTimer timer;
+    timer.start();
+    dropOnList(form, {full});
+    QCoreApplication::processEvents();
+    const double fullSeconds = timer.nsecsElapsed() / 1e9;
+    const long fullRss = statusKiB("VmRSS:");
+    std::printf("%d entries: added in %.2f s, resident memory %.1f MiB (%.0f bytes per entry)\n",
+                form.ListCount(), fullSeconds, fullRss / 1024.0,
+                (fullRss - empty) * 1024.0 / std::max(1, form.ListCount()));
+
+    // Ticks with that list on screen, while the last entry plays (or idles without sound).
+    form.SetListIndex(form.ListCount() - 1);
+    form.List1_DblClick();
+    QTest::qWait(500);
+    auto *timer1 = form.findChild<QTimer *>(u"Timer1"_s);
+    timer1->stop();
+    auto *disp = form.findChild<PictureBox *>(u"PictDisp"_s);
+    auto *bar = form.findChild<PictureBox *>(u"PictBar"_s);
+    std::vector<double> tickUs, paintUs;
+    for (int i = 0; i < 2000; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QMetaObject::invokeMethod(timer1, "timeout");
+        tickUs.push_back(t.nsecsElapsed() / 1e3);
+        // The worst a tick can cost on screen: both boxes painted anew.
+        disp->update();
+        bar->update();
+        t.restart();
+        QCoreApplication::processEvents();
+        paintUs.push_back(t.nsecsElapsed() / 1e3);
+    }
+    std::printf("one tick with %d entries listed (%s): median %.1f us, 99th percentile %.1f us;\n"
+                "  painting both boxes afterwards: median %.1f us, 99th percentile %.1f us\n",
+                form.ListCount(), disp->Text().isEmpty() ? "idle" : "playing", median(tickUs),
+                percentile(tickUs, 0.99), median(paintUs), percentile(paintUs, 0.99));
+
+    timer.restart();
+    deleteAll(form);
+    std::printf("deleting all %d entries: %.0f ms\n", Form1::kMaxEntries, timer.nsecsElapsed() / 1e6);
+    form.Command1_Click(3);
+    return 0;
+}
