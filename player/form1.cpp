@@ -35,6 +35,11 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     Timer1->setInterval(300);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     ui_->PictBar->setForeColor(QColor(0, 0, 255));
+    // The display's inner area is 12 pixels high, made for an 8-point font; the desktop's
+    // default size would cut every line. The family stays the desktop's.
+    QFont dispFont = ui_->PictDisp->font();
+    dispFont.setPixelSize(11);
+    ui_->PictDisp->setFont(dispFont);
     connect(ui_->PictBar, &PictureBox::MouseDown, this, &Form1::PictBar_MouseDown);
 
     BuildPopupMenu();
