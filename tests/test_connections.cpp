@@ -341,7 +341,12 @@ void ConnectionsTest::loadKeepsMemoryFlatAndTheThreadRunning()
     QCOMPARE(concurrent(20), 20);
     QVERIFY(randomBytes(40));
     const long after = residentKiB();
+#if defined(__SANITIZE_ADDRESS__) // holds freed memory back, so the resident size says nothing
+    Q_UNUSED(before);
+    Q_UNUSED(after);
+#else
     QVERIFY2(after - before < 4096, qPrintable(u"grew from %1 to %2 KiB"_s.arg(before).arg(after)));
+#endif
     QVERIFY2(longestGap < 1000, qPrintable(u"the thread stood still for %1 ms"_s.arg(longestGap)));
 }
 

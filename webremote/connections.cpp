@@ -47,8 +47,10 @@ void FrmSver::ServeWaitingConnection()
             Winsock2->Close();
             break;
         }
+        // Looked at again when the connection has been silent long enough (bytes that came
+        // and are still to be read are given a moment to be announced).
         if (!heardFrom_ && !spareTimer_->isActive())
-            spareTimer_->start(qMax<qint64>(0, SpareConnectionMs - acceptedAt_.elapsed()));
+            spareTimer_->start(qMax<qint64>(50, SpareConnectionMs - acceptedAt_.elapsed()));
         return; // served when the connection is closed
     }
 
