@@ -1,15 +1,15 @@
 #include "form2.h"
 
-#include "ui_form2.h"
 #include "homepage.h"
+#include "ui_form2.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QUrl>
 
 Form2::Form2(const QIcon &playerIcon, QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       ui_(std::make_unique<Ui::Form2>())
 {
     ui_->setupUi(this);

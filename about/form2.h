@@ -12,8 +12,7 @@ namespace Ui {
 class Form2;
 }
 
-class Form2 : public QDialog
-{
+class Form2 : public QDialog {
     Q_OBJECT
 
 public:

@@ -33,7 +33,8 @@ QStringList titles(int count)
     QStringList list;
     list.reserve(count);
     for (int i = 0; i < count; ++i)
-        list.append(i % 2 ? u"Track %1 - Artist Name"_s.arg(i) : u"曲 %1 - 夜明けのスキャット"_s.arg(i));
+        list.append(i % 2 ? u"Track %1 - Artist Name"_s.arg(i)
+                          : u"曲 %1 - 夜明けのスキャット"_s.arg(i));
     return list;
 }
 
@@ -66,8 +67,9 @@ double buildMs(const QStringList &entries, int32_t limit, qsizetype *bytes = nul
 {
     QString page;
     const double ms = bestMs(5, [&] {
-        page = BuildControlPage(u"kelpa - 夜明け"_s, static_cast<int>(entries.size()),
-                                [&](int i) { return entries.at(i); }, limit);
+        page = BuildControlPage(
+            u"kelpa - 夜明け"_s, static_cast<int>(entries.size()),
+            [&](int i) { return entries.at(i); }, limit);
     });
     if (bytes)
         *bytes = AnsiByteLen(page);
@@ -93,7 +95,8 @@ int main(int argc, char *argv[])
         std::printf("control page, %5d entries, limit never reached: %7.2f ms\n", count,
                     buildMs(entries, std::numeric_limits<int32_t>::max()));
     }
-    QString page = BuildControlPage(u"kelpa"_s, 32767, [&](int i) { return full.at(i); }, -1);
+    QString page = BuildControlPage(
+        u"kelpa"_s, 32767, [&](int i) { return full.at(i); }, -1);
     std::printf("encoding that page for the wire (response):  %7.2f ms\n",
                 bestMs(5, [&] { (void)AnsiEncode(BuildOkResponse(page)); }));
 
@@ -119,7 +122,8 @@ int main(int argc, char *argv[])
     panel->findChild<QRadioButton *>(u"Option1"_s)->click();
     panel->findChild<QLineEdit *>(u"Text1"_s)->setText(u"0"_s);
     panel->findChild<QPushButton *>(u"Check1"_s)->click();
-    const quint16 port = static_cast<quint16>(panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
+    const quint16 port =
+        static_cast<quint16>(panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
     const QByteArray request = "GET /l.cgi?id=wuzel HTTP/1.0\r\n\r\n";
 
     // The client runs on a thread of its own, the server on the UI thread as in the program.
@@ -134,7 +138,8 @@ int main(int argc, char *argv[])
                 return QByteArray();
             socket.write(sent);
             QByteArray got;
-            while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+            while (socket.state() == QAbstractSocket::ConnectedState &&
+                   socket.waitForReadyRead(10000))
                 got += socket.readAll();
             return got + socket.readAll();
         };

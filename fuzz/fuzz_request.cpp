@@ -33,7 +33,8 @@ void answer(const QString &response)
     const QByteArray body = wire.mid(headerEnd + 4);
     const qsizetype lengthAt = wire.indexOf("ength: ");
     check(lengthAt > 0 && lengthAt < headerEnd);
-    check(wire.mid(lengthAt + 7, wire.indexOf("\r\n", lengthAt) - lengthAt - 7).toLongLong() == body.size());
+    check(wire.mid(lengthAt + 7, wire.indexOf("\r\n", lengthAt) - lengthAt - 7).toLongLong() ==
+          body.size());
 }
 
 } // namespace

@@ -72,8 +72,8 @@ void appendByCodePoint(QByteArray &out, QStringView text)
         }
         bool ok = false;
         const QByteArray one = codePoint < 0x80 || codePoint == QChar::ReplacementCharacter
-            ? QByteArray()
-            : encodeWhole(text.mid(i, units), ok);
+                                   ? QByteArray()
+                                   : encodeWhole(text.mid(i, units), ok);
         if (codePoint < 0x80)
             out += static_cast<char>(codePoint);
         else if (ok)

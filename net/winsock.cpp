@@ -15,8 +15,7 @@ namespace {
 
 // Connections that were announced but not yet accepted, by request ID. The IDs are
 // process-wide, as socket handles are, so any Winsock can accept what another one heard.
-struct PendingConnections
-{
+struct PendingConnections {
     QHash<int32_t, QPointer<QTcpSocket>> sockets;
     int32_t lastId = 0;
 
@@ -86,7 +85,8 @@ int32_t Winsock::BytesReceived() const
 {
     if (!socket_)
         return 0;
-    return static_cast<int32_t>(qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max()));
 }
 
 bool Winsock::Listen()
@@ -185,7 +185,8 @@ void Winsock::deliverArrival()
         arrivalMissed_ = true;
         return;
     }
-    const qint64 waiting = qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max());
+    const qint64 waiting =
+        qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max());
     inArrival_ = true;
     emit DataArrival(static_cast<int32_t>(waiting));
     inArrival_ = false;

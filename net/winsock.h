@@ -21,8 +21,7 @@
 class QTcpServer;
 class QTcpSocket;
 
-class Winsock : public QObject
-{
+class Winsock : public QObject {
     Q_OBJECT
 
 public:

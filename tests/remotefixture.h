@@ -20,8 +20,7 @@
 #include <QTcpSocket>
 
 // One client connection, its bytes collected as they come.
-class Client : public QObject
-{
+class Client : public QObject {
 public:
     explicit Client(quint16 port)
     {
@@ -38,7 +37,8 @@ public:
     void send(const QByteArray &bytes)
     {
         QDeadlineTimer deadline(5000);
-        while (socket.state() != QAbstractSocket::ConnectedState && !closed && !deadline.hasExpired())
+        while (socket.state() != QAbstractSocket::ConnectedState && !closed &&
+               !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
         socket.write(bytes);
         socket.flush();
@@ -58,10 +58,12 @@ public:
     bool closed = false;
 };
 
-class RemoteFixture
-{
+class RemoteFixture {
 public:
-    RemoteFixture() : panel(player.form ? player.form->SettingsWindow() : nullptr) { engine.reset(); }
+    RemoteFixture() : panel(player.form ? player.form->SettingsWindow() : nullptr)
+    {
+        engine.reset();
+    }
 
     template <typename T> T *widget(const char *name) const
     {
@@ -69,7 +71,10 @@ public:
     }
     QLineEdit *text(int n) const { return widget<QLineEdit>(qPrintable(u"Text%1"_s.arg(n))); }
     QPushButton *check1() const { return widget<QPushButton>("Check1"); }
-    QRadioButton *option(int n) const { return widget<QRadioButton>(qPrintable(u"Option%1"_s.arg(n))); }
+    QRadioButton *option(int n) const
+    {
+        return widget<QRadioButton>(qPrintable(u"Option%1"_s.arg(n)));
+    }
     QComboBox *combo1() const { return widget<QComboBox>("Combo1"); }
     Winsock *winsock1() const { return widget<Winsock>("Winsock1"); }
 
@@ -108,7 +113,8 @@ public:
     {
         const QByteArray answer = get(u"/l.cgi?id="_s + id);
         const QRegularExpressionMatch match =
-            QRegularExpression(u"<a href=\"/(\\d+)/\">enter</a>"_s).match(QString::fromLatin1(answer));
+            QRegularExpression(u"<a href=\"/(\\d+)/\">enter</a>"_s)
+                .match(QString::fromLatin1(answer));
         return match.hasMatch() ? match.captured(1).toInt() : -1;
     }
 
@@ -167,17 +173,20 @@ inline int listedEntries(const QByteArray &response)
 }
 
 inline const QByteArray NotFoundResponse =
-    "HTTP/1.0 404 Not found\r\nServer: kelpa/0.01\r\nContent-length: 126\r\nContent-Type: text/html\r\n\r\n"
+    "HTTP/1.0 404 Not found\r\nServer: kelpa/0.01\r\nContent-length: 126\r\nContent-Type: "
+    "text/html\r\n\r\n"
     "<html><head><title>HTTP/1.1 404 Not found</title></head><body>HTTP/1.1 404 Not found<br><br>"
     "<a href=\"/\">Home</a></body></html>";
 
 inline const QByteArray LoginErrorResponse =
-    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 128\r\nContent-type: text/html\r\n\r\n"
+    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 128\r\nContent-type: "
+    "text/html\r\n\r\n"
     "<html><head><title>kelpa error</title></head><body><center>login error<br><br>"
     "<a href=\"index.htm\">top</a></center></body></html>";
 
 inline const QByteArray EmptyControlResponse =
-    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 236\r\nContent-type: text/html\r\n\r\n"
+    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 236\r\nContent-type: "
+    "text/html\r\n\r\n"
     "<html><head><title>kelpa</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head>"
     "<body><center>kelpa<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
     "<a href=\"3\">\x81\xa0</a> <a href=\"4\">&gt;|</a><br></center></body></html>";

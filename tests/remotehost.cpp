@@ -4,14 +4,14 @@
 // "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
 //
 // Usage: remotehost ENGINE_DIR
+#include "net/winsock.h"
 #include "playerharness.h"
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
-#include "net/winsock.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QLibrary>
+#include <QLineEdit>
 #include <QSocketNotifier>
 
 #include <cstdio>
@@ -29,10 +29,12 @@ int main(int argc, char *argv[])
     const QStringList titles{u"Morning Tone"_s, u"夜明けのトーン"_s, u"Evening & <Tone>"_s};
     QStringList paths;
     for (qsizetype i = 0; i < titles.size(); ++i) {
-        const QString path = Fixtures::makeTone(music.path(), u"track%1.mp3"_s.arg(i), 30.0, 440.0 + 110 * i);
-        const QByteArray tag = Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
-                                                Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)},
-                                               4);
+        const QString path =
+            Fixtures::makeTone(music.path(), u"track%1.mp3"_s.arg(i), 30.0, 440.0 + 110 * i);
+        const QByteArray tag =
+            Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
+                             Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)},
+                            4);
         if (path.isEmpty() || !Fixtures::prependToFile(path, tag)) {
             std::fprintf(stderr, "remotehost: no fixture: %s\n", qPrintable(Fixtures::lastError()));
             return 1;

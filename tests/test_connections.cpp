@@ -18,7 +18,8 @@ const QByteArray LoginRequest = "GET / HTTP/1.0\r\n\r\n";
 
 bool isLoginPage(const QByteArray &response)
 {
-    return response.startsWith("HTTP/1.0 200 OK\r\n") && response.endsWith("about kelpa</a></h6></div></body></html>");
+    return response.startsWith("HTTP/1.0 200 OK\r\n") &&
+           response.endsWith("about kelpa</a></h6></div></body></html>");
 }
 
 // Runs the event loop for ms milliseconds.
@@ -43,8 +44,7 @@ long residentKiB()
 
 } // namespace
 
-class ConnectionsTest : public QObject
-{
+class ConnectionsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -101,7 +101,8 @@ void ConnectionsTest::secondConnectionWaitsForTheFirst()
 void ConnectionsTest::requestInPiecesIsAnsweredAfterTheLastOne()
 {
     Client client(remote->port);
-    for (const QByteArray &piece : {QByteArray("GET /ind"), QByteArray("ex.htm HTTP/1.0\r"), QByteArray("\n\r")}) {
+    for (const QByteArray &piece :
+         {QByteArray("GET /ind"), QByteArray("ex.htm HTTP/1.0\r"), QByteArray("\n\r")}) {
         client.send(piece);
         pump(250);
         QVERIFY(client.received.isEmpty());
@@ -174,7 +175,8 @@ void ConnectionsTest::unfinishedRequestIsDroppedAfterTenSeconds()
     waiting.send(LoginRequest);
     QVERIFY(unfinished.waitClosed(15000));
     const qint64 closedAfter = clock.elapsed();
-    QVERIFY2(closedAfter > 9000 && closedAfter < 13000, qPrintable(u"closed after %1 ms"_s.arg(closedAfter)));
+    QVERIFY2(closedAfter > 9000 && closedAfter < 13000,
+             qPrintable(u"closed after %1 ms"_s.arg(closedAfter)));
     QVERIFY(unfinished.received.isEmpty());
     QVERIFY(waiting.waitClosed());
     QVERIFY(isLoginPage(waiting.received));
@@ -285,9 +287,8 @@ void ConnectionsTest::loadKeepsMemoryFlatAndTheThreadRunning()
     sinceTick.start();
     qint64 longestGap = 0;
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        longestGap = qMax(longestGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this,
+            [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
     ticker.start(20);
 
     auto sequential = [&](int count) {

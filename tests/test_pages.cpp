@@ -14,14 +14,15 @@ const QByteArray EmptyControlBody =
 
 QByteArray okResponse(const QByteArray &body)
 {
-    return "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: " + QByteArray::number(body.size())
-        + "\r\nContent-type: text/html\r\n\r\n" + body;
+    return "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: " +
+           QByteArray::number(body.size()) + "\r\nContent-type: text/html\r\n\r\n" + body;
 }
 
-QByteArray controlBody(const QStringList &entries, int32_t limit, const QString &caption = u"kelpa"_s)
+QByteArray controlBody(const QStringList &entries, int32_t limit,
+                       const QString &caption = u"kelpa"_s)
 {
-    return AnsiEncode(BuildControlPage(caption, static_cast<int>(entries.size()),
-                                       [&](int i) { return entries.at(i); }, limit));
+    return AnsiEncode(BuildControlPage(
+        caption, static_cast<int>(entries.size()), [&](int i) { return entries.at(i); }, limit));
 }
 
 // The entries listed in a control page body, by their anchors.
@@ -32,8 +33,7 @@ int listedEntries(const QByteArray &body)
 
 } // namespace
 
-class PagesTest : public QObject
-{
+class PagesTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -51,42 +51,51 @@ void PagesTest::responsesOnTheWire_data()
     QTest::addColumn<QString>("response");
     QTest::addColumn<QByteArray>("bytes");
 
-    const QByteArray notFoundBody = "<html><head><title>HTTP/1.1 404 Not found</title></head><body>"
-                                    "HTTP/1.1 404 Not found<br><br><a href=\"/\">Home</a></body></html>";
+    const QByteArray notFoundBody =
+        "<html><head><title>HTTP/1.1 404 Not found</title></head><body>"
+        "HTTP/1.1 404 Not found<br><br><a href=\"/\">Home</a></body></html>";
     QCOMPARE(notFoundBody.size(), 126);
-    QTest::newRow("404") << BuildNotFoundResponse()
-                         << "HTTP/1.0 404 Not found\r\nServer: kelpa/0.01\r\nContent-length: 126\r\n"
-                            "Content-Type: text/html\r\n\r\n" + notFoundBody;
+    QTest::newRow("404")
+        << BuildNotFoundResponse()
+        << "HTTP/1.0 404 Not found\r\nServer: kelpa/0.01\r\nContent-length: 126\r\n"
+           "Content-Type: text/html\r\n\r\n" +
+               notFoundBody;
 
-    const QByteArray loginError = "<html><head><title>kelpa error</title></head><body><center>login "
-                                  "error<br><br><a href=\"index.htm\">top</a></center></body></html>";
+    const QByteArray loginError =
+        "<html><head><title>kelpa error</title></head><body><center>login "
+        "error<br><br><a href=\"index.htm\">top</a></center></body></html>";
     QCOMPARE(loginError.size(), 128);
     QTest::newRow("login error") << BuildOkResponse(LoginErrorPage()) << okResponse(loginError);
 
-    const QByteArray welcome = "<html><head><title>welcome to kelpa</title></head><body><center>"
-                               "welcome to kelpa<br><a href=\"/42/\">enter</a></center></body></html>";
+    const QByteArray welcome =
+        "<html><head><title>welcome to kelpa</title></head><body><center>"
+        "welcome to kelpa<br><a href=\"/42/\">enter</a></center></body></html>";
     QCOMPARE(welcome.size(), 131);
     QTest::newRow("welcome, number 42") << BuildOkResponse(WelcomePage(42)) << okResponse(welcome);
     QTest::newRow("welcome, number 0") << BuildOkResponse(WelcomePage(0))
                                        << okResponse(QByteArray(welcome).replace("/42/", "/0/"));
-    QTest::newRow("welcome, number 9999") << BuildOkResponse(WelcomePage(9999))
-                                          << okResponse(QByteArray(welcome).replace("/42/", "/9999/"));
+    QTest::newRow("welcome, number 9999")
+        << BuildOkResponse(WelcomePage(9999))
+        << okResponse(QByteArray(welcome).replace("/42/", "/9999/"));
 
     QTest::newRow("login page")
         << BuildOkResponse(LoginPage())
-        << okResponse("<html><head><title>kelpa login</title></head><body><center><form method=\"GET\" "
-                      "action=\"l.cgi\">kelpa<br><br>ID : <input name=\"id\" size=10 maxlength=10 "
-                      "type=text><br><input type=\"submit\" value=\"login\"></form></center><div "
-                      "align=right><h6><a href=\"https://kelpa.example/\">about kelpa</a></h6></div>"
-                      "</body></html>");
+        << okResponse(
+               "<html><head><title>kelpa login</title></head><body><center><form method=\"GET\" "
+               "action=\"l.cgi\">kelpa<br><br>ID : <input name=\"id\" size=10 maxlength=10 "
+               "type=text><br><input type=\"submit\" value=\"login\"></form></center><div "
+               "align=right><h6><a href=\"https://kelpa.example/\">about kelpa</a></h6></div>"
+               "</body></html>");
 
     QCOMPARE(EmptyControlBody.size(), 236);
-    QTest::newRow("empty control page")
-        << BuildOkResponse(BuildControlPage(u"kelpa"_s, 0, [](int) { return QString(); }, 5000))
+    QTest::newRow("empty control page") << BuildOkResponse(BuildControlPage(
+                                               u"kelpa"_s, 0, [](int) { return QString(); }, 5000))
                                         << okResponse(EmptyControlBody);
     QTest::newRow("control page of a playing track, Japanese title")
-        << BuildOkResponse(BuildControlPage(u"kelpa - 夜明け"_s, 0, [](int) { return QString(); }, -1))
-        << okResponse(QByteArray(EmptyControlBody).replace("<title>kelpa", "<title>kelpa - \x96\xe9\x96\xbe\x82\xaf"));
+        << BuildOkResponse(BuildControlPage(
+               u"kelpa - 夜明け"_s, 0, [](int) { return QString(); }, -1))
+        << okResponse(QByteArray(EmptyControlBody)
+                          .replace("<title>kelpa", "<title>kelpa - \x96\xe9\x96\xbe\x82\xaf"));
 }
 
 void PagesTest::responsesOnTheWire()
@@ -101,12 +110,16 @@ void PagesTest::entryBytes_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("entry 0, abc") << 0 << u"abc"_s << QByteArray("<br><a href=\"p0#0\" name=\"0\">abc</a>");
-    QTest::newRow("entry 12") << 12 << u"x"_s << QByteArray("<br><a href=\"p12#12\" name=\"12\">x</a>");
+    QTest::newRow("entry 0, abc") << 0 << u"abc"_s
+                                  << QByteArray("<br><a href=\"p0#0\" name=\"0\">abc</a>");
+    QTest::newRow("entry 12") << 12 << u"x"_s
+                              << QByteArray("<br><a href=\"p12#12\" name=\"12\">x</a>");
     QTest::newRow("ten full-width characters, twenty bytes")
         << 0 << u"一二三四五六七八九十"_s
-        << QByteArray("<br><a href=\"p0#0\" name=\"0\">") + AnsiEncode(u"一二三四五六七八九十"_s) + "</a>";
-    QTest::newRow("empty display text") << 3 << QString() << QByteArray("<br><a href=\"p3#3\" name=\"3\"></a>");
+        << QByteArray("<br><a href=\"p0#0\" name=\"0\">") + AnsiEncode(u"一二三四五六七八九十"_s) +
+               "</a>";
+    QTest::newRow("empty display text")
+        << 3 << QString() << QByteArray("<br><a href=\"p3#3\" name=\"3\"></a>");
 }
 
 void PagesTest::entryBytes()
@@ -176,11 +189,13 @@ void PagesTest::outsideTextIsEscaped()
 
     // An emoji in a title reaches the browser as a reference, counted in the length line.
     const QString title = u"kelpa - Smile \U0001F600"_s;
-    const QString response = BuildOkResponse(BuildControlPage(title, 0, [](int) { return QString(); }, -1));
+    const QString response = BuildOkResponse(BuildControlPage(
+        title, 0, [](int) { return QString(); }, -1));
     const QByteArray wire = AnsiEncode(response);
     QVERIFY(wire.contains("<title>kelpa - Smile &#128512;</title>"));
     const qsizetype bodyStart = wire.indexOf("\r\n\r\n") + 4;
-    QVERIFY(wire.contains("Content-length: " + QByteArray::number(wire.size() - bodyStart) + "\r\n"));
+    QVERIFY(
+        wire.contains("Content-length: " + QByteArray::number(wire.size() - bodyStart) + "\r\n"));
 }
 
 QTEST_MAIN(PagesTest)

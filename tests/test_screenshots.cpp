@@ -30,8 +30,7 @@ QImage screenshot(QWidget *window)
 
 } // namespace
 
-class ScreenshotsTest : public QObject
-{
+class ScreenshotsTest : public QObject {
     Q_OBJECT
 
 private slots:

@@ -6,8 +6,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class WebRemoteTest : public QObject
-{
+class WebRemoteTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -53,27 +52,40 @@ void WebRemoteTest::requestsBeforeAnyLogin_data()
 
     QTest::newRow("GET /") << QByteArray("GET / HTTP/1.0\r\n\r\n") << loginPage;
     QTest::newRow("/index.htm") << QByteArray("GET /index.htm HTTP/1.0\r\n\r\n") << loginPage;
-    QTest::newRow("/index.html") << QByteArray("GET /index.html HTTP/1.1\r\nHost: x\r\n\r\n") << loginPage;
-    QTest::newRow("/INDEX.HTM: paths are case-sensitive") << QByteArray("GET /INDEX.HTM HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("/index.html") << QByteArray("GET /index.html HTTP/1.1\r\nHost: x\r\n\r\n")
+                                 << loginPage;
+    QTest::newRow("/INDEX.HTM: paths are case-sensitive")
+        << QByteArray("GET /INDEX.HTM HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("no HTTP anywhere") << QByteArray("GET /\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("HTTP only in a later header line") << QByteArray("GET /\r\nX: HTTP\r\n\r\n") << loginPage;
-    QTest::newRow("HTTP inside the path cuts it") << QByteArray("GET /aHTTP HTTP/1.0\r\n\r\n") << loginPage;
-    QTest::newRow("GET HTTP/1.0: empty path") << QByteArray("GET HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("HTTP only in a later header line")
+        << QByteArray("GET /\r\nX: HTTP\r\n\r\n") << loginPage;
+    QTest::newRow("HTTP inside the path cuts it")
+        << QByteArray("GET /aHTTP HTTP/1.0\r\n\r\n") << loginPage;
+    QTest::newRow("GET HTTP/1.0: empty path")
+        << QByteArray("GET HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("POST") << QByteArray("POST / HTTP/1.0\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("POST with a body") << QByteArray("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc") << NotFoundResponse;
+    QTest::newRow("POST with a body")
+        << QByteArray("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc") << NotFoundResponse;
     QTest::newRow("lower-case get") << QByteArray("get / HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("HEAD") << QByteArray("HEAD / HTTP/1.0\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("empty first line") << QByteArray("\r\n\r\nGET / HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("empty first line")
+        << QByteArray("\r\n\r\nGET / HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("HTTP at the very start") << QByteArray("HTTP / GET\r\n\r\n") << NotFoundResponse;
     QTest::newRow("two requests back to back: one answer")
         << QByteArray("GET / HTTP/1.0\r\n\r\nGET /x HTTP/1.0\r\n\r\n") << loginPage;
-    QTest::newRow("/favicon.ico") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("/l.cgi alone") << QByteArray("GET /l.cgi HTTP/1.0\r\n\r\n") << LoginErrorResponse;
-    QTest::newRow("/l.cgi, ID in other case") << QByteArray("GET /l.cgi?id=WUZEL HTTP/1.0\r\n\r\n") << LoginErrorResponse;
+    QTest::newRow("/favicon.ico") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n")
+                                  << NotFoundResponse;
+    QTest::newRow("/l.cgi alone") << QByteArray("GET /l.cgi HTTP/1.0\r\n\r\n")
+                                  << LoginErrorResponse;
+    QTest::newRow("/l.cgi, ID in other case")
+        << QByteArray("GET /l.cgi?id=WUZEL HTTP/1.0\r\n\r\n") << LoginErrorResponse;
     // Until the first login no login number is valid, not even the 0 it starts at.
-    QTest::newRow("/0/ before any login") << QByteArray("GET /0/ HTTP/1.0\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("/0/1 before any login") << QByteArray("GET /0/1 HTTP/1.0\r\n\r\n") << NotFoundResponse;
-    QTest::newRow("/0/p0 before any login") << QByteArray("GET /0/p0 HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("/0/ before any login")
+        << QByteArray("GET /0/ HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("/0/1 before any login")
+        << QByteArray("GET /0/1 HTTP/1.0\r\n\r\n") << NotFoundResponse;
+    QTest::newRow("/0/p0 before any login")
+        << QByteArray("GET /0/p0 HTTP/1.0\r\n\r\n") << NotFoundResponse;
 }
 
 void WebRemoteTest::requestsBeforeAnyLogin()
@@ -123,7 +135,8 @@ void WebRemoteTest::idBoxDecidesTheLogin_data()
     QTest::newRow("blank as the form encodes it") << u"a b"_s << u"/l.cgi?id=a+b"_s << false;
     QTest::newRow("Japanese ID sent as it is") << u"曲"_s << u"/l.cgi?id=曲"_s << true;
     QTest::newRow("Japanese ID percent-encoded") << u"曲"_s << u"/l.cgi?id=%8B%C8"_s << false;
-    QTest::newRow("ID longer than the form allows") << u"abcdefghijklmnop"_s << u"/l.cgi?id=abcdefghijklmnop"_s << true;
+    QTest::newRow("ID longer than the form allows")
+        << u"abcdefghijklmnop"_s << u"/l.cgi?id=abcdefghijklmnop"_s << true;
 }
 
 void WebRemoteTest::idBoxDecidesTheLogin()
@@ -156,11 +169,16 @@ void WebRemoteTest::controlPathsDriveThePlayer_data()
     QTest::newRow("/ : the page only") << u"/"_s << QStringList() << -1 << QByteArray("kelpa");
     QTest::newRow("/zz : the page only") << u"/zz"_s << QStringList() << -1 << QByteArray("kelpa");
     QTest::newRow("/5 : the page only") << u"/5"_s << QStringList() << -1 << QByteArray("kelpa");
-    QTest::newRow("/1 play") << u"/1"_s << QStringList{u"vbmp3_play"_s} << -1 << QByteArray("kelpa");
-    QTest::newRow("/12 acts as /1") << u"/12"_s << QStringList{u"vbmp3_play"_s} << -1 << QByteArray("kelpa");
-    QTest::newRow("/2 pause") << u"/2"_s << QStringList{u"vbmp3_pause"_s} << -1 << QByteArray("kelpa");
-    QTest::newRow("/3 stop") << u"/3"_s << QStringList{u"vbmp3_stop"_s} << -1 << QByteArray("kelpa");
-    QTest::newRow("/4 next opens the first entry") << u"/4"_s << openAndPlay << 0 << QByteArray("kelpa - first");
+    QTest::newRow("/1 play") << u"/1"_s << QStringList{u"vbmp3_play"_s} << -1
+                             << QByteArray("kelpa");
+    QTest::newRow("/12 acts as /1")
+        << u"/12"_s << QStringList{u"vbmp3_play"_s} << -1 << QByteArray("kelpa");
+    QTest::newRow("/2 pause") << u"/2"_s << QStringList{u"vbmp3_pause"_s} << -1
+                              << QByteArray("kelpa");
+    QTest::newRow("/3 stop") << u"/3"_s << QStringList{u"vbmp3_stop"_s} << -1
+                             << QByteArray("kelpa");
+    QTest::newRow("/4 next opens the first entry")
+        << u"/4"_s << openAndPlay << 0 << QByteArray("kelpa - first");
     QTest::newRow("/0abc acts as /0: previous opens the last")
         << u"/0abc"_s << openAndPlay << 2 << QByteArray("kelpa - last");
 }
@@ -206,7 +224,8 @@ void WebRemoteTest::playlistEntries_data()
     QTest::newRow("px, not a number") << u"px"_s << false << 1 << QByteArray();
     QTest::newRow("p99999, beyond 16 bits") << u"p99999"_s << false << 1 << QByteArray();
     QTest::newRow("p-2") << u"p-2"_s << false << 1 << QByteArray();
-    QTest::newRow("p-1 clears the selection, plays nothing") << u"p-1"_s << true << -1 << QByteArray("kelpa");
+    QTest::newRow("p-1 clears the selection, plays nothing")
+        << u"p-1"_s << true << -1 << QByteArray("kelpa");
 }
 
 void WebRemoteTest::playlistEntries()
@@ -245,7 +264,7 @@ void WebRemoteTest::byteLimitFromTheOptions()
     QTest::mouseClick(remote->option(1), Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(remote->option(1)->isChecked());
     QCOMPARE(listedEntries(remote->get(page)), 7); // the whole list
-    QCOMPARE(remote->text(2)->text(), u"5000"_s); // not read
+    QCOMPARE(remote->text(2)->text(), u"5000"_s);  // not read
 
     RemoteFixture::retype(remote->text(2), u"500"_s);
     QTest::mouseClick(remote->option(2), Qt::LeftButton, {}, QPoint(5, 5));
@@ -294,7 +313,8 @@ void WebRemoteTest::hostileTitlesAreEscaped()
     QCOMPARE(titleOf(answer), QByteArray("kelpa - &lt;script&gt;alert(1)&lt;/script&gt;"));
     QVERIFY(answer.contains("name=\"1\">Tom &amp; &quot;Jerry&quot; &#128512;</a>"));
     QVERIFY(!answer.contains("<script"));
-    QVERIFY(answer.contains("Content-length: " + QByteArray::number(bodyOf(answer).size()) + "\r\n"));
+    QVERIFY(
+        answer.contains("Content-length: " + QByteArray::number(bodyOf(answer).size()) + "\r\n"));
 }
 
 void WebRemoteTest::busyCaptionWhileAnswering()

@@ -16,8 +16,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // A listener on a port of the system's choosing, and a second socket to accept on.
-struct Server
-{
+struct Server {
     Winsock listener;
     Winsock connection;
     QSignalSpy requests{&listener, &Winsock::ConnectionRequest};
@@ -58,8 +57,7 @@ QByteArray readAtLeast(QTcpSocket &client, qsizetype count)
 
 } // namespace
 
-class WinsockTest : public QObject
-{
+class WinsockTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -205,7 +203,8 @@ void WinsockTest::resetConnectionEndsInEightOrNine()
     // Closing with a zero linger time resets the connection instead of ending it.
     const linger resetAtClose{1, 0};
     QCOMPARE(setsockopt(static_cast<int>(client->socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                        &resetAtClose, sizeof resetAtClose), 0);
+                        &resetAtClose, sizeof resetAtClose),
+             0);
     client->abort();
     // Whether the reset is seen on reading or on writing, one event says so.
     server.connection.SendData(QString(1024 * 1024, u'x'));

@@ -26,8 +26,8 @@ void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
 
 bool FrmSver::IsIdleSpare() const
 {
-    return !heardFrom_ && Winsock2->BytesReceived() == 0 && acceptedAt_.isValid()
-        && acceptedAt_.elapsed() >= SpareConnectionMs;
+    return !heardFrom_ && Winsock2->BytesReceived() == 0 && acceptedAt_.isValid() &&
+           acceptedAt_.elapsed() >= SpareConnectionMs;
 }
 
 void FrmSver::ServeWaitingConnection()
@@ -153,7 +153,8 @@ void FrmSver::FinishSend()
     for (;;) {
         // A connection that failed, was closed by its peer or is gone can complete no send.
         const int16_t state = Winsock2->State();
-        if (state == Winsock::sckError || state == Winsock::sckClosing || state == Winsock::sckClosed) {
+        if (state == Winsock::sckError || state == Winsock::sckClosing ||
+            state == Winsock::sckClosed) {
             Winsock2->Close();
             SendPending = 0;
         }

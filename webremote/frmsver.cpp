@@ -16,14 +16,10 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     : QWidget(parent,
               // A tool window: small caption, no task bar button; the close button alone,
               // without minimise and maximise.
-              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                  | Qt::WindowCloseButtonHint),
-      form1_(form1),
-      ui_(std::make_unique<Ui::FrmSver>()),
-      Winsock1(new Winsock(this)),
-      Winsock2(new Winsock(this)),
-      requestTimer_(new QTimer(this)),
-      spareTimer_(new QTimer(this))
+              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                  Qt::WindowCloseButtonHint),
+      form1_(form1), ui_(std::make_unique<Ui::FrmSver>()), Winsock1(new Winsock(this)),
+      Winsock2(new Winsock(this)), requestTimer_(new QTimer(this)), spareTimer_(new QTimer(this))
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside

@@ -29,8 +29,7 @@ namespace Ui {
 class FrmSver;
 }
 
-class FrmSver : public QWidget
-{
+class FrmSver : public QWidget {
     Q_OBJECT
 
 public:

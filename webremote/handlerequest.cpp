@@ -15,8 +15,9 @@ using namespace Qt::Literals::StringLiterals;
 
 QString FrmSver::BuildControlPage() const
 {
-    return ::BuildControlPage(form1_.Caption(), form1_.ListCount(),
-                              [this](int index) { return form1_.ListItem(index); }, ListByteLimit);
+    return ::BuildControlPage(
+        form1_.Caption(), form1_.ListCount(), [this](int index) { return form1_.ListItem(index); },
+        ListByteLimit);
 }
 
 void FrmSver::SendLoginPage()

@@ -44,12 +44,12 @@ QString BuildOkResponse(const QString &body)
 {
     return u"HTTP/1.0 200 OK\r\n"
            "Server: kelpa/0.01\r\n"
-           "Content-length: "_s
-        + QString::number(AnsiByteLen(body))
-        + u"\r\n"
-          "Content-type: text/html\r\n"
-          "\r\n"_s
-        + body;
+           "Content-length: "_s +
+           QString::number(AnsiByteLen(body)) +
+           u"\r\n"
+           "Content-type: text/html\r\n"
+           "\r\n"_s +
+           body;
 }
 
 QString BuildNotFoundResponse()
@@ -61,12 +61,12 @@ QString BuildNotFoundResponse()
         "<br><br><a href=\"/\">Home</a></body></html>"_s;
     return u"HTTP/1.0 404 Not found\r\n"
            "Server: kelpa/0.01\r\n"
-           "Content-length: "_s
-        + QString::number(AnsiByteLen(body))
-        + u"\r\n"
-          "Content-Type: text/html\r\n"
-          "\r\n"_s
-        + body;
+           "Content-length: "_s +
+           QString::number(AnsiByteLen(body)) +
+           u"\r\n"
+           "Content-Type: text/html\r\n"
+           "\r\n"_s +
+           body;
 }
 
 QString LoginPage()
@@ -74,15 +74,15 @@ QString LoginPage()
     return u"<html><head><title>kelpa login</title></head><body><center><form method=\"GET\" "
            "action=\"l.cgi\">kelpa<br><br>ID : <input name=\"id\" size=10 maxlength=10 type=text>"
            "<br><input type=\"submit\" value=\"login\"></form></center><div align=right><h6>"
-           "<a href=\""_s
-        + QString::fromUtf16(HomePageUrl) + u"\">about kelpa</a></h6></div></body></html>"_s;
+           "<a href=\""_s +
+           QString::fromUtf16(HomePageUrl) + u"\">about kelpa</a></h6></div></body></html>"_s;
 }
 
 QString WelcomePage(int16_t loginNumber)
 {
     return u"<html><head><title>welcome to kelpa</title></head><body><center>welcome to kelpa"
-           "<br><a href=\"/"_s
-        + QString::number(loginNumber) + u"/\">enter</a></center></body></html>"_s;
+           "<br><a href=\"/"_s +
+           QString::number(loginNumber) + u"/\">enter</a></center></body></html>"_s;
 }
 
 QString LoginErrorPage()
@@ -95,10 +95,10 @@ namespace ControlPage {
 
 QString head(const QString &caption)
 {
-    return u"<html><head><title>"_s + HtmlEscape(caption)
-        + u"</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head><body><center>kelpa"
-          "<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
-          "<a href=\"3\">□</a> <a href=\"4\">&gt;|</a><br>"_s;
+    return u"<html><head><title>"_s + HtmlEscape(caption) +
+           u"</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head><body><center>kelpa"
+           "<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
+           "<a href=\"3\">□</a> <a href=\"4\">&gt;|</a><br>"_s;
 }
 
 void appendEntry(QString &body, int index, const QString &displayText)

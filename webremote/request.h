@@ -25,14 +25,13 @@ bool IsRequestComplete(const QByteArray &received);
 // "HTTP" is looked for in the whole request, so the first occurrence cuts the line there.
 std::optional<QString> RequestPath(const QString &request);
 
-struct Route
-{
+struct Route {
     enum Kind {
-        LoginForm,   // the login page
-        Login,       // the right ID: draw a login number and send the welcome page
-        LoginError,  // the login error page
-        Control,     // run `command` (0..4, or -1 for none), then the control page
-        PlayEntry,   // select `entry` and play it, then the control page (404 if refused)
+        LoginForm,  // the login page
+        Login,      // the right ID: draw a login number and send the welcome page
+        LoginError, // the login error page
+        Control,    // run `command` (0..4, or -1 for none), then the control page
+        PlayEntry,  // select `entry` and play it, then the control page (404 if refused)
         NotFound,
     };
     Kind kind = NotFound;
