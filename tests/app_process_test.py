@@ -115,15 +115,22 @@ class AppProcessTest(unittest.TestCase):
         shutil.rmtree(self.runtime, ignore_errors=True)
 
     def start(self, binary):
-        process = subprocess.Popen([binary], env=self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+        log = tempfile.TemporaryFile()  # what the program says, for a failure's message
+        self.addCleanup(log.close)
+        process = subprocess.Popen([binary], env=self.env, stdout=log, stderr=log)
+        process.log = log
         self.processes.append(process)
         return process
 
+    def describe(self, process):
+        process.log.seek(0)
+        said = process.log.read().decode("utf-8", "replace").strip()
+        return f"exit code {process.poll()}, output: {said[-2000:] or '(none)'}"
+
     def message_box(self, process):
         """The one visible window of a refused start: neither the player nor the settings."""
-        windows = wait_for(lambda: visible_windows(process.pid))
-        self.assertTrue(windows, "a refused start shows a message")
+        windows = wait_for(lambda: visible_windows(process.pid), timeout=30.0)
+        self.assertTrue(windows, "a refused start shows a message; " + self.describe(process))
         self.assertEqual(len(windows), 1, windows)
         window, title, size = windows[0]
         self.assertEqual(title, "kelpa")
