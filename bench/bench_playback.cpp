@@ -4,7 +4,9 @@
 //
 // Usage: bench_playback [seconds=30]; needs a sound server (PULSE_SERVER), a display, sox,
 // lame and mpg123. bench/run.sh provides all of them.
+#include "benchsupport.h"
 #include "engine/vbmp3.h"
+#include "support/fixtures.h"
 #include "player/form1.h"
 
 #include <QApplication>
@@ -43,25 +45,6 @@ double cpuSecondsOf(qint64 pid)
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-long peakRssKiB(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 constexpr int kWarmUpMs = 2000;
 
 } // namespace
@@ -71,12 +54,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     QTemporaryDir dir;
-    const QString wav = dir.filePath(u"t.wav"_s);
-    const QString mp3 = dir.filePath(u"t.mp3"_s);
-    const QString length = QString::number(seconds + 10);
-    if (!run(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"2"_s, wav, u"synth"_s, length, u"sine"_s, u"440"_s}) ||
-        !run(u"lame"_s, {u"--quiet"_s, u"-b"_s, u"128"_s, wav, mp3})) {
-        std::fprintf(stderr, "sox and lame are needed to make the file\n");
+    const QString mp3 = Fixtures::makeTone(dir.path(), u"t.mp3"_s, seconds + 10, 440);
+    if (mp3.isEmpty()) {
+        std::fprintf(stderr, "cannot make the file: %s\n", qPrintable(Fixtures::lastError()));
         return 1;
     }
 
@@ -91,7 +71,7 @@ int main(int argc, char **argv)
     const double peerStart = cpuSecondsOf(peer.processId());
     QTest::qWait(seconds * 1000);
     const double peerCpu = cpuSecondsOf(peer.processId()) - peerStart;
-    const long peerRss = peakRssKiB(peer.processId());
+    const long peerRss = Bench::statusKiB(peer.processId(), "VmHWM:");
     peer.kill();
     peer.waitForFinished();
 
@@ -112,7 +92,7 @@ int main(int argc, char **argv)
     const double ownCpu = cpuSecondsOfSelf() - ownStart;
     int32_t position = 0;
     const bool playing = engine.getState(position) == 1;
-    const long ownRss = peakRssKiB(QCoreApplication::applicationPid());
+    const long ownRss = Bench::statusKiB(QCoreApplication::applicationPid(), "VmHWM:");
 
     std::printf("playing a 128 kbit/s MP3 into the sound server for %d s (after %d ms warm-up)\n",
                 seconds, kWarmUpMs);

@@ -6,6 +6,7 @@
 // Usage: bench_playlist [files=10000] [runs=5]; needs sox and lame to make the one track the
 // files are built from, and the engine library beside the program. A sound server makes the
 // ticks those of a playing track; without one they are idle ticks.
+#include "benchsupport.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
 
@@ -28,45 +29,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray syncsafe(quint32 v)
-{
-    QByteArray out(4, '\0');
-    for (int i = 3; i >= 0; --i, v >>= 7)
-        out[i] = static_cast<char>(v & 0x7F);
-    return out;
-}
-
-QByteArray textFrame(const char *id, const QString &text)
-{
-    QByteArray body = "\x03" + text.toUtf8();
-    return QByteArray(id) + syncsafe(static_cast<quint32>(body.size())) + QByteArray(2, '\0') + body;
-}
-
-QByteArray id3v2(int i)
-{
-    const QByteArray frames = textFrame("TIT2", u"曲 %1"_s.arg(i)) + textFrame("TPE1", u"歌手 %1"_s.arg(i % 97));
-    return QByteArray("ID3\x04\x00\x00", 6) + syncsafe(static_cast<quint32>(frames.size())) + frames;
-}
-
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-long statusKiB(const char *field)
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 // Lets the peak of resident memory start again from the present (Linux 4.0 and later).
 void resetPeak()
@@ -122,25 +84,9 @@ int main(int argc, char **argv)
     const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     QTemporaryDir dir;
-    const QString wav = dir.filePath(u"t.wav"_s);
-    const QString mp3 = dir.filePath(u"t.mp3"_s);
-    if (!run(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"2"_s, wav, u"synth"_s, u"3"_s, u"sine"_s, u"440"_s}) ||
-        !run(u"lame"_s, {u"--quiet"_s, u"-b"_s, u"128"_s, wav, mp3})) {
-        std::fprintf(stderr, "sox and lame are needed to make the files\n");
+    const QStringList paths = Bench::makeTaggedTracks(dir.path(), files);
+    if (paths.isEmpty())
         return 1;
-    }
-    QFile source(mp3);
-    if (!source.open(QIODevice::ReadOnly))
-        return 1;
-    const QByteArray audio = source.readAll();
-    QStringList paths;
-    for (int i = 0; i < files; ++i) {
-        const QString path = dir.filePath(u"%1.mp3"_s.arg(i));
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(id3v2(i) + audio) < 0)
-            return 1;
-        paths.append(path);
-    }
     const auto writeList = [&](const QString &name, int entries) {
         const QString path = dir.filePath(name);
         QFile list(path);
@@ -168,7 +114,7 @@ int main(int argc, char **argv)
     deleteAll(form);
     std::vector<double> addRates, shownRates;
     long peakAdd = 0;
-    const long before = statusKiB("VmRSS:");
+    const long before = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
     for (int r = 0; r < runs; ++r) {
         resetPeak();
         QElapsedTimer timer;
@@ -183,7 +129,7 @@ int main(int argc, char **argv)
         }
         addRates.push_back(files / (added / 1e9));
         shownRates.push_back(files / (shown / 1e9));
-        peakAdd = std::max(peakAdd, statusKiB("VmHWM:"));
+        peakAdd = std::max(peakAdd, Bench::statusKiB(QCoreApplication::applicationPid(), "VmHWM:"));
         deleteAll(form);
     }
     std::printf("list file of %d tagged MP3 paths dropped on the list, median of %d runs, warm cache\n",
@@ -192,17 +138,17 @@ int main(int argc, char **argv)
     std::printf("  added and painted:  %8.0f entries/s\n", median(shownRates));
     std::printf("  resident memory: %.1f MiB before, peak %.1f MiB while adding\n", before / 1024.0,
                 peakAdd / 1024.0);
-    std::printf("  peers (same import, from the issue): Audacious about 10,250/s with worker threads, "
+    std::printf("  for scale, not measured here: Audacious imports such a list at about 10,250/s with worker threads, "
                 "qmmp about 420/s\n");
 
     // The fullest list there can be.
-    const long empty = statusKiB("VmRSS:");
+    const long empty = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
     QElapsedTimer timer;
     timer.start();
     dropOnList(form, {full});
     QCoreApplication::processEvents();
     const double fullSeconds = timer.nsecsElapsed() / 1e9;
-    const long fullRss = statusKiB("VmRSS:");
+    const long fullRss = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
     std::printf("%d entries: added in %.2f s, resident memory %.1f MiB (%.0f bytes per entry)\n",
                 form.ListCount(), fullSeconds, fullRss / 1024.0,
                 (fullRss - empty) * 1024.0 / std::max(1, form.ListCount()));

@@ -1,0 +1,16 @@
+// What the benchmarks share: tagged tracks made at run time, and the kernel's memory figures.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace Bench {
+
+// `count` MP3 files of one three-second tone, each with its own ID3v2.4 title and artist in
+// Japanese (UTF-8), in dir. Empty, with the reason on stderr, when sox or lame fail.
+QStringList makeTaggedTracks(const QString &dir, int count);
+
+// A field of /proc/<pid>/status such as "VmRSS:" or "VmHWM:", in KiB; -1 when unreadable.
+long statusKiB(qint64 pid, const char *field);
+
+} // namespace Bench
