@@ -29,16 +29,6 @@ QByteArray sjis(const QString &text)
     return encoder.encode(text);
 }
 
-// Seconds of the recording in which freqHz is the tone heard, in 50 ms windows.
-double secondsOfTone(const QList<qint16> &samples, double freqHz)
-{
-    constexpr qsizetype window = 2205;
-    int windows = 0;
-    for (qsizetype from = 0; from + window <= samples.size(); from += window)
-        windows += ToneAnalysis::hasTone(samples, from, from + window, freqHz) ? 1 : 0;
-    return windows * 0.05;
-}
-
 } // namespace
 
 class TestEngine : public QObject
@@ -304,7 +294,7 @@ void TestEngine::playIsHeardAndPositionAdvances()
     QVERIFY2(seconds >= 1 && seconds <= 2, qPrintable(u"position %1 after 2.2 s"_s.arg(seconds)));
     engine_.stop();
     const QList<qint16> heard = recorder.stop();
-    QVERIFY2(secondsOfTone(heard, 440) >= 1.0, "the tone must be heard in the sink");
+    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 1.0, "the tone must be heard in the sink");
     engine_.close();
 }
 
@@ -330,8 +320,8 @@ void TestEngine::pauseAndRestartLoseAndRepeatNothing()
     QVERIFY(waitForState(0, 10000));
     const QList<qint16> heard = recorder.stop();
     // Every second of the file was heard once: nothing dropped at the pause, nothing repeated.
-    QVERIFY2(qAbs(secondsOfTone(heard, 440) - 2.0) <= 0.25, qPrintable(QString::number(secondsOfTone(heard, 440))));
-    QVERIFY2(qAbs(secondsOfTone(heard, 880) - 2.0) <= 0.25, qPrintable(QString::number(secondsOfTone(heard, 880))));
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 440) - 2.0) <= 0.25, qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 440))));
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25, qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 880))));
 }
 
 void TestEngine::seekLandsWithoutOldAudio()
@@ -354,9 +344,9 @@ void TestEngine::seekLandsWithoutOldAudio()
     const qsizetype landed = ToneAnalysis::findTone(heard, 880);
     QVERIFY2(landed >= 0, "the second tone must be heard after the seek");
     // Nothing of the first tone after the landing: the buffered audio was dropped.
-    QVERIFY(secondsOfTone(heard.mid(landed), 440) == 0.0);
-    QVERIFY2(secondsOfTone(heard, 440) <= 1.3, "no more of the first tone than played before the seek");
-    QVERIFY2(qAbs(secondsOfTone(heard, 880) - 2.0) <= 0.25, "the seek lands on second 6 of 8");
+    QVERIFY(ToneAnalysis::secondsOfTone(heard.mid(landed), 440) == 0.0);
+    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) <= 1.3, "no more of the first tone than played before the seek");
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25, "the seek lands on second 6 of 8");
 
     // Seeking while paused lands too and keeps the pause.
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
@@ -382,7 +372,7 @@ void TestEngine::trackEndsOnlyAfterItsAudio()
     QVERIFY2(timer.elapsed() >= 2900, qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
     QTest::qWait(300);
     const QList<qint16> heard = recorder.stop();
-    QVERIFY2(secondsOfTone(heard, 440) >= 2.75, "the whole track is heard before it counts as ended");
+    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 2.75, "the whole track is heard before it counts as ended");
     engine_.close();
 }
 

@@ -9,20 +9,6 @@
 
 #include <QtTest>
 
-namespace {
-
-// Seconds of the recording from `from` on in which freqHz is the tone heard, in 50 ms windows.
-double secondsOfTone(const QList<qint16> &samples, double freqHz, qsizetype from, qsizetype to)
-{
-    constexpr qsizetype window = 2205;
-    int windows = 0;
-    for (qsizetype at = from; at + window <= to; at += window)
-        windows += ToneAnalysis::hasTone(samples, at, at + window, freqHz) ? 1 : 0;
-    return windows * 0.05;
-}
-
-} // namespace
-
 class PlayerSoundTest : public QObject
 {
     Q_OBJECT
@@ -75,8 +61,8 @@ void PlayerSoundTest::loopPlayPlaysBothTracksAndWraps()
     QVERIFY2(second >= 0, "the second track was not heard after the first");
     const qsizetype again = ToneAnalysis::findTone(heard, 440, second);
     QVERIFY2(again >= 0, "the first track was not heard again after the second");
-    const double firstSeconds = secondsOfTone(heard, 440, first, second);
-    const double secondSeconds = secondsOfTone(heard, 1320, second, again);
+    const double firstSeconds = ToneAnalysis::secondsOfTone(heard, 440, first, second);
+    const double secondSeconds = ToneAnalysis::secondsOfTone(heard, 1320, second, again);
     const double gap = double(again - second) / recorder.sampleRate() - secondSeconds;
     qInfo("heard %.2f s of the first track, %.2f s of the second, then %.2f s without it",
           firstSeconds, secondSeconds, gap);

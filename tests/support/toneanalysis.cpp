@@ -112,4 +112,15 @@ QList<qint16> sine(double freqHz, double seconds, double amplitude, int sampleRa
     return out;
 }
 
+double secondsOfTone(const QList<qint16> &samples, double freqHz, qsizetype from, qsizetype to,
+                     int sampleRate)
+{
+    const qsizetype window = sampleRate / 20;
+    const qsizetype end = to < 0 ? samples.size() : qMin(to, samples.size());
+    int windows = 0;
+    for (qsizetype at = qMax<qsizetype>(from, 0); at + window <= end; at += window)
+        windows += hasTone(samples, at, at + window, freqHz, sampleRate) ? 1 : 0;
+    return windows * 0.05;
+}
+
 } // namespace ToneAnalysis

@@ -41,6 +41,11 @@ qsizetype findTone(const QList<qint16> &samples, double freqHz, qsizetype from =
 qsizetype findSound(const QList<qint16> &samples, qsizetype from = 0, qsizetype windowSamples = 441,
                     double minRms = 0.02);
 
+// Seconds of [from, to) in which freqHz is the tone heard, counted in 50 ms windows; to = -1
+// means to the end.
+double secondsOfTone(const QList<qint16> &samples, double freqHz, qsizetype from = 0,
+                     qsizetype to = -1, int sampleRate = 44100);
+
 // A sine of the given amplitude (relative to full scale), for checks and tests.
 QList<qint16> sine(double freqHz, double seconds, double amplitude = 0.5, int sampleRate = 44100,
                    double phase = 0.0);
