@@ -7,8 +7,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTimer>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -59,6 +62,7 @@ private slots:
     void unfinishedRequestIsDroppedAfterTenSeconds();
     void oversizedRequests();
     void clientsThatLeaveMidRequestOrMidAnswer();
+    void clientThatNeverReadsItsAnswerIsGivenUp();
     void floodBeyondTheQueueIsTurnedAway();
     void releasingTheToggleKeepsQueuedAndRunningConnections();
     void loadKeepsMemoryFlatAndTheThreadRunning();
@@ -229,6 +233,45 @@ void ConnectionsTest::clientsThatLeaveMidRequestOrMidAnswer()
     const QByteArray page = remote->get(u"/%1/"_s.arg(number));
     QCOMPARE(listedEntries(page), 2000);
     QVERIFY(page.contains("Content-length: " + QByteArray::number(bodyOf(page).size()) + "\r\n"));
+}
+
+void ConnectionsTest::clientThatNeverReadsItsAnswerIsGivenUp()
+{
+    // A page far larger than the kernel's socket buffers: every "&" goes out as "&amp;".
+    const QString path = u"/music/ampersands.mp3"_s;
+    remote->engine.addTrack(path.toUtf8(), QByteArray(127, '&'), QByteArray(), 180);
+    QVERIFY(remote->player.dropFiles(QStringList(20000, path)));
+    QTest::mouseClick(remote->option(1), Qt::LeftButton, {}, QPoint(5, 5)); // the whole list
+    const int number = remote->login(u"wuzel"_s);
+    QVERIFY(number >= 0);
+
+    // A client with a tiny receive window that asks for the page and never reads.
+    const int stubborn = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(stubborn >= 0);
+    const int window = 4096;
+    setsockopt(stubborn, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(remote->port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(stubborn, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const QByteArray request = "GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n\r\n";
+    QCOMPARE(::send(stubborn, request.constData(), request.size(), 0), request.size());
+
+    // The answer's wait runs nested inside this test's own waiting, so a server that never
+    // gives up would never hand control back: that ends the test here.
+    QTimer never;
+    never.setSingleShot(true);
+    connect(&never, &QTimer::timeout, [] { qFatal("the server never gave up the unread answer"); });
+    never.start(FrmSver::SendTimeoutMs * 3);
+    // The next client is served once the stubborn answer is given up.
+    QElapsedTimer waited;
+    waited.start();
+    pump(500);
+    QVERIFY(isLoginPage(remote->exchange(LoginRequest, 30000)));
+    never.stop();
+    QVERIFY(waited.elapsed() >= FrmSver::SendTimeoutMs / 2); // it did wait for the first
+    ::close(stubborn);
 }
 
 void ConnectionsTest::floodBeyondTheQueueIsTurnedAway()

@@ -149,6 +149,13 @@ void FrmSver::SendNotFound()
 
 void FrmSver::FinishSend()
 {
+    // A client that never reads its answer must not hold the server, and every connection
+    // queued behind it, for ever.
+    bool givenUp = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, [&givenUp] { givenUp = true; });
+    deadline.start(SendTimeoutMs);
     QCoreApplication::processEvents();
     for (;;) {
         // A connection that failed, was closed by its peer or is gone can complete no send.
@@ -158,10 +165,11 @@ void FrmSver::FinishSend()
             Winsock2->Close();
             SendPending = 0;
         }
-        if (!SendPending)
+        if (!SendPending || givenUp)
             break;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    SendPending = 0;
     QCoreApplication::processEvents();
     Winsock2->Close();
     requestTimer_->stop();

@@ -46,6 +46,8 @@ public:
     // A connection that has not completed its request this long after it was accepted is
     // closed without an answer.
     static constexpr int RequestTimeoutMs = 10000;
+    // An answer not taken by its client within this time is given up.
+    static constexpr int SendTimeoutMs = 10000;
     // A connection that has sent nothing at all this long after it was accepted is a browser's
     // spare one; it is closed as soon as another connection waits.
     static constexpr int SpareConnectionMs = 500;
