@@ -113,3 +113,32 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
+
+// For tests that play against the fake engine: tracks it knows (small files in a folder of
+// their own, with the tags and length the fake reports) and the engine calls since the last
+// look.
+class FakeTracks
+{
+protected:
+    QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R",
+                  int32_t seconds = 180)
+    {
+        const QString file = dir_.filePath(name);
+        if (!writeBytes(file, "x"))
+            return {};
+        fake_.addTrack(QFile::encodeName(file), title, artist, seconds);
+        return file;
+    }
+
+    QStringList newCalls()
+    {
+        const QStringList log = fake_.log();
+        const QStringList calls = log.mid(seen_);
+        seen_ = log.size();
+        return calls;
+    }
+
+    QTemporaryDir dir_;
+    FakeEngine fake_;
+    qsizetype seen_ = 0;
+};

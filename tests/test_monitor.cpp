@@ -42,7 +42,7 @@ bool showsSomething(PictureBox *box)
 
 } // namespace
 
-class MonitorTest : public QObject
+class MonitorTest : public QObject, private FakeTracks
 {
     Q_OBJECT
 
@@ -62,9 +62,6 @@ private slots:
     void clickOnABarWithoutWidthDoesNothing();
 
 private:
-    QString track(const QString &name, const QByteArray &title, const QByteArray &artist,
-                  int32_t seconds);
-    QStringList newCalls();
     void play(int index)
     {
         QVERIFY(player_->form->SetListIndex(index));
@@ -77,30 +74,9 @@ private:
         QTest::mouseClick(bar, button, {}, QPoint(PictureBox::kBorder + qRound(x), PictureBox::kBorder + 2));
     }
 
-    QTemporaryDir dir_;
-    FakeEngine fake_;
     std::unique_ptr<PlayerHarness> player_;
     QStringList paths_;
-    qsizetype seen_ = 0;
 };
-
-QString MonitorTest::track(const QString &name, const QByteArray &title, const QByteArray &artist,
-                           int32_t seconds)
-{
-    const QString file = dir_.filePath(name);
-    if (!writeBytes(file, "x"))
-        return {};
-    fake_.addTrack(QFile::encodeName(file), title, artist, seconds);
-    return file;
-}
-
-QStringList MonitorTest::newCalls()
-{
-    const QStringList log = fake_.log();
-    const QStringList calls = log.mid(seen_);
-    seen_ = log.size();
-    return calls;
-}
 
 void MonitorTest::initTestCase()
 {

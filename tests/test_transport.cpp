@@ -6,7 +6,7 @@
 
 #include <QtTest>
 
-class TransportTest : public QObject
+class TransportTest : public QObject, private FakeTracks
 {
     Q_OBJECT
 
@@ -26,10 +26,6 @@ private slots:
     void unknownCommandsAndTheLoopItem();
 
 private:
-    QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R",
-                  int32_t seconds = 180);
-    // The engine calls since the last look.
-    QStringList newCalls();
     void click(int button) { QTest::mouseClick(player_->button(button), Qt::LeftButton); }
     QStringList openAndPlay(const QString &path) const
     {
@@ -37,30 +33,9 @@ private:
                 u"vbmp3_play"_s};
     }
 
-    QTemporaryDir dir_;
-    FakeEngine fake_;
     std::unique_ptr<PlayerHarness> player_;
     QStringList paths_;
-    qsizetype seen_ = 0;
 };
-
-QString TransportTest::track(const QString &name, const QByteArray &title, const QByteArray &artist,
-                             int32_t seconds)
-{
-    const QString file = dir_.filePath(name);
-    if (!writeBytes(file, "x"))
-        return {};
-    fake_.addTrack(QFile::encodeName(file), title, artist, seconds);
-    return file;
-}
-
-QStringList TransportTest::newCalls()
-{
-    const QStringList log = fake_.log();
-    const QStringList calls = log.mid(seen_);
-    seen_ = log.size();
-    return calls;
-}
 
 void TransportTest::initTestCase()
 {
