@@ -31,6 +31,9 @@ struct Server {
             return false;
         return connection.Accept(requests.takeFirst().at(0).value<int32_t>());
     }
+
+    // Listens, connects a client and accepts it on `connection`; null when any step fails.
+    std::unique_ptr<QTcpSocket> connectedClient();
 };
 
 std::unique_ptr<QTcpSocket> connectTo(quint16 port)
@@ -40,6 +43,14 @@ std::unique_ptr<QTcpSocket> connectTo(quint16 port)
     if (!client->waitForConnected(5000))
         return nullptr;
     return client;
+}
+
+std::unique_ptr<QTcpSocket> Server::connectedClient()
+{
+    if (!listen())
+        return nullptr;
+    auto client = connectTo(port());
+    return client && acceptNext() ? std::move(client) : nullptr;
 }
 
 // Waits for the client to have read at least `count` bytes in all.
@@ -115,10 +126,8 @@ void WinsockTest::refusesPortsItCannotUse()
 void WinsockTest::acceptedDataArrivesWhole()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
     QCOMPARE(server.connection.State(), int16_t{Winsock::sckConnected});
 
     QSignalSpy arrivals(&server.connection, &Winsock::DataArrival);
@@ -136,10 +145,8 @@ void WinsockTest::acceptedDataArrivesWhole()
 void WinsockTest::sendCompletesFromTheEventLoop()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
 
     QSignalSpy complete(&server.connection, &Winsock::SendComplete);
     QVERIFY(server.connection.SendData(u"hello"_s));
@@ -159,10 +166,8 @@ void WinsockTest::sendCompletesFromTheEventLoop()
 void WinsockTest::sentTextIsInTheWireEncoding()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
     QVERIFY(server.connection.SendData(u"□ｱ漢\U0001F600"_s));
     QCOMPARE(readAtLeast(*client, 15), QByteArray("\x81\xa0\xb1\x8a\xbf&#128512;"));
 }
@@ -170,10 +175,8 @@ void WinsockTest::sentTextIsInTheWireEncoding()
 void WinsockTest::peerCloseIsStateEight()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
     QSignalSpy closed(&server.connection, &Winsock::Closed);
     QSignalSpy errors(&server.connection, &Winsock::Error);
 
@@ -193,10 +196,8 @@ void WinsockTest::peerCloseIsStateEight()
 void WinsockTest::resetConnectionEndsInEightOrNine()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
     QSignalSpy closed(&server.connection, &Winsock::Closed);
     QSignalSpy errors(&server.connection, &Winsock::Error);
 
@@ -218,10 +219,8 @@ void WinsockTest::resetConnectionEndsInEightOrNine()
 void WinsockTest::arrivalIsNotNestedInItsOwnHandler()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
 
     int depth = 0;
     int deepest = 0;
@@ -310,10 +309,8 @@ void WinsockTest::acceptNeedsAClosedSocketAndAKnownRequest()
 void WinsockTest::closeLetsSentBytesOut()
 {
     Server server;
-    QVERIFY(server.listen());
-    auto client = connectTo(server.port());
+    auto client = server.connectedClient();
     QVERIFY(client);
-    QVERIFY(server.acceptNext());
     const QString big(8 * 1024 * 1024, u'y');
     QVERIFY(server.connection.SendData(big));
     server.connection.Close();
