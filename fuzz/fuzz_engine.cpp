@@ -42,8 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool opened = vbmp3_open(file.path, &record) != 0;
     vbmp3_close();
     // Decode the whole input: every path through libmpg123 that the engine thread can take.
-    if (track && opened) {
-        if (auto decoder = vbmp3::Decoder::open(file.path, false)) {
+    vbmp3::FrameHeader first;
+    const int fd = track && opened ? vbmp3::openRegularFile(file.path) : -1;
+    if (fd >= 0 && !vbmp3::probeMpegFile(fd, first))
+        ::close(fd);
+    else if (fd >= 0) {
+        if (auto decoder = vbmp3::Decoder::open(fd, first)) {
             std::vector<unsigned char> buffer(16384);
             std::size_t written = 0;
             for (int rounds = 0; rounds < 256; ++rounds) {

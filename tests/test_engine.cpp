@@ -17,7 +17,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
+#include <future>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -27,6 +34,45 @@ QByteArray sjis(const QString &text)
 {
     QStringEncoder encoder("Shift_JIS");
     return encoder.encode(text);
+}
+
+QByteArray bigEndian32(quint32 value)
+{
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+// A copy of `file` with `bytes` written over it at `offset`; empty when that fails.
+QString overwritten(const QString &file, const QString &copy, qint64 offset, const QByteArray &bytes)
+{
+    QByteArray data = Fixtures::readFile(file);
+    if (file.isEmpty() || data.size() < offset + bytes.size() || !Fixtures::writeFile(copy, data.replace(offset, bytes.size(), bytes)))
+        return {};
+    return copy;
+}
+
+// A copy of `file` cut after its first `frames` frames.
+QString firstFrames(const QString &file, const QString &copy, int frames)
+{
+    const QList<qint64> offsets = file.isEmpty() ? QList<qint64>{} : Fixtures::frameOffsets(file);
+    if (offsets.size() <= frames || !Fixtures::writeFile(copy, Fixtures::readFile(file).left(offsets[frames])))
+        return {};
+    return copy;
+}
+
+// `file` (headerless VBR) behind a 320 kbit/s frame holding a VBRI header that states its
+// true frame and byte counts.
+QString withVbriHeader(const QString &file, const QString &copy)
+{
+    if (file.isEmpty())
+        return {};
+    QByteArray frame(1044, '\0');
+    frame.replace(0, 4, QByteArray("\xFF\xFB\xE0\x64", 4));
+    const QByteArray audio = Fixtures::readFile(file);
+    const QByteArray vbri = "VBRI" + QByteArray("\0\1\0\0\0\x4B", 6) + bigEndian32(quint32(audio.size() + frame.size())) +
+                            bigEndian32(quint32(Fixtures::frameOffsets(file).size()));
+    frame.replace(36, vbri.size(), vbri);
+    return Fixtures::writeFile(copy, frame + audio) ? copy : QString();
 }
 
 } // namespace
@@ -49,6 +95,8 @@ private slots:
     void playIsHeardAndPositionAdvances();
     void pauseAndRestartLoseAndRepeatNothing();
     void seekLandsWithoutOldAudio();
+    void seekIntoJunkReturnsAtOnceAndEnds();
+    void fileSwappedForAFifoNeverHangs();
     void trackEndsOnlyAfterItsAudio();
     void stopKeepsTheFileAndPlayStartsFromTheTop();
     void freeEndsTheThreadAndTheConnection();
@@ -238,6 +286,16 @@ void TestEngine::openGivesTheRealLength_data()
     QTest::newRow("VBR without header")
         << Fixtures::makeTwoTones(d, u"len-bare.mp3"_s, 1.0, 440, 9.0, 3000, bare) << 10 << 44100 << 2;
     QTest::newRow("mono 22.05 kHz") << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
+
+    // Headers that are missing, false or outdated: the file's own frames decide.
+    QTest::newRow("VBR with VBRI header")
+        << withVbriHeader(Fixtures::makeTwoTones(d, u"vbri.src.mp3"_s, 1.0, 440, 9.0, 3000, bare), path(u"vbri.mp3"_s))
+        << 10 << 44100 << 2;
+    QTest::newRow("Xing frame count 0xFFFFFFFF")
+        << overwritten(Fixtures::makeTone(d, u"huge.src.mp3"_s, 7.0, 440, vbr), path(u"huge.mp3"_s), 44, "\xFF\xFF\xFF\xFF")
+        << 7 << 44100 << 2;
+    QTest::newRow("cut short after its Info header")
+        << firstFrames(Fixtures::makeTone(d, u"cut7.src.mp3"_s, 7.0, 440), path(u"cut7.mp3"_s), 118) << 3 << 44100 << 2;
 }
 
 void TestEngine::openGivesTheRealLength()
@@ -355,6 +413,73 @@ void TestEngine::seekLandsWithoutOldAudio()
     engine_.seek(2);
     QCOMPARE(engine_.getState(seconds), 2);
     QCOMPARE(seconds, 2);
+    engine_.close();
+}
+
+void TestEngine::seekIntoJunkReturnsAtOnceAndEnds()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    // An Info frame stating 3 s, four audio frames, then 64 MiB of nothing.
+    const QString file = firstFrames(tone_, path(u"junk.mp3"_s), 5);
+    KELPA_VERIFY_FIXTURE(file);
+    KELPA_VERIFY_FIXTURE(Fixtures::truncate(file, qint64{64} << 20));
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
+    QCOMPARE(record.TotalSeconds, 0);
+    engine_.play();
+    QElapsedTimer timer;
+    timer.start();
+    engine_.seek(2);
+    int32_t seconds = -1;
+    engine_.getState(seconds);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(u"the seek held the caller for %1 ms"_s.arg(timer.elapsed())));
+    QVERIFY(waitForState(0, 5000));
+    engine_.close();
+}
+
+void TestEngine::fileSwappedForAFifoNeverHangs()
+{
+    const QByteArray fifo = QFile::encodeName(path(u"fifo"_s));
+    const QByteArray real = QFile::encodeName(tone_);
+    const QByteArray link = QFile::encodeName(path(u"x"_s));
+    const QByteArray track = QFile::encodeName(path(u"swapped.mp3"_s));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    QCOMPARE(::link(real.constData(), track.constData()), 0);
+    Vbmp3::OpenRecord first{};
+    QVERIFY(engine_.open(track, first) != 0);
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        for (int i = 0; !done; ++i) {
+            ::unlink(link.constData());
+            if (::link((i % 2 ? fifo : real).constData(), link.constData()) == 0)
+                ::rename(link.constData(), track.constData());
+        }
+    });
+    auto opens = std::async(std::launch::async, [&] {
+        int opened = 0;
+        for (int i = 0; i < 300; ++i) {
+            Vbmp3::OpenRecord record{};
+            Vbmp3::TagRecord tag{};
+            Vbmp3::StreamRecord stream{};
+            opened += engine_.open(track, record) != 0;
+            opened += engine_.getFileInfo(track, tag, stream) != 0;
+        }
+        return opened;
+    });
+    const bool finished = opens.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    done = true;
+    swapper.join();
+    ::unlink(link.constData());
+    if (::link(real.constData(), link.constData()) == 0)
+        ::rename(link.constData(), track.constData());
+    // Release any open blocked on the FIFO, so that the test can end.
+    while (opens.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+    }
+    QVERIFY2(finished, "opening a file that became a FIFO must not block");
+    QVERIFY(opens.get() > 0);
     engine_.close();
 }
 

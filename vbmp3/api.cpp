@@ -8,6 +8,7 @@
 
 #include <vbmp3.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -21,7 +22,7 @@ vbmp3::Playback &playback()
     return instance;
 }
 
-// The file is opened once for the frame check and the tags.
+// The file is opened once, for the frame check, the tags and the decoding.
 class FileHandle
 {
 public:
@@ -35,7 +36,13 @@ public:
     FileHandle &operator=(const FileHandle &) = delete;
 
     bool probe(vbmp3::FrameHeader &first) const { return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first); }
-    vbmp3::TrackTags readTags() { return vbmp3::readTags(std::exchange(fd_, -1)); }
+    // TagLib closes the descriptor it is given, so it reads through a duplicate of this one.
+    vbmp3::TrackTags readTags() const
+    {
+        const int copy = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        return copy >= 0 ? vbmp3::readTags(copy) : vbmp3::TrackTags{};
+    }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -78,11 +85,11 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
             FileHandle file(path);
             if (!file.probe(first))
                 return 0;
-            auto decoder = vbmp3::Decoder::open(path, first.lengthHeader);
+            const vbmp3::TrackTags tags = record ? file.readTags() : vbmp3::TrackTags{};
+            auto decoder = vbmp3::Decoder::open(file.release(), first);
             if (!decoder)
                 return 0;
             if (record) {
-                const vbmp3::TrackTags tags = file.readTags();
                 setText(record->Title, tags.title);
                 setText(record->Artist, tags.artist);
                 record->SampleRate = static_cast<int32_t>(decoder->rate());

@@ -1,12 +1,39 @@
 #include "decoder.h"
 
+#include "lengthheader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 namespace vbmp3 {
 namespace {
 
 constexpr int kMaxErrorRun = 32;
+// How many MPEG frames past the last one seen a seek may read its way through (about 4 s);
+// farther targets are reached by a jump.
+constexpr int64_t kExactSeekReach = 150;
+// Bytes one decode call or one seek may read: far more than the audio it needs, so that
+// only a long stretch of junk ends the track early.
+constexpr int64_t kReadBudget = 256 * 1024;
+constexpr std::size_t kSourceBuffer = 64 * 1024;
+
+// Arms the source's budget for one call and disarms it after.
+class Budget
+{
+public:
+    explicit Budget(int64_t &budget) : budget_(budget) { budget_ = kReadBudget; }
+    ~Budget() { budget_ = -1; }
+    Budget(const Budget &) = delete;
+    Budget &operator=(const Budget &) = delete;
+
+private:
+    int64_t &budget_;
+};
 
 bool initLibrary()
 {
@@ -18,47 +45,113 @@ bool initLibrary()
 
 } // namespace
 
-void Decoder::HandleDeleter::operator()(mpg123_handle *h) const
+Decoder::~Decoder()
 {
-    mpg123_close(h);
-    mpg123_delete(h);
+    if (handle_) {
+        mpg123_close(handle_);
+        mpg123_delete(handle_);
+    }
+    if (source_.fd >= 0)
+        ::close(source_.fd);
 }
 
-std::unique_ptr<Decoder> Decoder::open(const char *path, bool lengthHeader)
+mpg123_ssize_t Decoder::readSource(void *source, void *buffer, size_t bytes)
 {
-    if (!initLibrary())
+    auto *s = static_cast<Source *>(source);
+    if (s->budget == 0)
+        return 0; // reads as the end of the file
+    if (s->budget > 0)
+        bytes = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(bytes), s->budget));
+    if (s->position < s->bufferStart || s->position >= s->bufferStart + static_cast<int64_t>(s->bufferSize)) {
+        s->buffer.resize(kSourceBuffer);
+        ssize_t got = 0;
+        do
+            got = ::pread(s->fd, s->buffer.data(), s->buffer.size(), static_cast<off_t>(s->position));
+        while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            return got;
+        s->bufferStart = s->position;
+        s->bufferSize = static_cast<std::size_t>(got);
+    }
+    const auto at = static_cast<std::size_t>(s->position - s->bufferStart);
+    const std::size_t n = std::min(bytes, s->bufferSize - at);
+    std::memcpy(buffer, s->buffer.data() + at, n);
+    s->position += static_cast<int64_t>(n);
+    if (s->budget > 0)
+        s->budget -= static_cast<int64_t>(n);
+    return static_cast<mpg123_ssize_t>(n);
+}
+
+off_t Decoder::seekSource(void *source, off_t offset, int whence)
+{
+    auto *s = static_cast<Source *>(source);
+    int64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = s->position;
+    else if (whence == SEEK_END)
+        base = fileSize(s->fd);
+    else if (whence != SEEK_SET)
+        return -1;
+    if (base + offset < 0)
+        return -1;
+    s->position = base + offset;
+    return static_cast<off_t>(s->position);
+}
+
+std::unique_ptr<Decoder> Decoder::open(int fd, const FrameHeader &first)
+{
+    std::unique_ptr<Decoder> decoder(new Decoder(fd));
+    if (fd < 0 || !initLibrary() || !decoder->start(first))
         return nullptr;
+    return decoder;
+}
+
+bool Decoder::start(const FrameHeader &first)
+{
     int error = MPG123_OK;
-    mpg123_handle *raw = mpg123_new(nullptr, &error);
-    if (!raw)
-        return nullptr;
-    std::unique_ptr<Decoder> decoder(new Decoder(raw));
-    mpg123_handle *h = raw;
+    handle_ = mpg123_new(nullptr, &error);
+    if (!handle_)
+        return false;
+    mpg123_handle *h = handle_;
     if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0) != MPG123_OK)
-        return nullptr;
+        return false;
     // Keep the file's own rate and channel count, always as 16-bit samples.
     if (mpg123_format_none(h) != MPG123_OK)
-        return nullptr;
+        return false;
     const long *rates = nullptr;
     size_t rateCount = 0;
     mpg123_rates(&rates, &rateCount);
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open(h, path) != MPG123_OK)
-        return nullptr;
+    if (mpg123_replace_reader_handle(h, &Decoder::readSource, &Decoder::seekSource, nullptr) != MPG123_OK ||
+        mpg123_open_handle(h, &source_) != MPG123_OK)
+        return false;
     int encoding = 0;
-    if (mpg123_getformat(h, &decoder->rate_, &decoder->channels_, &encoding) != MPG123_OK ||
-        decoder->rate_ <= 0 || decoder->channels_ < 1 || decoder->channels_ > 2)
-        return nullptr;
-    // Without a length header libmpg123 only estimates from the first frame's bitrate, which
-    // is wrong for VBR; a scan of the frame headers gives the real length.
-    if (!lengthHeader && mpg123_scan(h) != MPG123_OK)
-        return nullptr;
+    if (mpg123_getformat(h, &rate_, &channels_, &encoding) != MPG123_OK || rate_ <= 0 || channels_ < 1 ||
+        channels_ > 2)
+        return false;
+    samplesPerFrame_ = samplesPerFrame(first);
+
+    std::vector<unsigned char> head(static_cast<std::size_t>(first.length));
+    const ssize_t got = ::pread(source_.fd, head.data(), head.size(), static_cast<off_t>(first.offset));
+    const StatedLength stated =
+        readStatedLength(head.data(), got > 0 ? static_cast<std::size_t>(got) : 0, first);
+    if (statedLengthFits(stated, first, fileSize(source_.fd) - first.offset)) {
+        // libmpg123 reads Xing/Info itself (and trims the encoder's delay), but not VBRI.
+        if (stated.kind == StatedLength::Kind::Vbri) {
+            totalFrames_ = stated.frames * samplesPerFrame_;
+            return true;
+        }
+    } else if (mpg123_scan(h) != MPG123_OK) {
+        // Without a header to trust, only counting the frames gives the length: a first-frame
+        // estimate is wrong for VBR, and a header may be false or the file cut short.
+        return false;
+    }
     const off_t length = mpg123_length(h);
     if (length < 0)
-        return nullptr;
-    decoder->totalFrames_ = length;
-    return decoder;
+        return false;
+    totalFrames_ = length;
+    return true;
 }
 
 int Decoder::totalSeconds() const
@@ -69,15 +162,16 @@ int Decoder::totalSeconds() const
 int Decoder::bitrateKbps() const
 {
     mpg123_frameinfo info{};
-    return mpg123_info(handle_.get(), &info) == MPG123_OK ? info.bitrate : 0;
+    return mpg123_info(handle_, &info) == MPG123_OK ? info.bitrate : 0;
 }
 
 Decoder::ReadResult Decoder::read(unsigned char *buffer, std::size_t bytes, std::size_t &written)
 {
     written = 0;
+    const Budget budget(source_.budget);
     while (written < bytes) {
         size_t done = 0;
-        const int result = mpg123_read(handle_.get(), buffer + written, bytes - written, &done);
+        const int result = mpg123_read(handle_, buffer + written, bytes - written, &done);
         written += done;
         if (result == MPG123_DONE)
             return ReadResult::Ended;
@@ -85,7 +179,7 @@ Decoder::ReadResult Decoder::read(unsigned char *buffer, std::size_t bytes, std:
             long rate = 0;
             int channels = 0;
             int encoding = 0;
-            mpg123_getformat(handle_.get(), &rate, &channels, &encoding);
+            mpg123_getformat(handle_, &rate, &channels, &encoding);
             // The output stream was made for the first format; a file that changes it midway
             // ends there rather than playing at the wrong speed.
             if (rate != rate_ || channels != channels_)
@@ -106,7 +200,16 @@ Decoder::ReadResult Decoder::read(unsigned char *buffer, std::size_t bytes, std:
 bool Decoder::seek(int64_t frame)
 {
     errorRun_ = 0;
-    return mpg123_seek(handle_.get(), static_cast<off_t>(frame), SEEK_SET) >= 0;
+    const Budget budget(source_.budget);
+    off_t *offsets = nullptr;
+    off_t step = 0;
+    size_t fill = 0;
+    int64_t seen = 0; // MPEG frames whose place libmpg123 knows
+    if (mpg123_index(handle_, &offsets, &step, &fill) == MPG123_OK && fill > 0)
+        seen = static_cast<int64_t>(fill - 1) * step;
+    const bool jump = frame / samplesPerFrame_ > seen + kExactSeekReach;
+    mpg123_param(handle_, jump ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_FUZZY, 0.0);
+    return mpg123_seek(handle_, static_cast<off_t>(frame), SEEK_SET) >= 0;
 }
 
 } // namespace vbmp3

@@ -1,20 +1,28 @@
 // One open MP3 file decoded to signed 16-bit interleaved samples by libmpg123.
 #pragma once
 
+#include "framecheck.h"
+
 #include <mpg123.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace vbmp3 {
 
 class Decoder
 {
 public:
-    // Opens a file that passed the frame check; nullptr when libmpg123 cannot decode it. The
-    // length is exact: from the Xing/Info/VBRI header when there is one, else from a scan.
-    static std::unique_ptr<Decoder> open(const char *path, bool lengthHeader);
+    // Takes over fd, a file that passed the frame check with `first` as its first frame, and
+    // decodes it by position-independent reads: nothing opens the file again. nullptr (fd
+    // closed) when libmpg123 cannot decode it. The length is true: from the Xing/Info/VBRI
+    // header when the file's size agrees with it, else from a scan of the frame headers.
+    static std::unique_ptr<Decoder> open(int fd, const FrameHeader &first);
+    ~Decoder();
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
 
     long rate() const { return rate_; }
     int channels() const { return channels_; }
@@ -28,16 +36,31 @@ public:
     // end, or after a run of decode errors the file does not recover from.
     ReadResult read(unsigned char *buffer, std::size_t bytes, std::size_t &written);
 
-    // Positions decoding at a sample frame; false when the decoder refuses.
+    // Positions decoding at a sample frame; false when the decoder refuses. Takes bounded time
+    // whatever the file: within reach of the frames seen so far it lands exactly, farther away
+    // it jumps by bytes (the Xing table of contents, or the mean frame size).
     bool seek(int64_t frame);
 
 private:
-    struct HandleDeleter {
-        void operator()(mpg123_handle *h) const;
+    // The file as libmpg123 reads it: buffered (it reads single bytes while it searches for
+    // a frame), with a budget of bytes per decode or seek so that junk costs bounded time.
+    struct Source {
+        int fd = -1;
+        int64_t position = 0;
+        int64_t budget = -1; // bytes left to read, -1 for no limit
+        std::vector<unsigned char> buffer;
+        int64_t bufferStart = 0;
+        std::size_t bufferSize = 0;
     };
-    explicit Decoder(mpg123_handle *handle) : handle_(handle) {}
+    explicit Decoder(int fd) { source_.fd = fd; }
+    bool start(const FrameHeader &first);
 
-    std::unique_ptr<mpg123_handle, HandleDeleter> handle_;
+    static mpg123_ssize_t readSource(void *source, void *buffer, size_t bytes);
+    static off_t seekSource(void *source, off_t offset, int whence);
+
+    Source source_;
+    mpg123_handle *handle_ = nullptr;
+    int samplesPerFrame_ = 1152;
     long rate_ = 0;
     int channels_ = 0;
     int64_t totalFrames_ = 0;

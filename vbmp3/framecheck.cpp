@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 namespace vbmp3 {
@@ -42,15 +41,6 @@ bool tagStartsAt(const unsigned char *p, std::size_t available)
     return starts("TAG") || starts("APETAGEX") || starts("LYRICSBEGIN");
 }
 
-// The header sits in the first frame after the side information; its place varies with version
-// and channels, so the frame's head is searched.
-bool hasLengthHeader(const unsigned char *frame, std::size_t size)
-{
-    const std::string_view bytes(reinterpret_cast<const char *>(frame), std::min<std::size_t>(size, 64));
-    return bytes.find("Xing") != std::string_view::npos || bytes.find("Info") != std::string_view::npos ||
-           bytes.find("VBRI") != std::string_view::npos;
-}
-
 // Follows frames from `start`; Audio when enough of them line up, or when a shorter chain runs
 // exactly into the end of the file or into a trailing tag (a very short track).
 ProbeResult followChain(const unsigned char *data, std::size_t size, bool atEnd, std::size_t start,
@@ -60,7 +50,7 @@ ProbeResult followChain(const unsigned char *data, std::size_t size, bool atEnd,
     if (!parseFrameHeader(data + start, header))
         return ProbeResult::NotAudio;
     first = header;
-    first.lengthHeader = hasLengthHeader(data + start, std::min<std::size_t>(size - start, header.length));
+    first.offset = static_cast<int64_t>(start);
     std::size_t pos = start + static_cast<std::size_t>(header.length);
     for (int count = 1; count < kChainLength; ++count) {
         if (pos + 4 > size) {
@@ -149,12 +139,17 @@ int openRegularFile(const char *path)
     return fd;
 }
 
-bool probeMpegFile(int fd, FrameHeader &first)
+int64_t fileSize(int fd)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size <= 0)
+    return ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+bool probeMpegFile(int fd, FrameHeader &first)
+{
+    const auto fileSize = static_cast<std::size_t>(vbmp3::fileSize(fd));
+    if (fileSize == 0)
         return false;
-    const auto fileSize = static_cast<std::size_t>(st.st_size);
     // Skip ID3v2 tags (some files carry more than one) without reading their bodies.
     std::size_t offset = 0;
     unsigned char head[10];
@@ -184,8 +179,10 @@ bool probeMpegFile(int fd, FrameHeader &first)
         const auto size = static_cast<std::size_t>(got);
         const bool atEnd = offset + size >= fileSize;
         const ProbeResult result = findFrameChain(buffer, size, atEnd, first);
-        if (result != ProbeResult::NeedMoreData)
+        if (result != ProbeResult::NeedMoreData) {
+            first.offset += static_cast<int64_t>(offset);
             return result == ProbeResult::Audio;
+        }
         if (atEnd || want >= kSearchWindow + 8192)
             return false;
         want = kSearchWindow + 8192; // room for the window plus a chain of large frames

@@ -16,7 +16,7 @@ struct FrameHeader {
     int sampleRate = 0;
     int channels = 0;
     int length = 0; // bytes, header included
-    bool lengthHeader = false; // a Xing, Info or VBRI header gives the exact length
+    int64_t offset = 0; // where the frame starts: in the data given, or in the file once probed
 };
 
 // Parses the four bytes at p as a frame header; false for anything that cannot start a frame
@@ -34,10 +34,14 @@ ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atE
                            FrameHeader &first);
 
 // Opens a file for reading when it is a regular, non-empty file; -1 otherwise. Nothing blocks
-// on FIFOs or devices.
+// on FIFOs or devices. Everything the engine does with a file goes through this one descriptor,
+// so a file swapped for a FIFO after the check is never opened.
 int openRegularFile(const char *path);
 
 // Probes an open file by position-independent reads; the descriptor stays open.
 bool probeMpegFile(int fd, FrameHeader &first);
+
+// The file's size in bytes, 0 when unknown.
+int64_t fileSize(int fd);
 
 } // namespace vbmp3

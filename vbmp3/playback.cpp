@@ -72,7 +72,6 @@ void Playback::play()
         return;
     }
     dropStream();
-    decoder_->seek(0);
     rewindTo(0);
     if (!ensureContext())
         return;
@@ -86,8 +85,6 @@ void Playback::stop()
     Lock lock(loop_);
     dropStream();
     mode_ = Mode::Idle;
-    if (decoder_)
-        decoder_->seek(0);
     rewindTo(0);
 }
 
@@ -118,13 +115,13 @@ void Playback::seek(int32_t seconds)
         return;
     const int64_t frame =
         std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0, decoder_->totalFrames());
-    if (!decoder_->seek(frame))
-        return;
     if (drain_) {
         pa_operation_cancel(drain_);
         pa_operation_unref(drain_);
         drain_ = nullptr;
     }
+    // The decoder moves on the engine thread, before it decodes again; until audio from the
+    // target is heard, the position reads the target.
     rewindTo(frame);
     // Drop what is still buffered from before the seek; the server asks for fresh audio next.
     if (stream_)
@@ -230,6 +227,7 @@ void Playback::dropStream()
 void Playback::rewindTo(int64_t frame)
 {
     decodedToEnd_ = false;
+    seekPending_ = true;
     writeFrame_ = floorFrame_ = lastHeard_ = frame;
 }
 
@@ -237,6 +235,14 @@ void Playback::fill(std::size_t bytes)
 {
     if (!stream_ || !decoder_ || decodedToEnd_)
         return;
+    if (seekPending_) {
+        seekPending_ = false;
+        if (!decoder_->seek(writeFrame_)) {
+            decodedToEnd_ = true; // nothing more to play from there
+            startDrain();
+            return;
+        }
+    }
     const auto frameBytes = static_cast<std::size_t>(decoder_->frameBytes());
     while (bytes >= frameBytes) {
         void *data = nullptr;

@@ -58,6 +58,7 @@ private:
     std::unique_ptr<Decoder> decoder_;
     Mode mode_ = Mode::Idle;
     bool decodedToEnd_ = false;
+    bool seekPending_ = false; // the decoder still has to move to writeFrame_
     int64_t writeFrame_ = 0; // track frame at the stream's write index
     int64_t floorFrame_ = 0; // where playback last started or landed: never heard earlier
     int64_t lastHeard_ = 0;

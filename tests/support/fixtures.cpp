@@ -347,4 +347,23 @@ bool truncate(const QString &path, qint64 newSize)
     return true;
 }
 
+QList<qint64> frameOffsets(const QString &path)
+{
+    static constexpr int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+    const QByteArray bytes = readFile(path);
+    QList<qint64> offsets;
+    qsizetype pos = 0;
+    while (pos + 4 <= bytes.size()) {
+        const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData() + pos);
+        const int kbps = kKbps[p[2] >> 4];
+        const int rate = kRates[(p[2] >> 2) & 3];
+        if (p[0] != 0xFF || (p[1] & 0xFE) != 0xFA || kbps == 0 || rate == 0)
+            break;
+        offsets.append(pos);
+        pos += 144 * kbps * 1000 / rate + ((p[2] >> 1) & 1);
+    }
+    return offsets;
+}
+
 } // namespace Fixtures

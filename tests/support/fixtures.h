@@ -72,6 +72,9 @@ bool prependToFile(const QString &path, const QByteArray &bytes);
 bool appendToFile(const QString &path, const QByteArray &bytes);
 // Cuts (or extends with NULs) the file to newSize bytes.
 bool truncate(const QString &path, qint64 newSize);
+// Where each MPEG-1 layer III frame of an untagged file made above starts, as byte offsets;
+// the first is the Xing/Info frame when there is one. Empty when the file cannot be read.
+QList<qint64> frameOffsets(const QString &path);
 
 inline bool succeeded(bool ok)
 {
