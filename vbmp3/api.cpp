@@ -8,7 +8,6 @@
 
 #include <vbmp3.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -36,12 +35,7 @@ public:
     FileHandle &operator=(const FileHandle &) = delete;
 
     bool probe(vbmp3::FrameHeader &first) const { return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first); }
-    // TagLib closes the descriptor it is given, so it reads through a duplicate of this one.
-    vbmp3::TrackTags readTags() const
-    {
-        const int copy = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-        return copy >= 0 ? vbmp3::readTags(copy) : vbmp3::TrackTags{};
-    }
+    vbmp3::TrackTags readTags() const { return vbmp3::readTags(fd_); }
     int release() { return std::exchange(fd_, -1); }
 
 private:

@@ -113,7 +113,8 @@ bool Decoder::start(const FrameHeader &first)
     if (!handle_)
         return false;
     mpg123_handle *h = handle_;
-    if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0) != MPG123_OK)
+    // The tags are read elsewhere, in bounded time; libmpg123 would parse every frame of them.
+    if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0.0) != MPG123_OK)
         return false;
     // Keep the file's own rate and channel count, always as 16-bit samples.
     if (mpg123_format_none(h) != MPG123_OK)

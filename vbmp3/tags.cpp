@@ -1,85 +1,305 @@
 #include "tags.h"
 
+#include "framecheck.h"
 #include "sjis.h"
 
-#include <taglib/id3v1tag.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/id3v2framefactory.h>
-#include <taglib/mpegfile.h>
-#include <taglib/tfilestream.h>
-#include <taglib/tdebuglistener.h>
+#include <taglib/tstring.h>
 
-#include <mutex>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 namespace vbmp3 {
 namespace {
 
-std::string_view untilNul(const TagLib::ByteVector &data)
+constexpr std::size_t kBlock = 64 * 1024;
+constexpr std::size_t kTextLimit = 4096;          // of one frame or item: far more than a record holds
+constexpr std::size_t kResyncedLimit = 1 << 20;   // of a tag that is unsynchronised as a whole
+constexpr std::size_t kApeLimit = 1 << 20;        // of APE items (text items come first)
+
+// Reads a file through 64 KB blocks, so that walking a tag of many small frames costs one
+// system call per block rather than one per frame.
+class BlockReader
 {
-    std::string_view bytes(data.data(), data.size());
-    return bytes.substr(0, bytes.find('\0'));
+public:
+    explicit BlockReader(int fd) : fd_(fd), size_(fileSize(fd)) {}
+    int64_t size() const { return size_; }
+
+    // n bytes at offset (n <= kBlock), or nullptr when the file ends before.
+    const unsigned char *at(int64_t offset, std::size_t n)
+    {
+        if (offset < 0 || n > kBlock || offset + static_cast<int64_t>(n) > size_)
+            return nullptr;
+        if (offset < start_ || offset + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(filled_)) {
+            block_.resize(kBlock);
+            filled_ = 0;
+            start_ = offset;
+            if (!readFully(offset, block_.data(), std::min<int64_t>(kBlock, size_ - offset), filled_) || filled_ < n)
+                return nullptr;
+        }
+        return block_.data() + (offset - start_);
+    }
+
+    bool read(int64_t offset, std::size_t n, std::vector<unsigned char> &out)
+    {
+        out.resize(n);
+        std::size_t got = 0;
+        return offset >= 0 && readFully(offset, out.data(), n, got) && got == n;
+    }
+
+private:
+    bool readFully(int64_t offset, unsigned char *to, int64_t n, std::size_t &got) const
+    {
+        while (static_cast<int64_t>(got) < n) {
+            const ssize_t r = ::pread(fd_, to + got, static_cast<std::size_t>(n) - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                return false;
+            got += static_cast<std::size_t>(r);
+        }
+        return true;
+    }
+
+    int fd_;
+    int64_t size_;
+    std::vector<unsigned char> block_;
+    int64_t start_ = -1;
+    std::size_t filled_ = 0;
+};
+
+uint32_t bigEndian(const unsigned char *p, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | p[i];
+    return value;
 }
 
-// Japanese taggers stored Shift_JIS in the fields that ID3 calls ISO-8859-1.
-class EightBitHandler final : public TagLib::ID3v2::Latin1StringHandler
+uint32_t littleEndian32(const unsigned char *p)
 {
-public:
-    TagLib::String parse(const TagLib::ByteVector &data) const override
-    {
-        return TagLib::String(eightBitToUtf8(untilNul(data)), TagLib::String::UTF8);
-    }
-};
-
-class Id3v1Handler final : public TagLib::ID3v1::StringHandler
-{
-public:
-    TagLib::String parse(const TagLib::ByteVector &data) const override
-    {
-        std::string_view bytes = untilNul(data);
-        while (!bytes.empty() && bytes.back() == ' ')
-            bytes.remove_suffix(1); // ID3v1 pads its fixed fields with blanks
-        return TagLib::String(eightBitToUtf8(bytes), TagLib::String::UTF8);
-    }
-};
-
-class QuietListener final : public TagLib::DebugListener
-{
-public:
-    void printMessage(const TagLib::String &) override {}
-};
-
-void installHandlers()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static EightBitHandler id3v2;
-        static Id3v1Handler id3v1;
-        static QuietListener quiet;
-        TagLib::ID3v2::Tag::setLatin1StringHandler(&id3v2);
-        TagLib::ID3v1::Tag::setStringHandler(&id3v1);
-        TagLib::setDebugListener(&quiet);
-    });
+    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-std::string utf8(const TagLib::String &text) { return text.to8Bit(true); }
+uint32_t syncsafe(const unsigned char *p)
+{
+    return (uint32_t{p[0] & 0x7Fu} << 21) | (uint32_t{p[1] & 0x7Fu} << 14) | (uint32_t{p[2] & 0x7Fu} << 7) | (p[3] & 0x7Fu);
+}
+
+// Undoes ID3v2 unsynchronisation: every FF 00 was written for a plain FF.
+void resync(std::vector<unsigned char> &data)
+{
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < data.size(); ++in) {
+        data[out++] = data[in];
+        if (data[in] == 0xFF && in + 1 < data.size() && data[in + 1] == 0)
+            ++in;
+    }
+    data.resize(out);
+}
+
+std::string trimmedEightBit(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\0'));
+    while (!bytes.empty() && bytes.back() == ' ')
+        bytes.remove_suffix(1); // ID3v1 pads its fixed fields with blanks
+    return eightBitToUtf8(bytes);
+}
+
+// The text of an ID3v2 text frame body (encoding byte, then the text): values separated by
+// the encoding's terminator are joined by blanks. Japanese taggers stored Shift_JIS in the
+// frames that ID3 calls ISO-8859-1.
+std::string frameText(const std::vector<unsigned char> &body)
+{
+    if (body.empty())
+        return {};
+    const int encoding = body[0];
+    const std::size_t unit = encoding == 1 || encoding == 2 ? 2 : 1;
+    std::string joined;
+    std::size_t start = 1;
+    auto append = [&](std::size_t end) {
+        if (end <= start)
+            return;
+        const TagLib::ByteVector bytes(reinterpret_cast<const char *>(body.data() + start), static_cast<unsigned>(end - start));
+        std::string text;
+        if (encoding == 0)
+            text = eightBitToUtf8(std::string_view(bytes.data(), bytes.size()));
+        else if (encoding <= 3)
+            text = TagLib::String(bytes, encoding == 1   ? TagLib::String::UTF16
+                                         : encoding == 2 ? TagLib::String::UTF16BE
+                                                         : TagLib::String::UTF8)
+                       .to8Bit(true);
+        if (!text.empty())
+            joined += (joined.empty() ? "" : " ") + text;
+    };
+    std::size_t end = body.size() - (body.size() - 1) % unit;
+    for (std::size_t i = 1; i + unit <= end; i += unit) {
+        if (body[i] == 0 && (unit == 1 || body[i + 1] == 0)) {
+            append(i);
+            start = i + unit;
+        }
+    }
+    append(end);
+    return joined;
+}
+
+using ByteSource = std::function<const unsigned char *(int64_t offset, std::size_t n)>;
+
+// Walks the frame headers of an ID3v2 body of `size` bytes and reads only the title and
+// artist frames: a tag of a million tiny frames or of one huge picture costs little.
+void walkId3v2(const ByteSource &at, int64_t size, int major, bool tagUnsync, TrackTags &tags,
+               const std::function<bool(int64_t, std::size_t, std::vector<unsigned char> &)> &read)
+{
+    const int idBytes = major == 2 ? 3 : 4;
+    const int headerBytes = major == 2 ? 6 : 10;
+    int64_t pos = 0;
+    while (pos + headerBytes <= size && (tags.title.empty() || tags.artist.empty())) {
+        const unsigned char *h = at(pos, static_cast<std::size_t>(headerBytes));
+        if (!h)
+            return;
+        for (int i = 0; i < idBytes; ++i)
+            if (!((h[i] >= 'A' && h[i] <= 'Z') || (h[i] >= '0' && h[i] <= '9')))
+                return; // padding, or the end of what makes sense
+        const int64_t frameSize = major == 2 ? bigEndian(h + 3, 3) : major == 3 ? bigEndian(h + 4, 4) : syncsafe(h + 4);
+        const std::string_view id(reinterpret_cast<const char *>(h), static_cast<std::size_t>(idBytes));
+        const int64_t bodyStart = pos + headerBytes;
+        pos = bodyStart + frameSize;
+        if (frameSize <= 0 || pos > size)
+            return;
+        std::string *field = id == "TIT2" || id == "TT2" ? &tags.title : id == "TPE1" || id == "TP1" ? &tags.artist : nullptr;
+        if (!field || !field->empty())
+            continue;
+        int64_t skip = 0;
+        bool unsync = tagUnsync && major == 4;
+        if (major == 3) {
+            if (h[9] & 0xC0)
+                continue; // compressed or encrypted
+            skip = (h[9] & 0x20) ? 1 : 0;
+        } else if (major == 4) {
+            if (h[9] & 0x0C)
+                continue;
+            skip = ((h[9] & 0x40) ? 1 : 0) + ((h[9] & 0x01) ? 4 : 0);
+            unsync = unsync || (h[9] & 0x02);
+        }
+        if (frameSize <= skip)
+            continue;
+        std::vector<unsigned char> body;
+        if (!read(bodyStart + skip, static_cast<std::size_t>(std::min<int64_t>(frameSize - skip, kTextLimit)), body))
+            return;
+        if (unsync)
+            resync(body);
+        *field = frameText(body);
+    }
+}
+
+void readId3v2(BlockReader &file, TrackTags &tags)
+{
+    const unsigned char *h = file.at(0, 10);
+    if (!h || id3v2Size(h, 10) == 0 || h[3] < 2 || h[3] > 4)
+        return;
+    const int major = h[3];
+    const bool unsync = (h[5] & 0x80) != 0;
+    const bool extended = major >= 3 && (h[5] & 0x40) != 0;
+    int64_t begin = 10;
+    const int64_t end = std::min<int64_t>(10 + syncsafe(h + 6), file.size());
+    if (unsync && major <= 3) {
+        // The whole tag, frame headers included, is unsynchronised: only its head is read.
+        std::vector<unsigned char> body;
+        if (!file.read(begin, static_cast<std::size_t>(std::min<int64_t>(end - begin, kResyncedLimit)), body))
+            return;
+        resync(body);
+        std::size_t from = 0;
+        if (extended && body.size() >= 4)
+            from = 4 + bigEndian(body.data(), 4);
+        if (from >= body.size())
+            return;
+        const unsigned char *data = body.data() + from;
+        const auto size = static_cast<int64_t>(body.size() - from);
+        auto at = [&](int64_t offset, std::size_t n) {
+            return offset + static_cast<int64_t>(n) <= size ? data + offset : nullptr;
+        };
+        auto read = [&](int64_t offset, std::size_t n, std::vector<unsigned char> &out) {
+            if (offset + static_cast<int64_t>(n) > size)
+                return false;
+            out.assign(data + offset, data + offset + n);
+            return true;
+        };
+        walkId3v2(at, size, major, false, tags, read);
+        return;
+    }
+    if (extended) {
+        const unsigned char *e = file.at(begin, 4);
+        if (!e)
+            return;
+        begin += major == 3 ? 4 + bigEndian(e, 4) : syncsafe(e);
+    }
+    auto at = [&](int64_t offset, std::size_t n) { return file.at(begin + offset, n); };
+    auto read = [&](int64_t offset, std::size_t n, std::vector<unsigned char> &out) {
+        return file.read(begin + offset, n, out);
+    };
+    walkId3v2(at, end - begin, major, unsync, tags, read);
+}
+
+// APEv2 (or v1) at the end of the file, before an ID3v1 block if there is one.
+void readApe(BlockReader &file, int64_t end, TrackTags &tags)
+{
+    const unsigned char *footer = file.at(end - 32, 32);
+    if (!footer || std::memcmp(footer, "APETAGEX", 8) != 0)
+        return;
+    const int64_t itemsSize = static_cast<int64_t>(littleEndian32(footer + 12)) - 32;
+    const int64_t itemsStart = end - 32 - itemsSize;
+    std::vector<unsigned char> items;
+    if (itemsSize <= 0 || itemsStart < 0 ||
+        !file.read(itemsStart, static_cast<std::size_t>(std::min<int64_t>(itemsSize, kApeLimit)), items))
+        return;
+    std::size_t pos = 0;
+    for (uint32_t count = littleEndian32(footer + 16); count > 0 && pos + 8 < items.size(); --count) {
+        const uint32_t valueSize = littleEndian32(items.data() + pos);
+        const uint32_t flags = littleEndian32(items.data() + pos + 4);
+        const auto keyEnd = std::find(items.begin() + static_cast<std::ptrdiff_t>(pos + 8), items.end(), 0);
+        if (keyEnd == items.end())
+            return;
+        std::string key(items.begin() + static_cast<std::ptrdiff_t>(pos + 8), keyEnd);
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::size_t valueStart = static_cast<std::size_t>(keyEnd - items.begin()) + 1;
+        if (valueSize > items.size() - std::min(items.size(), valueStart))
+            return;
+        std::string *field = key == "title" ? &tags.title : key == "artist" ? &tags.artist : nullptr;
+        if (field && field->empty() && (flags & 6) == 0) {
+            std::string value(items.begin() + static_cast<std::ptrdiff_t>(valueStart),
+                              items.begin() + static_cast<std::ptrdiff_t>(valueStart + valueSize));
+            std::replace(value.begin(), value.end(), '\0', ' '); // several values
+            *field = TagLib::String(value, TagLib::String::UTF8).to8Bit(true);
+        }
+        pos = valueStart + valueSize;
+    }
+}
 
 } // namespace
 
 TrackTags readTags(int fd)
 {
-    installHandlers();
+    BlockReader file(fd);
     TrackTags tags;
-    TagLib::FileStream stream(fd, true);
-    // Audio properties are not needed: the length comes from the decoder, which is exact.
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isOpen())
-        return tags;
-    // The MPEG file's own tag already merges ID3v2, APE and ID3v1 in that order per field.
-    const TagLib::Tag *tag = file.tag();
-    if (!tag)
-        return tags;
-    tags.title = utf8(tag->title());
-    tags.artist = utf8(tag->artist());
+    readId3v2(file, tags);
+    int64_t end = file.size();
+    const unsigned char *v1 = file.at(end - 128, 128);
+    const bool hasV1 = v1 && std::memcmp(v1, "TAG", 3) == 0;
+    const std::string v1Title = hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 3, 30)) : "";
+    const std::string v1Artist = hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 33, 30)) : "";
+    if (hasV1)
+        end -= 128;
+    TrackTags ape;
+    readApe(file, end, ape);
+    for (auto [field, fromApe, fromV1] : {std::tuple{&tags.title, &ape.title, &v1Title},
+                                          std::tuple{&tags.artist, &ape.artist, &v1Artist}}) {
+        if (field->empty())
+            *field = !fromApe->empty() ? *fromApe : *fromV1;
+    }
     return tags;
 }
 

@@ -11,8 +11,9 @@ struct TrackTags {
     std::string artist;
 };
 
-// Reads the tags of an MPEG audio file open as fd, and closes fd (TagLib takes it over, which
-// spares a second open of the file). A file without tags gives empty fields.
+// Reads the tags of an MPEG audio file open as fd by position-independent reads; fd stays
+// open. Only the frames and items that matter are read, so a tag of any size or frame count
+// takes little time. A file without tags gives empty fields.
 TrackTags readTags(int fd);
 
 } // namespace vbmp3
