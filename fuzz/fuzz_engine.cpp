@@ -1,4 +1,6 @@
-// Feeds arbitrary bytes to the engine as a file. Nothing may crash, hang or leak.
+// Feeds arbitrary bytes to the engine as a file: the frame check, the tags (ID3v2 frame walk,
+// APE, ID3v1), the length headers (Xing, Info, VBRI), decoding, and seeks near and far.
+// Nothing may crash, hang or leak.
 #include "decoder.h"
 
 #include <vbmp3.h>
@@ -54,8 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (decoder->read(buffer.data(), buffer.size(), written) == vbmp3::Decoder::ReadResult::Ended)
                     break;
             }
-            decoder->seek(decoder->totalFrames() / 2);
-            decoder->read(buffer.data(), buffer.size(), written);
+            // A near seek (read through) and far ones (jumps by bytes), past the end included.
+            for (const int64_t target : {int64_t{0}, decoder->totalFrames() / 2, decoder->totalFrames() * 9 / 10,
+                                         decoder->totalFrames() + 100000}) {
+                decoder->seek(target);
+                decoder->read(buffer.data(), buffer.size(), written);
+            }
         }
     }
     return 0;
