@@ -456,15 +456,13 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
         }
     });
     auto opens = std::async(std::launch::async, [&] {
-        int opened = 0;
         for (int i = 0; i < 300; ++i) {
             Vbmp3::OpenRecord record{};
             Vbmp3::TagRecord tag{};
             Vbmp3::StreamRecord stream{};
-            opened += engine_.open(track, record) != 0;
-            opened += engine_.getFileInfo(track, tag, stream) != 0;
+            engine_.open(track, record);
+            engine_.getFileInfo(track, tag, stream);
         }
-        return opened;
     });
     const bool finished = opens.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     done = true;
@@ -479,7 +477,8 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
             ::close(writer);
     }
     QVERIFY2(finished, "opening a file that became a FIFO must not block");
-    QVERIFY(opens.get() > 0);
+    Vbmp3::OpenRecord record{};
+    QVERIFY(engine_.open(track, record) != 0); // the track itself again
     engine_.close();
 }
 
