@@ -4,6 +4,9 @@
 // - a hostile file: the Info frame and four audio frames of a 3 s track, then zeros up to
 //   `sparse` bytes (a sparse file), seeking to second 2 and back to 0.
 //
+// Then the worst and 99th-percentile time of vbmp3_getState, called every millisecond for 10 s
+// while the 5:00 track plays (the engine thread decodes meanwhile).
+//
 // Usage: bench_seek [sparse bytes=1073741824]; needs a sound server, sox and lame.
 #include "engine/vbmp3.h"
 #include "support/fixtures.h"
@@ -73,6 +76,29 @@ QString makeSparse(const QString &dir, qint64 size)
     return file;
 }
 
+void stateWhilePlaying(Vbmp3 &engine, const QString &file)
+{
+    Vbmp3::OpenRecord record{};
+    if (engine.open(QFile::encodeName(file), record) == 0)
+        return;
+    engine.play();
+    std::vector<double> times;
+    QElapsedTimer window;
+    window.start();
+    while (window.elapsed() < 10000) {
+        int32_t seconds = 0;
+        QElapsedTimer timer;
+        timer.start();
+        engine.getState(seconds);
+        times.push_back(msOf(timer));
+        QThread::usleep(1000);
+    }
+    engine.close();
+    std::sort(times.begin(), times.end());
+    std::printf("getState while playing, %zu calls: 99th percentile %.3f ms, worst %.3f ms\n", times.size(),
+                times[times.size() * 99 / 100], times.back());
+}
+
 void print(const char *what, const Waits &w)
 {
     std::printf("%-34s open %8.2f ms   longest seek %8.2f ms   longest getState %8.2f ms\n", what,
@@ -103,6 +129,7 @@ int main(int argc, char **argv)
     print("5:00 CBR track, 20 seeks", measure(engine, normal, spread));
     const QByteArray label = "sparse " + QByteArray::number(sparseBytes >> 20) + " MiB, 2 seeks";
     print(label.constData(), measure(engine, sparse, {2, 0}));
+    stateWhilePlaying(engine, normal);
     engine.free();
     return 0;
 }

@@ -18,6 +18,33 @@ void forget(pa_operation *operation)
 
 } // namespace
 
+void Playback::LoopEnd::operator()(pa_threaded_mainloop *loop) const
+{
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+}
+
+void Playback::ContextEnd::operator()(pa_context *context) const
+{
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+}
+
+void Playback::StreamEnd::operator()(pa_stream *stream) const
+{
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void Playback::OperationEnd::operator()(pa_operation *operation) const
+{
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+}
+
 class Playback::Lock
 {
 public:
@@ -40,7 +67,7 @@ private:
 
 void Playback::replace(std::unique_ptr<Decoder> decoder)
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     dropStream();
     mode_ = Mode::Idle;
     decoder_ = std::move(decoder);
@@ -53,22 +80,22 @@ void Playback::play()
     if (!decoder_)
         return; // nothing open: the state stays 0, which the player reads as an ended track
     if (!loop_) {
-        loop_ = pa_threaded_mainloop_new();
-        if (!loop_)
+        pa_threaded_mainloop *loop = pa_threaded_mainloop_new();
+        if (!loop)
             return;
-        if (pa_threaded_mainloop_start(loop_) < 0) {
-            pa_threaded_mainloop_free(loop_);
-            loop_ = nullptr;
+        if (pa_threaded_mainloop_start(loop) < 0) {
+            pa_threaded_mainloop_free(loop);
             return;
         }
+        loop_.reset(loop);
     }
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     if (mode_ == Mode::Playing)
         return;
     if (mode_ == Mode::Paused) {
         mode_ = Mode::Playing;
         if (stream_)
-            forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+            forget(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
         return;
     }
     dropStream();
@@ -76,13 +103,13 @@ void Playback::play()
     if (!ensureContext())
         return;
     mode_ = Mode::Playing;
-    if (pa_context_get_state(context_) == PA_CONTEXT_READY)
+    if (pa_context_get_state(context_.get()) == PA_CONTEXT_READY)
         createStream();
 }
 
 void Playback::stop()
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     dropStream();
     mode_ = Mode::Idle;
     rewindTo(0);
@@ -90,47 +117,43 @@ void Playback::stop()
 
 void Playback::pause()
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     if (mode_ != Mode::Playing)
         return;
     mode_ = Mode::Paused;
     if (stream_)
-        forget(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        forget(pa_stream_cork(stream_.get(), 1, nullptr, nullptr));
 }
 
 void Playback::restart()
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     if (mode_ != Mode::Paused)
         return;
     mode_ = Mode::Playing;
     if (stream_)
-        forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+        forget(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
 }
 
 void Playback::seek(int32_t seconds)
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     if (!decoder_ || mode_ == Mode::Idle)
         return;
     const int64_t frame =
         std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0, decoder_->totalFrames());
-    if (drain_) {
-        pa_operation_cancel(drain_);
-        pa_operation_unref(drain_);
-        drain_ = nullptr;
-    }
+    drain_.reset();
     // The decoder moves on the engine thread, before it decodes again; until audio from the
     // target is heard, the position reads the target.
     rewindTo(frame);
     // Drop what is still buffered from before the seek; the server asks for fresh audio next.
     if (stream_)
-        forget(pa_stream_flush(stream_, nullptr, nullptr));
+        forget(pa_stream_flush(stream_.get(), nullptr, nullptr));
 }
 
 int32_t Playback::state(int32_t &seconds)
 {
-    Lock lock(loop_);
+    Lock lock(loop_.get());
     if (mode_ == Mode::Idle || !decoder_)
         return 0;
     seconds = static_cast<int32_t>(heardFrame() / decoder_->rate());
@@ -139,45 +162,27 @@ int32_t Playback::state(int32_t &seconds)
 
 void Playback::shutdown()
 {
-    if (!loop_) {
-        decoder_.reset();
-        mode_ = Mode::Idle;
-        return;
-    }
     {
-        Lock lock(loop_);
+        Lock lock(loop_.get());
         dropStream();
         mode_ = Mode::Idle;
         decoder_.reset();
-        if (context_) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
+        context_.reset();
     }
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-    loop_ = nullptr;
+    loop_.reset(); // outside the lock: joining the engine thread needs it free
 }
 
 bool Playback::ensureContext()
 {
-    if (context_) {
-        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
-            return true;
-        // The server went away earlier; try again with a fresh connection.
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-    }
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "kelpa");
+    if (context_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get())))
+        return true;
+    // None yet, or the server went away earlier: try again with a fresh connection.
+    context_.reset(pa_context_new(pa_threaded_mainloop_get_api(loop_.get()), "kelpa"));
     if (!context_)
         return false;
-    pa_context_set_state_callback(context_, &Playback::onContextState, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return false; // the state callback has marked the context failed
-    return true;
+    pa_context_set_state_callback(context_.get(), &Playback::onContextState, this);
+    // On failure the state callback has marked the context failed.
+    return pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
 }
 
 void Playback::createStream()
@@ -186,13 +191,13 @@ void Playback::createStream()
     spec.format = PA_SAMPLE_S16NE;
     spec.rate = static_cast<uint32_t>(decoder_->rate());
     spec.channels = static_cast<uint8_t>(decoder_->channels());
-    stream_ = pa_stream_new(context_, "kelpa", &spec, nullptr);
+    stream_.reset(pa_stream_new(context_.get(), "kelpa", &spec, nullptr));
     if (!stream_) {
         mode_ = Mode::Idle;
         return;
     }
-    pa_stream_set_state_callback(stream_, &Playback::onStreamState, this);
-    pa_stream_set_write_callback(stream_, &Playback::onWrite, this);
+    pa_stream_set_state_callback(stream_.get(), &Playback::onStreamState, this);
+    pa_stream_set_write_callback(stream_.get(), &Playback::onWrite, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kBufferUsec, &spec));
@@ -202,7 +207,7 @@ void Playback::createStream()
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
                                                 PA_STREAM_AUTO_TIMING_UPDATE |
                                                 (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
-    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+    if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) {
         dropStream();
         mode_ = Mode::Idle;
     }
@@ -210,18 +215,8 @@ void Playback::createStream()
 
 void Playback::dropStream()
 {
-    if (drain_) {
-        pa_operation_cancel(drain_);
-        pa_operation_unref(drain_);
-        drain_ = nullptr;
-    }
-    if (!stream_)
-        return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    drain_.reset();
+    stream_.reset();
 }
 
 void Playback::rewindTo(int64_t frame)
@@ -247,7 +242,7 @@ void Playback::fill(std::size_t bytes)
     while (bytes >= frameBytes) {
         void *data = nullptr;
         std::size_t size = bytes;
-        if (pa_stream_begin_write(stream_, &data, &size) < 0 || !data)
+        if (pa_stream_begin_write(stream_.get(), &data, &size) < 0 || !data)
             return;
         size -= size % frameBytes;
         std::size_t written = 0;
@@ -255,11 +250,11 @@ void Playback::fill(std::size_t bytes)
             size > 0 ? decoder_->read(static_cast<unsigned char *>(data), size, written)
                      : Decoder::ReadResult::Ok;
         if (written > 0) {
-            if (pa_stream_write(stream_, data, written, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            if (pa_stream_write(stream_.get(), data, written, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return;
             writeFrame_ += static_cast<int64_t>(written / frameBytes);
         } else {
-            pa_stream_cancel_write(stream_);
+            pa_stream_cancel_write(stream_.get());
         }
         if (result == Decoder::ReadResult::Ended) {
             decodedToEnd_ = true;
@@ -275,7 +270,7 @@ void Playback::fill(std::size_t bytes)
 void Playback::startDrain()
 {
     // The track has ended once the server has played everything written, not before.
-    drain_ = pa_stream_drain(stream_, &Playback::onDrained, this);
+    drain_.reset(pa_stream_drain(stream_.get(), &Playback::onDrained, this));
     if (!drain_) {
         dropStream();
         mode_ = Mode::Idle;
@@ -285,10 +280,10 @@ void Playback::startDrain()
 int64_t Playback::heardFrame()
 {
     int64_t heard = lastHeard_;
-    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+    if (stream_ && pa_stream_get_state(stream_.get()) == PA_STREAM_READY) {
         pa_usec_t latency = 0;
         int negative = 0;
-        if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+        if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0) {
             const int64_t buffered =
                 negative ? 0 : static_cast<int64_t>(latency * static_cast<uint64_t>(decoder_->rate()) / 1000000);
             heard = writeFrame_ - buffered;
@@ -336,10 +331,9 @@ void Playback::onWrite(pa_stream *, std::size_t bytes, void *self)
 void Playback::onDrained(pa_stream *, int success, void *self)
 {
     auto *playback = static_cast<Playback *>(self);
-    if (playback->drain_) {
-        pa_operation_unref(playback->drain_);
-        playback->drain_ = nullptr;
-    }
+    // The operation is finishing: let it go without cancelling it.
+    if (playback->drain_)
+        pa_operation_unref(playback->drain_.release());
     if (success) {
         playback->dropStream();
         playback->mode_ = Mode::Idle;

@@ -1,8 +1,13 @@
 /* kelpa's playback engine: the C interface of libvbmp3.
  *
- * Every function is called from the player's UI thread, one call at a time, and returns
- * promptly: decoding and sound output run on the engine's own thread (the PulseAudio main
- * loop), which never calls back into the caller. Paths are NUL-terminated bytes in the file
+ * Every function is called from the player's UI thread, one call at a time, and runs on it.
+ * Decoding and sound output run on the engine's own thread (the PulseAudio main loop), which
+ * never calls back into the caller. Labels below: "[file]" runs on the caller's thread only
+ * and holds no lock: it reads the named file (the frame check and the tags, in bounded time
+ * whatever the file holds). "[engine lock]" holds the engine thread's lock for the call, so it
+ * may wait for the engine thread's current refill: under a millisecond on a normal file, a few
+ * on the worst (the engine bounds what one refill or seek may read). Nothing waits for the
+ * sound server. Paths are NUL-terminated bytes in the file
  * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
  * NUL-terminated. Positions and lengths are whole seconds.
  */
@@ -52,31 +57,33 @@ typedef struct Vbmp3StreamRecord {
 /* Playback states answered by vbmp3_getState. */
 enum { VBMP3_STATE_IDLE = 0, VBMP3_STATE_PLAYING = 1, VBMP3_STATE_PAUSED = 2 };
 
-/* Prepares the engine; does not touch the sound server. Returns 1. */
+/* [no lock] Prepares the engine; does not touch the sound server. Returns 1. */
 VBMP3_API int32_t vbmp3_init(void);
-/* Stops playback, joins the engine thread and closes the sound connection. Safe to repeat. */
+/* [engine lock, then none while it joins the engine thread] Stops playback, joins the engine
+ * thread and closes the sound connection. Safe to repeat. */
 VBMP3_API int32_t vbmp3_free(void);
-/* Opens an MPEG audio file for playing, replacing any open one. Nonzero when opened; the
+/* [file, then engine lock] Opens an MPEG audio file for playing, replacing any open one. Nonzero when opened; the
  * record then holds the tags and the real length (VBR included). */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
-/* Releases the open file; harmless when none is open. */
+/* [engine lock] Releases the open file; harmless when none is open. */
 VBMP3_API int32_t vbmp3_close(void);
-/* Plays the open file from the top; resumes when paused, goes on when playing. Connects to the sound server on
- * first use; without one the state simply stays 0. */
+/* [engine lock] Plays the open file from the top; resumes when paused, goes on when playing.
+ * Connects to the sound server on first use; without one the state simply stays 0. */
 VBMP3_API int32_t vbmp3_play(void);
-/* Stops playback at once; the file stays open. Harmless when idle. */
+/* [engine lock] Stops playback at once; the file stays open. Harmless when idle. */
 VBMP3_API int32_t vbmp3_stop(void);
-/* Holds playback in place (state 2). */
+/* [engine lock] Holds playback in place (state 2). */
 VBMP3_API int32_t vbmp3_pause(void);
-/* Resumes paused playback where it held, losing and repeating nothing. */
+/* [engine lock] Resumes paused playback where it held, losing and repeating nothing. */
 VBMP3_API int32_t vbmp3_restart(void);
-/* Moves playback of the open file to a second, playing or paused; audio still buffered from
- * before the seek is dropped. */
+/* [engine lock] Moves playback of the open file to a second, playing or paused; audio still
+ * buffered from before the seek is dropped. Returns at once: the decoder moves on the engine
+ * thread, and until audio from the target is heard the position reads the target. */
 VBMP3_API int32_t vbmp3_seek(int32_t seconds);
-/* State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0, *seconds is
+/* [engine lock] State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0, *seconds is
  * the second the listener hears now. A track ends only after its last sample was played. */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
-/* Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
+/* [file] Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
  * Title and Artist from ID3v2, else APE, else ID3v1. */
 VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
                                     Vbmp3StreamRecord *stream);
