@@ -5,9 +5,9 @@
  * never calls back into the caller. Labels below: "[file]" runs on the caller's thread only
  * and holds no lock: it reads the named file (the frame check and the tags, in bounded time
  * whatever the file holds). "[engine lock]" holds the engine thread's lock for the call, so it
- * may wait for the engine thread's current refill: under a millisecond on a normal file, a few
- * on the worst (the engine bounds what one refill or seek may read). Nothing waits for the
- * sound server. Paths are NUL-terminated bytes in the file
+ * may wait for the engine thread's current refill, which decodes at most half a second of audio
+ * and reads a bounded number of bytes whatever the file: a few milliseconds at worst. Nothing
+ * waits for the sound server. Paths are NUL-terminated bytes in the file
  * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
  * NUL-terminated. Positions and lengths are whole seconds.
  */
