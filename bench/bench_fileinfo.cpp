@@ -59,14 +59,17 @@ double medianMs(int runs, const std::function<void()> &call)
 void hostileTags(Vbmp3 &engine, const QString &dir, const QString &track)
 {
     using namespace Fixtures;
-    const QList<Id3Frame> names = {id3TextFrame("TIT2", u"題名"_s, Utf8), id3TextFrame("TPE1", u"歌手"_s, Utf8)};
+    const QList<Id3Frame> names = {id3TextFrame("TIT2", u"題名"_s, Utf8),
+                                   id3TextFrame("TPE1", u"歌手"_s, Utf8)};
     QList<Id3Frame> tiny(700000, Id3Frame{"TXXX", QByteArray("\0a\0b", 4)});
-    const QList<Id3Frame> picture = {Id3Frame{"APIC", "\0image/jpeg\0\3\0" + QByteArray(5 << 20, '\x5A')}};
+    const QList<Id3Frame> picture = {
+        Id3Frame{"APIC", "\0image/jpeg\0\3\0" + QByteArray(5 << 20, '\x5A')}};
     const QByteArray audio = readFile(track);
     const struct {
         const char *what;
         QByteArray tag;
-    } cases[] = {{"700,000 TXXX frames", id3v2(tiny + names, 4)}, {"5 MB picture", id3v2(picture + names, 4)}};
+    } cases[] = {{"700,000 TXXX frames", id3v2(tiny + names, 4)},
+                 {"5 MB picture", id3v2(picture + names, 4)}};
     for (const auto &c : cases) {
         const QString file = dir + u"/hostile.mp3"_s;
         writeFile(file, c.tag + audio);
@@ -75,16 +78,17 @@ void hostileTags(Vbmp3 &engine, const QString &dir, const QString &track)
         const double info = medianMs(5, [&] {
             Vbmp3::TagRecord tag{};
             Vbmp3::StreamRecord stream{};
-            named = named && engine.getFileInfo(path, tag, stream) != 0 && CutAtNull(tag.Title) == u"題名"_s &&
-                    CutAtNull(tag.Artist) == u"歌手"_s;
+            named = named && engine.getFileInfo(path, tag, stream) != 0 &&
+                    CutAtNull(tag.Title) == u"題名"_s && CutAtNull(tag.Artist) == u"歌手"_s;
         });
         const double open = medianMs(5, [&] {
             Vbmp3::OpenRecord record{};
             engine.open(path, record);
         });
         engine.close();
-        std::printf("%-22s (%5.1f MB tag): getFileInfo %8.2f ms, open %8.2f ms, title and artist %s\n", c.what,
-                    c.tag.size() / 1e6, info, open, named ? "read" : "LOST");
+        std::printf(
+            "%-22s (%5.1f MB tag): getFileInfo %8.2f ms, open %8.2f ms, title and artist %s\n",
+            c.what, c.tag.size() / 1e6, info, open, named ? "read" : "LOST");
     }
 }
 

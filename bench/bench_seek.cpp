@@ -71,7 +71,8 @@ QString makeSparse(const QString &dir, qint64 size)
 {
     const QString file = Fixtures::makeTone(dir, u"sparse.mp3"_s, 3.0, 440);
     const QList<qint64> frames = file.isEmpty() ? QList<qint64>{} : Fixtures::frameOffsets(file);
-    if (frames.size() < 6 || !Fixtures::truncate(file, frames[5]) || !Fixtures::truncate(file, size))
+    if (frames.size() < 6 || !Fixtures::truncate(file, frames[5]) ||
+        !Fixtures::truncate(file, size))
         return {};
     return file;
 }
@@ -95,8 +96,8 @@ void stateWhilePlaying(Vbmp3 &engine, const QString &file)
     }
     engine.close();
     std::sort(times.begin(), times.end());
-    std::printf("getState while playing, %zu calls: 99th percentile %.3f ms, worst %.3f ms\n", times.size(),
-                times[times.size() * 99 / 100], times.back());
+    std::printf("getState while playing, %zu calls: 99th percentile %.3f ms, worst %.3f ms\n",
+                times.size(), times[times.size() * 99 / 100], times.back());
 }
 
 void print(const char *what, const Waits &w)

@@ -57,8 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     break;
             }
             // A near seek (read through) and far ones (jumps by bytes), past the end included.
-            for (const int64_t target : {int64_t{0}, decoder->totalFrames() / 2, decoder->totalFrames() * 9 / 10,
-                                         decoder->totalFrames() + 100000}) {
+            for (const int64_t target :
+                 {int64_t{0}, decoder->totalFrames() / 2, decoder->totalFrames() * 9 / 10,
+                  decoder->totalFrames() + 100000}) {
                 decoder->seek(target);
                 decoder->read(buffer.data(), buffer.size(), written);
             }

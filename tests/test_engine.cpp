@@ -43,10 +43,12 @@ QByteArray bigEndian32(quint32 value)
 }
 
 // A copy of `file` with `bytes` written over it at `offset`; empty when that fails.
-QString overwritten(const QString &file, const QString &copy, qint64 offset, const QByteArray &bytes)
+QString overwritten(const QString &file, const QString &copy, qint64 offset,
+                    const QByteArray &bytes)
 {
     QByteArray data = Fixtures::readFile(file);
-    if (file.isEmpty() || data.size() < offset + bytes.size() || !Fixtures::writeFile(copy, data.replace(offset, bytes.size(), bytes)))
+    if (file.isEmpty() || data.size() < offset + bytes.size() ||
+        !Fixtures::writeFile(copy, data.replace(offset, bytes.size(), bytes)))
         return {};
     return copy;
 }
@@ -55,7 +57,8 @@ QString overwritten(const QString &file, const QString &copy, qint64 offset, con
 QString firstFrames(const QString &file, const QString &copy, int frames)
 {
     const QList<qint64> offsets = file.isEmpty() ? QList<qint64>{} : Fixtures::frameOffsets(file);
-    if (offsets.size() <= frames || !Fixtures::writeFile(copy, Fixtures::readFile(file).left(offsets[frames])))
+    if (offsets.size() <= frames ||
+        !Fixtures::writeFile(copy, Fixtures::readFile(file).left(offsets[frames])))
         return {};
     return copy;
 }
@@ -69,7 +72,8 @@ QString withVbriHeader(const QString &file, const QString &copy)
     QByteArray frame(1044, '\0');
     frame.replace(0, 4, QByteArray("\xFF\xFB\xE0\x64", 4));
     const QByteArray audio = Fixtures::readFile(file);
-    const QByteArray vbri = "VBRI" + QByteArray("\0\1\0\0\0\x4B", 6) + bigEndian32(quint32(audio.size() + frame.size())) +
+    const QByteArray vbri = "VBRI" + QByteArray("\0\1\0\0\0\x4B", 6) +
+                            bigEndian32(quint32(audio.size() + frame.size())) +
                             bigEndian32(quint32(Fixtures::frameOffsets(file).size()));
     frame.replace(36, vbri.size(), vbri);
     return Fixtures::writeFile(copy, frame + audio) ? copy : QString();
@@ -289,13 +293,16 @@ void TestEngine::openGivesTheRealLength_data()
 
     // Headers that are missing, false or outdated: the file's own frames decide.
     QTest::newRow("VBR with VBRI header")
-        << withVbriHeader(Fixtures::makeTwoTones(d, u"vbri.src.mp3"_s, 1.0, 440, 9.0, 3000, bare), path(u"vbri.mp3"_s))
+        << withVbriHeader(Fixtures::makeTwoTones(d, u"vbri.src.mp3"_s, 1.0, 440, 9.0, 3000, bare),
+                          path(u"vbri.mp3"_s))
         << 10 << 44100 << 2;
     QTest::newRow("Xing frame count 0xFFFFFFFF")
-        << overwritten(Fixtures::makeTone(d, u"huge.src.mp3"_s, 7.0, 440, vbr), path(u"huge.mp3"_s), 44, "\xFF\xFF\xFF\xFF")
+        << overwritten(Fixtures::makeTone(d, u"huge.src.mp3"_s, 7.0, 440, vbr), path(u"huge.mp3"_s),
+                       44, "\xFF\xFF\xFF\xFF")
         << 7 << 44100 << 2;
     QTest::newRow("cut short after its Info header")
-        << firstFrames(Fixtures::makeTone(d, u"cut7.src.mp3"_s, 7.0, 440), path(u"cut7.mp3"_s), 118) << 3 << 44100 << 2;
+        << firstFrames(Fixtures::makeTone(d, u"cut7.src.mp3"_s, 7.0, 440), path(u"cut7.mp3"_s), 118)
+        << 3 << 44100 << 2;
 }
 
 void TestEngine::openGivesTheRealLength()
@@ -432,7 +439,8 @@ void TestEngine::seekIntoJunkReturnsAtOnceAndEnds()
     engine_.seek(2);
     int32_t seconds = -1;
     engine_.getState(seconds);
-    QVERIFY2(timer.elapsed() < 1000, qPrintable(u"the seek held the caller for %1 ms"_s.arg(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 1000,
+             qPrintable(u"the seek held the caller for %1 ms"_s.arg(timer.elapsed())));
     QVERIFY(waitForState(0, 5000));
     engine_.close();
 }

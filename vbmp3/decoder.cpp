@@ -4,8 +4,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -23,8 +23,7 @@ constexpr int64_t kReadBudget = 256 * 1024;
 constexpr std::size_t kSourceBuffer = 64 * 1024;
 
 // Arms the source's budget for one call and disarms it after.
-class Budget
-{
+class Budget {
 public:
     explicit Budget(int64_t &budget) : budget_(budget) { budget_ = kReadBudget; }
     ~Budget() { budget_ = -1; }
@@ -62,11 +61,13 @@ mpg123_ssize_t Decoder::readSource(void *source, void *buffer, size_t bytes)
         return 0; // reads as the end of the file
     if (s->budget > 0)
         bytes = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(bytes), s->budget));
-    if (s->position < s->bufferStart || s->position >= s->bufferStart + static_cast<int64_t>(s->bufferSize)) {
+    if (s->position < s->bufferStart ||
+        s->position >= s->bufferStart + static_cast<int64_t>(s->bufferSize)) {
         s->buffer.resize(kSourceBuffer);
         ssize_t got = 0;
         do
-            got = ::pread(s->fd, s->buffer.data(), s->buffer.size(), static_cast<off_t>(s->position));
+            got =
+                ::pread(s->fd, s->buffer.data(), s->buffer.size(), static_cast<off_t>(s->position));
         while (got < 0 && errno == EINTR);
         if (got <= 0)
             return got;
@@ -114,7 +115,8 @@ bool Decoder::start(const FrameHeader &first)
         return false;
     mpg123_handle *h = handle_;
     // The tags are read elsewhere, in bounded time; libmpg123 would parse every frame of them.
-    if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0.0) != MPG123_OK)
+    if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0.0) !=
+        MPG123_OK)
         return false;
     // Keep the file's own rate and channel count, always as 16-bit samples.
     if (mpg123_format_none(h) != MPG123_OK)
@@ -124,17 +126,19 @@ bool Decoder::start(const FrameHeader &first)
     mpg123_rates(&rates, &rateCount);
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    if (mpg123_replace_reader_handle(h, &Decoder::readSource, &Decoder::seekSource, nullptr) != MPG123_OK ||
+    if (mpg123_replace_reader_handle(h, &Decoder::readSource, &Decoder::seekSource, nullptr) !=
+            MPG123_OK ||
         mpg123_open_handle(h, &source_) != MPG123_OK)
         return false;
     int encoding = 0;
-    if (mpg123_getformat(h, &rate_, &channels_, &encoding) != MPG123_OK || rate_ <= 0 || channels_ < 1 ||
-        channels_ > 2)
+    if (mpg123_getformat(h, &rate_, &channels_, &encoding) != MPG123_OK || rate_ <= 0 ||
+        channels_ < 1 || channels_ > 2)
         return false;
     samplesPerFrame_ = samplesPerFrame(first);
 
     std::vector<unsigned char> head(static_cast<std::size_t>(first.length));
-    const ssize_t got = ::pread(source_.fd, head.data(), head.size(), static_cast<off_t>(first.offset));
+    const ssize_t got =
+        ::pread(source_.fd, head.data(), head.size(), static_cast<off_t>(first.offset));
     const StatedLength stated =
         readStatedLength(head.data(), got > 0 ? static_cast<std::size_t>(got) : 0, first);
     if (statedLengthFits(stated, first, fileSize(source_.fd) - first.offset)) {

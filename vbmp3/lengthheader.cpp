@@ -38,13 +38,15 @@ int samplesPerFrame(const FrameHeader &header)
     return header.layer == 3 && header.version != 1 ? 576 : 1152;
 }
 
-StatedLength readStatedLength(const unsigned char *frame, std::size_t size, const FrameHeader &header)
+StatedLength readStatedLength(const unsigned char *frame, std::size_t size,
+                              const FrameHeader &header)
 {
     StatedLength stated;
     if (header.layer != 3)
         return stated;
     const std::size_t xing = xingOffset(header);
-    if (size >= xing + 8 && (std::memcmp(frame + xing, "Xing", 4) == 0 || std::memcmp(frame + xing, "Info", 4) == 0)) {
+    if (size >= xing + 8 &&
+        (std::memcmp(frame + xing, "Xing", 4) == 0 || std::memcmp(frame + xing, "Info", 4) == 0)) {
         stated.kind = frame[xing] == 'X' ? StatedLength::Kind::Xing : StatedLength::Kind::Info;
         const uint32_t flags = bigEndian32(frame + xing + 4);
         std::size_t field = xing + 8;
@@ -69,9 +71,11 @@ bool statedLengthFits(const StatedLength &stated, const FrameHeader &first, int6
 {
     if (stated.kind == StatedLength::Kind::None || stated.frames <= 0 || streamBytes <= 0)
         return false;
-    if (stated.bytes >= 0 && !near(static_cast<double>(stated.bytes), static_cast<double>(streamBytes)))
+    if (stated.bytes >= 0 &&
+        !near(static_cast<double>(stated.bytes), static_cast<double>(streamBytes)))
         return false;
-    const double seconds = static_cast<double>(stated.frames) * samplesPerFrame(first) / first.sampleRate;
+    const double seconds =
+        static_cast<double>(stated.frames) * samplesPerFrame(first) / first.sampleRate;
     const double averageKbps = static_cast<double>(streamBytes) * 8 / seconds / 1000;
     if (averageKbps < kMinKbps * (1 - kTolerance) || averageKbps > kMaxKbps * (1 + kTolerance))
         return false;

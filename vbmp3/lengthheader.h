@@ -20,7 +20,8 @@ struct StatedLength {
 
 // Reads the header at its exact place in the first frame (`frame` holds `size` bytes of it,
 // starting at the frame header). Text that merely contains "Info" elsewhere is no header.
-StatedLength readStatedLength(const unsigned char *frame, std::size_t size, const FrameHeader &header);
+StatedLength readStatedLength(const unsigned char *frame, std::size_t size,
+                              const FrameHeader &header);
 
 // Sample frames per MPEG frame of that version and layer.
 int samplesPerFrame(const FrameHeader &header);

@@ -31,7 +31,7 @@ public:
 
     // Caller's thread, main loop lock held for the call.
     void replace(std::unique_ptr<Decoder> decoder); // open (with nullptr: close)
-    void play();    // also starts the engine thread and connects, on first use
+    void play(); // also starts the engine thread and connects, on first use
     void stop();
     void pause();
     void restart();

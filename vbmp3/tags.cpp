@@ -17,14 +17,13 @@ namespace vbmp3 {
 namespace {
 
 constexpr std::size_t kBlock = 64 * 1024;
-constexpr std::size_t kTextLimit = 4096;          // of one frame or item: far more than a record holds
-constexpr std::size_t kResyncedLimit = 1 << 20;   // of a tag that is unsynchronised as a whole
-constexpr std::size_t kApeLimit = 1 << 20;        // of APE items (text items come first)
+constexpr std::size_t kTextLimit = 4096; // of one frame or item: far more than a record holds
+constexpr std::size_t kResyncedLimit = 1 << 20; // of a tag that is unsynchronised as a whole
+constexpr std::size_t kApeLimit = 1 << 20;      // of APE items (text items come first)
 
 // Reads a file through 64 KB blocks, so that walking a tag of many small frames costs one
 // system call per block rather than one per frame.
-class BlockReader
-{
+class BlockReader {
 public:
     explicit BlockReader(int fd) : fd_(fd), size_(fileSize(fd)) {}
     int64_t size() const { return size_; }
@@ -34,11 +33,14 @@ public:
     {
         if (offset < 0 || n > kBlock || offset + static_cast<int64_t>(n) > size_)
             return nullptr;
-        if (offset < start_ || offset + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(filled_)) {
+        if (offset < start_ ||
+            offset + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(filled_)) {
             block_.resize(kBlock);
             filled_ = 0;
             start_ = offset;
-            if (!readFully(offset, block_.data(), std::min<int64_t>(kBlock, size_ - offset), filled_) || filled_ < n)
+            if (!readFully(offset, block_.data(), std::min<int64_t>(kBlock, size_ - offset),
+                           filled_) ||
+                filled_ < n)
                 return nullptr;
         }
         return block_.data() + (offset - start_);
@@ -55,7 +57,8 @@ private:
     bool readFully(int64_t offset, unsigned char *to, int64_t n, std::size_t &got) const
     {
         while (static_cast<int64_t>(got) < n) {
-            const ssize_t r = ::pread(fd_, to + got, static_cast<std::size_t>(n) - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+            const ssize_t r = ::pread(fd_, to + got, static_cast<std::size_t>(n) - got,
+                                      static_cast<off_t>(offset) + static_cast<off_t>(got));
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0)
@@ -87,7 +90,8 @@ uint32_t littleEndian32(const unsigned char *p)
 
 uint32_t syncsafe(const unsigned char *p)
 {
-    return (uint32_t{p[0] & 0x7Fu} << 21) | (uint32_t{p[1] & 0x7Fu} << 14) | (uint32_t{p[2] & 0x7Fu} << 7) | (p[3] & 0x7Fu);
+    return (uint32_t{p[0] & 0x7Fu} << 21) | (uint32_t{p[1] & 0x7Fu} << 14) |
+           (uint32_t{p[2] & 0x7Fu} << 7) | (p[3] & 0x7Fu);
 }
 
 // Undoes ID3v2 unsynchronisation: every FF 00 was written for a plain FF.
@@ -124,7 +128,8 @@ std::string frameText(const std::vector<unsigned char> &body)
     auto append = [&](std::size_t end) {
         if (end <= start)
             return;
-        const TagLib::ByteVector bytes(reinterpret_cast<const char *>(body.data() + start), static_cast<unsigned>(end - start));
+        const TagLib::ByteVector bytes(reinterpret_cast<const char *>(body.data() + start),
+                                       static_cast<unsigned>(end - start));
         std::string text;
         if (encoding == 0)
             text = eightBitToUtf8(std::string_view(bytes.data(), bytes.size()));
@@ -164,13 +169,18 @@ void walkId3v2(const ByteSource &at, int64_t size, int major, bool tagUnsync, Tr
         for (int i = 0; i < idBytes; ++i)
             if (!((h[i] >= 'A' && h[i] <= 'Z') || (h[i] >= '0' && h[i] <= '9')))
                 return; // padding, or the end of what makes sense
-        const int64_t frameSize = major == 2 ? bigEndian(h + 3, 3) : major == 3 ? bigEndian(h + 4, 4) : syncsafe(h + 4);
-        const std::string_view id(reinterpret_cast<const char *>(h), static_cast<std::size_t>(idBytes));
+        const int64_t frameSize = major == 2   ? bigEndian(h + 3, 3)
+                                  : major == 3 ? bigEndian(h + 4, 4)
+                                               : syncsafe(h + 4);
+        const std::string_view id(reinterpret_cast<const char *>(h),
+                                  static_cast<std::size_t>(idBytes));
         const int64_t bodyStart = pos + headerBytes;
         pos = bodyStart + frameSize;
         if (frameSize <= 0 || pos > size)
             return;
-        std::string *field = id == "TIT2" || id == "TT2" ? &tags.title : id == "TPE1" || id == "TP1" ? &tags.artist : nullptr;
+        std::string *field = id == "TIT2" || id == "TT2"   ? &tags.title
+                             : id == "TPE1" || id == "TP1" ? &tags.artist
+                                                           : nullptr;
         if (!field || !field->empty())
             continue;
         int64_t skip = 0;
@@ -188,7 +198,8 @@ void walkId3v2(const ByteSource &at, int64_t size, int major, bool tagUnsync, Tr
         if (frameSize <= skip)
             continue;
         std::vector<unsigned char> body;
-        if (!read(bodyStart + skip, static_cast<std::size_t>(std::min<int64_t>(frameSize - skip, kTextLimit)), body))
+        if (!read(bodyStart + skip,
+                  static_cast<std::size_t>(std::min<int64_t>(frameSize - skip, kTextLimit)), body))
             return;
         if (unsync)
             resync(body);
@@ -209,7 +220,9 @@ void readId3v2(BlockReader &file, TrackTags &tags)
     if (unsync && major <= 3) {
         // The whole tag, frame headers included, is unsynchronised: only its head is read.
         std::vector<unsigned char> body;
-        if (!file.read(begin, static_cast<std::size_t>(std::min<int64_t>(end - begin, kResyncedLimit)), body))
+        if (!file.read(begin,
+                       static_cast<std::size_t>(std::min<int64_t>(end - begin, kResyncedLimit)),
+                       body))
             return;
         resync(body);
         std::size_t from = 0;
@@ -254,21 +267,27 @@ void readApe(BlockReader &file, int64_t end, TrackTags &tags)
     const int64_t itemsStart = end - 32 - itemsSize;
     std::vector<unsigned char> items;
     if (itemsSize <= 0 || itemsStart < 0 ||
-        !file.read(itemsStart, static_cast<std::size_t>(std::min<int64_t>(itemsSize, kApeLimit)), items))
+        !file.read(itemsStart, static_cast<std::size_t>(std::min<int64_t>(itemsSize, kApeLimit)),
+                   items))
         return;
     std::size_t pos = 0;
-    for (uint32_t count = littleEndian32(footer + 16); count > 0 && pos + 8 < items.size(); --count) {
+    for (uint32_t count = littleEndian32(footer + 16); count > 0 && pos + 8 < items.size();
+         --count) {
         const uint32_t valueSize = littleEndian32(items.data() + pos);
         const uint32_t flags = littleEndian32(items.data() + pos + 4);
-        const auto keyEnd = std::find(items.begin() + static_cast<std::ptrdiff_t>(pos + 8), items.end(), 0);
+        const auto keyEnd =
+            std::find(items.begin() + static_cast<std::ptrdiff_t>(pos + 8), items.end(), 0);
         if (keyEnd == items.end())
             return;
         std::string key(items.begin() + static_cast<std::ptrdiff_t>(pos + 8), keyEnd);
-        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         const std::size_t valueStart = static_cast<std::size_t>(keyEnd - items.begin()) + 1;
         if (valueSize > items.size() - std::min(items.size(), valueStart))
             return;
-        std::string *field = key == "title" ? &tags.title : key == "artist" ? &tags.artist : nullptr;
+        std::string *field = key == "title"    ? &tags.title
+                             : key == "artist" ? &tags.artist
+                                               : nullptr;
         if (field && field->empty() && (flags & 6) == 0) {
             std::string value(items.begin() + static_cast<std::ptrdiff_t>(valueStart),
                               items.begin() + static_cast<std::ptrdiff_t>(valueStart + valueSize));
@@ -289,8 +308,10 @@ TrackTags readTags(int fd)
     int64_t end = file.size();
     const unsigned char *v1 = file.at(end - 128, 128);
     const bool hasV1 = v1 && std::memcmp(v1, "TAG", 3) == 0;
-    const std::string v1Title = hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 3, 30)) : "";
-    const std::string v1Artist = hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 33, 30)) : "";
+    const std::string v1Title =
+        hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 3, 30)) : "";
+    const std::string v1Artist =
+        hasV1 ? trimmedEightBit(std::string_view(reinterpret_cast<const char *>(v1) + 33, 30)) : "";
     if (hasV1)
         end -= 128;
     TrackTags ape;

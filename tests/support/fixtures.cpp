@@ -349,7 +349,8 @@ bool truncate(const QString &path, qint64 newSize)
 
 QList<qint64> frameOffsets(const QString &path)
 {
-    static constexpr int kKbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kKbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                      112, 128, 160, 192, 224, 256, 320, 0};
     static constexpr int kRates[4] = {44100, 48000, 32000, 0};
     const QByteArray bytes = readFile(path);
     QList<qint64> offsets;

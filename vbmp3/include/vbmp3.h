@@ -62,8 +62,8 @@ VBMP3_API int32_t vbmp3_init(void);
 /* [engine lock, then none while it joins the engine thread] Stops playback, joins the engine
  * thread and closes the sound connection. Safe to repeat. */
 VBMP3_API int32_t vbmp3_free(void);
-/* [file, then engine lock] Opens an MPEG audio file for playing, replacing any open one. Nonzero when opened; the
- * record then holds the tags and the real length (VBR included). */
+/* [file, then engine lock] Opens an MPEG audio file for playing, replacing any open one. Nonzero
+ * when opened; the record then holds the tags and the real length (VBR included). */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
 /* [engine lock] Releases the open file; harmless when none is open. */
 VBMP3_API int32_t vbmp3_close(void);
@@ -80,8 +80,9 @@ VBMP3_API int32_t vbmp3_restart(void);
  * buffered from before the seek is dropped. Returns at once: the decoder moves on the engine
  * thread, and until audio from the target is heard the position reads the target. */
 VBMP3_API int32_t vbmp3_seek(int32_t seconds);
-/* [engine lock] State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0, *seconds is
- * the second the listener hears now. A track ends only after its last sample was played. */
+/* [engine lock] State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0,
+ * *seconds is the second the listener hears now. A track ends only after its last sample was
+ * played. */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
 /* [file] Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
  * Title and Artist from ID3v2, else APE, else ID3v1. */
