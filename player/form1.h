@@ -131,6 +131,8 @@ private:
     QStringList List2;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;
+    // The caption as set, which the window title shows exactly.
+    QString caption_;
     // The window's width when it was last neither maximized nor as wide as the screen.
     int normalWidth_ = 0;
     // "Open Error" boxes on screen. Timer ticks and socket events go on while one is shown.

@@ -154,8 +154,10 @@ void Form1::ReadListFile(const QString &path)
     for (const QString &line : SplitLines(DecodeListFile(bytes))) {
         if (ListCount() >= kMaxEntries)
             break;
-        // A list that names itself would add itself as a list file: skipped by name.
-        if (IfFilename(line) && line != path)
+        // A list that names itself would add itself as a list file: skipped by name. Windows
+        // ignores trailing blanks in file names, so lists written there may carry them after
+        // a name that has none.
+        if ((IfFilename(line) || IfFilename(TrimTrailingBlanks(line))) && line != path)
             AddEntry(line);
     }
     readingListFile_ = false;

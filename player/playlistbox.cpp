@@ -20,6 +20,21 @@ QStringList localFiles(const QMimeData *data)
     return paths;
 }
 
+// kelpa only reads what is dropped, so it answers a copy, or a link when the source offers
+// no copy, whatever the source proposes: a source told "move" deletes the user's files once
+// the drop is done. A source that offers neither is refused. True when the event was taken.
+bool AcceptAsCopy(QDropEvent *event)
+{
+    const Qt::DropActions offered = event->possibleActions();
+    if (localFiles(event->mimeData()).isEmpty() || !(offered & (Qt::CopyAction | Qt::LinkAction))) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+    return true;
+}
+
 } // namespace
 
 PlaylistBox::PlaylistBox(QWidget *parent) : QListWidget(parent)
@@ -52,30 +67,19 @@ void PlaylistBox::SetListIndex(int index)
 
 void PlaylistBox::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (localFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    AcceptAsCopy(event);
 }
 
 void PlaylistBox::dragMoveEvent(QDragMoveEvent *event)
 {
     // The whole box is one target: no drop indicator between rows, since drops always append.
-    if (localFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    AcceptAsCopy(event);
 }
 
 void PlaylistBox::dropEvent(QDropEvent *event)
 {
-    const QStringList paths = localFiles(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    emit FilesDropped(paths);
+    if (AcceptAsCopy(event))
+        emit FilesDropped(localFiles(event->mimeData()));
 }
 
 void PlaylistBox::keyReleaseEvent(QKeyEvent *event)

@@ -15,3 +15,11 @@ inline QString TrimBlanks(const QString &text)
         --last;
     return text.sliced(first, last - first);
 }
+
+inline QString TrimTrailingBlanks(const QString &text)
+{
+    qsizetype last = text.size();
+    while (last > 0 && text[last - 1] == u' ')
+        --last;
+    return text.first(last);
+}

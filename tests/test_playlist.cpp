@@ -39,6 +39,8 @@ private slots:
     void initTestCase();
     void init();
     void dropsAppendLocalFilesInTheirOrder();
+    void dropsNeverAskTheSourceToMove_data();
+    void dropsNeverAskTheSourceToMove();
     void onlyTheListTakesDrops_data();
     void onlyTheListTakesDrops();
     void displayStringFollowsShowType_data();
@@ -99,6 +101,8 @@ void PlaylistTest::init()
     QVERIFY(writeBytes(path(u" spaced.mp3 "_s), "x"));
     fake_.addTrack("spaced.mp3", "Ts", "R", 60);
     tracks_[u"spaced"_s] = u" spaced.mp3 "_s;
+    tracks_[u"a+blanks"_s] = tracks_[u"a"_s] + u"  "_s; // as a list line written on Windows
+    tracks_[u"b+blank"_s] = tracks_[u"b"_s] + u" "_s;
     for (const QString &file : std::as_const(tracks_))
         QVERIFY(!file.isEmpty());
 
@@ -134,6 +138,33 @@ void PlaylistTest::dropsAppendLocalFilesInTheirOrder()
     QVERIFY(nul.urls().constFirst().toLocalFile().contains(QChar::Null));
     p.drop(p.list1()->viewport(), &nul);
     QCOMPARE(p.paths().size(), 5);
+}
+
+void PlaylistTest::dropsNeverAskTheSourceToMove_data()
+{
+    QTest::addColumn<Qt::DropActions>("offered");
+    QTest::addColumn<Qt::DropAction>("answer");
+    const Qt::DropAction move = Qt::MoveAction, copy = Qt::CopyAction, link = Qt::LinkAction;
+    QTest::newRow("copy or move") << (copy | move) << copy;
+    QTest::newRow("copy, move or link") << (copy | move | link) << copy;
+    QTest::newRow("link or move") << (link | move) << link;
+    QTest::newRow("move only: refused") << Qt::DropActions(move) << Qt::IgnoreAction;
+}
+
+void PlaylistTest::dropsNeverAskTheSourceToMove()
+{
+    QFETCH(Qt::DropActions, offered);
+    QFETCH(Qt::DropAction, answer);
+    PlayerHarness &p = *player_;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(tracks_[u"a"_s])});
+    // Shift makes the source propose a move, where it offers one.
+    const QList<Qt::DropAction> answers =
+        p.dragAndDrop(p.list1()->viewport(), &data, offered, Qt::ShiftModifier);
+    const QList<Qt::DropAction> expected =
+        answer == Qt::IgnoreAction ? QList{answer} : QList{answer, answer, answer};
+    QCOMPARE(answers, expected);
+    QCOMPARE(p.form->ListCount(), answer == Qt::IgnoreAction ? 0 : 1);
 }
 
 void PlaylistTest::onlyTheListTakesDrops_data()
@@ -220,6 +251,8 @@ void PlaylistTest::listFileAddsTheTracksItNames_data()
     QTest::newRow("Shift_JIS names")
         << u"{jp}\r\n{kana}\r\n"_s << u"sjis"_s << QStringList{u"jp"_s, u"kana"_s};
     QTest::newRow("UTF-8 with a byte order mark") << u"\uFEFF{a}\n"_s << utf8 << QStringList{u"a"_s};
+    QTest::newRow("trailing blanks after a name that has none, kept in the entry")
+        << u"{a}  \r\n{b} \r\n"_s << utf8 << QStringList{u"a+blanks"_s, u"b+blank"_s};
     QTest::newRow("blanks around a relative name stay in the entry")
         << u" spaced.mp3 \r\n"_s << utf8 << QStringList{u"spaced"_s};
 }

@@ -22,6 +22,8 @@ private slots:
     void stopKeepsTheFileOpenForTheNextPlay();
     void failedOpenShowsOpenErrorAndKeepsThePlayerState();
     void blanksAroundAPathAndEmptyTags();
+    void captionShowsTheTitleExactly_data();
+    void captionShowsTheTitleExactly();
     void deletingThePlayingEntryKeepsItPlaying();
     void unknownCommandsAndTheLoopItem();
 
@@ -260,6 +262,29 @@ void TransportTest::blanksAroundAPathAndEmptyTags()
     QCOMPARE(form.Caption(), u"kelpa - "_s);
     QCOMPARE(form.DispTitle, u" - "_s);
     QCOMPARE(form.TrackLength, 0);
+}
+
+void TransportTest::captionShowsTheTitleExactly_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::newRow("modified-mark placeholder") << u"Draft [*]"_s;
+    QTest::newRow("two placeholders in a row") << u"[*][*]"_s;
+    QTest::newRow("ampersands and a placeholder") << u"Rock & Roll [*] && more"_s;
+}
+
+void TransportTest::captionShowsTheTitleExactly()
+{
+    QFETCH(QString, title);
+    Form1 &form = *player_->form;
+    const QString path = track(u"odd.mp3"_s, title.toUtf8());
+    QVERIFY(player_->dropFiles({path}));
+    QVERIFY(form.SetListIndex(3));
+    form.List1_DblClick();
+    QCOMPARE(form.Caption(), u"kelpa - "_s + title); // also the web remote's page title
+    QCOMPARE(form.windowHandle()->title(), u"kelpa - "_s + title); // what the desktop shows
+    QCOMPARE(form.ListItem(3), title);
+    player_->tick();
+    QCOMPARE(player_->pictDisp()->Text(), u"00:00 "_s + title + u" - R"_s);
 }
 
 void TransportTest::deletingThePlayingEntryKeepsItPlaying()
