@@ -78,7 +78,8 @@ public:
     // A drop offering copy and link, as most file managers do. True when it was accepted.
     bool drop(QWidget *target, QMimeData *data) const
     {
-        return dragAndDrop(target, data, Qt::CopyAction | Qt::LinkAction).constLast() != Qt::IgnoreAction;
+        return dragAndDrop(target, data, Qt::CopyAction | Qt::LinkAction).constLast() !=
+               Qt::IgnoreAction;
     }
 
     bool dropFiles(const QStringList &paths, QWidget *target = nullptr) const

@@ -332,7 +332,8 @@ void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
     const quint16 port = portLine.mid(5).toUShort();
 
     const QRegularExpressionMatch login =
-        QRegularExpression(u"href=\"/(\\d+)/\""_s).match(QString::fromLatin1(getFrom(port, "/l.cgi?id=wuzel")));
+        QRegularExpression(u"href=\"/(\\d+)/\""_s)
+            .match(QString::fromLatin1(getFrom(port, "/l.cgi?id=wuzel")));
     QVERIFY(login.hasMatch());
 
     // A client with a tiny receive window that asks for the page and reads nothing.
