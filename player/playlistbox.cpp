@@ -8,14 +8,21 @@
 
 namespace {
 
-QStringList localFiles(const QMimeData *data)
+// The paths of the local files, with the bytes the URLs carry percent-encoded: QUrl's own
+// toLocalFile() would turn a name that is not UTF-8 (Latin-1, from an old archive) into
+// replacement characters, naming no file.
+QList<QByteArray> localFiles(const QMimeData *data)
 {
-    QStringList paths;
+    QList<QByteArray> paths;
     if (!data || !data->hasUrls())
         return paths;
     for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+        if (!url.isLocalFile())
+            continue;
+        QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!url.host().isEmpty()) // a share named in the URL, as toLocalFile() gives it
+            path.prepend("//" + url.host().toUtf8());
+        paths.append(path);
     }
     return paths;
 }

@@ -97,7 +97,7 @@ public:
     {
         QStringList result;
         for (int i = 0; i < form->ListCount(); ++i)
-            result.append(form->ListPath(i));
+            result.append(QFile::decodeName(form->ListPath(i)));
         if (!form->ListPath(form->ListCount()).isNull())
             result.append(u"<List2 holds more paths than List1 has entries>"_s);
         return result;

@@ -253,7 +253,7 @@ void TransportTest::blanksAroundAPathAndEmptyTags()
     fake_.addTrack("blank.mp3", "", "", 0);
     QVERIFY(writeBytes(dir_.filePath(u"list.txt"_s), " blank.mp3 \r\n"));
     QVERIFY(player_->dropFiles({dir_.filePath(u"list.txt"_s)}));
-    QCOMPARE(form.ListPath(3), u" blank.mp3 "_s);
+    QCOMPARE(form.ListPath(3), QByteArray(" blank.mp3 "));
     newCalls();
 
     QVERIFY(form.SetListIndex(3));
