@@ -55,20 +55,21 @@ QList<QByteArray> SplitLines(QByteArrayView bytes)
 // UTF-8 reading, since Qt writes names here in UTF-8; else as Shift_JIS. Windows ignores
 // trailing blanks in file names, so a reading that names no file is tried without them, and
 // is stored with them.
-std::optional<QByteArray> FileNamedBy(const QByteArray &line)
+std::optional<QByteArray> FileNamedBy(const QByteArray &line, QStringDecoder &shiftJis)
 {
-    QList<QByteArray> readings{line};
-    QStringDecoder shiftJis("Shift_JIS");
-    if (shiftJis.isValid()) { // a Qt without ICU has none
-        const QByteArray name = QFile::encodeName(shiftJis(line));
-        if (!shiftJis.hasError() && name != line)
-            readings.append(name);
-    }
-    for (const QByteArray &reading : std::as_const(readings)) {
-        if (Form1::IfFilename(reading) || Form1::IfFilename(TrimTrailingBlanks(reading)))
-            return reading;
-    }
-    return std::nullopt;
+    const auto namesAFile = [](const QByteArray &reading) {
+        const QByteArray trimmed = TrimTrailingBlanks(reading);
+        return Form1::IfFilename(reading) || (trimmed != reading && Form1::IfFilename(trimmed));
+    };
+    if (namesAFile(line))
+        return line;
+    if (!shiftJis.isValid()) // a Qt without ICU has none
+        return std::nullopt;
+    shiftJis.resetState();
+    const QByteArray name = QFile::encodeName(shiftJis(line));
+    if (shiftJis.hasError() || name == line || !namesAFile(name))
+        return std::nullopt;
+    return name;
 }
 
 } // namespace
@@ -154,11 +155,12 @@ void Form1::ReadListFile(const QByteArray &path)
         return;
 
     readingListFile_ = true;
+    QStringDecoder shiftJis("Shift_JIS");
     for (const QByteArray &line : SplitLines(*bytes)) {
         if (ListCount() >= kMaxEntries)
             break;
         // A list that names itself would add itself as a list file: skipped by name.
-        const std::optional<QByteArray> name = FileNamedBy(line);
+        const std::optional<QByteArray> name = FileNamedBy(line, shiftJis);
         if (name && *name != path)
             AddEntry(*name);
     }
