@@ -1,19 +1,13 @@
-// The program's start-up and shutdown, run in-process: the player window loads with the fake
-// engine (or none) and a lock folder of the test's own.
-#include "net/winsock.h"
-#include "playerharness.h"
-#include "webremote/frmsver.h"
-#include "windowwatch.h"
+// The program's start-up and shutdown: the player window loads with the fake engine (or none)
+// and a lock folder of the test's own, in-process; closing, which ends the process, is watched
+// from outside.
+#include "remotefixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QLockFile>
 #include <QProcess>
-#include <QRadioButton>
-#include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -56,73 +50,54 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
 // itself once more as the player, with this variable naming the case.
 constexpr char kClosingPlayer[] = "KELPA_TEST_CLOSING_PLAYER";
 
-// The player with the web remote listening and a playlist whose control page is far larger
-// than the kernel's socket buffers. Prints "port N" once listening; closes its window once an
-// answer has been on its way for half a second (printing "closing" first), and with "loop"
-// does so with loop play on, at the end of the playing track.
+// The player, playing, with the web remote sending a page far larger than the kernel's socket
+// buffers to a client that reads nothing. Half a second into that answer it prints "closing"
+// and closes its window; with "loop", with loop play on and the track just ended.
 int RunClosingPlayer(const QByteArray &variant)
 {
-    QTemporaryDir music;
-    const QString track = music.filePath(u"ampersands.mp3"_s);
-    FakeEngine fake;
-    fake.addTrack(QFile::encodeName(track), QByteArray(127, '&'), "R", 180); // "&amp;" each
-    PlayerHarness player;
-    if (!writeBytes(track, "x") || !player.started || !player.dropFiles(QStringList(20000, track)))
+    RemoteFixture remote;
+    remote.port = remote.listen();
+    if (!remote.addTracks(QStringList(20000, QString(127, u'&')))) // each goes out as "&amp;"
         return 1;
-    Form1 &form = *player.form;
+    remote.option(1)->click(); // the whole list on the page
+    const int number = remote.login(u"wuzel"_s);
+    PlayerHarness &player = remote.player;
     player.timer()->start();
     if (variant == "loop")
         player.menuItem(u"mnuLoop"_s)->trigger();
-    form.SetListIndex(0);
-    form.List1_DblClick();
+    player.form->SetListIndex(0);
+    player.form->List1_DblClick();
 
-    FrmSver *panel = form.SettingsWindow();
-    panel->findChild<QLineEdit *>(u"Text1"_s)->setText(u"0"_s);
-    panel->findChild<QLineEdit *>(u"Text4"_s)->setText(u"wuzel"_s);
-    panel->findChild<QRadioButton *>(u"Option1"_s)->click(); // the whole list on the page
-    panel->findChild<QPushButton *>(u"Check1"_s)->click();
-    std::printf("port %d\n", panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
-    std::fflush(stdout);
+    const int stubborn = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int window = 4096;
+    setsockopt(stubborn, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(remote.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray request = "GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n\r\n";
+    if (number < 0 ||
+        ::connect(stubborn, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::send(stubborn, request.constData(), request.size(), 0) != request.size())
+        return 1;
 
     QElapsedTimer answering;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (panel->windowTitle() != u"kelpa (処理中)"_s) {
+        if (remote.panel->windowTitle() != u"kelpa (処理中)"_s) {
             answering.invalidate();
         } else if (!answering.isValid()) {
             answering.start();
         } else if (answering.elapsed() >= 500) {
             watch.stop();
-            fake.setState(0, 180); // the track has just ended
+            remote.engine.setState(0, 180); // the track has just ended
             std::printf("closing\n");
             std::fflush(stdout);
-            form.close();
+            player.form->close();
         }
     });
     watch.start(50);
     return QCoreApplication::exec();
-}
-
-// Reads one line from the process; empty when none comes in time.
-QByteArray readLine(QProcess &process, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!process.canReadLine() && !deadline.hasExpired() && process.state() == QProcess::Running)
-        process.waitForReadyRead(50);
-    return process.readLine().trimmed();
-}
-
-QByteArray getFrom(quint16 port, const QByteArray &path)
-{
-    QTcpSocket client;
-    client.connectToHost(u"127.0.0.1"_s, port);
-    if (!client.waitForConnected(5000))
-        return {};
-    client.write("GET " + path + " HTTP/1.0\r\n\r\n");
-    QByteArray answer;
-    while (client.waitForReadyRead(5000))
-        answer += client.readAll();
-    return answer + client.readAll();
 }
 
 } // namespace
@@ -327,39 +302,15 @@ void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     player.start(QCoreApplication::applicationFilePath(), QStringList());
     QVERIFY(player.waitForStarted());
-    const QByteArray portLine = readLine(player, 120000);
-    QVERIFY2(portLine.startsWith("port "), portLine.constData());
-    const quint16 port = portLine.mid(5).toUShort();
-
-    const QRegularExpressionMatch login =
-        QRegularExpression(u"href=\"/(\\d+)/\""_s)
-            .match(QString::fromLatin1(getFrom(port, "/l.cgi?id=wuzel")));
-    QVERIFY(login.hasMatch());
-
-    // A client with a tiny receive window that asks for the page and reads nothing.
-    const int stubborn = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(stubborn >= 0);
-    const int window = 4096;
-    setsockopt(stubborn, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QCOMPARE(::connect(stubborn, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    const QByteArray request = "GET /" + login.captured(1).toLatin1() + "/ HTTP/1.0\r\n\r\n";
-    QCOMPARE(::send(stubborn, request.constData(), request.size(), 0), request.size());
-
-    QCOMPARE(readLine(player, 30000), QByteArray("closing"));
+    QDeadlineTimer deadline(120000);
+    while (!player.canReadLine() && player.state() == QProcess::Running && !deadline.hasExpired())
+        player.waitForReadyRead(50);
+    QCOMPARE(player.readLine(), QByteArray("closing\n"));
     QElapsedTimer closing;
     closing.start();
     const bool ended = player.waitForFinished(15000);
     const qint64 took = closing.elapsed();
-    ::close(stubborn);
     QVERIFY(ended);
-    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(player.exitCode(), 0);
-    QVERIFY2(took < 1000, qPrintable(u"the program ended %1 ms after the close"_s.arg(took)));
-
     QFile calls(log);
     QVERIFY(calls.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = calls.readAll().split('\n');
@@ -367,6 +318,9 @@ void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
     QVERIFY(freed > 0);
     QCOMPARE(lines[freed - 1], QByteArray("vbmp3_stop"));
     QCOMPARE(lines.mid(freed + 1), QList<QByteArray>{QByteArray()}); // nothing after the free
+    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(player.exitCode(), 0);
+    QVERIFY2(took < 1000, qPrintable(u"the program ended %1 ms after the close"_s.arg(took)));
 }
 
 int main(int argc, char *argv[])
