@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QTcpServer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -56,6 +57,10 @@ private slots:
     void limitOptionRaisesTheBoxToFiveHundred();
     void displayFormatAppliesToNewEntries();
     void listenToggle();
+    void failedListenSaysWhy_data();
+    void failedListenSaysWhy();
+    void keyboardUserTabsToTheToggle();
+    void captionsFitTheirBoxes();
     void aboutBox();
 
 private:
@@ -128,7 +133,7 @@ void FrmSverTest::portBoxTakesDigitsOnly()
     port->clear();
     QTest::keyClicks(port, u"8a0"_s);
     QCOMPARE(port->text(), u"80"_s);
-    QTest::keyClicks(port, u" -+.x\t"_s);
+    QTest::keyClicks(port, u" -+.x"_s);
     QTest::keyClick(port, Qt::Key_Return);
     QCOMPARE(port->text(), u"80"_s);
     QTest::keyClick(port, Qt::Key_Backspace);
@@ -220,17 +225,95 @@ void FrmSverTest::listenToggle()
         QVERIFY(canConnect(port));
         QTest::mouseClick(remote->check1(), Qt::LeftButton);
     }
+}
 
-    // A port in use: nothing is said, the toggle stays pressed, nobody is served.
+void FrmSverTest::failedListenSaysWhy_data()
+{
+    // %1: the port box's text; "held" stands for a port another socket listens on.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("port in use") << u"held"_s << u"ポート %1 はほかのプログラムが使用中"_s;
+    QTest::newRow("empty box at the first press") << QString() << u"1 から 65535 までの数字"_s;
+    QTest::newRow("pasted letters") << u"abc"_s << u"ポート「%1」では待機できません"_s;
+    QTest::newRow("beyond 65535") << u"65536"_s << u"ポート「%1」では待機できません"_s;
+}
+
+void FrmSverTest::failedListenSaysWhy()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, said);
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::Any, 0));
-    RemoteFixture::retype(remote->text(1), QString::number(other.serverPort()));
+    if (typed == u"held"_s)
+        typed = QString::number(other.serverPort());
+    remote->text(1)->setText(typed); // as pasted: the key filter does not see it
     MessageBoxAnswerer answerer;
+    QTest::mouseClick(remote->check1(), Qt::LeftButton); // returns once the box is answered
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
+    QCOMPARE(answerer.seen[0].owner, remote->panel);
+    if (said.contains(u"%1"_s))
+        said = said.arg(typed);
+    QVERIFY2(answerer.seen[0].text.contains(said), qPrintable(answerer.seen[0].text));
+    QVERIFY(!remote->check1()->isChecked());
+    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
+
+    // After the box, one press on a free port listens.
+    const quint16 port = freePort();
+    RemoteFixture::retype(remote->text(1), QString::number(port));
     QTest::mouseClick(remote->check1(), Qt::LeftButton);
     QVERIFY(remote->check1()->isChecked());
-    QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
-    QTest::qWait(50);
-    QVERIFY(answerer.seen.isEmpty());
+    QVERIFY(canConnect(port));
+    QCOMPARE(answerer.seen.size(), 1);
+}
+
+void FrmSverTest::keyboardUserTabsToTheToggle()
+{
+    QLineEdit *portBox = remote->text(1);
+    QCOMPARE(remote->panel->focusWidget(), portBox);
+    const quint16 port = freePort();
+    QTest::keyClicks(portBox, QString::number(port).prepend(u'\b').prepend(u'\b'));
+    QTest::keyClick(portBox, Qt::Key_Tab);
+    QCOMPARE(remote->panel->focusWidget(), remote->check1());
+    QTest::keyClick(remote->check1(), Qt::Key_Space);
+    QVERIFY(remote->check1()->isChecked());
+    QVERIFY(canConnect(port));
+}
+
+void FrmSverTest::captionsFitTheirBoxes()
+{
+    Form2 about(QIcon(), remote->panel);
+    QStringList cut;
+    const QList<QWidget *> windows{remote->player.form.get(), remote->panel, &about};
+    for (QWidget *window : windows) {
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (widget->window() != window)
+                continue;
+            QString caption;
+            QRect room;
+            if (auto *label = qobject_cast<QLabel *>(widget)) {
+                caption = label->text();
+                room = label->contentsRect();
+            } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                option.text = button->text();
+                const QStyle::SubElement contents = qobject_cast<QRadioButton *>(button)
+                                                        ? QStyle::SE_RadioButtonContents
+                                                        : QStyle::SE_PushButtonContents;
+                caption = button->text();
+                room = button->style()->subElementRect(contents, &option, button);
+            }
+            // What must not be cut is the ink, from where the caption starts.
+            const QString shown = QString(caption).remove(u'&');
+            const qreal needed = QFontMetricsF(widget->font()).tightBoundingRect(shown).right();
+            if (!shown.isEmpty() && needed > room.width())
+                cut.append(u"%1 \"%2\" needs %3 of %4 pixels"_s.arg(widget->objectName(), shown)
+                               .arg(needed)
+                               .arg(room.width()));
+        }
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u"; "_s)));
 }
 
 void FrmSverTest::aboutBox()

@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -27,6 +28,9 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     QFont small = font();
     small.setPixelSize(11);
     setFont(small);
+    // Qt's option buttons keep a wider gap after the round mark than the design's; at the
+    // default gap "途中でカット" runs under the limit box beside it.
+    ui_->Frame1->setStyleSheet(u"QRadioButton { spacing: 2px; }"_s);
     setFixedSize(169, 163);
     move(screen()->availableGeometry().center() - rect().center());
     Winsock1->setObjectName(u"Winsock1"_s);
@@ -76,12 +80,14 @@ void FrmSver::closeEvent(QCloseEvent *event)
 
 bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 {
-    // The port box takes digits and Backspace; every other character typed is dropped.
-    // Keys that type nothing (arrows, Delete) edit as usual, and pasting is not filtered.
+    // The port box takes typed digits and Backspace; every other typed character, control
+    // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
+    // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
-        if (!typed.isEmpty() && key->key() != Qt::Key_Delete) {
+        const bool movesFocus = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (!typed.isEmpty() && !movesFocus && key->key() != Qt::Key_Delete) {
             const char16_t c = typed.front().unicode();
             const bool passes = c == u'\b' || (c >= u'0' && c <= u'9');
             if (!passes)
@@ -97,13 +103,31 @@ void FrmSver::Check1_Click()
         Winsock1->Close();
         return;
     }
-    // An unreadable or refused port leaves the port last set in force; a failed listen
-    // is not reported, and the toggle stays pressed.
+    // An unreadable or refused port leaves the port last set in force.
     bool readable = false;
-    const int32_t port = ui_->Text1->text().toInt(&readable);
-    if (readable)
-        Winsock1->setLocalPort(port);
-    Winsock1->Listen();
+    const QString typed = ui_->Text1->text();
+    const int32_t port = typed.toInt(&readable);
+    if (readable && Winsock1->setLocalPort(port))
+        portSet_ = true;
+    if (portSet_ && Winsock1->Listen())
+        return;
+    // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
+    ui_->Check1->setChecked(false);
+    QString reason;
+    const QString tried = QString::number(Winsock1->LocalPort());
+    if (!portSet_)
+        reason = u"ポート「%1」では待機できません。ポート番号には 1 から 65535 までの数字を"
+                 u"入れてください。"_s.arg(typed);
+    else if (Winsock1->ListenError() == QAbstractSocket::AddressInUseError)
+        reason = u"ポート %1 はほかのプログラムが使用中のため、待機できません。"
+                 u"別のポート番号を入れてください。"_s.arg(tried);
+    else if (Winsock1->ListenError() == QAbstractSocket::SocketAccessError)
+        reason = u"ポート %1 で待機するには管理者の権限が必要です。1024 以上のポート番号"
+                 u"（例: 8080）を入れてください。"_s.arg(tried);
+    else
+        reason = u"ポート %1 で待機できません。別のポート番号を入れてください。"_s.arg(tried);
+    QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, reason, QMessageBox::Ok, this);
+    box.exec();
 }
 
 void FrmSver::Option1_Click()

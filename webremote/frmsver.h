@@ -101,6 +101,7 @@ private:
     int32_t ListByteLimit = 0;
     int16_t SendPending = 0;
     QRandomGenerator random_;
+    bool portSet_ = false; // a port from the port box has been given to Winsock1
 
     // Connection bookkeeping.
     QQueue<int32_t> waiting_;  // connection requests in order of arrival
