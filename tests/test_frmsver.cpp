@@ -6,9 +6,12 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMenu>
+#include <QProcess>
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -41,6 +44,19 @@ bool canConnect(quint16 port)
     return socket.waitForConnected(2000);
 }
 
+// The text of the QR code in the picture, read by the zbar reader as a phone's camera would.
+QString readQrCode(const QImage &picture)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"code.png"_s);
+    if (!picture.save(path))
+        return {};
+    QProcess zbar;
+    zbar.start(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, path});
+    zbar.waitForFinished(10000);
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
 } // namespace
 
 class FrmSverTest : public QObject {
@@ -61,6 +77,7 @@ private slots:
     void failedListenSaysWhy();
     void keyboardUserTabsToTheToggle();
     void captionsFitTheirBoxes();
+    void qrCodeFollowsTheServer();
     void aboutBox();
 
 private:
@@ -369,6 +386,62 @@ void FrmSverTest::aboutBox()
     QTest::mouseClick(info, Qt::LeftButton);
     QVERIFY2(checks.isEmpty(), qPrintable(checks.join(u", "_s)));
     QCOMPARE(shownBox, first);
+}
+
+void FrmSverTest::qrCodeFollowsTheServer()
+{
+    QLineEdit *address = remote->text(3);
+    QVERIFY(address->toolTip().contains(address->text()));
+    QVERIFY(address->toolTip().contains(u"ダブルクリック"_s));
+    QTest::mouseDClick(address, Qt::LeftButton);
+    auto *window = remote->panel->findChild<QWidget *>(u"QrWindow"_s);
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    QVERIFY(window->windowFlags().testFlags(Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint));
+    auto *code = window->findChild<QLabel *>(u"Code"_s);
+    auto *text = window->findChild<QLabel *>(u"Address"_s);
+    QCOMPARE(text->text(), u"待機していません"_s);
+    QVERIFY(!code->isVisible());
+
+    for (const quint16 port : {freePort(), freePort()}) {
+        RemoteFixture::retype(remote->text(1), QString::number(port));
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        const QString url = u"http://%1:%2/"_s.arg(address->text()).arg(port);
+        QCOMPARE(text->text(), url);
+        QVERIFY(address->toolTip().contains(url));
+        QCOMPARE(readQrCode(window->grab().toImage()), url);
+        // Sharp: every pixel of the code is black or white.
+        const QImage picture = code->pixmap().toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                colours.insert(picture.pixel(x, y));
+        }
+        QCOMPARE(colours, (QSet<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        QCOMPARE(text->text(), u"待機していません"_s);
+        QVERIFY(!code->isVisible());
+    }
+
+    // Closed, it opens again from the address box's menu.
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
+    QString item;
+    QTimer::singleShot(50, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        auto *action = menu ? menu->findChild<QAction *>(u"ShowQrCode"_s) : nullptr;
+        if (action) {
+            item = action->text();
+            action->trigger();
+        }
+        if (menu)
+            menu->close();
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              address->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(address, &menuKey);
+    QCOMPARE(item, u"QRコードを表示"_s);
+    QVERIFY(window->isVisible());
 }
 
 QTEST_MAIN(FrmSverTest)

@@ -3,10 +3,12 @@
 #include "about/form2.h"
 #include "net/winsock.h"
 #include "player/form1.h"
+#include "qrwindow.h"
 #include "ui_frmsver.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -39,6 +41,9 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     spareTimer_->setSingleShot(true);
 
     ui_->Text1->installEventFilter(this);
+    ui_->Text3->installEventFilter(this);
+    ui_->Text3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->Text3, &QLineEdit::customContextMenuRequested, this, &FrmSver::Text3_ContextMenu);
     connect(ui_->Check1, &QPushButton::clicked, this, &FrmSver::Check1_Click);
     connect(ui_->Option1, &QRadioButton::clicked, this, &FrmSver::Option1_Click);
     connect(ui_->Option2, &QRadioButton::clicked, this, &FrmSver::Option2_Click);
@@ -83,6 +88,8 @@ bool FrmSver::eventFilter(QObject *watched, QEvent *event)
     // The port box takes typed digits and Backspace; every other typed character, control
     // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
     // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
+    if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
+        ShowQrCode();
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
@@ -99,10 +106,15 @@ bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 
 void FrmSver::Check1_Click()
 {
-    if (!ui_->Check1->isChecked()) {
+    if (ui_->Check1->isChecked())
+        StartListening();
+    else
         Winsock1->Close();
-        return;
-    }
+    ShowRemoteAddress();
+}
+
+void FrmSver::StartListening()
+{
     // An unreadable or refused port leaves the port last set in force.
     bool readable = false;
     const QString typed = ui_->Text1->text();
@@ -113,6 +125,7 @@ void FrmSver::Check1_Click()
         return;
     // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
     ui_->Check1->setChecked(false);
+    ShowRemoteAddress();
     QString reason;
     const QString tried = QString::number(Winsock1->LocalPort());
     if (!portSet_)
@@ -158,6 +171,44 @@ void FrmSver::Text3_Change()
     const QString address = Winsock::LocalIP();
     if (ui_->Text3->text() != address)
         ui_->Text3->setText(address);
+    else
+        ShowRemoteAddress();
+}
+
+QString FrmSver::RemoteUrl() const
+{
+    if (Winsock1->State() != Winsock::sckListening)
+        return {};
+    return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(Winsock1->LocalPort());
+}
+
+void FrmSver::ShowRemoteAddress()
+{
+    const QString url = RemoteUrl();
+    const QString shown = url.isEmpty() ? ui_->Text3->text() : url;
+    ui_->Text3->setToolTip(u"%1\nダブルクリック（または右クリックのメニュー）で、スマートフォンで"
+                           u"開けるQRコードを表示します"_s.arg(shown));
+    if (qrWindow_)
+        qrWindow_->SetAddress(url);
+}
+
+void FrmSver::ShowQrCode()
+{
+    if (!qrWindow_)
+        qrWindow_ = new QrWindow(this);
+    qrWindow_->SetAddress(RemoteUrl());
+    qrWindow_->Open();
+}
+
+void FrmSver::Text3_ContextMenu(const QPoint &position)
+{
+    // The box's own items (copy, select all) stay, with the code's item after them.
+    std::unique_ptr<QMenu> menu(ui_->Text3->createStandardContextMenu());
+    menu->addSeparator();
+    QAction *showCode = menu->addAction(u"QRコードを表示"_s);
+    showCode->setObjectName(u"ShowQrCode"_s);
+    connect(showCode, &QAction::triggered, this, &FrmSver::ShowQrCode);
+    menu->exec(ui_->Text3->mapToGlobal(position));
 }
 
 void FrmSver::Text4_Change()
