@@ -115,15 +115,10 @@ def unprivileged_listen_refused():
     """Why the privilege case cannot run here; None when it can."""
     if os.geteuid() != 0 or not shutil.which("setpriv"):
         return "needs root and setpriv to run kelpa as an unprivileged user"
-    try:
-        with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as start:
-            if int(start.read()) <= 80:
-                return "this system lets every user listen on port 80"
-    except OSError:
-        return "no /proc/sys/net/ipv4/ip_unprivileged_port_start"
-    if can_connect(80):
-        return "port 80 is taken on this machine"
-    return None
+    with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as start:
+        if int(start.read()) <= 80:
+            return "this system lets every user listen on port 80"
+    return "port 80 is taken on this machine" if can_connect(80) else None
 
 
 def dismiss_message(window):
