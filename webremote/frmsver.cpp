@@ -85,11 +85,12 @@ void FrmSver::closeEvent(QCloseEvent *event)
 
 bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 {
+    // A double-click on the address box opens the QR code; the box still selects a word.
+    if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
+        ShowQrCode();
     // The port box takes typed digits and Backspace; every other typed character, control
     // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
     // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
-    if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
-        ShowQrCode();
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
