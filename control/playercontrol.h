@@ -6,9 +6,10 @@
 // as the window's own buttons and list do. Signals are emitted on the UI thread.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <cstdint>
 
@@ -23,7 +24,7 @@ enum class PlaybackStatus { Stopped, Playing, Paused };
 // The open track, as the display strip shows it.
 struct TrackInfo
 {
-    QString path; // as it was added to the playlist
+    QByteArray path; // the file name's bytes, as it was added to the playlist
     QString title;
     QString artist;
     int32_t lengthSeconds = 0;
@@ -51,8 +52,9 @@ public:
     virtual void setShowType(uint8_t showType) = 0;
 
     // Adds files as a drop on the playlist does (tracks and list files, in order); when
-    // nothing plays, plays the first entry added. The count of entries added.
-    virtual int addFiles(const QStringList &paths) = 0;
+    // nothing plays, plays the first entry added. The count of entries added. Names are the
+    // file system's bytes: a name that is not valid UTF-8 still names its file.
+    virtual int addFiles(const QList<QByteArray> &paths) = 0;
     virtual PlaybackStatus status() const = 0;
     // The open track; empty when none is.
     virtual TrackInfo track() const = 0;
