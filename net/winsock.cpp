@@ -1,10 +1,10 @@
 #include "winsock.h"
 
 #include "ansi.h"
+#include "reachableaddress.h"
 
 #include <QHash>
 #include <QHostAddress>
-#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -66,12 +66,7 @@ int32_t Winsock::LocalPort() const
 
 QString Winsock::LocalIP()
 {
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
-    for (const QHostAddress &address : addresses) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address.toString();
-    }
-    return QHostAddress(QHostAddress::LocalHost).toString();
+    return ReachableAddress();
 }
 
 int16_t Winsock::State() const
@@ -97,7 +92,9 @@ bool Winsock::Listen()
         server_ = new QTcpServer(this);
         connect(server_, &QTcpServer::newConnection, this, &Winsock::onNewConnection);
     }
-    return server_->listen(QHostAddress::Any, static_cast<quint16>(localPort_));
+    const bool listening = server_->listen(QHostAddress::Any, static_cast<quint16>(localPort_));
+    listenError_ = listening ? QAbstractSocket::UnknownSocketError : server_->serverError();
+    return listening;
 }
 
 void Winsock::onNewConnection()

@@ -11,6 +11,7 @@
 // AnsiEncode, the same encoding AnsiByteLen measures.
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -46,7 +47,7 @@ public:
     bool setLocalPort(int32_t port);
     // While listening, the port in use (the chosen one after port 0); otherwise the port set.
     int32_t LocalPort() const;
-    // The machine's first IPv4 address other than loopback; 127.0.0.1 when it has none.
+    // The machine's address as a phone on the local network reaches it (reachableaddress.h).
     static QString LocalIP();
 
     int16_t State() const;
@@ -56,6 +57,9 @@ public:
     // Starts listening on LocalPort, on every interface. False when already listening or
     // when the port cannot be had; the state is then unchanged.
     bool Listen();
+    // Why the last Listen failed: AddressInUseError, SocketAccessError (the port needs
+    // privileges), or another error; UnknownSocketError after a Listen that succeeded.
+    QAbstractSocket::SocketError ListenError() const { return listenError_; }
 
     // Takes over the pending connection that ConnectionRequest named. False, changing
     // nothing, when this socket is not closed or the request is unknown (already accepted or
@@ -104,6 +108,7 @@ private:
     QTcpServer *server_ = nullptr;
     QPointer<QTcpSocket> socket_;
     int32_t localPort_ = 0;
+    QAbstractSocket::SocketError listenError_ = QAbstractSocket::UnknownSocketError;
     int16_t state_ = sckClosed;
     uint32_t connection_ = 0; // changes with each accept and close; events of an older one drop
     bool sending_ = false;

@@ -4,12 +4,14 @@
 #include "webremote/frmsver.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,6 +24,7 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
       instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s))
 {
     ui_->setupUi(this);
+    caption_ = windowTitle();
     // Three images: 32x32 in 2 and in 16 colours, 16x16 in 16 colours. An icon keeps one
     // image per size, the last one read: the file lists the 16-colour 32x32 after the 2-colour.
     setWindowIcon(QIcon(u":/kelpa.ico"_s));
@@ -143,12 +146,17 @@ void Form1::BuildPopupMenu()
 
 QString Form1::Caption() const
 {
-    return windowTitle();
+    return caption_;
 }
 
 void Form1::SetCaption(const QString &caption)
 {
-    setWindowTitle(caption);
+    caption_ = caption;
+    // Qt takes "[*]" in a window title for the place of its modified mark and drops it; a
+    // doubled "[*][*]" shows as one "[*]". A tag may hold anything, so every one is doubled.
+    QString title = caption;
+    title.replace(u"[*]"_s, u"[*][*]"_s);
+    setWindowTitle(title);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -156,7 +164,11 @@ void Form1::closeEvent(QCloseEvent *event)
     engine_.stop();
     engine_.free();
     event->accept();
-    // exit() rather than quit(): quit() asks every window to close first, and the settings
-    // window refuses, which would keep the program running.
-    QCoreApplication::exit(0);
+    instanceLock_.unlock();
+    // The program ends here, at once. Returning would resume whatever waits below this event:
+    // the web remote's wait for a slow client, a pending tick that with loop play opens the
+    // next track on the freed engine. The other windows go with the process, and the settings
+    // window, which refuses to close on its own, never gets asked.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }

@@ -55,14 +55,15 @@ public:
     int ListCount() const;
     // The display string of the entry at index; empty outside the list.
     QString ListItem(int index) const;
-    // The path of the entry at index as it was added, untrimmed; empty outside the list.
-    QString ListPath(int index) const;
+    // The path of the entry at index as it was added, untrimmed, in the file system's bytes
+    // (which need not be UTF-8); empty outside the list.
+    QByteArray ListPath(int index) const;
     // The window caption: "kelpa", or "kelpa - " and the title while a track is open.
     QString Caption() const;
-    // Whether the name is that of an existing file this program may read. One trailing
-    // separator is forgiven. Folders, devices, pipes and names that cannot be opened are no
-    // files. Nothing is created, and nothing waits on the file.
-    static bool IfFilename(QString strPathName);
+    // Whether the name (the file system's bytes) is that of an existing file this program may
+    // read. One trailing separator is forgiven. Folders, devices, pipes and names that cannot
+    // be opened are no files. Nothing is created, and nothing waits on the file.
+    static bool IfFilename(QByteArray strPathName);
 
     // The most entries the playlist holds: its indices are 16-bit.
     static constexpr int kMaxEntries = 32767;
@@ -103,10 +104,10 @@ private:
     void SetCaption(const QString &caption);
 
     // The playlist (playlist.cpp).
-    void AddEntry(const QString &path);
-    void ReadListFile(const QString &path);
+    void AddEntry(const QByteArray &path);
+    void ReadListFile(const QByteArray &path);
     void DeleteEntry(int32_t index);
-    void List1_FilesDropped(const QStringList &paths);
+    void List1_FilesDropped(const QList<QByteArray> &paths);
     void List1_DeleteReleased();
     void List1_RightReleased(const QPoint &globalPos);
     void mnuDelate_Click();
@@ -127,10 +128,13 @@ private:
     QAction *mnuDelateAll;
     QAction *mnuLoop;
     // The paths of the entries, at the same indices as their display strings in List1: the
-    // two always have the same count.
-    QStringList List2;
+    // two always have the same count. Kept as the file system's bytes: a QString cannot hold
+    // a name that is not UTF-8.
+    QList<QByteArray> List2;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;
+    // The caption as set, which the window title shows exactly.
+    QString caption_;
     // The window's width when it was last neither maximized nor as wide as the screen.
     int normalWidth_ = 0;
     // "Open Error" boxes on screen. Timer ticks and socket events go on while one is shown.

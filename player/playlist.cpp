@@ -3,13 +3,15 @@
 // Delete key or the pop-up menu.
 #include "form1.h"
 
+#include "regularfile.h"
 #include "trimblanks.h"
 #include "ui_form1.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMenu>
 #include <QStringDecoder>
+
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -17,44 +19,57 @@ namespace {
 
 // A name with a NUL in it would reach the file system cut short at the NUL, naming some
 // other file.
-bool CanNameAFile(const QString &name)
+bool CanNameAFile(const QByteArray &name)
 {
-    return !name.isEmpty() && !name.contains(QChar::Null);
-}
-
-// List files come from Windows tools (Shift_JIS) as often as from Linux ones (UTF-8). Text
-// that is valid UTF-8 is taken as such; a leading byte order mark is dropped.
-QString DecodeListFile(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringConverter::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    QStringDecoder shiftJis("Shift_JIS");
-    if (!shiftJis.isValid())
-        return text; // a Qt without ICU: the UTF-8 reading with replacement characters
-    return shiftJis(bytes);
+    return !name.isEmpty() && !name.contains('\0');
 }
 
 // Lines end at CR LF, at a lone CR (old Macintosh and some Windows tools) and at a lone LF
-// (every Linux tool). A last line without an end counts.
-QStringList SplitLines(const QString &text)
+// (every Linux tool). A last line without an end counts. A leading UTF-8 byte order mark is
+// no part of the first name.
+QList<QByteArray> SplitLines(QByteArrayView bytes)
 {
-    QStringList lines;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    QList<QByteArray> lines;
     qsizetype start = 0;
-    const qsizetype size = text.size();
+    const qsizetype size = bytes.size();
     for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
+        const char c = bytes[i];
+        if (c != '\r' && c != '\n')
             continue;
-        lines.append(text.sliced(start, i - start));
-        if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n')
+        lines.append(bytes.sliced(start, i - start).toByteArray());
+        if (c == '\r' && i + 1 < size && bytes[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < size)
-        lines.append(text.sliced(start));
+        lines.append(bytes.sliced(start).toByteArray());
     return lines;
+}
+
+// The file a list line names, as its path is to be stored; none when it names no file. Lists
+// come from Linux tools (UTF-8, or whatever bytes a name has here: Latin-1 names from old
+// archives exist) and from Windows tools (Shift_JIS), mixed within one list when it grew over
+// the years. So each line is read on its own: its bytes as they stand, which is also its
+// UTF-8 reading, since Qt writes names here in UTF-8; else as Shift_JIS. Windows ignores
+// trailing blanks in file names, so a reading that names no file is tried without them, and
+// is stored with them.
+std::optional<QByteArray> FileNamedBy(const QByteArray &line, QStringDecoder &shiftJis)
+{
+    const auto namesAFile = [](const QByteArray &reading) {
+        const QByteArray trimmed = TrimTrailingBlanks(reading);
+        return Form1::IfFilename(reading) || (trimmed != reading && Form1::IfFilename(trimmed));
+    };
+    if (namesAFile(line))
+        return line;
+    if (!shiftJis.isValid()) // a Qt without ICU has none
+        return std::nullopt;
+    shiftJis.resetState();
+    const QByteArray name = QFile::encodeName(shiftJis(line));
+    if (shiftJis.hasError() || name == line || !namesAFile(name))
+        return std::nullopt;
+    return name;
 }
 
 } // namespace
@@ -83,32 +98,26 @@ QString Form1::ListItem(int index) const
     return item ? item->text() : QString();
 }
 
-QString Form1::ListPath(int index) const
+QByteArray Form1::ListPath(int index) const
 {
     return List2.value(index);
 }
 
-bool Form1::IfFilename(QString strPathName)
+bool Form1::IfFilename(QByteArray strPathName)
 {
-    if (strPathName.endsWith(u'/'))
+    if (strPathName.endsWith('/'))
         strPathName.chop(1);
-    if (!CanNameAFile(strPathName))
-        return false;
-    // Tested before opening: opening a pipe would wait for a writer, a device might never end.
-    if (!QFileInfo(strPathName).isFile())
-        return false;
-    QFile file(strPathName);
-    return file.open(QIODevice::ReadOnly);
+    return RegularFile(strPathName).isOpen();
 }
 
-void Form1::AddEntry(const QString &path)
+void Form1::AddEntry(const QByteArray &path)
 {
     if (ListCount() >= kMaxEntries)
         return;
     Vbmp3::TagRecord tag{};
     Vbmp3::StreamRecord stream{};
-    const QString name = TrimBlanks(path);
-    if (!CanNameAFile(name) || engine_.getFileInfo(QFile::encodeName(name), tag, stream) == 0) {
+    const QByteArray name = TrimBlanks(path);
+    if (!CanNameAFile(name) || engine_.getFileInfo(name, tag, stream) == 0) {
         // Not a track: perhaps a list of them.
         ReadListFile(path);
         return;
@@ -132,31 +141,28 @@ void Form1::AddEntry(const QString &path)
     List2.append(path);
 }
 
-void Form1::ReadListFile(const QString &path)
+void Form1::ReadListFile(const QByteArray &path)
 {
-    if (readingListFile_ || !CanNameAFile(path))
+    if (readingListFile_)
         return;
-    // The size test comes before anything is opened; only a regular file has a size that
-    // means anything (and a pipe or a device would block or never end).
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxListFileBytes)
+    // Checked and read through one descriptor: the size test comes before anything is read,
+    // and only a regular file has a size that means anything.
+    RegularFile file(path);
+    if (!file.isOpen() || file.size() > kMaxListFileBytes)
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = file.read(kMaxListFileBytes);
+    if (!bytes)
         return;
-    // The file may have grown since the size test; what lies past the limit is not read.
-    const QByteArray bytes = file.read(kMaxListFileBytes);
-    if (file.error() != QFileDevice::NoError)
-        return;
-    file.close();
 
     readingListFile_ = true;
-    for (const QString &line : SplitLines(DecodeListFile(bytes))) {
+    QStringDecoder shiftJis("Shift_JIS");
+    for (const QByteArray &line : SplitLines(*bytes)) {
         if (ListCount() >= kMaxEntries)
             break;
         // A list that names itself would add itself as a list file: skipped by name.
-        if (IfFilename(line) && line != path)
-            AddEntry(line);
+        const std::optional<QByteArray> name = FileNamedBy(line, shiftJis);
+        if (name && *name != path)
+            AddEntry(*name);
     }
     readingListFile_ = false;
 }
@@ -174,9 +180,9 @@ void Form1::DeleteEntry(int32_t index)
         ui_->List1->SetListIndex(-1);
 }
 
-void Form1::List1_FilesDropped(const QStringList &paths)
+void Form1::List1_FilesDropped(const QList<QByteArray> &paths)
 {
-    for (const QString &path : paths) {
+    for (const QByteArray &path : paths) {
         if (ListCount() >= kMaxEntries)
             break;
         AddEntry(path);

@@ -8,16 +8,38 @@
 
 namespace {
 
-QStringList localFiles(const QMimeData *data)
+// The paths of the local files, with the bytes the URLs carry percent-encoded: QUrl's own
+// toLocalFile() would turn a name that is not UTF-8 (Latin-1, from an old archive) into
+// replacement characters, naming no file.
+QList<QByteArray> localFiles(const QMimeData *data)
 {
-    QStringList paths;
+    QList<QByteArray> paths;
     if (!data || !data->hasUrls())
         return paths;
     for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+        if (!url.isLocalFile())
+            continue;
+        QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!url.host().isEmpty()) // a share named in the URL, as toLocalFile() gives it
+            path.prepend("//" + url.host().toUtf8());
+        paths.append(path);
     }
     return paths;
+}
+
+// kelpa only reads what is dropped, so it answers a copy, or a link when the source offers
+// no copy, whatever the source proposes: a source told "move" deletes the user's files once
+// the drop is done. A source that offers neither is refused. True when the event was taken.
+bool AcceptAsCopy(QDropEvent *event)
+{
+    const Qt::DropActions offered = event->possibleActions();
+    if (localFiles(event->mimeData()).isEmpty() || !(offered & (Qt::CopyAction | Qt::LinkAction))) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+    return true;
 }
 
 } // namespace
@@ -52,30 +74,19 @@ void PlaylistBox::SetListIndex(int index)
 
 void PlaylistBox::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (localFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    AcceptAsCopy(event);
 }
 
 void PlaylistBox::dragMoveEvent(QDragMoveEvent *event)
 {
     // The whole box is one target: no drop indicator between rows, since drops always append.
-    if (localFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    AcceptAsCopy(event);
 }
 
 void PlaylistBox::dropEvent(QDropEvent *event)
 {
-    const QStringList paths = localFiles(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    emit FilesDropped(paths);
+    if (AcceptAsCopy(event))
+        emit FilesDropped(localFiles(event->mimeData()));
 }
 
 void PlaylistBox::keyReleaseEvent(QKeyEvent *event)

@@ -2,8 +2,9 @@
 // reports the key and mouse events the player acts on. It decides nothing itself.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QListWidget>
-#include <QStringList>
 
 class PlaylistBox : public QListWidget
 {
@@ -20,8 +21,8 @@ public:
     void SetListIndex(int index);
 
 signals:
-    // Local files of a drop, in the order the drop lists them.
-    void FilesDropped(const QStringList &paths);
+    // Local files of a drop, in the order the drop lists them, as the file system's bytes.
+    void FilesDropped(const QList<QByteArray> &paths);
     // The Delete key was released (with or without Shift).
     void DeleteReleased();
     // The right mouse button was released at globalPos.

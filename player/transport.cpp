@@ -6,8 +6,6 @@
 #include "trimblanks.h"
 #include "ui_form1.h"
 
-#include <QFile>
-
 using namespace Qt::Literals::StringLiterals;
 
 void Form1::Command1_Click(int16_t Index)
@@ -66,12 +64,12 @@ void Form1::List1_DblClick()
     if (index == -1)
         return;
     CurrentIndex = index;
-    const QString path = List2.at(index);
+    const QByteArray path = List2.at(index);
 
     engine_.stop();
     engine_.close();
     Vbmp3::OpenRecord record{};
-    if (engine_.open(QFile::encodeName(TrimBlanks(path)), record) == 0) {
+    if (engine_.open(TrimBlanks(path), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         ++openErrorBoxes_;
         ShowMessage(u"Open Error"_s);

@@ -1,17 +1,23 @@
 // The player hands paths to the engine without the blanks around them, as it always has:
 // list files written by hand often carry them. Only blanks go; a tab or other white space
-// belongs to the name.
+// belongs to the name. Paths are the file system's bytes, where a blank is always 0x20.
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
-inline QString TrimBlanks(const QString &text)
+inline QByteArray TrimTrailingBlanks(const QByteArray &path)
 {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
+    qsizetype last = path.size();
+    while (last > 0 && path[last - 1] == ' ')
         --last;
-    return text.sliced(first, last - first);
+    return path.first(last);
+}
+
+inline QByteArray TrimBlanks(const QByteArray &path)
+{
+    const QByteArray trailingGone = TrimTrailingBlanks(path);
+    qsizetype first = 0;
+    while (first < trailingGone.size() && trailingGone[first] == ' ')
+        ++first;
+    return trailingGone.sliced(first);
 }

@@ -10,10 +10,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(
   # build
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev
-  # tests: a private sound server, fixture making, a virtual display, a real browser
+  qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev libqrencode-dev
+  # tests: a private sound server, fixture making, a virtual display, a QR code reader, a real
+  # browser
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
-  xvfb x11-utils xdotool imagemagick fonts-noto-cjk
+  xvfb x11-utils xdotool imagemagick fonts-noto-cjk zbar-tools
   chromium chromium-driver python3-selenium
 )
 

@@ -4,7 +4,8 @@
 The first copy shows the player and the settings window; a second copy shows its message and
 ends once the message is dismissed, leaving the first copy running; a copy without the engine
 library beside it shows its message and never a player window; closing the player window ends
-the program, settings window and all.
+the program, settings window and all. A user without the privilege to listen on the panel's
+default port 80 is told so, and listens on a port of their own after it.
 
 Usage: app_process_test.py KELPA_BINARY   (needs DISPLAY; exits 77, skipped, without one)
 """
@@ -12,6 +13,7 @@ import ctypes
 import ctypes.util
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -95,6 +97,30 @@ def close_window(window):
     x11.XCloseDisplay(display)
 
 
+def can_connect(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=2).close()
+        return True
+    except OSError:
+        return False
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def unprivileged_listen_refused():
+    """Why the privilege case cannot run here; None when it can."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        return "needs root and setpriv to run kelpa as an unprivileged user"
+    with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as start:
+        if int(start.read()) <= 80:
+            return "this system lets every user listen on port 80"
+    return "port 80 is taken on this machine" if can_connect(80) else None
+
+
 def dismiss_message(window):
     """Presses Enter in a message box, as a user would."""
     xdotool("windowfocus", "--sync", window)
@@ -114,10 +140,15 @@ class AppProcessTest(unittest.TestCase):
                 process.wait()
         shutil.rmtree(self.runtime, ignore_errors=True)
 
-    def start(self, binary):
+    def start(self, binary, as_nobody=False):
         log = tempfile.TemporaryFile()  # what the program says, for a failure's message
         self.addCleanup(log.close)
-        process = subprocess.Popen([binary], env=self.env, stdout=log, stderr=log)
+        command = [binary]
+        if as_nobody:
+            os.chown(self.runtime, 65534, 65534)
+            self.env["HOME"] = self.runtime
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary]
+        process = subprocess.Popen(command, env=self.env, stdout=log, stderr=log)
         process.log = log
         self.processes.append(process)
         return process
@@ -165,6 +196,29 @@ class AppProcessTest(unittest.TestCase):
         self.assertEqual(len(visible_windows(process.pid)), 1, "no player window behind it")
         dismiss_message(message)
         self.assertEqual(process.wait(10), 0)
+
+    def test_port_that_needs_privileges_is_explained(self):
+        reason = unprivileged_listen_refused()
+        if reason:
+            self.skipTest(reason)
+        process = self.start(KELPA, as_nobody=True)
+        panel = wait_for(lambda: [w for w, _, size in visible_windows(process.pid)
+                                  if size == SETTINGS_SIZE])
+        self.assertTrue(panel, "the settings window appears; " + self.describe(process))
+        # A keyboard user: the port box has the focus, Tab reaches the toggle, Space presses it.
+        xdotool("windowfocus", "--sync", panel[0])
+        xdotool("key", "Tab", "space")
+        boxes = wait_for(lambda: [w for w, title, size in visible_windows(process.pid)
+                                  if title == "kelpa" and size not in (PLAYER_SIZE, SETTINGS_SIZE)])
+        self.assertTrue(boxes, "a failed listen is explained; " + self.describe(process))
+        self.assertFalse(can_connect(80))
+        dismiss_message(boxes[0])
+
+        port = free_port()
+        xdotool("windowfocus", "--sync", panel[0])
+        xdotool("key", "shift+Tab", "End", *["BackSpace"] * 5, *str(port), "Tab", "space")
+        self.assertTrue(wait_for(lambda: can_connect(port), timeout=5.0), self.describe(process))
+        self.assertEqual(len(visible_windows(process.pid)), 2, "no second message")
 
 
 if __name__ == "__main__":

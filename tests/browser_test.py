@@ -5,13 +5,17 @@ kelpa (remotehost: the player with the real engine, three real MP3 files with ti
 listening on a free port) is started here. The browser opens the login page, types the ID,
 submits, follows "enter", presses play and then an entry, and sees the page title become
 "kelpa - " and that track's title while the engine plays it. Each navigation is timed: the
-remote must never stall behind a connection the browser opened and left unused.
+remote must never stall behind a connection the browser opened and left unused. On an X display
+the QR code that the settings panel shows is read off the screen with zbarimg, and the address
+it holds leads the browser to the login page.
 
 Usage: browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
+import ipaddress
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,14 +41,21 @@ NAVIGATION_LIMIT_S = 3.0
 class Kelpa:
     """remotehost, with its port and the engine states it reports."""
 
-    def __init__(self):
-        self.proc = subprocess.Popen([HOST, ENGINE_DIR], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True,
-                                     env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    def __init__(self, qr_picture=None):
+        command, platform = [HOST, ENGINE_DIR], "offscreen"
+        if qr_picture:
+            command, platform = command + [qr_picture], "xcb"
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     text=True, env=dict(os.environ, QT_QPA_PLATFORM=platform))
         first = self.proc.stdout.readline().split()
         if len(first) != 2 or first[0] != "port":
             raise RuntimeError("remotehost did not report its port: %r" % first)
         self.port = int(first[1])
+        if qr_picture:
+            second = self.proc.stdout.readline().split()
+            if len(second) != 2 or second[0] != "address":
+                raise RuntimeError("remotehost did not show its QR code: %r" % second)
+            self.address = second[1]
         self.states = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -71,7 +82,13 @@ class Kelpa:
 
 class BrowserTest(unittest.TestCase):
     def setUp(self):
-        self.kelpa = Kelpa()
+        self.folder = tempfile.mkdtemp(prefix="kelpa-browser-")
+        self.qr_picture = None
+        if self._testMethodName == "test_qr_code_opens_the_login_page":
+            if not os.environ.get("DISPLAY"):
+                self.skipTest("no X display to show the QR code on")
+            self.qr_picture = os.path.join(self.folder, "qrcode.png")
+        self.kelpa = Kelpa(self.qr_picture)
         self.profile = tempfile.mkdtemp(prefix="kelpa-chromium-")
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
@@ -87,6 +104,7 @@ class BrowserTest(unittest.TestCase):
         self.browser.quit()
         self.kelpa.stop()
         shutil.rmtree(self.profile, ignore_errors=True)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
     def navigate(self, what, action):
         start = time.monotonic()
@@ -130,6 +148,19 @@ class BrowserTest(unittest.TestCase):
         self.navigate("stop", lambda: self.browser.find_element(By.LINK_TEXT, "□").click())
         self.assertEqual(self.browser.title, "kelpa")
         print("navigation times: " + ", ".join("%s %.2f s" % t for t in self.timings))
+
+    def test_qr_code_opens_the_login_page(self):
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture], capture_output=True,
+                              text=True, timeout=30)
+        url = read.stdout.strip()
+        self.assertEqual(url, "http://%s:%d/" % (self.kelpa.address, self.kelpa.port),
+                         "the code holds the login page's address only: " + read.stderr)
+        host = re.match(r"http://([^:/]+):", url).group(1)
+        # The address is this machine's own; tests reach it only through the loopback network.
+        if not ipaddress.ip_address(host).is_loopback:
+            url = url.replace(host, "127.0.0.1", 1)
+        self.navigate("login page from the QR code", lambda: self.browser.get(url))
+        self.assertEqual(self.browser.title, "kelpa login")
 
 
 def sound_server_answers():

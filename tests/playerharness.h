@@ -52,22 +52,34 @@ public:
     void tick() const { QMetaObject::invokeMethod(timer(), "timeout"); }
 
     // Drags data over `target` and drops it there, through the window as a file manager's
-    // drop arrives: the window picks the widget under the pointer that takes drops. True
-    // when the drop was accepted.
-    bool drop(QWidget *target, QMimeData *data) const
+    // drop arrives: the window picks the widget under the pointer that takes drops. The source
+    // offers `actions` and proposes the one its modifiers choose (Shift: move). The actions
+    // answered on entering, moving and dropping; IgnoreAction for a step refused, and no
+    // further steps after a refused entry.
+    QList<Qt::DropAction> dragAndDrop(QWidget *target, QMimeData *data, Qt::DropActions actions,
+                                      Qt::KeyboardModifiers modifiers = {}) const
     {
         QWindow *window = form->windowHandle();
         const QPointF pos = target->mapTo(form.get(), target->rect().center());
-        const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
-        QDragEnterEvent enter(pos.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+        const auto answer = [](const QDropEvent &event) {
+            return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+        };
+        QDragEnterEvent enter(pos.toPoint(), actions, data, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(window, &enter);
         if (!enter.isAccepted())
-            return false;
-        QDragMoveEvent move(pos.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+            return {Qt::IgnoreAction};
+        QDragMoveEvent move(pos.toPoint(), actions, data, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(window, &move);
-        QDropEvent dropped(pos, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(pos, actions, data, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(window, &dropped);
-        return dropped.isAccepted();
+        return {answer(enter), answer(move), answer(dropped)};
+    }
+
+    // A drop offering copy and link, as most file managers do. True when it was accepted.
+    bool drop(QWidget *target, QMimeData *data) const
+    {
+        return dragAndDrop(target, data, Qt::CopyAction | Qt::LinkAction).constLast() !=
+               Qt::IgnoreAction;
     }
 
     bool dropFiles(const QStringList &paths, QWidget *target = nullptr) const
@@ -85,7 +97,7 @@ public:
     {
         QStringList result;
         for (int i = 0; i < form->ListCount(); ++i)
-            result.append(form->ListPath(i));
+            result.append(QFile::decodeName(form->ListPath(i)));
         if (!form->ListPath(form->ListCount()).isNull())
             result.append(u"<List2 holds more paths than List1 has entries>"_s);
         return result;

@@ -2,8 +2,11 @@
 // playlist of real MP3 files with titles, and the web remote listening on a free port.
 // Prints "port N" once listening, then once a second the engine's state as
 // "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
+// Given QR_PICTURE, it first opens the QR code window as a user does, by a double-click on
+// the address box, saves what the screen shows of it there and prints "address A", the
+// address box's text.
 //
-// Usage: remotehost ENGINE_DIR
+// Usage: remotehost ENGINE_DIR [QR_PICTURE]
 #include "net/winsock.h"
 #include "playerharness.h"
 #include "support/fixtures.h"
@@ -12,6 +15,7 @@
 #include <QApplication>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSocketNotifier>
 
 #include <cstdio>
@@ -54,6 +58,22 @@ int main(int argc, char *argv[])
     port->setText(u"0"_s);
     panel->findChild<QPushButton *>(u"Check1"_s)->click();
     std::printf("port %d\n", panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
+    if (argc > 2) {
+        auto *address = panel->findChild<QLineEdit *>(u"Text3"_s);
+        QTest::mouseDClick(address, Qt::LeftButton);
+        auto *window = panel->findChild<QWidget *>(u"QrWindow"_s);
+        if (!window || !QTest::qWaitForWindowExposed(window)) {
+            std::fprintf(stderr, "remotehost: no QR code window\n");
+            return 1;
+        }
+        QTest::qWait(300); // painted, also where another window stood before
+        const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
+        if (!shown.save(QString::fromLocal8Bit(argv[2]))) {
+            std::fprintf(stderr, "remotehost: the picture cannot be saved\n");
+            return 1;
+        }
+        std::printf("address %s\n", qPrintable(address->text()));
+    }
     std::fflush(stdout);
 
     // The library the player loaded, opened once more only to read its state.

@@ -6,8 +6,12 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMenu>
+#include <QProcess>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -40,6 +44,19 @@ bool canConnect(quint16 port)
     return socket.waitForConnected(2000);
 }
 
+// The text of the QR code in the picture, read by the zbar reader as a phone's camera would.
+QString readQrCode(const QImage &picture)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"code.png"_s);
+    if (!picture.save(path))
+        return {};
+    QProcess zbar;
+    zbar.start(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, path});
+    zbar.waitForFinished(10000);
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
 } // namespace
 
 class FrmSverTest : public QObject {
@@ -56,6 +73,10 @@ private slots:
     void limitOptionRaisesTheBoxToFiveHundred();
     void displayFormatAppliesToNewEntries();
     void listenToggle();
+    void failedListenSaysWhy_data();
+    void failedListenSaysWhy();
+    void captionsFitTheirBoxes();
+    void qrCodeFollowsTheServer();
     void aboutBox();
 
 private:
@@ -128,7 +149,7 @@ void FrmSverTest::portBoxTakesDigitsOnly()
     port->clear();
     QTest::keyClicks(port, u"8a0"_s);
     QCOMPARE(port->text(), u"80"_s);
-    QTest::keyClicks(port, u" -+.x\t"_s);
+    QTest::keyClicks(port, u" -+.x"_s);
     QTest::keyClick(port, Qt::Key_Return);
     QCOMPARE(port->text(), u"80"_s);
     QTest::keyClick(port, Qt::Key_Backspace);
@@ -220,17 +241,83 @@ void FrmSverTest::listenToggle()
         QVERIFY(canConnect(port));
         QTest::mouseClick(remote->check1(), Qt::LeftButton);
     }
+}
 
-    // A port in use: nothing is said, the toggle stays pressed, nobody is served.
+void FrmSverTest::failedListenSaysWhy_data()
+{
+    // "held" stands for a port another socket listens on.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("said");
+    const QString notANumber = u"ポート「%1」では待機できません。ポート番号には 1 から 65535"_s;
+    QTest::newRow("port in use") << u"held"_s << u"ポート %1 はほかのプログラムが使用中"_s;
+    QTest::newRow("empty box at the first press") << QString() << notANumber;
+    QTest::newRow("pasted letters") << u"abc"_s << notANumber;
+    QTest::newRow("beyond 65535") << u"65536"_s << notANumber;
+}
+
+void FrmSverTest::failedListenSaysWhy()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, said);
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::Any, 0));
-    RemoteFixture::retype(remote->text(1), QString::number(other.serverPort()));
+    if (typed == u"held"_s)
+        typed = QString::number(other.serverPort());
+    QLineEdit *portBox = remote->text(1);
+    portBox->setText(typed); // as pasted: the key filter does not see it
     MessageBoxAnswerer answerer;
-    QTest::mouseClick(remote->check1(), Qt::LeftButton);
-    QVERIFY(remote->check1()->isChecked());
+    QTest::mouseClick(remote->check1(), Qt::LeftButton); // returns once the box is answered
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY(answerer.seen[0].title == u"kelpa"_s && answerer.seen[0].owner == remote->panel);
+    QVERIFY2(answerer.seen[0].text.contains(said.arg(typed)), qPrintable(answerer.seen[0].text));
+    QVERIFY(!remote->check1()->isChecked());
     QCOMPARE(remote->winsock1()->State(), int16_t{Winsock::sckClosed});
-    QTest::qWait(50);
-    QVERIFY(answerer.seen.isEmpty());
+
+    // Then a keyboard user types a free port, tabs to the toggle and presses Space: it listens.
+    const quint16 port = freePort();
+    portBox->setFocus();
+    RemoteFixture::retype(portBox, QString::number(port));
+    QTest::keyClick(portBox, Qt::Key_Tab);
+    QCOMPARE(remote->panel->focusWidget(), remote->check1());
+    QTest::keyClick(remote->check1(), Qt::Key_Space);
+    QVERIFY(remote->check1()->isChecked());
+    QVERIFY(canConnect(port));
+}
+
+void FrmSverTest::captionsFitTheirBoxes()
+{
+    Form2 about(QIcon(), remote->panel);
+    QStringList cut;
+    const QList<QWidget *> windows{remote->player.form.get(), remote->panel, &about};
+    for (QWidget *window : windows) {
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (widget->window() != window)
+                continue;
+            QString caption;
+            QRect room;
+            if (auto *label = qobject_cast<QLabel *>(widget)) {
+                caption = label->text();
+                room = label->contentsRect();
+            } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                option.text = button->text();
+                const QStyle::SubElement contents = qobject_cast<QRadioButton *>(button)
+                                                        ? QStyle::SE_RadioButtonContents
+                                                        : QStyle::SE_PushButtonContents;
+                caption = button->text();
+                room = button->style()->subElementRect(contents, &option, button);
+            }
+            // What must not be cut is the ink, from where the caption starts.
+            const QString shown = QString(caption).remove(u'&');
+            const qreal needed = QFontMetricsF(widget->font()).tightBoundingRect(shown).right();
+            if (!shown.isEmpty() && needed > room.width())
+                cut.append(u"%1 \"%2\" needs %3 of %4 pixels"_s.arg(widget->objectName(), shown)
+                               .arg(needed)
+                               .arg(room.width()));
+        }
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u"; "_s)));
 }
 
 void FrmSverTest::aboutBox()
@@ -286,6 +373,58 @@ void FrmSverTest::aboutBox()
     QTest::mouseClick(info, Qt::LeftButton);
     QVERIFY2(checks.isEmpty(), qPrintable(checks.join(u", "_s)));
     QCOMPARE(shownBox, first);
+}
+
+void FrmSverTest::qrCodeFollowsTheServer()
+{
+    QLineEdit *address = remote->text(3);
+    QVERIFY(address->toolTip().contains(address->text()));
+    QVERIFY(address->toolTip().contains(u"ダブルクリック"_s));
+    QTest::mouseDClick(address, Qt::LeftButton);
+    auto *window = remote->panel->findChild<QWidget *>(u"QrWindow"_s);
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    QVERIFY(window->windowFlags().testFlags(Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint));
+    auto *code = window->findChild<QLabel *>(u"Code"_s);
+    auto *text = window->findChild<QLabel *>(u"Address"_s);
+    QCOMPARE(text->text(), u"待機していません"_s);
+    QVERIFY(!code->isVisible());
+
+    for (const quint16 port : {freePort(), freePort()}) {
+        RemoteFixture::retype(remote->text(1), QString::number(port));
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        const QString url = u"http://%1:%2/"_s.arg(address->text()).arg(port);
+        QCOMPARE(text->text(), url);
+        QVERIFY(address->toolTip().contains(url));
+        QCOMPARE(readQrCode(window->grab().toImage()), url);
+        // Sharp: black and white only, so nothing is lost in one bit per pixel.
+        const QImage picture = code->pixmap().toImage();
+        QCOMPARE(picture.convertToFormat(QImage::Format_Mono).convertToFormat(picture.format()),
+                 picture);
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        QCOMPARE(text->text(), u"待機していません"_s);
+        QVERIFY(!code->isVisible());
+    }
+
+    // Closed, it opens again from the address box's menu.
+    QVERIFY(window->close());
+    QVERIFY(!window->isVisible());
+    QString item;
+    QTimer::singleShot(50, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        auto *action = menu ? menu->findChild<QAction *>(u"ShowQrCode"_s) : nullptr;
+        if (action) {
+            item = action->text();
+            action->trigger();
+        }
+        if (menu)
+            menu->close();
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              address->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(address, &menuKey);
+    QCOMPARE(item, u"QRコードを表示"_s);
+    QVERIFY(window->isVisible());
 }
 
 QTEST_MAIN(FrmSverTest)

@@ -5,7 +5,12 @@
 #include <QStringEncoder>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +44,8 @@ private slots:
     void initTestCase();
     void init();
     void dropsAppendLocalFilesInTheirOrder();
+    void dropsNeverAskTheSourceToMove_data();
+    void dropsNeverAskTheSourceToMove();
     void onlyTheListTakesDrops_data();
     void onlyTheListTakesDrops();
     void displayStringFollowsShowType_data();
@@ -46,6 +53,8 @@ private slots:
     void showTypeAppliesToLaterEntriesOnly();
     void listFileAddsTheTracksItNames_data();
     void listFileAddsTheTracksItNames();
+    void listLinesAreReadEachInItsOwnEncoding();
+    void listSwappedForAPipeNeverHoldsTheWindow();
     void listFileOfMoreThanFiveMillionBytesIsNotRead_data();
     void listFileOfMoreThanFiveMillionBytesIsNotRead();
     void whatIsNoListAddsNothingAndNeverWaits_data();
@@ -99,6 +108,8 @@ void PlaylistTest::init()
     QVERIFY(writeBytes(path(u" spaced.mp3 "_s), "x"));
     fake_.addTrack("spaced.mp3", "Ts", "R", 60);
     tracks_[u"spaced"_s] = u" spaced.mp3 "_s;
+    tracks_[u"a+blanks"_s] = tracks_[u"a"_s] + u"  "_s; // as a list line written on Windows
+    tracks_[u"b+blank"_s] = tracks_[u"b"_s] + u" "_s;
     for (const QString &file : std::as_const(tracks_))
         QVERIFY(!file.isEmpty());
 
@@ -134,6 +145,33 @@ void PlaylistTest::dropsAppendLocalFilesInTheirOrder()
     QVERIFY(nul.urls().constFirst().toLocalFile().contains(QChar::Null));
     p.drop(p.list1()->viewport(), &nul);
     QCOMPARE(p.paths().size(), 5);
+}
+
+void PlaylistTest::dropsNeverAskTheSourceToMove_data()
+{
+    QTest::addColumn<Qt::DropActions>("offered");
+    QTest::addColumn<Qt::DropAction>("answer");
+    const Qt::DropAction move = Qt::MoveAction, copy = Qt::CopyAction, link = Qt::LinkAction;
+    QTest::newRow("copy or move") << (copy | move) << copy;
+    QTest::newRow("copy, move or link") << (copy | move | link) << copy;
+    QTest::newRow("link or move") << (link | move) << link;
+    QTest::newRow("move only: refused") << Qt::DropActions(move) << Qt::IgnoreAction;
+}
+
+void PlaylistTest::dropsNeverAskTheSourceToMove()
+{
+    QFETCH(Qt::DropActions, offered);
+    QFETCH(Qt::DropAction, answer);
+    PlayerHarness &p = *player_;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(tracks_[u"a"_s])});
+    // Shift makes the source propose a move, where it offers one.
+    const QList<Qt::DropAction> answers =
+        p.dragAndDrop(p.list1()->viewport(), &data, offered, Qt::ShiftModifier);
+    const QList<Qt::DropAction> expected =
+        answer == Qt::IgnoreAction ? QList{answer} : QList{answer, answer, answer};
+    QCOMPARE(answers, expected);
+    QCOMPARE(p.form->ListCount(), answer == Qt::IgnoreAction ? 0 : 1);
 }
 
 void PlaylistTest::onlyTheListTakesDrops_data()
@@ -220,6 +258,8 @@ void PlaylistTest::listFileAddsTheTracksItNames_data()
     QTest::newRow("Shift_JIS names")
         << u"{jp}\r\n{kana}\r\n"_s << u"sjis"_s << QStringList{u"jp"_s, u"kana"_s};
     QTest::newRow("UTF-8 with a byte order mark") << u"\uFEFF{a}\n"_s << utf8 << QStringList{u"a"_s};
+    QTest::newRow("trailing blanks after a name that has none, kept in the entry")
+        << u"{a}  \r\n{b} \r\n"_s << utf8 << QStringList{u"a+blanks"_s, u"b+blank"_s};
     QTest::newRow("blanks around a relative name stay in the entry")
         << u" spaced.mp3 \r\n"_s << utf8 << QStringList{u"spaced"_s};
 }
@@ -246,6 +286,76 @@ void PlaylistTest::listFileAddsTheTracksItNames()
     QCOMPARE(p.items().size(), expected.size());
     if (added == QStringList{u"spaced"_s})
         QVERIFY(fake_.log().contains(u"vbmp3_getFileInfo spaced.mp3"_s)); // trimmed for the engine
+}
+
+void PlaylistTest::listLinesAreReadEachInItsOwnEncoding()
+{
+    PlayerHarness &p = *player_;
+    // A Latin-1 name from an old archive: no text in any encoding names it, only its bytes.
+    const QByteArray latin1 = QFile::encodeName(dir_.path()) + "/caf\xe9.mp3";
+    const int fd = ::open(latin1.constData(), O_CREAT | O_WRONLY, 0600);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    const auto removal = qScopeGuard([&] { ::unlink(latin1.constData()); }); // Qt cannot name it
+    fake_.addTrack(latin1, "Café", "R", 180);
+    const QByteArray jp = tracks_[u"jp"_s].toUtf8(), a = tracks_[u"a"_s].toUtf8();
+    const QString kana = tracks_[u"kana"_s];
+    QVERIFY(writeBytes(path(u"mixed.txt"_s),
+                       jp + "\r\n" + a + "\r\n" + latin1 + "\r\n" + encode(kana, u"sjis"_s)));
+    QVERIFY(p.dropFiles({path(u"mixed.txt"_s)}));
+
+    // Dropped by a file manager, it comes percent-encoded, and plays.
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + latin1.toPercentEncoding("/"))});
+    QVERIFY(p.drop(p.list1()->viewport(), &data));
+    QCOMPARE(p.items(), (QStringList{u"夏"_s, u"Ta"_s, u"Café"_s, u"ｶﾅ"_s, u"Café"_s}));
+    const QList<QByteArray> stored{jp, a, latin1, kana.toUtf8(), latin1};
+    for (int i = 0; i < stored.size(); ++i)
+        QCOMPARE(p.form->ListPath(i), stored[i]);
+    QVERIFY(p.form->SetListIndex(4));
+    p.form->List1_DblClick();
+    QCOMPARE(p.form->Caption(), u"kelpa - Café"_s);
+    QCOMPARE(fake_.state(), 1);
+}
+
+void PlaylistTest::listSwappedForAPipeNeverHoldsTheWindow()
+{
+    PlayerHarness &p = *player_;
+    const QByteArray list = QFile::encodeName(path(u"swapped.txt"_s));
+    const QByteArray regular = list + ".regular", pipe = list + ".pipe", next = list + ".next";
+    QVERIFY(writeBytes(QFile::decodeName(regular), tracks_[u"a"_s].toUtf8()));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+    QCOMPARE(::link(regular.constData(), list.constData()), 0);
+
+    // For three seconds the name turns into a pipe and back as fast as it can; then a drop
+    // stuck opening the pipe is let go, to be told by how long it took.
+    std::atomic<bool> swapping = true, dropping = true;
+    std::thread swapper([&] {
+        QElapsedTimer running;
+        running.start();
+        for (int round = 0; running.elapsed() < 3000; ++round) {
+            ::link((round % 2 ? regular : pipe).constData(), next.constData());
+            ::rename(next.constData(), list.constData());
+        }
+        swapping = false;
+        while (dropping) {
+            const int writer = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            QThread::msleep(10);
+        }
+    });
+    qint64 longest = 0;
+    while (swapping) {
+        QElapsedTimer drop;
+        drop.start();
+        p.dropFiles({QFile::decodeName(list)});
+        longest = qMax(longest, drop.elapsed());
+    }
+    dropping = false;
+    swapper.join();
+    QVERIFY2(longest < 500, qPrintable(u"a drop waited %1 ms"_s.arg(longest)));
+    QVERIFY(p.form->ListCount() > 0);
 }
 
 void PlaylistTest::listFileOfMoreThanFiveMillionBytesIsNotRead_data()
@@ -348,7 +458,7 @@ void PlaylistTest::ifFilenameKnowsReadableFiles()
     if (!QFileInfo::exists(pipe))
         QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     name.replace(u"{a}"_s, tracks_[u"a"_s]).replace(u"{dir}"_s, dir_.path());
-    QCOMPARE(Form1::IfFilename(name), answer);
+    QCOMPARE(Form1::IfFilename(QFile::encodeName(name)), answer);
 }
 
 void PlaylistTest::playlistStopsQuietlyAtItsCapacity()

@@ -1,10 +1,10 @@
-// The program's start-up and shutdown, run in-process: the player window loads with the fake
-// engine (or none) and a lock folder of the test's own.
-#include "fakeengine/fakeengine.h"
-#include "player/form1.h"
-#include "webremote/frmsver.h"
-#include "windowwatch.h"
+// The program's start-up and shutdown: the player window loads with the fake engine (or none)
+// and a lock folder of the test's own, in-process; closing, which ends the process, is watched
+// from outside.
+#include "remotefixture.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
@@ -12,7 +12,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -41,6 +46,60 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
         && file.setFileTime(written, QFileDevice::FileModificationTime);
 }
 
+// Closing the player ends its process, so a close is watched from outside: this program runs
+// itself once more as the player, with this variable naming the case.
+constexpr char kClosingPlayer[] = "KELPA_TEST_CLOSING_PLAYER";
+
+// The player, playing, with the web remote sending a page far larger than the kernel's socket
+// buffers to a client that reads nothing. Half a second into that answer it prints "closing"
+// and closes its window; with "loop", with loop play on and the track just ended.
+int RunClosingPlayer(const QByteArray &variant)
+{
+    RemoteFixture remote;
+    remote.port = remote.listen();
+    if (!remote.addTracks(QStringList(20000, QString(127, u'&')))) // each goes out as "&amp;"
+        return 1;
+    remote.option(1)->click(); // the whole list on the page
+    const int number = remote.login(u"wuzel"_s);
+    PlayerHarness &player = remote.player;
+    player.timer()->start();
+    if (variant == "loop")
+        player.menuItem(u"mnuLoop"_s)->trigger();
+    player.form->SetListIndex(0);
+    player.form->List1_DblClick();
+
+    const int stubborn = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int window = 4096;
+    setsockopt(stubborn, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(remote.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray request = "GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n\r\n";
+    if (number < 0 ||
+        ::connect(stubborn, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::send(stubborn, request.constData(), request.size(), 0) != request.size())
+        return 1;
+
+    QElapsedTimer answering;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (remote.panel->windowTitle() != u"kelpa (処理中)"_s) {
+            answering.invalidate();
+        } else if (!answering.isValid()) {
+            answering.start();
+        } else if (answering.elapsed() >= 500) {
+            watch.stop();
+            remote.engine.setState(0, 180); // the track has just ended
+            std::printf("closing\n");
+            std::fflush(stdout);
+            player.form->close();
+        }
+    });
+    watch.start(50);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 class StartupTest : public QObject
@@ -56,7 +115,8 @@ private slots:
     void crashedCopyDoesNotBlock();
     void missingEngineEndsBeforeAnyWindow_data();
     void missingEngineEndsBeforeAnyWindow();
-    void closingStopsThenFreesTheEngineAndEndsTheProgram();
+    void closingEndsTheProgramAtOnceEvenInsideAnAnswer_data();
+    void closingEndsTheProgramAtOnceEvenInsideAnAnswer();
 
 private:
     QString lockPath() const { return lockDir_->filePath(u"kelpa.lock"_s); }
@@ -223,23 +283,55 @@ void StartupTest::missingEngineEndsBeforeAnyWindow()
     QCOMPARE(answerer.seen.size(), 1);
 }
 
-void StartupTest::closingStopsThenFreesTheEngineAndEndsTheProgram()
+void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer_data()
 {
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
-    QVERIFY(form.Start());
-    fake_.reset();
-
-    // The settings window refuses to close on its own; the program must end all the same.
-    QTimer::singleShot(0, &form, &QWidget::close);
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    watchdog.start(10000);
-    QCOMPARE(QCoreApplication::exec(), 0);
-
-    QCOMPARE(fake_.log(), (QStringList{u"vbmp3_stop"_s, u"vbmp3_free"_s}));
-    QVERIFY(!form.isVisible());
+    QTest::addColumn<QByteArray>("variant");
+    QTest::newRow("playing") << QByteArray("play");
+    QTest::newRow("loop play, at the end of a track") << QByteArray("loop");
 }
 
-QTEST_MAIN(StartupTest)
+void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
+{
+    QFETCH(QByteArray, variant);
+    const QString log = lockDir_->filePath(u"engine.log"_s);
+    QProcess player;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kClosingPlayer), QString::fromLatin1(variant));
+    environment.insert(u"FAKE_ENGINE_LOG_FILE"_s, log);
+    player.setProcessEnvironment(environment);
+    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    player.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(player.waitForStarted());
+    QDeadlineTimer deadline(120000);
+    while (!player.canReadLine() && player.state() == QProcess::Running && !deadline.hasExpired())
+        player.waitForReadyRead(50);
+    QCOMPARE(player.readLine(), QByteArray("closing\n"));
+    QElapsedTimer closing;
+    closing.start();
+    const bool ended = player.waitForFinished(15000);
+    const qint64 took = closing.elapsed();
+    QVERIFY(ended);
+    QFile calls(log);
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = calls.readAll().split('\n');
+    const qsizetype freed = lines.indexOf("vbmp3_free");
+    QVERIFY(freed > 0);
+    QCOMPARE(lines[freed - 1], QByteArray("vbmp3_stop"));
+    QCOMPARE(lines.mid(freed + 1), QList<QByteArray>{QByteArray()}); // nothing after the free
+    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(player.exitCode(), 0);
+    QVERIFY2(took < 1000, qPrintable(u"the program ended %1 ms after the close"_s.arg(took)));
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QByteArray closingPlayer = qgetenv(kClosingPlayer);
+    if (!closingPlayer.isEmpty())
+        return RunClosingPlayer(closingPlayer);
+    StartupTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_startup.moc"

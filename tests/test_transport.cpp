@@ -22,6 +22,8 @@ private slots:
     void stopKeepsTheFileOpenForTheNextPlay();
     void failedOpenShowsOpenErrorAndKeepsThePlayerState();
     void blanksAroundAPathAndEmptyTags();
+    void captionShowsTheTitleExactly_data();
+    void captionShowsTheTitleExactly();
     void deletingThePlayingEntryKeepsItPlaying();
     void unknownCommandsAndTheLoopItem();
 
@@ -251,7 +253,7 @@ void TransportTest::blanksAroundAPathAndEmptyTags()
     fake_.addTrack("blank.mp3", "", "", 0);
     QVERIFY(writeBytes(dir_.filePath(u"list.txt"_s), " blank.mp3 \r\n"));
     QVERIFY(player_->dropFiles({dir_.filePath(u"list.txt"_s)}));
-    QCOMPARE(form.ListPath(3), u" blank.mp3 "_s);
+    QCOMPARE(form.ListPath(3), QByteArray(" blank.mp3 "));
     newCalls();
 
     QVERIFY(form.SetListIndex(3));
@@ -260,6 +262,26 @@ void TransportTest::blanksAroundAPathAndEmptyTags()
     QCOMPARE(form.Caption(), u"kelpa - "_s);
     QCOMPARE(form.DispTitle, u" - "_s);
     QCOMPARE(form.TrackLength, 0);
+}
+
+void TransportTest::captionShowsTheTitleExactly_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::newRow("modified-mark placeholder") << u"Draft [*]"_s;
+    QTest::newRow("two placeholders in a row") << u"[*][*]"_s;
+    QTest::newRow("ampersands and a placeholder") << u"Rock & Roll [*] && more"_s;
+}
+
+void TransportTest::captionShowsTheTitleExactly()
+{
+    QFETCH(QString, title);
+    Form1 &form = *player_->form;
+    const QString path = track(u"odd.mp3"_s, title.toUtf8());
+    QVERIFY(player_->dropFiles({path}));
+    QVERIFY(form.SetListIndex(3));
+    form.List1_DblClick();
+    QCOMPARE(form.Caption(), u"kelpa - "_s + title); // also the web remote's page title
+    QCOMPARE(form.windowHandle()->title(), u"kelpa - "_s + title); // what the desktop shows
 }
 
 void TransportTest::deletingThePlayingEntryKeepsItPlaying()

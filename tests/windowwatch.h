@@ -20,6 +20,7 @@ public:
         QString title;
         QString text;
         QMessageBox::StandardButtons buttons;
+        QWidget *owner;
     };
 
     MessageBoxAnswerer()
@@ -36,7 +37,7 @@ private:
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
-        seen.append({box->windowTitle(), box->text(), box->standardButtons()});
+        seen.append({box->windowTitle(), box->text(), box->standardButtons(), box->parentWidget()});
         if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else

@@ -3,10 +3,13 @@
 #include "about/form2.h"
 #include "net/winsock.h"
 #include "player/form1.h"
+#include "qrwindow.h"
 #include "ui_frmsver.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -27,6 +30,9 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     QFont small = font();
     small.setPixelSize(11);
     setFont(small);
+    // Qt's option buttons keep a wider gap after the round mark than the design's; at the
+    // default gap "途中でカット" runs under the limit box beside it.
+    ui_->Frame1->setStyleSheet(u"QRadioButton { spacing: 2px; }"_s);
     setFixedSize(169, 163);
     move(screen()->availableGeometry().center() - rect().center());
     Winsock1->setObjectName(u"Winsock1"_s);
@@ -35,6 +41,9 @@ FrmSver::FrmSver(Form1 &form1, QWidget *parent)
     spareTimer_->setSingleShot(true);
 
     ui_->Text1->installEventFilter(this);
+    ui_->Text3->installEventFilter(this);
+    ui_->Text3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->Text3, &QLineEdit::customContextMenuRequested, this, &FrmSver::Text3_ContextMenu);
     connect(ui_->Check1, &QPushButton::clicked, this, &FrmSver::Check1_Click);
     connect(ui_->Option1, &QRadioButton::clicked, this, &FrmSver::Option1_Click);
     connect(ui_->Option2, &QRadioButton::clicked, this, &FrmSver::Option2_Click);
@@ -76,12 +85,17 @@ void FrmSver::closeEvent(QCloseEvent *event)
 
 bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 {
-    // The port box takes digits and Backspace; every other character typed is dropped.
-    // Keys that type nothing (arrows, Delete) edit as usual, and pasting is not filtered.
+    // A double-click on the address box opens the QR code; the box still selects a word.
+    if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
+        ShowQrCode();
+    // The port box takes typed digits and Backspace; every other typed character, control
+    // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
+    // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
-        if (!typed.isEmpty() && key->key() != Qt::Key_Delete) {
+        const bool movesFocus = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (!typed.isEmpty() && !movesFocus && key->key() != Qt::Key_Delete) {
             const char16_t c = typed.front().unicode();
             const bool passes = c == u'\b' || (c >= u'0' && c <= u'9');
             if (!passes)
@@ -93,17 +107,41 @@ bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 
 void FrmSver::Check1_Click()
 {
-    if (!ui_->Check1->isChecked()) {
+    if (ui_->Check1->isChecked())
+        StartListening();
+    else
         Winsock1->Close();
-        return;
-    }
-    // An unreadable or refused port leaves the port last set in force; a failed listen
-    // is not reported, and the toggle stays pressed.
+    ShowRemoteAddress();
+}
+
+void FrmSver::StartListening()
+{
+    // An unreadable or refused port leaves the port last set in force.
     bool readable = false;
-    const int32_t port = ui_->Text1->text().toInt(&readable);
-    if (readable)
-        Winsock1->setLocalPort(port);
-    Winsock1->Listen();
+    const QString typed = ui_->Text1->text();
+    const int32_t port = typed.toInt(&readable);
+    if (readable && Winsock1->setLocalPort(port))
+        portSet_ = true;
+    if (portSet_ && Winsock1->Listen())
+        return;
+    // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
+    ui_->Check1->setChecked(false);
+    ShowRemoteAddress();
+    QString reason;
+    const QString tried = QString::number(Winsock1->LocalPort());
+    if (!portSet_)
+        reason = u"ポート「%1」では待機できません。ポート番号には 1 から 65535 までの数字を"
+                 u"入れてください。"_s.arg(typed);
+    else if (Winsock1->ListenError() == QAbstractSocket::AddressInUseError)
+        reason = u"ポート %1 はほかのプログラムが使用中のため、待機できません。"
+                 u"別のポート番号を入れてください。"_s.arg(tried);
+    else if (Winsock1->ListenError() == QAbstractSocket::SocketAccessError)
+        reason = u"ポート %1 で待機するには管理者の権限が必要です。1024 以上のポート番号"
+                 u"（例: 8080）を入れてください。"_s.arg(tried);
+    else
+        reason = u"ポート %1 で待機できません。別のポート番号を入れてください。"_s.arg(tried);
+    QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, reason, QMessageBox::Ok, this);
+    box.exec();
 }
 
 void FrmSver::Option1_Click()
@@ -134,6 +172,44 @@ void FrmSver::Text3_Change()
     const QString address = Winsock::LocalIP();
     if (ui_->Text3->text() != address)
         ui_->Text3->setText(address);
+    else
+        ShowRemoteAddress();
+}
+
+QString FrmSver::RemoteUrl() const
+{
+    if (Winsock1->State() != Winsock::sckListening)
+        return {};
+    return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(Winsock1->LocalPort());
+}
+
+void FrmSver::ShowRemoteAddress()
+{
+    const QString url = RemoteUrl();
+    const QString shown = url.isEmpty() ? ui_->Text3->text() : url;
+    ui_->Text3->setToolTip(u"%1\nダブルクリック（または右クリックのメニュー）で、スマートフォンで"
+                           u"開けるQRコードを表示します"_s.arg(shown));
+    if (qrWindow_)
+        qrWindow_->SetAddress(url);
+}
+
+void FrmSver::ShowQrCode()
+{
+    if (!qrWindow_)
+        qrWindow_ = new QrWindow(this);
+    qrWindow_->SetAddress(RemoteUrl());
+    qrWindow_->Open();
+}
+
+void FrmSver::Text3_ContextMenu(const QPoint &position)
+{
+    // The box's own items (copy, select all) stay, with the code's item after them.
+    std::unique_ptr<QMenu> menu(ui_->Text3->createStandardContextMenu());
+    menu->addSeparator();
+    QAction *showCode = menu->addAction(u"QRコードを表示"_s);
+    showCode->setObjectName(u"ShowQrCode"_s);
+    connect(showCode, &QAction::triggered, this, &FrmSver::ShowQrCode);
+    menu->exec(ui_->Text3->mapToGlobal(position));
 }
 
 void FrmSver::Text4_Change()

@@ -6,6 +6,7 @@
 // collects one GET request, answers it in one piece and closes the connection. It drives the
 // player only through the player window's own public operations. Its files:
 //   frmsver.cpp        the panel's controls and the values they feed to the server
+//   qrwindow.h         the remote's address as a QR code, opened from the address box
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
 //   handlerequest.cpp  what a request asks for, carried out on the player
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
@@ -24,6 +25,7 @@
 class Form1;
 class Form2;
 class QTimer;
+class QrWindow;
 class Winsock;
 namespace Ui {
 class FrmSver;
@@ -60,6 +62,7 @@ private:
     // The panel (frmsver.cpp).
     void Form_Load();
     void Check1_Click();
+    void StartListening();
     void Option1_Click();
     void Option2_Click();
     void ApplyByteLimitBox();
@@ -67,6 +70,11 @@ private:
     void Text4_Change();
     void Combo1_Click(int index);
     void Command1_Click();
+    // The remote's address for a phone: the address box's tool tip and the QR code window.
+    QString RemoteUrl() const; // http://ADDRESS:PORT/ while listening, else empty
+    void ShowRemoteAddress();
+    void ShowQrCode();
+    void Text3_ContextMenu(const QPoint &position);
 
     // Connections (connections.cpp).
     void Winsock1_ConnectionRequest(int32_t requestID);
@@ -92,6 +100,7 @@ private:
     Winsock *Winsock1;
     Winsock *Winsock2;
     std::unique_ptr<Form2> form2_;
+    QrWindow *qrWindow_ = nullptr; // made at its first opening, a child of the panel
 
     // Server state.
     QByteArray RecvBuffer; // the bytes received on the current connection, decoded whole
@@ -101,6 +110,7 @@ private:
     int32_t ListByteLimit = 0;
     int16_t SendPending = 0;
     QRandomGenerator random_;
+    bool portSet_ = false; // a port from the port box has been given to Winsock1
 
     // Connection bookkeeping.
     QQueue<int32_t> waiting_;  // connection requests in order of arrival

@@ -1,0 +1,81 @@
+// What drives the player from outside its window: the web remote, the desktop's media
+// controls and files handed over by a second start. They see the player only through this
+// interface, so none of them links the player window, and the player links none of them.
+//
+// Threads: every member is called on the UI thread and returns promptly; commands act exactly
+// as the window's own buttons and list do. Signals are emitted on the UI thread.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+namespace kelpa {
+
+// The five transport buttons, by their index in the window.
+enum class Transport : int16_t { Previous = 0, Play = 1, Pause = 2, Stop = 3, Next = 4 };
+
+// What the player does now: a paused track is open, a playing one, or neither.
+enum class PlaybackStatus { Stopped, Playing, Paused };
+
+// The open track, as the display strip shows it.
+struct TrackInfo
+{
+    QByteArray path; // the file name's bytes, as it was added to the playlist
+    QString title;
+    QString artist;
+    int32_t lengthSeconds = 0;
+};
+
+class PlayerControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // The player window's caption: "kelpa", or "kelpa - " and the title of the open track.
+    virtual QString caption() const = 0;
+    virtual int entryCount() const = 0;
+    // The display text of the entry at index; empty outside the playlist.
+    virtual QString entryText(int index) const = 0;
+    // One transport command, as its button does.
+    virtual void run(Transport command) = 0;
+    // Selects the entry at index and opens and plays it; -1 clears the selection and plays
+    // nothing. False, and no change, for an index outside -1 .. entryCount() - 1.
+    virtual bool playEntry(int index) = 0;
+    // The display format of entries added from now on: 0 title, 1 artist - title,
+    // 2 title - artist.
+    virtual void setShowType(uint8_t showType) = 0;
+
+    // Adds files as a drop on the playlist does (tracks and list files, in order); when
+    // nothing plays, plays the first entry added. The count of entries added. Names are the
+    // file system's bytes: a name that is not valid UTF-8 still names its file.
+    virtual int addFiles(const QList<QByteArray> &paths) = 0;
+    virtual PlaybackStatus status() const = 0;
+    // The open track; empty when none is.
+    virtual TrackInfo track() const = 0;
+    // Seconds into the open track; 0 when none is.
+    virtual int32_t position() const = 0;
+    // Seeks within the open track, as a click on the bar does; ignored when nothing plays.
+    virtual void seek(int32_t seconds) = 0;
+    virtual bool loop() const = 0;
+    virtual void setLoop(bool on) = 0;
+    // Shows the player window above the others.
+    virtual void raise() = 0;
+    // Ends the program as closing the player window does.
+    virtual void quit() = 0;
+
+signals:
+    // The status, the open track or the loop setting changed.
+    void statusChanged();
+    void trackChanged();
+    void loopChanged();
+    // The position jumped (a seek), not its steady advance.
+    void seeked(int32_t seconds);
+};
+
+} // namespace kelpa

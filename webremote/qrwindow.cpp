@@ -1,0 +1,88 @@
+#include "qrwindow.h"
+
+#include "qrcode.h"
+
+#include <QLabel>
+#include <QScreen>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The code's side in pixels: large enough for a phone held at arm's length from the screen.
+constexpr int CodeSide = 240;
+
+} // namespace
+
+QrWindow::QrWindow(QWidget *panel)
+    : QWidget(panel, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      code_(new QLabel(this)), text_(new QLabel(this))
+{
+    setObjectName(u"QrWindow"_s);
+    setWindowTitle(u"QRコード"_s);
+    code_->setObjectName(u"Code"_s);
+    text_->setObjectName(u"Address"_s);
+    code_->setAlignment(Qt::AlignCenter);
+    text_->setAlignment(Qt::AlignCenter);
+    // The address can be copied into a message as well.
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(code_);
+    layout->addWidget(text_);
+    Draw();
+}
+
+void QrWindow::SetAddress(const QString &url)
+{
+    if (url == url_)
+        return;
+    url_ = url;
+    Draw();
+}
+
+void QrWindow::Open()
+{
+    Draw(); // in whole pixels of the screen it opens on
+    if (!placed_) {
+        adjustSize();
+        PlaceBesidePanel();
+        placed_ = true;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void QrWindow::Draw()
+{
+    if (url_.isEmpty()) {
+        code_->clear();
+        code_->hide();
+        text_->setText(u"待機していません"_s);
+        return;
+    }
+    // Whole device pixels per module: a scaled code has blurred edges that cameras misread.
+    const qreal ratio = devicePixelRatioF();
+    QImage image = QrCodeImage(url_.toLatin1(), qRound(CodeSide * ratio));
+    image.setDevicePixelRatio(ratio);
+    code_->setPixmap(QPixmap::fromImage(image));
+    code_->show();
+    text_->setText(url_);
+}
+
+void QrWindow::PlaceBesidePanel()
+{
+    // Beside the panel, not over it: the panel stays usable while the code is shown.
+    const QRect panel = parentWidget()->frameGeometry();
+    const QRect screen = parentWidget()->screen()->availableGeometry();
+    const int gap = 8;
+    QPoint at(panel.right() + gap, panel.top());
+    if (at.x() + width() > screen.right())
+        at.setX(panel.left() - gap - width());
+    at.setX(qBound(screen.left(), at.x(), qMax(screen.left(), screen.right() - width())));
+    at.setY(qBound(screen.top(), at.y(), qMax(screen.top(), screen.bottom() - height())));
+    move(at);
+}
