@@ -97,7 +97,7 @@ int main(int argc, char **argv)
         return path;
     };
     const QString list = writeList(u"list.m3u"_s, files);
-    const QString full = writeList(u"full.m3u"_s, Form1::kMaxEntries);
+    const QString full = writeList(u"full.m3u"_s, PlaylistModel::kMaxEntries);
 
     Form1 form(QCoreApplication::applicationDirPath(), dir.path());
     if (!form.Start()) {
@@ -181,7 +181,8 @@ int main(int argc, char **argv)
 
     timer.restart();
     deleteAll(form);
-    std::printf("deleting all %d entries: %.0f ms\n", Form1::kMaxEntries, timer.nsecsElapsed() / 1e6);
+    std::printf("deleting all %d entries: %.0f ms\n", PlaylistModel::kMaxEntries,
+                timer.nsecsElapsed() / 1e6);
     form.Command1_Click(3);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "control/playercontrol.h"
 #include "engine/vbmp3.h"
+#include "playlistmodel.h"
 
 #include <QLockFile>
 #include <QString>
@@ -61,15 +62,6 @@ public:
     QByteArray ListPath(int index) const;
     // The window caption: "kelpa", or "kelpa - " and the title while a track is open.
     QString Caption() const;
-    // Whether the name (the file system's bytes) is that of an existing file this program may
-    // read. One trailing separator is forgiven. Folders, devices, pipes and names that cannot
-    // be opened are no files. Nothing is created, and nothing waits on the file.
-    static bool IfFilename(QByteArray strPathName);
-
-    // The most entries the playlist holds: its indices are 16-bit.
-    static constexpr int kMaxEntries = 32767;
-    // A longer list file is not read at all.
-    static constexpr qint64 kMaxListFileBytes = 5000000;
 
     // Player state. All zero or empty until the load routine runs.
     int32_t CurrentIndex = 0; // playlist index last opened for playing; -1 = none yet
@@ -114,8 +106,8 @@ private:
     void CloseTrack();
 
     // The playlist (playlist.cpp).
-    void AddEntry(const QByteArray &path);
-    void ReadListFile(const QByteArray &path);
+    std::optional<TrackTags> ReadTags(const QByteArray &name);
+    void AddFiles(const QList<QByteArray> &paths);
     void DeleteEntry(int32_t index);
     void List1_FilesDropped(const QList<QByteArray> &paths);
     void List1_DeleteReleased();
@@ -137,12 +129,9 @@ private:
     QAction *mnuDelate;
     QAction *mnuDelateAll;
     QAction *mnuLoop;
-    // The paths of the entries, at the same indices as their display strings in List1: the
-    // two always have the same count. Kept as the file system's bytes: a QString cannot hold
-    // a name that is not UTF-8.
-    QList<QByteArray> List2;
-    // A list file is being read; one named inside it is not read (it would recurse).
-    bool readingListFile_ = false;
+    // The entries, at the same indices as their display strings in List1: the two always have
+    // the same count.
+    PlaylistModel List2;
     // The caption as set, which the window title shows exactly.
     QString caption_;
     // The window's width when it was last neither maximized nor as wide as the screen.

@@ -69,7 +69,7 @@ void Form1::List1_DblClick()
     if (index == -1)
         return;
     CurrentIndex = index;
-    const QByteArray path = List2.at(index);
+    const QByteArray path = List2.Path(index);
 
     engine_.stop();
     engine_.close();

@@ -458,7 +458,7 @@ void PlaylistTest::ifFilenameKnowsReadableFiles()
     if (!QFileInfo::exists(pipe))
         QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     name.replace(u"{a}"_s, tracks_[u"a"_s]).replace(u"{dir}"_s, dir_.path());
-    QCOMPARE(Form1::IfFilename(QFile::encodeName(name)), answer);
+    QCOMPARE(PlaylistModel::IfFilename(QFile::encodeName(name)), answer);
 }
 
 void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
@@ -474,28 +474,28 @@ void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
     };
 
     // A list that would go past the limit fills the playlist up to it.
-    QVERIFY(writeBytes(list, lines(Form1::kMaxEntries + 3)));
+    QVERIFY(writeBytes(list, lines(PlaylistModel::kMaxEntries + 3)));
     p.dropFiles({list});
-    QCOMPARE(p.form->ListCount(), Form1::kMaxEntries);
-    QCOMPARE(p.paths().size(), Form1::kMaxEntries);
+    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.paths().size(), PlaylistModel::kMaxEntries);
 
     // Full: nothing more comes in, nothing listed is lost.
     p.dropFiles({b, list});
-    QCOMPARE(p.paths().size(), Form1::kMaxEntries);
+    QCOMPARE(p.paths().size(), PlaylistModel::kMaxEntries);
     QCOMPARE(p.paths().constLast(), a);
 
     // Room for one: the first of the drop is taken, the rest quietly not.
-    QVERIFY(p.form->SetListIndex(Form1::kMaxEntries - 1));
+    QVERIFY(p.form->SetListIndex(PlaylistModel::kMaxEntries - 1));
     QTest::keyClick(p.list1(), Qt::Key_Delete);
-    QCOMPARE(p.form->ListCount(), Form1::kMaxEntries - 1);
+    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries - 1);
     p.dropFiles({c, b});
-    QCOMPARE(p.form->ListCount(), Form1::kMaxEntries);
+    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries);
     const QStringList paths = p.paths();
-    QCOMPARE(paths.size(), Form1::kMaxEntries);
+    QCOMPARE(paths.size(), PlaylistModel::kMaxEntries);
     QCOMPARE(paths.constLast(), c);
-    QCOMPARE(p.form->ListItem(Form1::kMaxEntries - 1), u"Tc"_s);
-    QVERIFY(!p.form->SetListIndex(Form1::kMaxEntries));
-    QVERIFY(p.form->SetListIndex(Form1::kMaxEntries - 1));
+    QCOMPARE(p.form->ListItem(PlaylistModel::kMaxEntries - 1), u"Tc"_s);
+    QVERIFY(!p.form->SetListIndex(PlaylistModel::kMaxEntries));
+    QVERIFY(p.form->SetListIndex(PlaylistModel::kMaxEntries - 1));
 }
 
 void PlaylistTest::deleteKeyRemovesTheSelectedEntry_data()
