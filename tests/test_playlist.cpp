@@ -1,5 +1,6 @@
-// The playlist of the player window, against the fake engine: what drops and list files add,
-// how entries are shown, what is never taken, the capacity, and the ways entries go.
+// The playlist of the player window, against the fake engine: what drops add, how entries are
+// shown, list files read through a drop, the capacity, and the ways entries go. The rules of
+// list-file reading are checked on the model alone (test_playlistmodel).
 #include "playerharness.h"
 
 #include <QStringEncoder>
@@ -23,17 +24,6 @@ QByteArray encode(const QString &text, const QString &encoding)
     return text.toUtf8();
 }
 
-// Comment lines of 1000 bytes, the last one shorter, so that the whole file has exactly
-// `size` bytes.
-QByteArray padTo(QByteArray head, qsizetype size)
-{
-    while (head.size() + 1000 <= size)
-        head += QByteArray(998, '#') + "\r\n";
-    if (head.size() < size)
-        head += QByteArray(size - head.size(), '#');
-    return head;
-}
-
 } // namespace
 
 class PlaylistTest : public QObject
@@ -51,16 +41,8 @@ private slots:
     void displayStringFollowsShowType_data();
     void displayStringFollowsShowType();
     void showTypeAppliesToLaterEntriesOnly();
-    void listFileAddsTheTracksItNames_data();
-    void listFileAddsTheTracksItNames();
     void listLinesAreReadEachInItsOwnEncoding();
     void listSwappedForAPipeNeverHoldsTheWindow();
-    void listFileOfMoreThanFiveMillionBytesIsNotRead_data();
-    void listFileOfMoreThanFiveMillionBytesIsNotRead();
-    void whatIsNoListAddsNothingAndNeverWaits_data();
-    void whatIsNoListAddsNothingAndNeverWaits();
-    void ifFilenameKnowsReadableFiles_data();
-    void ifFilenameKnowsReadableFiles();
     void playlistStopsQuietlyAtItsCapacity();
     void deleteKeyRemovesTheSelectedEntry_data();
     void deleteKeyRemovesTheSelectedEntry();
@@ -236,58 +218,6 @@ void PlaylistTest::showTypeAppliesToLaterEntriesOnly()
     QCOMPARE(p.items(), (QStringList{u"Ta"_s, u"R - Tb"_s}));
 }
 
-void PlaylistTest::listFileAddsTheTracksItNames_data()
-{
-    QTest::addColumn<QString>("text"); // {key} stands for that track's path
-    QTest::addColumn<QString>("encoding");
-    QTest::addColumn<QStringList>("added");
-    const QString utf8 = u"utf8"_s;
-    QTest::newRow("CR LF; comment, blank line and its own name skipped")
-        << u"{a}\r\n# comment\r\n\r\n{self}\r\n{b}\r\n"_s << utf8 << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("lone CR") << u"{a}\r{b}\r"_s << utf8 << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("lone LF") << u"{a}\n{b}\n"_s << utf8 << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("mixed ends, last line unended")
-        << u"{a}\n{b}\r\n{c}"_s << utf8 << QStringList{u"a"_s, u"b"_s, u"c"_s};
-    QTest::newRow("file order and repeats kept")
-        << u"{b}\n{a}\n{b}\n"_s << utf8 << QStringList{u"b"_s, u"a"_s, u"b"_s};
-    QTest::newRow("missing files skipped")
-        << u"{a}\r\n/nowhere/x.mp3\r\nnowhere.mp3\r\n{b}"_s << utf8 << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("a nested list file adds nothing, the lines after it count")
-        << u"{a}\r\n{nested}\r\n{b}\r\n"_s << utf8 << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("UTF-8 names") << u"{jp}\n{kana}\n"_s << utf8 << QStringList{u"jp"_s, u"kana"_s};
-    QTest::newRow("Shift_JIS names")
-        << u"{jp}\r\n{kana}\r\n"_s << u"sjis"_s << QStringList{u"jp"_s, u"kana"_s};
-    QTest::newRow("UTF-8 with a byte order mark") << u"\uFEFF{a}\n"_s << utf8 << QStringList{u"a"_s};
-    QTest::newRow("trailing blanks after a name that has none, kept in the entry")
-        << u"{a}  \r\n{b} \r\n"_s << utf8 << QStringList{u"a+blanks"_s, u"b+blank"_s};
-    QTest::newRow("blanks around a relative name stay in the entry")
-        << u" spaced.mp3 \r\n"_s << utf8 << QStringList{u"spaced"_s};
-}
-
-void PlaylistTest::listFileAddsTheTracksItNames()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, encoding);
-    QFETCH(QStringList, added);
-    PlayerHarness &p = *player_;
-    const QString list = path(u"list.m3u"_s);
-    const QString nested = path(u"nested.txt"_s);
-    QVERIFY(writeBytes(nested, (tracks_[u"c"_s] + u"\r\n"_s).toUtf8()));
-    text.replace(u"{self}"_s, list).replace(u"{nested}"_s, nested);
-    for (auto it = tracks_.cbegin(); it != tracks_.cend(); ++it)
-        text.replace(u'{' + it.key() + u'}', it.value());
-    QVERIFY(writeBytes(list, encode(text, encoding)));
-
-    QVERIFY(p.dropFiles({list}));
-    QStringList expected;
-    for (const QString &key : added)
-        expected.append(tracks_[key]);
-    QCOMPARE(p.paths(), expected);
-    QCOMPARE(p.items().size(), expected.size());
-    if (added == QStringList{u"spaced"_s})
-        QVERIFY(fake_.log().contains(u"vbmp3_getFileInfo spaced.mp3"_s)); // trimmed for the engine
-}
-
 void PlaylistTest::listLinesAreReadEachInItsOwnEncoding()
 {
     PlayerHarness &p = *player_;
@@ -356,109 +286,6 @@ void PlaylistTest::listSwappedForAPipeNeverHoldsTheWindow()
     swapper.join();
     QVERIFY2(longest < 500, qPrintable(u"a drop waited %1 ms"_s.arg(longest)));
     QVERIFY(p.form->ListCount() > 0);
-}
-
-void PlaylistTest::listFileOfMoreThanFiveMillionBytesIsNotRead_data()
-{
-    QTest::addColumn<qsizetype>("size");
-    QTest::addColumn<int>("added");
-    QTest::newRow("5,000,000 bytes: read") << qsizetype{5000000} << 1;
-    QTest::newRow("5,000,001 bytes: not read") << qsizetype{5000001} << 0;
-}
-
-void PlaylistTest::listFileOfMoreThanFiveMillionBytesIsNotRead()
-{
-    QFETCH(qsizetype, size);
-    QFETCH(int, added);
-    PlayerHarness &p = *player_;
-    const QString list = path(u"big.txt"_s);
-    const QByteArray bytes = padTo((tracks_[u"a"_s] + u"\r\n"_s).toUtf8(), size);
-    QCOMPARE(bytes.size(), size);
-    QVERIFY(writeBytes(list, bytes));
-    p.dropFiles({list});
-    QCOMPARE(p.form->ListCount(), added);
-    QCOMPARE(p.paths().size(), added);
-}
-
-void PlaylistTest::whatIsNoListAddsNothingAndNeverWaits_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("folder") << u"folder"_s;
-    QTest::newRow("symlink loop") << u"loop"_s;
-    QTest::newRow("named pipe") << u"fifo"_s;
-    QTest::newRow("device") << u"device"_s;
-    QTest::newRow("unreadable") << u"unreadable"_s;
-    QTest::newRow("empty file") << u"empty"_s;
-    QTest::newRow("binary, 1 MB") << u"binary"_s;
-    QTest::newRow("binary, 6 MB") << u"bigbinary"_s;
-    QTest::newRow("binary with a track's name before a NUL") << u"nul"_s;
-}
-
-void PlaylistTest::whatIsNoListAddsNothingAndNeverWaits()
-{
-    QFETCH(QString, kind);
-    PlayerHarness &p = *player_;
-    QString target = path(kind);
-    QByteArray noise(kind == u"bigbinary"_s ? 6000000 : 1000000, '\0');
-    quint32 seed = 4711;
-    for (char &byte : noise) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    if (kind == u"folder"_s) {
-        QVERIFY(QDir(dir_.path()).mkdir(kind));
-    } else if (kind == u"loop"_s) {
-        QVERIFY(QFile::link(path(u"loop2"_s), target) && QFile::link(target, path(u"loop2"_s)));
-    } else if (kind == u"fifo"_s) {
-        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
-    } else if (kind == u"device"_s) {
-        target = u"/dev/zero"_s; // endless: reading it would never finish
-    } else if (kind == u"unreadable"_s) {
-        target = u"/proc/self/mem"_s; // opens, but every read from its start fails (even as root)
-    } else if (kind == u"empty"_s) {
-        QVERIFY(writeBytes(target, {}));
-    } else if (kind == u"nul"_s) {
-        QVERIFY(writeBytes(target, tracks_[u"a"_s].toUtf8() + '\0' + "\r\n" + noise));
-    } else {
-        QVERIFY(writeBytes(target, noise));
-    }
-
-    // A pipe opened for reading would wait for a writer for ever: the test would time out.
-    QElapsedTimer timer;
-    timer.start();
-    p.dropFiles({target});
-    const qint64 took = timer.elapsed();
-    QVERIFY2(took < 2000, qPrintable(u"the drop took %1 ms"_s.arg(took)));
-    QCOMPARE(p.paths(), QStringList());
-    QCOMPARE(p.form->ListCount(), 0);
-}
-
-void PlaylistTest::ifFilenameKnowsReadableFiles_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("answer");
-    QTest::newRow("existing file") << u"{a}"_s << true;
-    QTest::newRow("relative name in the current folder") << u"a.mp3"_s << true;
-    QTest::newRow("one trailing separator forgiven") << u"{a}/"_s << true;
-    QTest::newRow("two trailing separators") << u"{a}//"_s << false;
-    QTest::newRow("folder") << u"{dir}"_s << false;
-    QTest::newRow("folder with separator") << u"{dir}/"_s << false;
-    QTest::newRow("missing file") << u"{dir}/missing.mp3"_s << false;
-    QTest::newRow("empty name") << QString() << false;
-    QTest::newRow("name with a NUL after a file's name") << u"{a}\u0000x"_s << false;
-    QTest::newRow("named pipe") << u"{dir}/pipe"_s << false;
-    QTest::newRow("device") << u"/dev/null"_s << false;
-}
-
-void PlaylistTest::ifFilenameKnowsReadableFiles()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, answer);
-    const QString pipe = path(u"pipe"_s);
-    if (!QFileInfo::exists(pipe))
-        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    name.replace(u"{a}"_s, tracks_[u"a"_s]).replace(u"{dir}"_s, dir_.path());
-    QCOMPARE(PlaylistModel::IfFilename(QFile::encodeName(name)), answer);
 }
 
 void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
