@@ -6,7 +6,7 @@
 // Usage: bench_fileinfo [files=10000] [runs=5]; needs sox and lame to make the one track the
 // files are built from.
 #include "benchsupport.h"
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 
 #include <taglib/fileref.h>
@@ -56,7 +56,7 @@ double medianMs(int runs, const std::function<void()> &call)
     return times[times.size() / 2];
 }
 
-void hostileTags(Vbmp3 &engine, const QString &dir, const QString &track)
+void hostileTags(EngineLibrary &engine, const QString &dir, const QString &track)
 {
     using namespace Fixtures;
     const QList<Id3Frame> names = {id3TextFrame("TIT2", u"題名"_s, Utf8),
@@ -76,13 +76,13 @@ void hostileTags(Vbmp3 &engine, const QString &dir, const QString &track)
         const QByteArray path = QFile::encodeName(file);
         bool named = true;
         const double info = medianMs(5, [&] {
-            Vbmp3::TagRecord tag{};
-            Vbmp3::StreamRecord stream{};
+            EngineLibrary::TagRecord tag{};
+            EngineLibrary::StreamRecord stream{};
             named = named && engine.getFileInfo(path, tag, stream) != 0 &&
                     CutAtNull(tag.Title) == u"題名"_s && CutAtNull(tag.Artist) == u"歌手"_s;
         });
         const double open = medianMs(5, [&] {
-            Vbmp3::OpenRecord record{};
+            EngineLibrary::OpenRecord record{};
             engine.open(path, record);
         });
         engine.close();
@@ -107,7 +107,7 @@ int main(int argc, char **argv)
     for (const QString &path : made)
         paths.push_back(QFile::encodeName(path));
 
-    Vbmp3 engine(QCoreApplication::applicationDirPath());
+    EngineLibrary engine(QCoreApplication::applicationDirPath());
     if (!engine.init()) {
         std::fprintf(stderr, "libvbmp3.so not found beside the benchmark\n");
         return 1;
@@ -115,8 +115,8 @@ int main(int argc, char **argv)
     int seen = 0;
     const double ours = medianRate(runs, files, [&] {
         for (const QByteArray &path : paths) {
-            Vbmp3::TagRecord tag{};
-            Vbmp3::StreamRecord stream{};
+            EngineLibrary::TagRecord tag{};
+            EngineLibrary::StreamRecord stream{};
             seen += engine.getFileInfo(path, tag, stream) != 0 && tag.Title[0] != '\0';
         }
     });

@@ -5,9 +5,9 @@
 // Usage: bench_playback [seconds=30]; needs a sound server (PULSE_SERVER), a display, sox,
 // lame and mpg123. bench/run.sh provides all of them.
 #include "benchsupport.h"
-#include "engine/vbmp3.h"
-#include "support/fixtures.h"
+#include "engine/enginelibrary.h"
 #include "player/form1.h"
+#include "support/fixtures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -89,8 +89,8 @@ int main(int argc, char **argv)
     if (!player.Start())
         return 1;
     // A second handle on the same loaded library drives the engine the player initialised.
-    Vbmp3 engine(QCoreApplication::applicationDirPath());
-    Vbmp3::OpenRecord record{};
+    EngineLibrary engine(QCoreApplication::applicationDirPath());
+    EngineLibrary::OpenRecord record{};
     if (!engine.init() || !engine.open(QFile::encodeName(mp3), record)) {
         std::fprintf(stderr, "the engine cannot open the file\n");
         return 1;

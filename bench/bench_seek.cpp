@@ -8,7 +8,7 @@
 // while the 5:00 track plays (the engine thread decodes meanwhile).
 //
 // Usage: bench_seek [sparse bytes=1073741824]; needs a sound server, sox and lame.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 
 #include <QCoreApplication>
@@ -36,10 +36,10 @@ double msOf(const QElapsedTimer &timer)
     return timer.nsecsElapsed() / 1e6;
 }
 
-Waits measure(Vbmp3 &engine, const QString &file, const std::vector<int> &targets)
+Waits measure(EngineLibrary &engine, const QString &file, const std::vector<int> &targets)
 {
     Waits waits;
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QElapsedTimer timer;
     timer.start();
     if (engine.open(QFile::encodeName(file), record) == 0) {
@@ -77,9 +77,9 @@ QString makeSparse(const QString &dir, qint64 size)
     return file;
 }
 
-void stateWhilePlaying(Vbmp3 &engine, const QString &file)
+void stateWhilePlaying(EngineLibrary &engine, const QString &file)
 {
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     if (engine.open(QFile::encodeName(file), record) == 0)
         return;
     engine.play();
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const qint64 sparseBytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : qint64{1} << 30;
     QTemporaryDir dir;
-    Vbmp3 engine(QCoreApplication::applicationDirPath());
+    EngineLibrary engine(QCoreApplication::applicationDirPath());
     if (!engine.init()) {
         std::fprintf(stderr, "libvbmp3.so not found beside the benchmark\n");
         return 1;

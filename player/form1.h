@@ -4,7 +4,7 @@
 #pragma once
 
 #include "control/playercontrol.h"
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "playlistmodel.h"
 
 #include <QLockFile>
@@ -140,7 +140,7 @@ private:
     int openErrorBoxes_ = 0;
     // The path of the track the engine has open, as its entry holds it; empty when none is.
     QByteArray openPath_;
-    Vbmp3 engine_;
+    EngineLibrary engine_;
     QLockFile instanceLock_;
     Form1Control *control_;
 };

@@ -37,8 +37,8 @@ QByteArray Form1::ListPath(int index) const
 
 std::optional<TrackTags> Form1::ReadTags(const QByteArray &name)
 {
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     if (engine_.getFileInfo(name, tag, stream) == 0)
         return std::nullopt;
     return TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)};

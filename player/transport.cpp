@@ -73,7 +73,7 @@ void Form1::List1_DblClick()
 
     engine_.stop();
     engine_.close();
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     if (engine_.open(TrimBlanks(path), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         CloseTrack();

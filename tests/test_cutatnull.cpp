@@ -1,5 +1,5 @@
 // Text fields of the engine's records: the text ends at the first NUL, or fills the field.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 
 #include <QTest>
 
@@ -49,13 +49,13 @@ void CutAtNullTest::readsTheTextBeforeTheFirstNul()
 void CutAtNullTest::fieldOverloadStopsAtTheFieldsEnd()
 {
     // A Title without a NUL runs straight into Artist in memory; only the field is text.
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     std::memset(record.Title, 'T', sizeof record.Title);
     std::memcpy(record.Artist, "Artist", 6);
     QCOMPARE(CutAtNull(record.Title), QString(128, u'T'));
     QCOMPARE(CutAtNull(record.Artist), u"Artist"_s);
 
-    Vbmp3::TagRecord tag{};
+    EngineLibrary::TagRecord tag{};
     std::memset(tag.Artist, 'A', sizeof tag.Artist);
     tag.Album[0] = 'X';
     QCOMPARE(CutAtNull(tag.Artist), QString(128, u'A'));

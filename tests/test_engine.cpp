@@ -1,7 +1,7 @@
 // The real engine library, loaded through the player's loader, against MP3 files the test
 // makes: which files count as tracks, what the tags and the length read, and what is heard
 // in the null sink while it plays, pauses, seeks and ends.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
 #include "support/soundserver.h"
@@ -111,7 +111,7 @@ private:
     bool waitForState(int32_t wanted, int timeoutMs);
 
     QTemporaryDir dir_;
-    Vbmp3 engine_{QCoreApplication::applicationDirPath()};
+    EngineLibrary engine_{QCoreApplication::applicationDirPath()};
     QString tone_;
 };
 
@@ -198,10 +198,10 @@ void TestEngine::fileInfoTellsTracksFromOtherFiles()
 {
     QFETCH(QString, file);
     QFETCH(bool, track);
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     QCOMPARE(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0, track);
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QCOMPARE(engine_.open(QFile::encodeName(file), record) != 0, track);
     engine_.close();
 }
@@ -245,12 +245,12 @@ void TestEngine::tagsReadInOrderAndEncoding()
     QFETCH(QString, title);
     QFETCH(QString, artist);
     KELPA_VERIFY_FIXTURE(file);
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
     QCOMPARE(CutAtNull(tag.Title), title);
     QCOMPARE(CutAtNull(tag.Artist), artist);
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     QCOMPARE(CutAtNull(record.Title), title);
     QCOMPARE(CutAtNull(record.Artist), artist);
@@ -263,8 +263,8 @@ void TestEngine::longTextIsCutAtACharacterBoundary()
     const QString file = tagged(u"long.mp3"_s,
                                 Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", longTitle, Fixtures::Utf8)}, 4), {});
     KELPA_VERIFY_FIXTURE(file);
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     std::memset(&tag, 'x', sizeof tag);
     QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
     QCOMPARE(std::strlen(tag.Title), size_t{126}); // 42 whole characters; a 43rd would not fit
@@ -312,7 +312,7 @@ void TestEngine::openGivesTheRealLength()
     QFETCH(int, rate);
     QFETCH(int, channels);
     KELPA_VERIFY_FIXTURE(file);
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     QCOMPARE(record.TotalSeconds, seconds);
     QCOMPARE(record.SampleRate, rate);
@@ -336,7 +336,7 @@ void TestEngine::idleCallsAreHarmless()
     const QString cut = Fixtures::makeTone(dir_.path(), u"cut.mp3"_s, 2.0, 440);
     KELPA_VERIFY_FIXTURE(cut);
     KELPA_VERIFY_FIXTURE(Fixtures::truncate(cut, 9000));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     engine_.open(QFile::encodeName(cut), record);
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     QCOMPARE(record.TotalSeconds, 3);
@@ -349,7 +349,7 @@ void TestEngine::playIsHeardAndPositionAdvances()
     KELPA_REQUIRE_SOUND_SERVER();
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     engine_.play();
     int32_t seconds = -1;
@@ -370,7 +370,7 @@ void TestEngine::pauseAndRestartLoseAndRepeatNothing()
     KELPA_VERIFY_FIXTURE(file);
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
     QTest::qWait(1200);
@@ -396,7 +396,7 @@ void TestEngine::seekLandsWithoutOldAudio()
     KELPA_VERIFY_FIXTURE(file);
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
     QTest::qWait(1000);
@@ -430,7 +430,7 @@ void TestEngine::seekIntoJunkReturnsAtOnceAndEnds()
     const QString file = firstFrames(tone_, path(u"junk.mp3"_s), 5);
     KELPA_VERIFY_FIXTURE(file);
     KELPA_VERIFY_FIXTURE(Fixtures::truncate(file, qint64{64} << 20));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     QCOMPARE(record.TotalSeconds, 0);
     engine_.play();
@@ -453,7 +453,7 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
     const QByteArray track = QFile::encodeName(path(u"swapped.mp3"_s));
     QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
     QCOMPARE(::link(real.constData(), track.constData()), 0);
-    Vbmp3::OpenRecord first{};
+    EngineLibrary::OpenRecord first{};
     QVERIFY(engine_.open(track, first) != 0);
     std::atomic<bool> done{false};
     std::thread swapper([&] {
@@ -465,9 +465,9 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
     });
     auto opens = std::async(std::launch::async, [&] {
         for (int i = 0; i < 300; ++i) {
-            Vbmp3::OpenRecord record{};
-            Vbmp3::TagRecord tag{};
-            Vbmp3::StreamRecord stream{};
+            EngineLibrary::OpenRecord record{};
+            EngineLibrary::TagRecord tag{};
+            EngineLibrary::StreamRecord stream{};
             engine_.open(track, record);
             engine_.getFileInfo(track, tag, stream);
         }
@@ -485,7 +485,7 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
             ::close(writer);
     }
     QVERIFY2(finished, "opening a file that became a FIFO must not block");
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(track, record) != 0); // the track itself again
     engine_.close();
 }
@@ -495,7 +495,7 @@ void TestEngine::trackEndsOnlyAfterItsAudio()
     KELPA_REQUIRE_SOUND_SERVER();
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     QElapsedTimer timer;
     timer.start();
@@ -511,7 +511,7 @@ void TestEngine::trackEndsOnlyAfterItsAudio()
 void TestEngine::stopKeepsTheFileAndPlayStartsFromTheTop()
 {
     KELPA_REQUIRE_SOUND_SERVER();
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     engine_.play();
     QTest::qWait(1800);
@@ -555,7 +555,7 @@ void TestEngine::freeEndsTheThreadAndTheConnection()
     engine_.free();           // earlier tests left the engine thread running
     connectedToSoundServer(); // threads that running pactl needs exist before counting
     const int before = threadCount();
-    Vbmp3::OpenRecord record{};
+    EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     engine_.play();
     QVERIFY(waitForState(1, 2000));

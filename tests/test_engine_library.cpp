@@ -1,6 +1,6 @@
 // kelpa's own engine library, as built beside the program: the player's loader finds it and
 // resolves every entry point, and the calls that need no track behave as the player relies on.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 
 #include <QFileInfo>
 #include <QTest>
@@ -17,7 +17,7 @@ void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
 {
     const QString folder = QString::fromUtf8(KELPA_ENGINE_DIR);
     QVERIFY(QFileInfo::exists(folder + QStringLiteral("/libvbmp3.so")));
-    Vbmp3 engine(folder);
+    EngineLibrary engine(folder);
     QVERIFY(engine.init()); // fails if any of the eleven entry points is missing
 
     int32_t seconds = -1;
@@ -25,9 +25,9 @@ void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
     engine.stop(); // harmless when idle
     engine.close(); // harmless when nothing is open
 
-    Vbmp3::OpenRecord opened{};
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::OpenRecord opened{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     const QByteArray missing = QByteArrayLiteral("/nonexistent/kelpa-test.mp3");
     QCOMPARE(engine.open(missing, opened), 0);
     QCOMPARE(engine.getFileInfo(missing, tag, stream), 0);

@@ -1,6 +1,6 @@
 // Loading the engine library at run time and forwarding the calls, against the fake engine.
 // The system's library path holds no engine here, so only the program's folder can supply one.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "fakeengine/fakeengine.h"
 
 #include <QFile>
@@ -33,15 +33,15 @@ void EngineLoaderTest::init()
 void EngineLoaderTest::forwardsEveryCallToItsEntryPoint()
 {
     fake_.addTrack("/music/umi.mp3", "海の歌", "ケルパ", 215);
-    Vbmp3 engine(FakeEngine::completeDir());
+    EngineLibrary engine(FakeEngine::completeDir());
     QVERIFY(engine.init());
 
-    Vbmp3::OpenRecord opened{};
+    EngineLibrary::OpenRecord opened{};
     QCOMPARE(engine.open("/music/umi.mp3", opened), 1);
     QCOMPARE(CutAtNull(opened.Title), u"海の歌"_s);
     QCOMPARE(CutAtNull(opened.Artist), u"ケルパ"_s);
     QCOMPARE(opened.TotalSeconds, 215);
-    Vbmp3::OpenRecord refused{};
+    EngineLibrary::OpenRecord refused{};
     QCOMPARE(engine.open("/music/none.mp3", refused), 0);
     QCOMPARE(engine.open("/music/umi.mp3", opened), 1);
 
@@ -58,8 +58,8 @@ void EngineLoaderTest::forwardsEveryCallToItsEntryPoint()
     engine.stop();
     QCOMPARE(engine.getState(seconds), VBMP3_STATE_IDLE);
 
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     QCOMPARE(engine.getFileInfo("/music/umi.mp3", tag, stream), 1);
     QCOMPARE(CutAtNull(tag.Title), u"海の歌"_s);
     QCOMPARE(engine.getFileInfo("/music/none.mp3", tag, stream), 0);
@@ -82,7 +82,7 @@ void EngineLoaderTest::initSucceedsWhateverTheEngineAnswers()
     for (const int32_t answer : {0, -1, 1, 7}) {
         fake_.reset();
         fake_.setInitResult(answer);
-        Vbmp3 engine(FakeEngine::completeDir());
+        EngineLibrary engine(FakeEngine::completeDir());
         QVERIFY2(engine.init(), qPrintable(u"vbmp3_init answered %1"_s.arg(answer)));
         QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
     }
@@ -91,7 +91,7 @@ void EngineLoaderTest::initSucceedsWhateverTheEngineAnswers()
 void EngineLoaderTest::nothingIsCalledBeforeInit()
 {
     // The library is loaded by the first init(); until then the engine is simply absent.
-    Vbmp3 engine(FakeEngine::completeDir());
+    EngineLibrary engine(FakeEngine::completeDir());
     int32_t seconds = -1;
     QCOMPARE(engine.stop(), 0);
     QCOMPARE(engine.getState(seconds), 0);
@@ -123,13 +123,13 @@ void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
     FakeEngine incomplete(FakeEngine::incompleteDir());
     incomplete.reset();
 
-    Vbmp3 engine(folder);
+    EngineLibrary engine(folder);
     QVERIFY(!engine.init());
 
     // Every call is a harmless no-op afterwards, and no engine has been initialised or called.
-    Vbmp3::OpenRecord opened{};
-    Vbmp3::TagRecord tag{};
-    Vbmp3::StreamRecord stream{};
+    EngineLibrary::OpenRecord opened{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
     int32_t seconds = -1;
     QCOMPARE(engine.open("/music/umi.mp3", opened), 0);
     QCOMPARE(engine.play(), 0);

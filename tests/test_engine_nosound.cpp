@@ -1,6 +1,6 @@
 // With no sound server to talk to, the engine must neither hang nor crash: play fails
 // quietly and the state reads 0, which the player takes for an ended track.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 
 #include <QCoreApplication>
@@ -22,9 +22,9 @@ private slots:
         QTemporaryDir dir;
         const QString tone = Fixtures::makeTone(dir.path(), u"tone.mp3"_s, 5.0, 440);
         KELPA_VERIFY_FIXTURE(tone);
-        Vbmp3 engine(QCoreApplication::applicationDirPath());
+        EngineLibrary engine(QCoreApplication::applicationDirPath());
         QVERIFY(engine.init());
-        Vbmp3::OpenRecord record{};
+        EngineLibrary::OpenRecord record{};
         QVERIFY(engine.open(QFile::encodeName(tone), record) != 0);
 
         QElapsedTimer timer;

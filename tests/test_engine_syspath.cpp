@@ -1,6 +1,6 @@
 // Where the engine library is looked for: the program's folder first, then the system's
 // library path. Runs with the complete fake engine's folder on LD_LIBRARY_PATH.
-#include "engine/vbmp3.h"
+#include "engine/enginelibrary.h"
 #include "fakeengine/fakeengine.h"
 
 #include <QFile>
@@ -39,7 +39,7 @@ void EngineSearchTest::loadsFromTheSystemPathWhenTheFolderHasNone()
 {
     QTemporaryDir emptyFolder;
     QVERIFY(emptyFolder.isValid());
-    Vbmp3 engine(emptyFolder.path());
+    EngineLibrary engine(emptyFolder.path());
     QVERIFY(engine.init());
     engine.stop();
     QCOMPARE(fake_.log(), (QStringList{u"vbmp3_init"_s, u"vbmp3_stop"_s}));
@@ -65,7 +65,7 @@ void EngineSearchTest::aCopyInTheFolderIsTheOneUsed()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a library");
     }
-    Vbmp3 engine(folder);
+    EngineLibrary engine(folder);
     QVERIFY(!engine.init());
     QVERIFY(fake_.log().isEmpty());
 }

@@ -1,4 +1,4 @@
-#include "vbmp3.h"
+#include "enginelibrary.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,9 +8,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-Vbmp3::Vbmp3(const QString &programDir) : programDir_(programDir) {}
+EngineLibrary::EngineLibrary(const QString &programDir) : programDir_(programDir) {}
 
-bool Vbmp3::init()
+bool EngineLibrary::init()
 {
     if (!api_.init && !load())
         return false;
@@ -18,7 +18,7 @@ bool Vbmp3::init()
     return true;
 }
 
-bool Vbmp3::load()
+bool EngineLibrary::load()
 {
     // As with the system's search for a named library, a copy in the program's folder is the
     // one used, even when it turns out to be broken: no other engine is tried behind it.
@@ -28,15 +28,16 @@ bool Vbmp3::load()
         return false;
 
     const auto resolve = [this](auto &entry, const char *symbol) {
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(library_.resolve(symbol));
+        entry =
+            reinterpret_cast<std::remove_reference_t<decltype(entry)>>(library_.resolve(symbol));
         return entry != nullptr;
     };
-    if (resolve(api_.init, "vbmp3_init") && resolve(api_.free, "vbmp3_free")
-        && resolve(api_.open, "vbmp3_open") && resolve(api_.close, "vbmp3_close")
-        && resolve(api_.play, "vbmp3_play") && resolve(api_.stop, "vbmp3_stop")
-        && resolve(api_.pause, "vbmp3_pause") && resolve(api_.restart, "vbmp3_restart")
-        && resolve(api_.seek, "vbmp3_seek") && resolve(api_.getState, "vbmp3_getState")
-        && resolve(api_.getFileInfo, "vbmp3_getFileInfo"))
+    if (resolve(api_.init, "vbmp3_init") && resolve(api_.free, "vbmp3_free") &&
+        resolve(api_.open, "vbmp3_open") && resolve(api_.close, "vbmp3_close") &&
+        resolve(api_.play, "vbmp3_play") && resolve(api_.stop, "vbmp3_stop") &&
+        resolve(api_.pause, "vbmp3_pause") && resolve(api_.restart, "vbmp3_restart") &&
+        resolve(api_.seek, "vbmp3_seek") && resolve(api_.getState, "vbmp3_getState") &&
+        resolve(api_.getFileInfo, "vbmp3_getFileInfo"))
         return true;
 
     // An incomplete library is no engine: none of its entry points is used. It stays mapped,
@@ -45,52 +46,52 @@ bool Vbmp3::load()
     return false;
 }
 
-int32_t Vbmp3::free()
+int32_t EngineLibrary::free()
 {
     return api_.free ? api_.free() : 0;
 }
 
-int16_t Vbmp3::open(const QByteArray &path, OpenRecord &record)
+int16_t EngineLibrary::open(const QByteArray &path, OpenRecord &record)
 {
     return api_.open ? api_.open(path.constData(), &record) : 0;
 }
 
-int32_t Vbmp3::close()
+int32_t EngineLibrary::close()
 {
     return api_.close ? api_.close() : 0;
 }
 
-int32_t Vbmp3::play()
+int32_t EngineLibrary::play()
 {
     return api_.play ? api_.play() : 0;
 }
 
-int32_t Vbmp3::stop()
+int32_t EngineLibrary::stop()
 {
     return api_.stop ? api_.stop() : 0;
 }
 
-int32_t Vbmp3::pause()
+int32_t EngineLibrary::pause()
 {
     return api_.pause ? api_.pause() : 0;
 }
 
-int32_t Vbmp3::restart()
+int32_t EngineLibrary::restart()
 {
     return api_.restart ? api_.restart() : 0;
 }
 
-int32_t Vbmp3::seek(int32_t seconds)
+int32_t EngineLibrary::seek(int32_t seconds)
 {
     return api_.seek ? api_.seek(seconds) : 0;
 }
 
-int32_t Vbmp3::getState(int32_t &seconds)
+int32_t EngineLibrary::getState(int32_t &seconds)
 {
     return api_.getState ? api_.getState(&seconds) : 0;
 }
 
-int16_t Vbmp3::getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream)
+int16_t EngineLibrary::getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream)
 {
     return api_.getFileInfo ? api_.getFileInfo(path.constData(), &tag, &stream) : 0;
 }
@@ -98,6 +99,7 @@ int16_t Vbmp3::getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord 
 QString CutAtNull(const char *field, std::size_t size)
 {
     const void *nul = std::memchr(field, '\0', size);
-    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : size;
+    const std::size_t length =
+        nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : size;
     return QString::fromUtf8(field, static_cast<qsizetype>(length));
 }

@@ -1,6 +1,6 @@
 // The player's interface to the engine library libvbmp3.
 //
-// The library is not linked: Vbmp3 loads it by name on the first init(), from the program's
+// The library is not linked: EngineLibrary loads it by name on the first init(), from the program's
 // own folder when a copy lies there, otherwise from the system's library path. A missing,
 // unloadable or incomplete library makes init() fail; every other call is then a no-op that
 // returns 0. All calls come from the UI thread, one at a time.
@@ -15,16 +15,15 @@
 #include <cstddef>
 #include <cstdint>
 
-class Vbmp3
-{
+class EngineLibrary {
 public:
     using OpenRecord = Vbmp3OpenRecord;
     using TagRecord = Vbmp3TagRecord;
     using StreamRecord = Vbmp3StreamRecord;
 
-    explicit Vbmp3(const QString &programDir);
-    Vbmp3(const Vbmp3 &) = delete;
-    Vbmp3 &operator=(const Vbmp3 &) = delete;
+    explicit EngineLibrary(const QString &programDir);
+    EngineLibrary(const EngineLibrary &) = delete;
+    EngineLibrary &operator=(const EngineLibrary &) = delete;
 
     // Loads the library and calls vbmp3_init, whose result is ignored. False when the library
     // cannot be loaded or lacks any of its eleven entry points; vbmp3_init is not called then.
@@ -46,8 +45,7 @@ public:
     int16_t getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream);
 
 private:
-    struct Api
-    {
+    struct Api {
         decltype(&::vbmp3_init) init = nullptr;
         decltype(&::vbmp3_free) free = nullptr;
         decltype(&::vbmp3_open) open = nullptr;
