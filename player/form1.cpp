@@ -33,13 +33,13 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     ui_->List1->setPalette(listColours);
 
     Timer1->setObjectName(u"Timer1"_s);
-    Timer1->setInterval(300);
+    Timer1->setInterval(kTickMs);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     ui_->PictBar->setForeColor(QColor(0, 0, 255));
     // The display's inner area is 12 pixels high, made for an 8-point font; the desktop's
     // default size would cut every line. The family stays the desktop's.
     QFont dispFont = ui_->PictDisp->font();
-    dispFont.setPixelSize(11);
+    dispFont.setPixelSize(kDisplayFontPixels);
     ui_->PictDisp->setFont(dispFont);
     connect(ui_->PictBar, &PictureBox::MouseDown, this, &Form1::PictBar_MouseDown);
 

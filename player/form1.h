@@ -83,6 +83,11 @@ public:
     float InitDispTop = 0;
     float InitDispWidth = 0;
 
+    // How often the playback monitor looks at the engine.
+    static constexpr int kTickMs = 300;
+    // The display strip's font size: its inner area is 12 pixels high.
+    static constexpr int kDisplayFontPixels = 11;
+
 signals:
     // The load routine went through: the moment the windows that go with the player open,
     // before the player window itself shows.

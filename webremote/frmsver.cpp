@@ -28,7 +28,7 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
     // their controls next to Qt's wider check marks.
     QFont small = font();
-    small.setPixelSize(11);
+    small.setPixelSize(FontPixels);
     setFont(small);
     // Qt's option buttons keep a wider gap after the round mark than the design's; at the
     // default gap "途中でカット" runs under the limit box beside it.
@@ -72,7 +72,7 @@ void FrmSver::Form_Load()
     ui_->Combo1->setCurrentIndex(0);
     Combo1_Click(0);
     LoginId = ui_->Text4->text();
-    ListByteLimit = 5000;
+    ListByteLimit = DefaultListByteLimit;
     SendPending = 0;
     // Login numbers must not be guessable from the time the program started.
     random_ = QRandomGenerator::securelySeeded();
@@ -161,8 +161,8 @@ void FrmSver::ApplyByteLimitBox()
     const int32_t limit = ui_->Text2->text().toInt(&readable);
     if (readable)
         ListByteLimit = limit;
-    if (ListByteLimit < 500)
-        ListByteLimit = 500;
+    if (ListByteLimit < LeastListByteLimit)
+        ListByteLimit = LeastListByteLimit;
     ui_->Text2->setText(QString::number(ListByteLimit));
 }
 

@@ -46,6 +46,14 @@ public:
     // playlist's display strings, cut at ListByteLimit.
     QString BuildControlPage() const;
 
+    // The playlist's part of the control page is cut at this many bytes until the user sets
+    // a limit; a limit set is never below the least one.
+    static constexpr int32_t DefaultListByteLimit = 5000;
+    static constexpr int32_t LeastListByteLimit = 500;
+    // Login numbers are drawn from 0 to one below this.
+    static constexpr int LoginNumberRange = 10000;
+    // The panel's font size, in pixels.
+    static constexpr int FontPixels = 11;
     // Connection requests beyond this many waiting for the busy connection are closed at once.
     static constexpr qsizetype MaxWaitingConnections = 64;
     // A connection that has not completed its request this long after it was accepted is

@@ -54,7 +54,7 @@ void FrmSver::HandleRequest()
         SendLoginPage();
         break;
     case Route::Login:
-        LoginNumber = static_cast<int16_t>(random_.bounded(10000));
+        LoginNumber = static_cast<int16_t>(random_.bounded(LoginNumberRange));
         LoggedIn = true;
         SendPage(WelcomePage(LoginNumber));
         break;
