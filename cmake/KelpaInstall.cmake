@@ -8,6 +8,8 @@ set(KELPA_PRIVATE_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelpa)
 set(KELPA_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 file(MAKE_DIRECTORY ${KELPA_DIST_DIR})
 
+# The engine library is loaded by path, and Qt comes from the system: no search path is needed.
+set_target_properties(kelpa vbmp3 PROPERTIES INSTALL_RPATH "")
 install(TARGETS kelpa RUNTIME DESTINATION ${KELPA_PRIVATE_DIR})
 # A library is read and mapped, never run.
 install(TARGETS vbmp3 LIBRARY DESTINATION ${KELPA_PRIVATE_DIR}

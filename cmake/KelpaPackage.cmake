@@ -4,10 +4,12 @@ set(CPACK_PACKAGE_NAME kelpa)
 set(CPACK_PACKAGE_VENDOR "kelpa project")
 set(CPACK_PACKAGE_CONTACT "kelpa project <kelpa@kelpa.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small MP3 player with a web remote control")
+# Debian shows the description as it is: lines under 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-  "kelpa plays MP3 files from a playlist filled by dropping tracks and list files onto it.\n"
-  "A small settings window starts a web server, so that a browser on the network can log\n"
-  "in and play, pause, stop and skip tracks. The user interface is in Japanese.")
+  "kelpa plays MP3 files from a playlist filled by dropping tracks and list\n"
+  "files onto it. A small settings window starts a web server, so that a\n"
+  "browser on the network can log in and play, pause, stop and skip tracks.\n"
+  "The user interface is in Japanese.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
