@@ -5,8 +5,9 @@ prefix:  `cmake --install` into a temporary folder; the desktop entry and the me
          their validators, the icons have their sizes, the manual page renders, and the
          installed program (by its link, by its own path, and after the folder is moved)
          finds its engine and shows the player and the settings window.
-package: `cpack -G DEB`, installed with apt; `kelpa` from the PATH shows its two windows and
-         closes; removing the package leaves no file behind. It changes the system, so it runs
+package: `cpack -G DEB`, with no lintian error or warning, installed with apt; `kelpa` from
+         the PATH shows its two windows and closes; removing the package leaves no file
+         behind. It changes the system, so it runs
          only as root with CI=true or KELPA_INSTALL_TEST=1 (exits 77, skipped, otherwise).
 
 Usage: install_test.py prefix|package BUILD_DIR   (needs DISPLAY; exits 77 without one)
@@ -135,6 +136,8 @@ class PackageTest(InstalledProgram):
                    os.path.join(BUILD, "CPackConfig.cmake"))
         debs = glob.glob(os.path.join(folder, "kelpa_*.deb"))
         self.assertEqual(len(debs), 1, made.stdout + made.stderr)
+        checked = run("lintian", "--fail-on", "error,warning", debs[0])
+        self.assertEqual(checked.returncode, 0, checked.stdout)
 
         apt = ["env", "DEBIAN_FRONTEND=noninteractive", "apt-get", "-y", "-q"]
         installed = run(*apt, "install", "--no-install-recommends", debs[0])
