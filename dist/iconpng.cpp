@@ -40,10 +40,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     const bool whole = size % source.width() == 0 && size % source.height() == 0;
-    const QImage scaled =
-        source.convertToFormat(QImage::Format_ARGB32)
-            .scaled(size, size, Qt::IgnoreAspectRatio,
-                    whole ? Qt::FastTransformation : Qt::SmoothTransformation);
+    const QImage scaled = source.convertToFormat(QImage::Format_ARGB32)
+                              .scaled(size, size, Qt::IgnoreAspectRatio,
+                                      whole ? Qt::FastTransformation : Qt::SmoothTransformation);
     if (!scaled.save(args[3], "PNG")) {
         std::fprintf(stderr, "kelpa_iconpng: cannot write %s\n", qPrintable(args[3]));
         return 1;
