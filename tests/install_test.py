@@ -142,8 +142,14 @@ class PackageTest(InstalledProgram):
         self.assertEqual(run("dpkg-query", "-W", "-f=${Status}", "kelpa").stdout.strip()[:9],
                          "", "the package is gone")
         self.assertEqual([f for f in files if os.path.lexists(f)], [])
-        left = run("find", "/usr", "/etc", "/opt", "/var/lib/dpkg/info", "-name", "*kelpa*")
+        # The checkout and the build may lie anywhere, under /usr or /opt too.
+        ours = [a for path in (BUILD, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+                for a in ("-path", path, "-prune", "-o")]
+        left = run("find", "/usr", "/etc", "/opt", "/var/lib/dpkg/info", *ours,
+                   "-name", "*kelpa*", "-print")
         self.assertEqual(left.stdout, "")
+        # The desktop's menu and file associations forget it too.
+        self.assertEqual(run("grep", "-rl", "kelpa", "/usr/share/applications").stdout, "")
 
 
 if __name__ == "__main__":
