@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
-"""kelpa installed as a user installs it, started from where the desktop starts it.
+"""kelpa installed as a user installs it, started as the desktop starts it.
 
-prefix:  `cmake --install` into a temporary folder; the desktop entry, the metainfo and the
-         manual page pass their checkers, the icons have their theme sizes, and the
-         installed program (by its link, by its own path, and after the folder is moved)
-         finds its engine and shows the player and the settings window.
-package: `cpack -G DEB`, with no lintian error or warning, installed with apt; `kelpa` from
-         the PATH shows its two windows and closes; removing the package leaves no file
-         behind. It changes the system, so it runs
-         only as root with CI=true or KELPA_INSTALL_TEST=1 (exits 77, skipped, otherwise).
+prefix:  `cmake --install` into a temporary folder: the checkers pass, the icons have their
+         sizes, the program (by its link, its own path, or moved) shows both windows.
+package: `cpack -G DEB` passes lintian, installs with apt, `kelpa` shows both windows, and
+         removal leaves nothing behind. Runs only as root with CI=true or KELPA_INSTALL_TEST=1.
 
-Usage: install_test.py prefix|package BUILD_DIR   (needs DISPLAY; exits 77 without one)
+Usage: install_test.py prefix|package BUILD_DIR   (exits 77, skipped, without DISPLAY)
 """
 import glob
 import os
