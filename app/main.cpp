@@ -1,4 +1,5 @@
 #include "player/form1.h"
+#include "uifont.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -6,6 +7,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    PreferCompactJapaneseFont();
     Form1 form1(QCoreApplication::applicationDirPath(),
                 QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
     if (!form1.Start())

@@ -11,6 +11,8 @@ PACKAGES=(
   # build
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev libqrencode-dev
+  # run: the compact Japanese font the windows prefer for their captions
+  fonts-motoya-l-cedar
   # tests: a private sound server, fixture making, a virtual display, a QR code reader, a real
   # browser
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
