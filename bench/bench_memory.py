@@ -219,7 +219,7 @@ def measure_kelpa(binary, mp3, env, seconds):
         if not drop_file(window, row[0], row[1], mp3):
             return "the drop was refused"
         time.sleep(0.3)
-        xdotool("mousemove", "--sync", row[0], row[1], "click", "--repeat", 2, "--delay", 80, 1)
+        xdotool("mousemove", row[0], row[1], "sleep", 0.2, "click", "--repeat", 2, "--delay", 80, 1)
         if not wait_for(lambda: is_playing(process.pid), timeout=10):
             return "it never played"
         return watch(process.pid, seconds)
