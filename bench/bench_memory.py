@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Memory while playing: peak RSS and PSS of the kelpa program playing a real MP3 into the sound
-server, beside audacious (with its GTK window, -G) playing the same file in the same run.
+server, beside audacious (with its GTK window, -G) playing the same file in the same run, and
+the CPU each process used meanwhile (so that memory is not bought with playback CPU).
 
 kelpa gets the file the way a user gives it: dropped onto the playlist (XDND, from a window of
 this script), then a double-click on the entry. Both programs play for a while; their memory is
@@ -185,9 +186,18 @@ def is_playing(pid):
     return f'application.process.id = "{pid}"' in out
 
 
+def cpu_seconds_of(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        # Fields after the command name, which sits in parentheses and may hold blanks.
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime, stime
+
+
 def watch(pid, seconds):
-    """Peak RSS and peak PSS (KiB) over the given time, sampled every 100 ms."""
+    """Peak RSS and peak PSS (KiB) over the given time, sampled every 100 ms, and the share of
+    one core the process used in it."""
     peak_pss = 0
+    start, cpu_start = time.monotonic(), cpu_seconds_of(pid)
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         figures = memory_of(pid)
@@ -195,7 +205,8 @@ def watch(pid, seconds):
             break
         peak_pss = max(peak_pss, figures[1])
         time.sleep(0.1)
-    return peak_rss_of(pid), peak_pss
+    cpu = (cpu_seconds_of(pid) - cpu_start) / (time.monotonic() - start)
+    return peak_rss_of(pid), peak_pss, cpu
 
 
 def stop(process):
@@ -244,8 +255,9 @@ def report(name, figures):
     if isinstance(figures, str):
         print(f"{name:10} {figures}")
     else:
-        rss, pss = figures
-        print(f"{name:10} peak RSS {rss / 1024:6.1f} MiB   peak PSS {pss / 1024:6.1f} MiB")
+        rss, pss, cpu = figures
+        print(f"{name:10} peak RSS {rss / 1024:6.1f} MiB   peak PSS {pss / 1024:6.1f} MiB   "
+              f"CPU {cpu * 100:5.2f} %")
 
 
 def main():
