@@ -13,6 +13,7 @@ class TransportTest : public QObject, private FakeTracks
 private slots:
     void initTestCase();
     void init();
+    void buttonsStepThroughTheListAndWrap_data();
     void buttonsStepThroughTheListAndWrap();
     void previousAfterDeletionsStepsToTheLastEntry();
     void previousAndNextOnAnEmptyListDoNothing();
@@ -58,41 +59,39 @@ void TransportTest::init()
     seen_ = fake_.log().size();
 }
 
+void TransportTest::buttonsStepThroughTheListAndWrap_data()
+{
+    QTest::addColumn<QList<int>>("clicks"); // buttons; 10 + N selects entry N first
+    QTest::addColumn<int>("opened");        // the entry playing afterwards
+    QTest::newRow("next from the start opens the first") << QList<int>{4} << 0;
+    QTest::newRow("previous from the start opens the last") << QList<int>{0} << 2;
+    QTest::newRow("previous from the first wraps to the last") << QList<int>{4, 0} << 2;
+    QTest::newRow("next from the last wraps to the first") << QList<int>{0, 4} << 0;
+    QTest::newRow("next steps on") << QList<int>{0, 4, 4} << 1;
+    // They step from the entry last opened, not from the selection.
+    QTest::newRow("next ignores the selection") << QList<int>{4, 4, 10, 4} << 2;
+    QTest::newRow("previous ignores the selection") << QList<int>{4, 12, 0} << 2;
+}
+
 void TransportTest::buttonsStepThroughTheListAndWrap()
 {
+    QFETCH(QList<int>, clicks);
+    QFETCH(int, opened);
     Form1 &form = *player_->form;
     QCOMPARE(form.CurrentIndex, -1);
+    for (const int button : clicks) {
+        if (button >= 10)
+            QVERIFY(form.SetListIndex(button - 10));
+        else
+            click(button);
+    }
 
-    // From the start state, next opens the first entry ...
-    click(4);
-    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[0]));
-    QCOMPARE(form.CurrentIndex, 0);
-    QCOMPARE(form.ListIndex(), 0);
-    QCOMPARE(form.Caption(), u"kelpa - T0"_s);
+    QCOMPARE(form.CurrentIndex, opened);
+    QCOMPARE(form.ListIndex(), opened);
+    QCOMPARE(form.Caption(), u"kelpa - T%1"_s.arg(opened));
+    QCOMPARE(QFile::decodeName(form.Control().track().path), paths_[opened]);
+    QCOMPARE(fake_.state(), 1); // playing
     QCOMPARE(form.IsPlaying, int16_t{-1});
-
-    // ... previous from the first wraps to the last, next from the last to the first.
-    click(0);
-    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[2]));
-    QCOMPARE(form.CurrentIndex, 2);
-    QCOMPARE(form.ListIndex(), 2);
-    click(4);
-    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[0]));
-    click(4);
-    QCOMPARE(form.CurrentIndex, 1);
-    QCOMPARE(form.Caption(), u"kelpa - T1"_s);
-
-    // They step from the entry last opened, not from the selection.
-    QVERIFY(form.SetListIndex(0));
-    click(4);
-    QCOMPARE(form.CurrentIndex, 2);
-    QCOMPARE(form.ListIndex(), 2);
-
-    // Right after start, previous opens the last entry.
-    init();
-    click(0);
-    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[2]));
-    QCOMPARE(player_->form->CurrentIndex, 2);
 }
 
 void TransportTest::previousAndNextOnAnEmptyListDoNothing()
