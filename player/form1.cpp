@@ -92,8 +92,8 @@ bool Form1::Form_Load()
     InitDispTop = static_cast<float>(ui_->PictDisp->y());
     InitDispWidth = static_cast<float>(ui_->PictDisp->width());
 
-    CurrentIndex = -1;
-    IsPlaying = 0;
+    PlayState.CurrentIndex = -1;
+    PlayState.IsPlaying = 0;
 
     emit Loaded();
 

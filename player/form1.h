@@ -6,6 +6,7 @@
 #include "control/playercontrol.h"
 #include "engine/enginelibrary.h"
 #include "playlistmodel.h"
+#include "transportstate.h"
 
 #include <QLockFile>
 #include <QString>
@@ -64,8 +65,7 @@ public:
     QString Caption() const;
 
     // Player state. All zero or empty until the load routine runs.
-    int32_t CurrentIndex = 0; // playlist index last opened for playing; -1 = none yet
-    int16_t IsPlaying = 0;    // 16-bit truth value: -1 while a started track is meant to run
+    TransportState PlayState;
     int32_t TrackLength = 0;  // seconds
     int32_t PlayPosition = 0; // seconds
     QString TrackTitle;

@@ -33,7 +33,7 @@ void Form1::Timer1_Timer()
     int32_t position = 0;
     const int32_t state = engine_.getState(position);
 
-    if (state == VBMP3_STATE_IDLE && IsPlaying) { // the track has ended, or never started
+    if (state == VBMP3_STATE_IDLE && PlayState.IsPlaying) { // the track has ended, or never started
         if (mnuLoop->isChecked()) {
             // While the user has an "Open Error" box before them, the next entry waits: each
             // tick would otherwise stack another box on it for every entry that fails.
@@ -44,7 +44,7 @@ void Form1::Timer1_Timer()
         engine_.stop();
         engine_.close();
         SetCaption(u"kelpa"_s);
-        IsPlaying = 0;
+        PlayState.IsPlaying = 0;
         CloseTrack();
     }
 

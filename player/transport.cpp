@@ -1,6 +1,6 @@
 // Transport control: the five buttons, opening the selected entry, and the menu's play and
-// loop items. Previous and next step from the entry last opened (CurrentIndex), not from
-// the selection.
+// loop items. Previous and next step from the entry last opened (TransportState), not from the
+// selection.
 #include "form1.h"
 
 #include "form1control.h"
@@ -22,12 +22,7 @@ void Form1::Command1_Click(int16_t Index)
     case Transport::Previous:
         if (count == 0)
             return;
-        CurrentIndex -= 1;
-        // Entries deleted since the last open can leave CurrentIndex past the end; the
-        // entry before "past the end" is the last one.
-        if (CurrentIndex < 0 || CurrentIndex > count - 1)
-            CurrentIndex = count - 1;
-        SetListIndex(CurrentIndex);
+        SetListIndex(PlayState.StepBack(count));
         List1_DblClick();
         return;
     case Transport::Play: // or resume
@@ -35,7 +30,7 @@ void Form1::Command1_Click(int16_t Index)
             engine_.restart();
         else
             engine_.play();
-        IsPlaying = -1;
+        PlayState.IsPlaying = -1;
         emit control_->statusChanged();
         return;
     case Transport::Pause: // or resume
@@ -48,16 +43,13 @@ void Form1::Command1_Click(int16_t Index)
     case Transport::Stop: // the file stays open for the next play
         engine_.stop();
         SetCaption(u"kelpa"_s);
-        IsPlaying = 0;
+        PlayState.IsPlaying = 0;
         emit control_->statusChanged();
         return;
     case Transport::Next:
         if (count == 0)
             return;
-        CurrentIndex += 1;
-        if (count - 1 < CurrentIndex)
-            CurrentIndex = 0;
-        SetListIndex(CurrentIndex);
+        SetListIndex(PlayState.StepForward(count));
         List1_DblClick();
         return;
     }
@@ -68,7 +60,7 @@ void Form1::List1_DblClick()
     const int index = ListIndex();
     if (index == -1)
         return;
-    CurrentIndex = index;
+    PlayState.CurrentIndex = index;
     const QByteArray path = List2.Path(index);
 
     engine_.stop();

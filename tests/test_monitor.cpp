@@ -164,7 +164,7 @@ void MonitorTest::stopBlanksTheStripOnTheNextTick()
     QVERIFY(!showsSomething(p.pictDisp()));
     QVERIFY(!showsSomething(p.pictBar()));
     QCOMPARE(p.form->Caption(), u"kelpa"_s);
-    QCOMPARE(p.form->CurrentIndex, 0);
+    QCOMPARE(p.form->PlayState.CurrentIndex, 0);
 }
 
 void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
@@ -178,11 +178,11 @@ void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
     fake_.setState(0, 0);
     p.tick();
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s}));
-    QCOMPARE(p.form->IsPlaying, int16_t{0});
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
     QCOMPARE(p.form->Caption(), u"kelpa"_s);
     QVERIFY(!showsSomething(p.pictDisp()));
     QVERIFY(!showsSomething(p.pictBar()));
-    QCOMPARE(p.form->CurrentIndex, 1);
+    QCOMPARE(p.form->PlayState.CurrentIndex, 1);
 
     // Idle from now on: one query per tick and nothing else.
     p.tick();
@@ -191,7 +191,7 @@ void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
     // Whatever set the caption, an idle tick puts it back.
     play(2);
     QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
-    p.form->IsPlaying = 0;
+    p.form->PlayState.IsPlaying = 0;
     fake_.setState(0, 0);
     p.tick();
     QCOMPARE(p.form->Caption(), u"kelpa"_s);
@@ -202,11 +202,11 @@ void MonitorTest::playWithNothingOpenCountsAsAnEndedTrack()
 {
     PlayerHarness &p = *player_;
     QTest::mouseClick(p.button(1), Qt::LeftButton);
-    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
     newCalls();
     p.tick();
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s}));
-    QCOMPARE(p.form->IsPlaying, int16_t{0});
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
 }
 
 void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
@@ -226,7 +226,7 @@ void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_getState"_s, u"vbmp3_stop"_s,
                                       u"vbmp3_close"_s, u"vbmp3_open "_s + paths_[2],
                                       u"vbmp3_getState"_s, u"vbmp3_play"_s}));
-    QCOMPARE(p.form->CurrentIndex, 2);
+    QCOMPARE(p.form->PlayState.CurrentIndex, 2);
     QCOMPARE(p.pictDisp()->Text(), lastText);
     QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
     p.tick();
@@ -235,10 +235,10 @@ void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
     // The end of the last entry starts the first.
     fake_.setState(0, 0);
     p.tick();
-    QCOMPARE(p.form->CurrentIndex, 0);
+    QCOMPARE(p.form->PlayState.CurrentIndex, 0);
     QVERIFY(newCalls().contains(u"vbmp3_open "_s + paths_[0]));
     QCOMPARE(fake_.state(), 1);
-    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
 }
 
 void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
@@ -269,14 +269,14 @@ void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
     p.tick();
     QCOMPARE(boxes, QStringList{u"Open Error"_s});
     QCOMPARE(callsDuringBox, QStringList{u"vbmp3_getState"_s}); // no second box, no other open
-    QCOMPARE(p.form->CurrentIndex, 1);
-    QCOMPARE(p.form->IsPlaying, int16_t{-1});
+    QCOMPARE(p.form->PlayState.CurrentIndex, 1);
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
 
     // The next tick moves on past the entry that failed.
     newCalls();
     p.tick();
     QVERIFY(newCalls().contains(u"vbmp3_open "_s + paths_[2]));
-    QCOMPARE(p.form->CurrentIndex, 2);
+    QCOMPARE(p.form->PlayState.CurrentIndex, 2);
     QCOMPARE(fake_.state(), 1);
 }
 
@@ -292,12 +292,12 @@ void MonitorTest::loopOnAnEmptiedListKeepsTheLastPicture()
     for (int tick = 0; tick < 3; ++tick) {
         p.tick();
         QCOMPARE(p.pictDisp()->Text(), u"02:59 T0 - R0"_s);
-        QCOMPARE(p.form->IsPlaying, int16_t{-1});
+        QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
     }
     QTest::mouseClick(p.button(3), Qt::LeftButton);
     p.tick();
     QVERIFY(!showsSomething(p.pictDisp()));
-    QCOMPARE(p.form->IsPlaying, int16_t{0});
+    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
 }
 
 void MonitorTest::clickOnTheBarSeeks_data()

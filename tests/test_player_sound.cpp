@@ -45,10 +45,10 @@ void PlayerSoundTest::loopPlayPlaysBothTracksAndWraps()
     QCOMPARE(p.form->Caption(), u"kelpa - 低い音"_s);
 
     // The monitor moves on by itself: to the second entry, then back to the first.
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->CurrentIndex, 1, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.form->PlayState.CurrentIndex, 1, 6000);
     QTRY_COMPARE_WITH_TIMEOUT(p.form->Caption(), u"kelpa - 高い音"_s, 1000);
     QTRY_VERIFY_WITH_TIMEOUT(p.pictDisp()->Text().startsWith(u"00:01 高い音 - "_s), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->CurrentIndex, 0, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.form->PlayState.CurrentIndex, 0, 6000);
     QTRY_COMPARE_WITH_TIMEOUT(p.form->Caption(), u"kelpa - 低い音"_s, 1000);
     QTest::qWait(1000);
     const QList<qint16> heard = recorder.stop();

@@ -1,7 +1,9 @@
-// The playlist model without a window or an engine: what list files add under every rule and
-// limit of their reading, what is never taken, and which names count as files. Tracks are
-// known by name to a tag reader that stands in for the engine.
+// The playlist model and the transport state without a window or an engine: what list files
+// add under every rule and limit of their reading, what is never taken, which names count as
+// files, and where previous and next lead. Tracks are known by name to a tag reader that
+// stands in for the engine.
 #include "player/playlistmodel.h"
+#include "player/transportstate.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -62,6 +64,8 @@ private slots:
     void ifFilenameKnowsReadableFiles_data();
     void ifFilenameKnowsReadableFiles();
     void removingKeepsPathsAndTextsTogether();
+    void previousAndNextWrapAroundTheList_data();
+    void previousAndNextWrapAroundTheList();
 
 private:
     QString track(const QString &name, const QString &title);
@@ -299,6 +303,34 @@ void PlaylistModelTest::removingKeepsPathsAndTextsTogether()
     QCOMPARE(texts(), (QStringList{u"Ta"_s, u"Tc"_s}));
     QCOMPARE(model_->Text(2), QString());
     QVERIFY(model_->Path(2).isNull());
+}
+
+void PlaylistModelTest::previousAndNextWrapAroundTheList_data()
+{
+    QTest::addColumn<int32_t>("current"); // the entry last opened
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int32_t>("previous");
+    QTest::addColumn<int32_t>("next");
+    QTest::newRow("nothing opened yet") << -1 << 3 << 2 << 0;
+    QTest::newRow("first") << 0 << 3 << 2 << 1;
+    QTest::newRow("middle") << 1 << 3 << 0 << 2;
+    QTest::newRow("last") << 2 << 3 << 1 << 0;
+    QTest::newRow("one entry") << 0 << 1 << 0 << 0;
+    QTest::newRow("past the end after deletions") << 5 << 3 << 2 << 0;
+}
+
+void PlaylistModelTest::previousAndNextWrapAroundTheList()
+{
+    QFETCH(int32_t, current);
+    QFETCH(int, count);
+    QFETCH(int32_t, previous);
+    QFETCH(int32_t, next);
+    TransportState back{current, 0};
+    QCOMPARE(back.StepBack(count), previous);
+    QCOMPARE(back.CurrentIndex, previous);
+    TransportState on{current, 0};
+    QCOMPARE(on.StepForward(count), next);
+    QCOMPARE(on.CurrentIndex, next);
 }
 
 QTEST_GUILESS_MAIN(PlaylistModelTest)

@@ -163,8 +163,8 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
 
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
-    QCOMPARE(form.CurrentIndex, -1);
-    QCOMPARE(form.IsPlaying, int16_t{0});
+    QCOMPARE(form.PlayState.CurrentIndex, -1);
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{0});
     QCOMPARE(form.TrackLength, 0);
     QCOMPARE(form.PlayPosition, 0);
     QVERIFY(form.TrackTitle.isEmpty() && form.TrackArtist.isEmpty() && form.DispTitle.isEmpty());

@@ -78,7 +78,7 @@ void TransportTest::buttonsStepThroughTheListAndWrap()
     QFETCH(QList<int>, clicks);
     QFETCH(int, opened);
     Form1 &form = *player_->form;
-    QCOMPARE(form.CurrentIndex, -1);
+    QCOMPARE(form.PlayState.CurrentIndex, -1);
     for (const int button : clicks) {
         if (button >= 10)
             QVERIFY(form.SetListIndex(button - 10));
@@ -86,12 +86,12 @@ void TransportTest::buttonsStepThroughTheListAndWrap()
             click(button);
     }
 
-    QCOMPARE(form.CurrentIndex, opened);
+    QCOMPARE(form.PlayState.CurrentIndex, opened);
     QCOMPARE(form.ListIndex(), opened);
     QCOMPARE(form.Caption(), u"kelpa - T%1"_s.arg(opened));
     QCOMPARE(QFile::decodeName(form.Control().track().path), paths_[opened]);
     QCOMPARE(fake_.state(), 1); // playing
-    QCOMPARE(form.IsPlaying, int16_t{-1});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
 }
 
 void TransportTest::previousAndNextOnAnEmptyListDoNothing()
@@ -101,7 +101,7 @@ void TransportTest::previousAndNextOnAnEmptyListDoNothing()
     click(0);
     click(4);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_getState"_s}));
-    QCOMPARE(form.CurrentIndex, -1);
+    QCOMPARE(form.PlayState.CurrentIndex, -1);
     QCOMPARE(form.Caption(), u"kelpa"_s);
 }
 
@@ -111,7 +111,7 @@ void TransportTest::previousAfterDeletionsStepsToTheLastEntry()
     QVERIFY(player_->dropFiles(paths_)); // six entries: 0 1 2 0 1 2
     QVERIFY(form.SetListIndex(5));
     form.List1_DblClick();
-    QCOMPARE(form.CurrentIndex, 5);
+    QCOMPARE(form.PlayState.CurrentIndex, 5);
     for (int i = 5; i >= 2; --i) { // leaves 0 1
         QVERIFY(form.SetListIndex(i));
         QTest::keyClick(player_->list1(), Qt::Key_Delete);
@@ -122,7 +122,7 @@ void TransportTest::previousAfterDeletionsStepsToTheLastEntry()
     // CurrentIndex - 1 = 4 names no entry any more: the step goes to the last one.
     click(0);
     QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[1]));
-    QCOMPARE(form.CurrentIndex, 1);
+    QCOMPARE(form.PlayState.CurrentIndex, 1);
     QCOMPARE(form.ListIndex(), 1);
 }
 
@@ -133,7 +133,7 @@ void TransportTest::doubleClickOpensAndPlaysTheEntry()
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
                        list->visualItemRect(list->item(1)).center());
     QCOMPARE(newCalls(), openAndPlay(paths_[1]));
-    QCOMPARE(form.CurrentIndex, 1);
+    QCOMPARE(form.PlayState.CurrentIndex, 1);
     QCOMPARE(form.TrackLength, 200);
     QCOMPARE(form.PlayPosition, 0);
     QCOMPARE(form.TrackTitle, u"T1"_s);
@@ -141,7 +141,7 @@ void TransportTest::doubleClickOpensAndPlaysTheEntry()
     // Always title first, whatever the list's display format.
     QCOMPARE(form.DispTitle, u"T1 - R1"_s);
     QCOMPARE(form.Caption(), u"kelpa - T1"_s);
-    QCOMPARE(form.IsPlaying, int16_t{-1});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
     QCOMPARE(fake_.state(), 1);
 }
 
@@ -152,12 +152,12 @@ void TransportTest::menuPlayAndDoubleClickNeedASelection()
     play->trigger();
     form.List1_DblClick();
     QCOMPARE(newCalls(), QStringList());
-    QCOMPARE(form.CurrentIndex, -1);
+    QCOMPARE(form.PlayState.CurrentIndex, -1);
 
     QVERIFY(form.SetListIndex(2));
     play->trigger();
     QCOMPARE(newCalls(), openAndPlay(paths_[2]));
-    QCOMPARE(form.CurrentIndex, 2);
+    QCOMPARE(form.PlayState.CurrentIndex, 2);
 
     // The web remote's way: select, then open.
     QVERIFY(!form.SetListIndex(3));
@@ -181,17 +181,17 @@ void TransportTest::pauseTogglesAndPlayResumes()
 
     click(2);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_pause"_s}));
-    QCOMPARE(form.IsPlaying, int16_t{-1}); // pause leaves it
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1}); // pause leaves it
     click(2);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_restart"_s}));
     click(2);
     newCalls();
 
     // Play while paused resumes, and marks the track as meant to run.
-    form.IsPlaying = 0;
+    form.PlayState.IsPlaying = 0;
     click(1);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_restart"_s}));
-    QCOMPARE(form.IsPlaying, int16_t{-1});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
     // Play while playing is passed on as play.
     click(1);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_play"_s}));
@@ -207,11 +207,11 @@ void TransportTest::stopKeepsTheFileOpenForTheNextPlay()
     click(3);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s}));
     QCOMPARE(form.Caption(), u"kelpa"_s);
-    QCOMPARE(form.IsPlaying, int16_t{0});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{0});
 
     click(1);
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_play"_s}));
-    QCOMPARE(form.IsPlaying, int16_t{-1});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
     QCOMPARE(fake_.state(), 1); // the file was still open
     // The caption comes back with the next open, not with play.
     QCOMPARE(form.Caption(), u"kelpa"_s);
@@ -233,11 +233,11 @@ void TransportTest::failedOpenShowsOpenErrorAndKeepsThePlayerState()
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s,
                                       u"vbmp3_open "_s + paths_[1]}));
-    QCOMPARE(form.CurrentIndex, 1); // counts as opened: next goes on from here
+    QCOMPARE(form.PlayState.CurrentIndex, 1); // counts as opened: next goes on from here
     QCOMPARE(form.Caption(), u"kelpa - T0"_s);
     QCOMPARE(form.TrackTitle, u"T0"_s);
     QCOMPARE(form.TrackLength, 100);
-    QCOMPARE(form.IsPlaying, int16_t{-1});
+    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
 
     click(4);
     QCOMPARE(answerer.seen.size(), 1);
@@ -292,7 +292,7 @@ void TransportTest::deletingThePlayingEntryKeepsItPlaying()
     QTest::keyClick(player_->list1(), Qt::Key_Delete);
     QCOMPARE(form.ListCount(), 2);
     QCOMPARE(newCalls(), QStringList());
-    QCOMPARE(form.CurrentIndex, 1);
+    QCOMPARE(form.PlayState.CurrentIndex, 1);
     QCOMPARE(fake_.state(), 1);
 }
 
