@@ -102,7 +102,7 @@ void Winsock::onNewConnection()
     while (QTcpSocket *socket = server_->nextPendingConnection()) {
         // Owned by the listener until accepted; it dies with it if never accepted.
         socket->setParent(this);
-        socket->setReadBufferSize(PendingReadLimit);
+        socket->setReadBufferSize(ReadBufferLimit);
         const int32_t id = pending().add(socket);
         // Each announcement is its own event, so a handler that waits cannot hold up the
         // announcement of the connections behind it in a nested call.
@@ -129,10 +129,15 @@ void Winsock::DropRequest(int32_t requestID)
     }
 }
 
+QHostAddress Winsock::RequestPeer(int32_t requestID)
+{
+    const QTcpSocket *socket = pending().sockets.value(requestID);
+    return socket ? socket->peerAddress() : QHostAddress();
+}
+
 void Winsock::attach(QTcpSocket *socket)
 {
     socket->setParent(this);
-    socket->setReadBufferSize(0);
     socket_ = socket;
     ++connection_;
     sending_ = false;

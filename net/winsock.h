@@ -13,6 +13,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -35,9 +36,10 @@ public:
         sckError = 9,   // the connection failed; stays so until Close()
     };
 
-    // At most this many bytes are taken in on a connection that waits to be accepted; the
-    // rest waits in the peer's send buffer, so a crowd of waiting clients cannot fill memory.
-    static constexpr qint64 PendingReadLimit = 64 * 1024;
+    // At most this many bytes are taken in on a connection, waiting to be accepted or
+    // accepted, and not yet read with GetData; the rest waits in the peer's send buffer, so
+    // neither a crowd of waiting clients nor a sender whose bytes are not read fills memory.
+    static constexpr qint64 ReadBufferLimit = 16 * 1024;
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
@@ -68,6 +70,8 @@ public:
     bool Accept(int32_t requestID);
     // Closes a pending connection that will not be accepted.
     static void DropRequest(int32_t requestID);
+    // The address a pending connection comes from; null when the request is unknown.
+    static QHostAddress RequestPeer(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
     // to the system; Error or Closed follow if the connection fails first. False when there

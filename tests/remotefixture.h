@@ -22,8 +22,10 @@
 // One client connection, its bytes collected as they come.
 class Client : public QObject {
 public:
-    explicit Client(quint16 port)
+    // From the given local address: 127.0.0.2 stands for a second machine.
+    explicit Client(quint16 port, const QString &from = u"127.0.0.1"_s)
     {
+        socket.bind(QHostAddress(from));
         connect(&socket, &QTcpSocket::readyRead, this, [this] { received += socket.readAll(); });
         connect(&socket, &QTcpSocket::disconnected, this, [this] {
             received += socket.readAll();
@@ -61,6 +63,13 @@ public:
 class RemoteFixture {
 public:
     RemoteFixture() : panel(player.form ? player.form->SettingsWindow() : nullptr)
+    {
+        engine.reset();
+    }
+    // A panel of its own beside the player's, whose server runs with these timings.
+    explicit RemoteFixture(const ServerTimings &timings)
+        : ownPanel(player.form ? std::make_unique<FrmSver>(*player.form, timings) : nullptr),
+          panel(ownPanel.get())
     {
         engine.reset();
     }
@@ -144,6 +153,7 @@ public:
 
     FakeEngine engine;
     PlayerHarness player;
+    std::unique_ptr<FrmSver> ownPanel;
     FrmSver *panel;
     quint16 port = 0;
 
