@@ -135,6 +135,12 @@ QHostAddress Winsock::RequestPeer(int32_t requestID)
     return socket ? socket->peerAddress() : QHostAddress();
 }
 
+bool Winsock::IsRequestOpen(int32_t requestID)
+{
+    const QTcpSocket *socket = pending().sockets.value(requestID);
+    return socket && socket->state() == QAbstractSocket::ConnectedState;
+}
+
 void Winsock::attach(QTcpSocket *socket)
 {
     socket->setParent(this);

@@ -72,6 +72,8 @@ public:
     static void DropRequest(int32_t requestID);
     // The address a pending connection comes from; null when the request is unknown.
     static QHostAddress RequestPeer(int32_t requestID);
+    // False once the peer of a pending connection has left (or the request is unknown).
+    static bool IsRequestOpen(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
     // to the system; Error or Closed follow if the connection fails first. False when there

@@ -22,6 +22,13 @@
 
 void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
 {
+    // Places of peers that left while waiting are given to those that come.
+    waiting_.removeIf([](const Waiting &waiting) {
+        if (Winsock::IsRequestOpen(waiting.requestID))
+            return false;
+        Winsock::DropRequest(waiting.requestID);
+        return true;
+    });
     const QHostAddress peer = Winsock::RequestPeer(requestID);
     const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
     if (waiting_.size() >= MaxWaitingConnections ||
