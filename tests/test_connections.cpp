@@ -7,8 +7,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
-#include <QThread>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -369,7 +369,8 @@ void ConnectionsTest::clientThatNeverReadsItsAnswerIsGivenUp()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     const long grown = residentKiB() - before;
-    QVERIFY2(grown < 8 * 1024, qPrintable(u"%1 KiB sent, grew %2 KiB"_s.arg(sent / 1024).arg(grown)));
+    QVERIFY2(grown < 8 * 1024,
+             qPrintable(u"%1 KiB sent, grew %2 KiB"_s.arg(sent / 1024).arg(grown)));
     // The next client is served once the stubborn answer is given up.
     QVERIFY(isLoginPage(remote->exchange(LoginRequest, 30000)));
     never.stop();
@@ -543,14 +544,18 @@ void ConnectionsTest::floodLeavesTheWindowLive()
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, port);
             socket.write("GET /favicon.ico HTTP/1.0\r\n\r\n");
-            while (socket.waitForReadyRead(3000) || socket.state() == QAbstractSocket::ConnectedState) {
+            while (socket.waitForReadyRead(3000) ||
+                   socket.state() == QAbstractSocket::ConnectedState) {
                 if (socket.readAll().startsWith("HTTP/1.0 404"))
                     ++answers;
             }
         }
     });
-    const QString figures = u"input late by %1 ms (quiet %2 ms), ticks apart up to %3 ms, %4 answers"_s
-                                .arg(flooded).arg(quiet).arg(floodGap).arg(answers.load());
+    const QString figures =
+        u"input late by %1 ms (quiet %2 ms), ticks apart up to %3 ms, %4 answers"_s.arg(flooded)
+            .arg(quiet)
+            .arg(floodGap)
+            .arg(answers.load());
     QVERIFY2(flooded <= quiet + 5, qPrintable(figures));
     QVERIFY2(floodGap < 350, qPrintable(figures));
     QVERIFY2(answers > 10 && answers <= 5 * 11, qPrintable(figures));

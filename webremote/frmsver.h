@@ -17,8 +17,8 @@
 #include "servertimings.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QQueue>
 #include <QRandomGenerator>
 #include <QString>
@@ -119,8 +119,8 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port from the port box has been given to Winsock1
 
-    QList<qint64> misses_;   // when the recent guesses came, on clock_
-    uint64_t requests_ = 0;  // complete requests so far
+    QList<qint64> misses_;    // when the recent guesses came, on clock_
+    uint64_t requests_ = 0;   // complete requests so far
     uint64_t unanswered_ = 0; // the request whose control page is still to be sent, or 0
 
     // Connection bookkeeping.
@@ -133,7 +133,7 @@ private:
     bool answering_ = false;  // from a complete request until its connection is closed
     bool heardFrom_ = false;  // the current connection has sent at least one byte
     QElapsedTimer clock_;
-    qint64 acceptedAt_ = 0;  // on clock_: when the current connection was accepted
+    qint64 acceptedAt_ = 0;   // on clock_: when the current connection was accepted
     qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before
     QTimer *requestTimer_;
     QTimer *crowdedTimer_; // the deadline of a request that others wait behind

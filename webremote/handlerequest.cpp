@@ -56,7 +56,8 @@ void FrmSver::HandleRequest()
 
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
     Route route = RouteRequest(*path, LoginId, loginNumber);
-    if (lockoutTimer_->isActive() && route.kind != Route::LoginForm && route.kind != Route::NotFound)
+    if (lockoutTimer_->isActive() && route.kind != Route::LoginForm &&
+        route.kind != Route::NotFound)
         route = {Route::LoginError};
     else if (route.miss)
         CountMiss();
