@@ -4,6 +4,7 @@
 // a client waits.
 #pragma once
 
+#include "app/settingswindow.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
@@ -62,16 +63,26 @@ public:
 
 class RemoteFixture {
 public:
-    RemoteFixture() : panel(player.form ? player.form->SettingsWindow() : nullptr)
+    // The player started as the program starts it, with the settings window its load
+    // routine opens.
+    explicit RemoteFixture(const QString &engineDir = FakeEngine::completeDir())
+        : player(engineDir, [this](Form1 &form) { OpenSettingsOnLoad(form, settings_); }),
+          panel(settings_.get())
     {
         engine.reset();
     }
     // A panel of its own beside the player's, whose server runs with these timings.
-    explicit RemoteFixture(const ServerTimings &timings)
-        : ownPanel(player.form ? std::make_unique<FrmSver>(*player.form, timings) : nullptr),
-          panel(ownPanel.get())
+    explicit RemoteFixture(const ServerTimings &timings) : RemoteFixture()
     {
-        engine.reset();
+        if (player.form)
+            ownPanel = std::make_unique<FrmSver>(player.form->Control(), player.form->windowIcon(),
+                                                 timings);
+        panel = ownPanel.get();
+    }
+    ~RemoteFixture() // the panels before the player they drive
+    {
+        ownPanel.reset();
+        settings_.reset();
     }
 
     template <typename T> T *widget(const char *name) const
@@ -151,6 +162,10 @@ public:
             engine.addTrack(path.toUtf8(), title.toUtf8(), QByteArray(), 180);
     }
 
+private:
+    std::unique_ptr<FrmSver> settings_;
+
+public:
     FakeEngine engine;
     PlayerHarness player;
     std::unique_ptr<FrmSver> ownPanel;

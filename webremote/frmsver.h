@@ -6,7 +6,7 @@
 // collects one GET request, answers it in one piece, closes the connection and pauses before
 // taking up the next. Nothing in it sleeps or waits on a person: a box that a request's
 // command brings up is shown while the answer goes out and the server goes on. It drives the
-// player only through the player window's own public operations. Its files:
+// player only through kelpa::PlayerControl. Its files:
 //   frmsver.cpp        the panel's controls and the values they feed to the server
 //   qrwindow.h         the remote's address as a QR code, opened from the address box
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
@@ -14,11 +14,13 @@
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
 #pragma once
 
+#include "control/playercontrol.h"
 #include "servertimings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QIcon>
 #include <QQueue>
 #include <QRandomGenerator>
 #include <QString>
@@ -28,7 +30,6 @@
 #include <functional>
 #include <memory>
 
-class Form1;
 class Form2;
 class QTimer;
 class QrWindow;
@@ -41,8 +42,10 @@ class FrmSver : public QWidget {
     Q_OBJECT
 
 public:
-    // Runs the panel's load step (everything but showing it). The player window outlives it.
-    explicit FrmSver(Form1 &form1, const ServerTimings &timings = {}, QWidget *parent = nullptr);
+    // Runs the panel's load step (everything but showing it). The player outlives it; the
+    // About box shows aboutIcon. The server runs with the timings given.
+    FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const ServerTimings &timings = {},
+            QWidget *parent = nullptr);
     ~FrmSver() override;
 
     // The control page body as a request would get it now: the player's caption, the
@@ -96,17 +99,19 @@ private:
     // Requests (handlerequest.cpp).
     void HandleRequest();
     void SendLoginPage();
-    void RunThenAnswer(const std::function<void()> &command);
-    void SendPendingAnswer(uint64_t request);
+    // Runs a command that drives the player; true: answer with the control page, else 404.
+    void RunThenAnswer(const std::function<bool()> &command);
+    void SendPendingAnswer(uint64_t request, bool done);
     void CountMiss();
     QString IdleCaption() const;
 
-    Form1 &form1_;
+    kelpa::PlayerControl &player_;
     const ServerTimings timings_;
     std::unique_ptr<Ui::FrmSver> ui_;
     Winsock *Winsock1;
     Winsock *Winsock2;
     std::unique_ptr<Form2> form2_;
+    QIcon aboutIcon_;
     QrWindow *qrWindow_ = nullptr; // made at its first opening, a child of the panel
 
     // Server state.

@@ -4,7 +4,6 @@
 
 #include "net/ansi.h"
 #include "pages.h"
-#include "player/form1.h"
 #include "request.h"
 
 #include <QApplication>
@@ -16,8 +15,8 @@ using namespace Qt::Literals::StringLiterals;
 QString FrmSver::BuildControlPage() const
 {
     return ::BuildControlPage(
-        form1_.Caption(), form1_.ListCount(), [this](int index) { return form1_.ListItem(index); },
-        ListByteLimit);
+        player_.caption(), player_.entryCount(),
+        [this](int index) { return player_.entryText(index); }, ListByteLimit);
 }
 
 void FrmSver::SendLoginPage()
@@ -75,15 +74,13 @@ void FrmSver::HandleRequest()
         break;
     case Route::Control:
         RunThenAnswer([this, command = route.command] {
-            if (command >= 0)
-                form1_.Command1_Click(command);
+            if (command)
+                player_.run(*command);
+            return true;
         });
         break;
     case Route::PlayEntry:
-        if (form1_.SetListIndex(route.entry))
-            RunThenAnswer([this] { form1_.List1_DblClick(); });
-        else
-            SendNotFound(); // the selection stays as it was
+        RunThenAnswer([this, entry = route.entry] { return player_.playEntry(entry); });
         break;
     case Route::NotFound:
         SendNotFound();
@@ -91,7 +88,7 @@ void FrmSver::HandleRequest()
     }
 }
 
-void FrmSver::RunThenAnswer(const std::function<void()> &command)
+void FrmSver::RunThenAnswer(const std::function<bool()> &command)
 {
     // Carried out before the page is built, so the page shows its effect. A box the command
     // brings up (an "Open Error") waits for the person at the desktop; the answer goes out
@@ -99,15 +96,18 @@ void FrmSver::RunThenAnswer(const std::function<void()> &command)
     const uint64_t request = ++requests_;
     unanswered_ = request;
     qApp->installEventFilter(this);
-    command();
+    const bool done = command();
     qApp->removeEventFilter(this);
-    SendPendingAnswer(request);
+    SendPendingAnswer(request, done);
 }
 
-void FrmSver::SendPendingAnswer(uint64_t request)
+void FrmSver::SendPendingAnswer(uint64_t request, bool done)
 {
     if (unanswered_ != request)
         return;
     unanswered_ = 0;
-    SendPage(BuildControlPage());
+    if (done)
+        SendPage(BuildControlPage());
+    else
+        SendNotFound(); // a refused entry: the selection stays as it was
 }
