@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -76,9 +77,11 @@ public:
     static bool IsRequestOpen(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
-    // to the system; Error or Closed follow if the connection fails first. False when there
-    // is no open connection to send on (state not 7), whose Closed or Error event has then
-    // already been raised or is on its way.
+    // to the system; Error or Closed follow if the connection fails first. In state 8 the
+    // text goes to a peer that may have shut down only its sending side (to one that has
+    // gone altogether it is lost, or Error follows). False when there is no connection to
+    // send on (state 0 or 9), whose Closed or Error event has then already been raised or is
+    // on its way.
     bool SendData(const QString &data);
     // Moves up to maxLen waiting bytes into data, which is resized to what was read.
     // Returns the number of bytes read.
@@ -110,6 +113,8 @@ private:
     void onSocketError(int error);
     void deliverArrival();
     void post(void (Winsock::*signal)());
+    bool sendAfterPeerClosed(const QByteArray &bytes);
+    void writeUnsent();
 
     QTcpServer *server_ = nullptr;
     QPointer<QTcpSocket> socket_;
@@ -118,6 +123,8 @@ private:
     int16_t state_ = sckClosed;
     uint32_t connection_ = 0; // changes with each accept and close; events of an older one drop
     bool sending_ = false;
+    QByteArray unsent_; // to a peer that shut down its sending side, not yet taken
+    QPointer<QSocketNotifier> unsentNotifier_;
     bool inArrival_ = false;     // a DataArrival handler runs
     bool arrivalPosted_ = false; // a DataArrival is on its way
     bool arrivalMissed_ = false; // bytes came while a handler ran

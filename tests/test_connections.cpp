@@ -76,6 +76,8 @@ private slots:
     void crowdFromOneAddressLetsAnotherIn_data();
     void crowdFromOneAddressLetsAnotherIn();
     void boxOfThePlayerHoldsNoAnswer();
+    void halfClosedCompleteRequestIsServed_data();
+    void halfClosedCompleteRequestIsServed();
     void oversizedRequests();
     void clientsThatLeaveMidRequestOrMidAnswer();
     void clientThatNeverReadsItsAnswerIsGivenUp();
@@ -278,6 +280,37 @@ void ConnectionsTest::boxOfThePlayerHoldsNoAnswer()
     QVERIFY(othersServedWhileShown);
     QTRY_VERIFY(!QApplication::activeModalWidget());
     QVERIFY(isLoginPage(remote->exchange(LoginRequest)));
+}
+
+void ConnectionsTest::halfClosedCompleteRequestIsServed_data()
+{
+    QTest::addColumn<bool>("queued");
+    QTest::newRow("served at once") << false;
+    QTest::newRow("queued behind another") << true;
+}
+
+void ConnectionsTest::halfClosedCompleteRequestIsServed()
+{
+    QFETCH(bool, queued);
+    QVERIFY(remote->addTracks({u"a"_s}));
+    const int number = remote->login(u"wuzel"_s);
+    QVERIFY(number >= 0);
+    remote->clearLog();
+    std::unique_ptr<Client> busy;
+    if (queued) {
+        busy = std::make_unique<Client>(remote->port, u"127.0.0.2"_s);
+        busy->send("GET / HTTP/1.0\r\n");
+        pump(200);
+    }
+    Client halfClosed(remote->port);
+    halfClosed.send("GET /" + QByteArray::number(number) + "/3 HTTP/1.0\r\n\r\n");
+    ::shutdown(static_cast<int>(halfClosed.socket.socketDescriptor()), SHUT_WR);
+    pump(300);
+    if (busy)
+        busy->send("\r\n");
+    QVERIFY(halfClosed.waitClosed());
+    QCOMPARE(listedEntries(halfClosed.received), 1);
+    QVERIFY(remote->engine.log().contains(u"vbmp3_stop"_s));
 }
 
 void ConnectionsTest::oversizedRequests()

@@ -191,15 +191,13 @@ void FrmSver::Winsock2_Error()
 
 void FrmSver::SendPage(const QString &body)
 {
-    SendPending = -1;
-    Winsock2->SendData(BuildOkResponse(body));
+    SendPending = Winsock2->SendData(BuildOkResponse(body)) ? -1 : 0;
     FinishSend();
 }
 
 void FrmSver::SendNotFound()
 {
-    SendPending = -1;
-    Winsock2->SendData(BuildNotFoundResponse());
+    SendPending = Winsock2->SendData(BuildNotFoundResponse()) ? -1 : 0;
     FinishSend();
 }
 
@@ -213,10 +211,10 @@ void FrmSver::FinishSend()
     connect(&deadline, &QTimer::timeout, this, [&givenUp] { givenUp = true; });
     deadline.start(timings_.sendTimeoutMs);
     for (;;) {
-        // A connection that failed, was closed by its peer or is gone can complete no send.
+        // A connection that failed or is gone can complete no send. One whose peer has shut
+        // down its sending side still can: its Closed event ends the wait if not.
         const int16_t state = Winsock2->State();
-        if (state == Winsock::sckError || state == Winsock::sckClosing ||
-            state == Winsock::sckClosed) {
+        if (state == Winsock::sckError || state == Winsock::sckClosed) {
             Winsock2->Close();
             SendPending = 0;
         }
