@@ -97,30 +97,50 @@ double buildMs(const QStringList &entries, int32_t limit, qsizetype *bytes = nul
     return ms;
 }
 
-// Runs work on a thread of its own while the UI thread samples how late it takes up a posted
-// call, every 20 ms; prints the median and worst delay.
+// Runs work on a thread of its own while another thread hands the UI thread a call every
+// 20 ms, as input comes; prints how late the UI thread took the calls up (median, worst) and
+// the longest gap between the ticks of a 20 ms timer on it (the player's monitor ticks so).
 void sampleLateness(const char *what, const std::function<void()> &work)
 {
     std::vector<qint64> delays;
-    QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout, [&delays] {
-        QElapsedTimer posted;
-        posted.start();
-        QTimer::singleShot(0, [&delays, posted] { delays.push_back(posted.elapsed()); });
+    QElapsedTimer clock;
+    clock.start();
+    QObject receiver;
+    std::atomic<bool> done = false;
+    QThread *input = QThread::create([&] {
+        while (!done) {
+            const qint64 sent = clock.elapsed();
+            QMetaObject::invokeMethod(
+                &receiver, [&delays, &clock, sent] { delays.push_back(clock.elapsed() - sent); },
+                Qt::QueuedConnection);
+            QThread::msleep(20);
+        }
     });
-    sample.start(20);
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    tick.start(20);
     QEventLoop loop;
     QThread *thread = QThread::create(work);
     QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    input->start();
     thread->start();
     loop.exec();
+    done = true;
+    input->wait();
+    QCoreApplication::processEvents();
     delete thread;
+    delete input;
     std::sort(delays.begin(), delays.end());
     if (delays.empty())
         return;
-    std::printf("%s: input taken up late by median %lld ms, worst %lld ms\n", what,
-                static_cast<long long>(delays[delays.size() / 2]),
-                static_cast<long long>(delays.back()));
+    std::printf("%s: input taken up late by median %lld ms, worst %lld ms; monitor ticks up to "
+                "%lld ms apart\n",
+                what, static_cast<long long>(delays[delays.size() / 2]),
+                static_cast<long long>(delays.back()), static_cast<long long>(longestGap));
 }
 
 // Connects from the given local address; -1 when that fails.

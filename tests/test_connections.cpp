@@ -547,25 +547,39 @@ void ConnectionsTest::floodLeavesTheWindowLive()
 {
     remote = std::make_unique<RemoteFixture>(ServerTimings{}); // the program's own pause
     remote->port = remote->listen();
-    // How late the thread takes up input: a posted call's delay, sampled every 20 ms.
+    // How late the thread takes up input (a call handed to it from another thread every
+    // 20 ms), and the longest gap between the ticks of a 20 ms timer on it.
     auto lateness = [&](int ms, const std::function<void()> &meanwhile) {
         QList<qint64> delays;
-        QElapsedTimer sinceTick;
-        qint64 longestGap = 0;
-        QTimer sample;
-        connect(&sample, &QTimer::timeout, this, [&] {
-            longestGap = qMax(longestGap, sinceTick.isValid() ? sinceTick.restart() : 0);
-            sinceTick.start();
-            QElapsedTimer posted;
-            posted.start();
-            QTimer::singleShot(0, this, [&delays, posted] { delays.append(posted.elapsed()); });
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<bool> done = false;
+        QThread *input = QThread::create([&] {
+            while (!done) {
+                const qint64 sent = clock.elapsed();
+                QMetaObject::invokeMethod(
+                    this, [&delays, &clock, sent] { delays.append(clock.elapsed() - sent); },
+                    Qt::QueuedConnection);
+                QThread::msleep(20);
+            }
         });
-        sample.start(20);
+        qint64 longestGap = 0;
+        QElapsedTimer sinceTick;
+        sinceTick.start();
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this,
+                [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+        tick.start(20);
         QThread *client = QThread::create(meanwhile);
+        input->start();
         client->start();
         pump(ms);
         client->wait();
+        done = true;
+        input->wait();
+        QCoreApplication::processEvents();
         delete client;
+        delete input;
         std::sort(delays.begin(), delays.end());
         return std::pair{delays.value(delays.size() / 2), longestGap};
     };
