@@ -1,4 +1,5 @@
 #include "app/settingswindow.h"
+#include "app/uifont.h"
 #include "player/form1.h"
 #include "webremote/frmsver.h"
 
@@ -8,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    PreferCompactJapaneseFont();
     Form1 form1(QCoreApplication::applicationDirPath(),
                 QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives

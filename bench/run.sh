@@ -27,3 +27,5 @@ for bench in "$BUILD"/bin/bench_*; do
 done
 echo "== bench_startup.py"
 python3 "$ROOT/bench/bench_startup.py" "$BUILD/bin/kelpa" 11
+echo "== bench_memory.py"
+python3 "$ROOT/bench/bench_memory.py" "$BUILD/bin/kelpa"

@@ -11,8 +11,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev libqrencode-dev
-  # the captions are Japanese
-  fonts-noto-cjk
+  # the captions are Japanese; the windows prefer the compact Motoya font for them
+  fonts-noto-cjk fonts-motoya-l-cedar
 )
 
 # What the tests add (scripts/test.sh installs them): a private sound server, fixture making,
