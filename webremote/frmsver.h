@@ -11,6 +11,7 @@
 //   qrwindow.h         the remote's address as a QR code, opened from the address box
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
 //   handlerequest.cpp  what a request asks for, carried out on the player
+//   servertimings.h    how long the server waits for what
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
 #pragma once
 
