@@ -8,7 +8,10 @@
 //  3. A flood of requests for 5 s from another thread: how late the UI thread takes up input
 //     (a posted call, sampled every 20 ms; median and worst, beside the quiet figures), and
 //     answers per second.
-//  4. 70 connections from 127.0.0.1 that send one byte and stay: how long a normal request
+//  4. A request that brings up the player's "Open Error" box, whose client then sends for
+//     4 s without reading: bytes the system took from it, and the growth of the resident
+//     size, with the box still up (closed after 5 s, as by the person at the desktop).
+//  5. 70 connections from 127.0.0.1 that send one byte and stay: how long a normal request
 //     from 127.0.0.2 waits for its answer.
 //
 // Usage: bench_remote [requests=30]   (runs offscreen; needs no sound server)
@@ -21,7 +24,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTcpSocket>
 #include <QThread>
@@ -141,6 +146,18 @@ void sampleLateness(const char *what, const std::function<void()> &work)
                 "%lld ms apart\n",
                 what, static_cast<long long>(delays[delays.size() / 2]),
                 static_cast<long long>(delays.back()), static_cast<long long>(longestGap));
+}
+
+long residentKiB()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
 }
 
 // Connects from the given local address; -1 when that fails.
@@ -281,6 +298,43 @@ int main(int argc, char *argv[])
     });
     std::printf("answers per second under the flood: %.1f\n", answers.load() / 5.0);
 
+    engine.refuseOpen("/bench/0.mp3"); // as if deleted since it was added
+    const long before = residentKiB();
+    long grown = 0;
+    QTimer desktop;
+    QObject::connect(&desktop, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            grown = residentKiB() - before;
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    desktop.start(5000);
+    qint64 taken = 0;
+    QThread *sender = QThread::create([&] {
+        const int fd = connectFrom("127.0.0.1", port);
+        const QByteArray playGone = "GET " + controlPath + "p0 HTTP/1.0\r\n\r\n";
+        if (fd < 0 || ::send(fd, playGone.constData(), playGone.size(), 0) != playGone.size())
+            return;
+        const QByteArray junk(64 * 1024, 'j');
+        for (QDeadlineTimer sending(4000); !sending.hasExpired();) {
+            const ssize_t n =
+                ::send(fd, junk.constData(), junk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                taken += n;
+            else
+                QThread::msleep(1);
+        }
+        ::close(fd);
+    });
+    QObject::connect(sender, &QThread::finished, &loop, &QEventLoop::quit);
+    sender->start();
+    loop.exec();
+    delete sender;
+    while (grown == 0 && QApplication::activeModalWidget())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    std::printf("sender behind an Open Error box: %lld KiB taken from it, resident size grew "
+                "%ld KiB\n",
+                static_cast<long long>(taken / 1024), grown);
     double waitedMs = -1;
     QThread *crowd = QThread::create([&] {
         std::vector<int> stalling;
@@ -311,5 +365,6 @@ int main(int argc, char *argv[])
     else
         std::printf("normal request beside 70 one-byte connections: answered after %.0f ms\n",
                     waitedMs);
+
     return 0;
 }
