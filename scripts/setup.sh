@@ -16,6 +16,8 @@ PACKAGES=(
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
   xvfb x11-utils xdotool imagemagick fonts-noto-cjk zbar-tools
   chromium chromium-driver python3-selenium
+  # tests of the media controls: a private session bus and its clients
+  dbus-daemon playerctl libglib2.0-bin
 )
 
 missing_packages() {

@@ -32,7 +32,8 @@ public:
         case Transport::Next:
             if (!paths.isEmpty()) {
                 const int step = command == Transport::Next ? 1 : -1;
-                playEntry(int((current + step + paths.size()) % paths.size()));
+                const int next = current + step;
+                playEntry(next < 0 ? int(paths.size()) - 1 : next >= paths.size() ? 0 : next);
             }
             return;
         case Transport::Play:
