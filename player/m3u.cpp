@@ -36,6 +36,22 @@ QByteArray LocalPathOfUrl(QByteArrayView url)
     return QByteArray::fromPercentEncoding(rest.toByteArray());
 }
 
+// "a/./b/../c" as "a/c": the name the playlist shows and hands on is the plain one.
+QByteArray WithoutDots(const QByteArray &path)
+{
+    const bool absolute = path.startsWith('/');
+    QList<QByteArray> kept;
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == ".." && !kept.isEmpty() && kept.last() != "..")
+            kept.removeLast();
+        else if (part != ".." || !absolute) // above the root is the root
+            kept.append(part);
+    }
+    return (absolute ? QByteArray("/") : QByteArray()) + kept.join('/');
+}
+
 } // namespace
 
 bool IsM3u(const QByteArray &listPath)
@@ -74,7 +90,7 @@ QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
             }
             for (QByteArray &reading : readings) {
                 if (!reading.startsWith('/'))
-                    reading.prepend(folder);
+                    reading = WithoutDots(folder + reading);
             }
         }
         for (const QByteArray &reading : readings) {
