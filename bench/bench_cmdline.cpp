@@ -4,9 +4,9 @@
 //
 // Usage: bench_cmdline [runs=5]; needs the private sound server and display of bench/run.sh,
 // sox and lame, and kelpa with its engine library beside this program.
-#include "fixtures.h"
-#include "sinkrecorder.h"
-#include "toneanalysis.h"
+#include "support/fixtures.h"
+#include "support/sinkrecorder.h"
+#include "support/toneanalysis.h"
 
 #include <QCoreApplication>
 #include <QProcess>
