@@ -86,11 +86,13 @@ class DesktopProcessTest(unittest.TestCase):
                                 capture_output=True, text=True, timeout=10)
         return result.stdout.strip()
 
+    def now_playing(self):
+        return self.playerctl("status"), self.playerctl("metadata", "xesam:url")
+
     def playing(self, path):
-        """Waits until the player plays the file; what it plays, for a failure's message."""
-        seen = wait_for(lambda: (self.playerctl("status"), self.playerctl("metadata", "xesam:url"))
-                        == ("Playing", url(path)) and (("Playing", url(path))))
-        return seen or (self.playerctl("status"), self.playerctl("metadata", "xesam:url"))
+        """What the player plays once it plays the file, or after waiting for it in vain."""
+        wait_for(lambda: self.now_playing() == ("Playing", url(path)))
+        return self.now_playing()
 
     def test_files_of_the_first_start_and_of_later_starts(self):
         first = self.start("first track.mp3")  # relative to the folder it was started in
