@@ -1,5 +1,7 @@
 #include "m3u.h"
 
+#include "trimblanks.h"
+
 #include <QFile>
 #include <QStringDecoder>
 
@@ -77,12 +79,16 @@ QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
         if (text.contains("://")) {
             readings.append(LocalPathOfUrl(text));
         } else {
-            readings.append(text);
-            if (!utf8 && shiftJis.isValid()) {
-                shiftJis.resetState();
-                const QByteArray name = QFile::encodeName(shiftJis(text));
-                if (!shiftJis.hasError() && name != text)
-                    readings.append(name);
+            // As it stands first, so that blanks that belong to a name keep it; then without
+            // the white space that editors leave around a line.
+            for (const QByteArray &base : {line.toByteArray(), text}) {
+                readings.append(base);
+                if (!utf8 && shiftJis.isValid()) {
+                    shiftJis.resetState();
+                    const QByteArray name = QFile::encodeName(shiftJis(base));
+                    if (!shiftJis.hasError() && name != base)
+                        readings.append(name);
+                }
             }
             for (qsizetype i = 0, n = readings.size(); i < n; ++i) {
                 if (readings[i].contains('\\'))
@@ -93,8 +99,10 @@ QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
                     reading = WithoutDots(folder + reading);
             }
         }
+        // Trailing blanks are forgiven as in every list file, and kept in the entry.
         for (const QByteArray &reading : readings) {
-            if (!reading.isEmpty() && namesAFile(reading)) {
+            if (!reading.isEmpty() &&
+                (namesAFile(reading) || namesAFile(TrimTrailingBlanks(reading)))) {
                 entries.append(reading);
                 break;
             }
