@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Private services for tests and benchmarks: a PulseAudio daemon whose only sink is a null sink,
-# an Xvfb display and a session bus, both in a private folder and torn down on exit. Sourced, not run:
+# an Xvfb display and a session bus, all in a private folder and torn down on exit. Sourced,
+# not run:
 #   source scripts/services.sh; start_services
-# afterwards PULSE_SERVER, DISPLAY, HOME and XDG_RUNTIME_DIR point at the private ones.
+# afterwards PULSE_SERVER, DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME and XDG_RUNTIME_DIR point at
+# the private ones.
 
 PRIVATE="$(mktemp -d -t kelpa-test.XXXXXX)"
 PA_PID=""
