@@ -60,7 +60,8 @@ class DesktopProcessTest(unittest.TestCase):
     def setUp(self):
         self.runtime = tempfile.mkdtemp(prefix="kelpa-runtime.")
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                    stdout=subprocess.PIPE, text=True)
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                    text=True)
         address = self.bus.stdout.readline().strip()
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
                         DBUS_SESSION_BUS_ADDRESS=address)
