@@ -114,15 +114,6 @@ private slots:
         secondStart.join();
         QVERIFY(!taken);
     }
-
-    void commandLineNamesBecomeAbsolute()
-    {
-        const QByteArray here = QFile::encodeName(QDir::currentPath());
-        QByteArray program("kelpa"), relative("sub dir/a\n.mp3"), absolute("/m/b.mp3"), empty;
-        char *argv[] = {program.data(), relative.data(), absolute.data(), empty.data()};
-        QCOMPARE(kelpa::CommandLineFiles(4, argv),
-                 (QList<QByteArray>{here + "/sub dir/a\n.mp3", "/m/b.mp3"}));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHandover)

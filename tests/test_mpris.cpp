@@ -9,7 +9,6 @@
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
-using kelpa::PlaybackStatus;
 
 class TestMpris : public QObject {
     Q_OBJECT
@@ -184,14 +183,6 @@ private slots:
         playerctl({u"open"_s, u"file:///m/new%20one%E2%99%AA.mp3"_s});
         QCOMPARE(player_->paths.last(), "/m/new one♪.mp3");
         QCOMPARE(player_->current, 3);
-    }
-
-    void withoutABusThePlayerRunsOn()
-    {
-        kelpa::MprisService alone(*player_);
-        QVERIFY(!alone.start(QDBusConnection(u"no such bus"_s)));
-        player_->playEntry(0); // nothing to tell, and nothing breaks
-        QCOMPARE(player_->state, PlaybackStatus::Playing);
     }
 };
 
