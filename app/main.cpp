@@ -1,4 +1,5 @@
 #include "app/settingswindow.h"
+#include "app/uifont.h"
 #include "handover/handover.h"
 #include "mpris/mprisservice.h"
 #include "player/form1.h"
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
     if (!files.isEmpty() && kelpa::HandOverFiles(handoverSocket, files))
         return 0;
 
+    PreferCompactJapaneseFont();
     Form1 form1(QCoreApplication::applicationDirPath(), runtimeDir);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
     OpenSettingsOnLoad(form1, frmSver);

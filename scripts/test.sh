@@ -19,7 +19,7 @@ started=$SECONDS
 stamp() { echo "== $* ($((SECONDS - started)) s)"; }
 
 stamp "packages"
-install_packages
+install_packages --tests
 stamp "build: $BUILD"
 configure_and_build "$BUILD"
 if [[ "$SKIP_ASAN" != 1 ]]; then
