@@ -104,9 +104,10 @@ void HandoverServer::acceptConnections()
             }
             if (state != FileListReader::State::Complete)
                 return;
-            // The sender may end as soon as it has the answer; the files are then added here
-            // while it is gone.
+            // The answer goes out before the files are added, which holds this thread for a
+            // while: the sender ends at once, and the files are added here while it is gone.
             socket->putChar(kTaken);
+            socket->flush();
             socket->disconnectFromServer();
             player_.addFiles(reader->files());
         });
