@@ -3,6 +3,7 @@
 // Delete key or the pop-up menu.
 #include "form1.h"
 
+#include "m3u.h"
 #include "regularfile.h"
 #include "trimblanks.h"
 #include "ui_form1.h"
@@ -156,7 +157,8 @@ void Form1::ReadListFile(const QByteArray &path)
 
     readingListFile_ = true;
     QStringDecoder shiftJis("Shift_JIS");
-    for (const QByteArray &line : SplitLines(*bytes)) {
+    for (const QByteArray &line :
+         IsM3u(path) ? M3uEntries(path, *bytes, &IfFilename) : SplitLines(*bytes)) {
         if (ListCount() >= kMaxEntries)
             break;
         // A list that names itself would add itself as a list file: skipped by name.

@@ -270,7 +270,7 @@ void PlaylistTest::listFileAddsTheTracksItNames()
     QFETCH(QString, encoding);
     QFETCH(QStringList, added);
     PlayerHarness &p = *player_;
-    const QString list = path(u"list.m3u"_s);
+    const QString list = path(u"list.txt"_s);
     const QString nested = path(u"nested.txt"_s);
     QVERIFY(writeBytes(nested, (tracks_[u"c"_s] + u"\r\n"_s).toUtf8()));
     text.replace(u"{self}"_s, list).replace(u"{nested}"_s, nested);
