@@ -1,5 +1,7 @@
 #include "app/settingswindow.h"
 #include "app/uifont.h"
+#include "handover/handover.h"
+#include "mpris/mprisservice.h"
 #include "player/form1.h"
 #include "webremote/frmsver.h"
 
@@ -9,12 +11,27 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    const QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString handoverSocket = kelpa::HandoverSocketPath(runtimeDir);
+    // Qt has taken its own options out of argv: what is left names files. A copy that runs
+    // already takes them, and this start ends without a word; with no files, or no copy to
+    // take them, the start goes on, and a second copy is refused as ever.
+    const QList<QByteArray> files = kelpa::CommandLineFiles(argc, argv);
+    if (!files.isEmpty() && kelpa::HandOverFiles(handoverSocket, files))
+        return 0;
+
     PreferCompactJapaneseFont();
-    Form1 form1(QCoreApplication::applicationDirPath(),
-                QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    Form1 form1(QCoreApplication::applicationDirPath(), runtimeDir);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
     OpenSettingsOnLoad(form1, frmSver);
     if (!form1.Start())
         return 0;
+    // Later starts hand their files over, and the desktop's media controls reach the player;
+    // neither is there to be had everywhere, and the player runs without them.
+    kelpa::HandoverServer handover(form1.Control(), handoverSocket);
+    handover.listen();
+    kelpa::MprisService mpris(form1.Control());
+    mpris.start();
+    form1.Control().addFiles(files);
     return QCoreApplication::exec();
 }

@@ -5,11 +5,16 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
 #include <limits>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +44,22 @@ PendingConnections &pending()
 
 // A closed connection that still has bytes to send gets this long to get them out.
 constexpr int LingerMs = 30000;
+
+// A second descriptor of a connection, owned by its socket object. Qt closes its own
+// descriptor at the peer's end of input, as if the peer had left; a peer that has only shut
+// down its sending side still reads, and gets its answer through this one.
+class KeptDescriptor : public QObject {
+public:
+    KeptDescriptor(int descriptor, QObject *socket) : QObject(socket), fd(descriptor) {}
+    ~KeptDescriptor() override { ::close(fd); }
+    const int fd;
+};
+
+int keptDescriptor(const QTcpSocket *socket)
+{
+    const auto *kept = socket ? socket->findChild<KeptDescriptor *>() : nullptr;
+    return kept ? kept->fd : -1;
+}
 
 } // namespace
 
@@ -102,7 +123,10 @@ void Winsock::onNewConnection()
     while (QTcpSocket *socket = server_->nextPendingConnection()) {
         // Owned by the listener until accepted; it dies with it if never accepted.
         socket->setParent(this);
-        socket->setReadBufferSize(PendingReadLimit);
+        socket->setReadBufferSize(ReadBufferLimit);
+        const int fd = ::dup(static_cast<int>(socket->socketDescriptor()));
+        if (fd >= 0)
+            new KeptDescriptor(fd, socket);
         const int32_t id = pending().add(socket);
         // Each announcement is its own event, so a handler that waits cannot hold up the
         // announcement of the connections behind it in a nested call.
@@ -129,10 +153,21 @@ void Winsock::DropRequest(int32_t requestID)
     }
 }
 
+QHostAddress Winsock::RequestPeer(int32_t requestID)
+{
+    const QTcpSocket *socket = pending().sockets.value(requestID);
+    return socket ? socket->peerAddress() : QHostAddress();
+}
+
+bool Winsock::IsRequestOpen(int32_t requestID)
+{
+    const QTcpSocket *socket = pending().sockets.value(requestID);
+    return socket && socket->state() == QAbstractSocket::ConnectedState;
+}
+
 void Winsock::attach(QTcpSocket *socket)
 {
     socket->setParent(this);
-    socket->setReadBufferSize(0);
     socket_ = socket;
     ++connection_;
     sending_ = false;
@@ -215,6 +250,8 @@ void Winsock::onSocketError(int error)
 
 bool Winsock::SendData(const QString &data)
 {
+    if (socket_ && state_ == sckClosing)
+        return sendAfterPeerClosed(AnsiEncode(data));
     if (!socket_ || state_ != sckConnected)
         return false;
     sending_ = true;
@@ -233,6 +270,49 @@ bool Winsock::SendData(const QString &data)
         post(&Winsock::SendComplete);
     }
     return true;
+}
+
+bool Winsock::sendAfterPeerClosed(const QByteArray &bytes)
+{
+    const int fd = keptDescriptor(socket_);
+    if (fd < 0)
+        return false;
+    unsent_ = bytes;
+    sending_ = true;
+    writeUnsent();
+    return true;
+}
+
+void Winsock::writeUnsent()
+{
+    const int fd = keptDescriptor(socket_);
+    while (fd >= 0 && !unsent_.isEmpty()) {
+        const ssize_t n = ::send(fd, unsent_.constData(), unsent_.size(), MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // The rest when the system takes more.
+                if (!unsentNotifier_) {
+                    unsentNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, socket_);
+                    connect(unsentNotifier_, &QSocketNotifier::activated, this,
+                            &Winsock::writeUnsent);
+                }
+                unsentNotifier_->setEnabled(true);
+                return;
+            }
+            break; // the peer has gone altogether
+        }
+        unsent_.remove(0, n);
+    }
+    if (unsentNotifier_)
+        unsentNotifier_->setEnabled(false);
+    const bool complete = fd >= 0 && unsent_.isEmpty();
+    unsent_.clear();
+    if (!sending_)
+        return;
+    sending_ = false;
+    if (!complete)
+        state_ = sckError;
+    post(complete ? &Winsock::SendComplete : &Winsock::Error);
 }
 
 int32_t Winsock::GetData(QByteArray &data, int32_t maxLen)
@@ -256,6 +336,8 @@ void Winsock::Close()
     ++connection_;
     state_ = sckClosed;
     sending_ = false;
+    unsent_.clear();
+    delete unsentNotifier_;
     if (!socket)
         return;
     socket->disconnect(this);

@@ -13,12 +13,14 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <cstdint>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -35,9 +37,10 @@ public:
         sckError = 9,   // the connection failed; stays so until Close()
     };
 
-    // At most this many bytes are taken in on a connection that waits to be accepted; the
-    // rest waits in the peer's send buffer, so a crowd of waiting clients cannot fill memory.
-    static constexpr qint64 PendingReadLimit = 64 * 1024;
+    // At most this many bytes are taken in on a connection, waiting to be accepted or
+    // accepted, and not yet read with GetData; the rest waits in the peer's send buffer, so
+    // neither a crowd of waiting clients nor a sender whose bytes are not read fills memory.
+    static constexpr qint64 ReadBufferLimit = 16 * 1024;
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
@@ -68,11 +71,17 @@ public:
     bool Accept(int32_t requestID);
     // Closes a pending connection that will not be accepted.
     static void DropRequest(int32_t requestID);
+    // The address a pending connection comes from; null when the request is unknown.
+    static QHostAddress RequestPeer(int32_t requestID);
+    // False once the peer of a pending connection has left (or the request is unknown).
+    static bool IsRequestOpen(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
-    // to the system; Error or Closed follow if the connection fails first. False when there
-    // is no open connection to send on (state not 7), whose Closed or Error event has then
-    // already been raised or is on its way.
+    // to the system; Error or Closed follow if the connection fails first. In state 8 the
+    // text goes to a peer that may have shut down only its sending side (to one that has
+    // gone altogether it is lost, or Error follows). False when there is no connection to
+    // send on (state 0 or 9), whose Closed or Error event has then already been raised or is
+    // on its way.
     bool SendData(const QString &data);
     // Moves up to maxLen waiting bytes into data, which is resized to what was read.
     // Returns the number of bytes read.
@@ -104,6 +113,8 @@ private:
     void onSocketError(int error);
     void deliverArrival();
     void post(void (Winsock::*signal)());
+    bool sendAfterPeerClosed(const QByteArray &bytes);
+    void writeUnsent();
 
     QTcpServer *server_ = nullptr;
     QPointer<QTcpSocket> socket_;
@@ -112,6 +123,8 @@ private:
     int16_t state_ = sckClosed;
     uint32_t connection_ = 0; // changes with each accept and close; events of an older one drop
     bool sending_ = false;
+    QByteArray unsent_; // to a peer that shut down its sending side, not yet taken
+    QPointer<QSocketNotifier> unsentNotifier_;
     bool inArrival_ = false;     // a DataArrival handler runs
     bool arrivalPosted_ = false; // a DataArrival is on its way
     bool arrivalMissed_ = false; // bytes came while a handler ran

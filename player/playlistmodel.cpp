@@ -1,6 +1,7 @@
 // The playlist model: entries from dropped files and from list files (one path per line).
 #include "playlistmodel.h"
 
+#include "m3u.h"
 #include "regularfile.h"
 #include "trimblanks.h"
 
@@ -129,7 +130,8 @@ void PlaylistModel::ReadListFile(const QByteArray &path, uint8_t showType)
 
     readingListFile_ = true;
     QStringDecoder shiftJis("Shift_JIS");
-    for (const QByteArray &line : SplitLines(*bytes)) {
+    for (const QByteArray &line :
+         IsM3u(path) ? M3uEntries(path, *bytes, &IfFilename) : SplitLines(*bytes)) {
         if (Count() >= kMaxEntries)
             break;
         // A list that names itself would add itself as a list file: skipped by name.

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Private services for tests and benchmarks: a PulseAudio daemon whose only sink is a null sink,
-# and an Xvfb display, both in a private folder and torn down on exit. Sourced, not run:
+# an Xvfb display and a session bus, all in a private folder and torn down on exit. Sourced,
+# not run:
 #   source scripts/services.sh; start_services
-# afterwards PULSE_SERVER, DISPLAY, HOME and XDG_RUNTIME_DIR point at the private ones.
+# afterwards PULSE_SERVER, DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME and XDG_RUNTIME_DIR point at
+# the private ones.
 
 PRIVATE="$(mktemp -d -t kelpa-test.XXXXXX)"
 PA_PID=""
 XVFB_PID=""
+DBUS_PID=""
 cleanup() {
   local pid
-  for pid in "$PA_PID" "$XVFB_PID"; do
+  for pid in "$PA_PID" "$XVFB_PID" "$DBUS_PID"; do
     [[ -n "$pid" ]] || continue
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -69,6 +72,25 @@ start_xvfb() {
   return 1
 }
 
+# A session bus of our own: kelpa puts itself on the session bus, and without one libdbus would
+# start a bus for the X display that outlives the tests.
+start_dbus() {
+  dbus-daemon --session --nofork --print-address=3 3>"$PRIVATE/bus" >"$PRIVATE/dbus.log" 2>&1 &
+  DBUS_PID=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    if [[ -s "$PRIVATE/bus" ]]; then
+      export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$PRIVATE/bus")"
+      return 0
+    fi
+    kill -0 "$DBUS_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "test: dbus-daemon did not come up; its log:" >&2
+  cat "$PRIVATE/dbus.log" >&2
+  return 1
+}
+
 start_services() {
   start_pulseaudio
   start_xvfb
@@ -76,5 +98,6 @@ start_services() {
   export HOME="$PRIVATE/home"
   export XDG_RUNTIME_DIR="$PRIVATE/runtime"
   export KELPA_NULL_SINK=kelpa_null
-  unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+  unset WAYLAND_DISPLAY
+  start_dbus
 }

@@ -23,8 +23,10 @@
 // One client connection, its bytes collected as they come.
 class Client : public QObject {
 public:
-    explicit Client(quint16 port)
+    // From the given local address: 127.0.0.2 stands for a second machine.
+    explicit Client(quint16 port, const QString &from = u"127.0.0.1"_s)
     {
+        socket.bind(QHostAddress(from));
         connect(&socket, &QTcpSocket::readyRead, this, [this] { received += socket.readAll(); });
         connect(&socket, &QTcpSocket::disconnected, this, [this] {
             received += socket.readAll();
@@ -69,7 +71,19 @@ public:
     {
         engine.reset();
     }
-    ~RemoteFixture() { settings_.reset(); } // before the player it drives
+    // A panel of its own beside the player's, whose server runs with these timings.
+    explicit RemoteFixture(const ServerTimings &timings) : RemoteFixture()
+    {
+        if (player.form)
+            ownPanel = std::make_unique<FrmSver>(player.form->Control(), player.form->windowIcon(),
+                                                 timings);
+        panel = ownPanel.get();
+    }
+    ~RemoteFixture() // the panels before the player they drive
+    {
+        ownPanel.reset();
+        settings_.reset();
+    }
 
     template <typename T> T *widget(const char *name) const
     {
@@ -154,6 +168,7 @@ private:
 public:
     FakeEngine engine;
     PlayerHarness player;
+    std::unique_ptr<FrmSver> ownPanel;
     FrmSver *panel;
     quint16 port = 0;
 

@@ -175,7 +175,7 @@ void PlaylistModelTest::listFileAddsTheTracksItNames()
     QFETCH(QString, text);
     QFETCH(QString, encoding);
     QFETCH(QStringList, added);
-    const QString list = path(u"list.m3u"_s);
+    const QString list = path(u"list.txt"_s);
     const QString nested = path(u"nested.txt"_s);
     QVERIFY(writeBytes(nested, (tracks_[u"c"_s] + u"\r\n"_s).toUtf8()));
     text.replace(u"{self}"_s, list).replace(u"{nested}"_s, nested);

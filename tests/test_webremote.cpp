@@ -4,6 +4,8 @@
 
 #include "webremote/pages.h"
 
+#include <QSysInfo>
+
 using namespace Qt::Literals::StringLiterals;
 
 class WebRemoteTest : public QObject {
@@ -25,6 +27,8 @@ private slots:
     void limitBoxIsReadAtEachConnection();
     void hostileTitlesAreEscaped();
     void busyCaptionWhileAnswering();
+    void guessingLocksTheRemoteForAWhile_data();
+    void guessingLocksTheRemoteForAWhile();
 
 private:
     std::unique_ptr<RemoteFixture> remote;
@@ -52,8 +56,18 @@ void WebRemoteTest::requestsBeforeAnyLogin_data()
 
     QTest::newRow("GET /") << QByteArray("GET / HTTP/1.0\r\n\r\n") << loginPage;
     QTest::newRow("/index.htm") << QByteArray("GET /index.htm HTTP/1.0\r\n\r\n") << loginPage;
-    QTest::newRow("/index.html") << QByteArray("GET /index.html HTTP/1.1\r\nHost: x\r\n\r\n")
+    QTest::newRow("/index.html") << QByteArray(
+                                        "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                                  << loginPage;
+    const QByteArray own = QSysInfo::machineHostName().toLatin1();
+    for (const QByteArray &host : {QByteArray("127.0.0.1:8080"), QByteArray("[::1]:80"),
+                                   QByteArray("LocalHost"), own, own + ".local:8080"})
+        QTest::newRow("Host: " + host) << "GET / HTTP/1.1\r\nhost: " + host + "\r\n\r\n"
+                                       << loginPage;
+    for (const QByteArray &host : {QByteArray("x"), QByteArray("evil.example:8080"),
+                                   QByteArray("localhost.evil.example"), own + ".evil.example"})
+        QTest::newRow("Host: " + host) << "GET / HTTP/1.1\r\nHost: " + host + "\r\n\r\n"
+                                       << NotFoundResponse;
     QTest::newRow("/INDEX.HTM: paths are case-sensitive")
         << QByteArray("GET /INDEX.HTM HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("no HTTP anywhere") << QByteArray("GET /\r\n\r\n") << NotFoundResponse;
@@ -130,7 +144,7 @@ void WebRemoteTest::idBoxDecidesTheLogin_data()
     QTest::newRow("typed ID") << u"abc"_s << u"/l.cgi?id=abc"_s << true;
     QTest::newRow("other case") << u"abc"_s << u"/l.cgi?id=ABC"_s << false;
     QTest::newRow("old ID no longer") << u"abc"_s << u"/l.cgi?id=wuzel"_s << false;
-    QTest::newRow("empty ID, empty field") << QString() << u"/l.cgi?id="_s << true;
+    QTest::newRow("empty ID, empty field") << QString() << u"/l.cgi?id="_s << false;
     QTest::newRow("empty ID, any text") << QString() << u"/l.cgi?id=x"_s << false;
     QTest::newRow("blank as the form encodes it") << u"a b"_s << u"/l.cgi?id=a+b"_s << false;
     QTest::newRow("Japanese ID sent as it is") << u"曲"_s << u"/l.cgi?id=曲"_s << true;
@@ -330,6 +344,36 @@ void WebRemoteTest::busyCaptionWhileAnswering()
     QVERIFY(client.waitClosed());
     QCOMPARE(captionWhenAnswered, u"kelpa (処理中)"_s);
     QTRY_COMPARE(remote->panel->windowTitle(), u"kelpa"_s);
+}
+
+void WebRemoteTest::guessingLocksTheRemoteForAWhile_data()
+{
+    QTest::addColumn<QString>("guess");
+    QTest::newRow("wrong IDs") << u"/l.cgi?id=guess%1"_s;
+    QTest::newRow("wrong login numbers") << u"/%1/3"_s;
+}
+
+void WebRemoteTest::guessingLocksTheRemoteForAWhile()
+{
+    QFETCH(QString, guess);
+    remote = std::make_unique<RemoteFixture>(ServerTimings{.pauseMs = 10, .lockoutMs = 1500});
+    remote->port = remote->listen();
+    const int number = remote->login(u"wuzel"_s);
+    QVERIFY(number >= 0);
+    const QString control = u"/%1/"_s.arg(number);
+    for (int i = 0; i < FrmSver::MaxMisses - 1; ++i)
+        remote->get(guess.arg((number + 1 + i) % 10000));
+    QCOMPARE(remote->get(control), EmptyControlResponse); // not yet
+    QCOMPARE(remote->panel->windowTitle(), u"kelpa"_s);
+
+    remote->get(guess.arg((number + 1) % 10000));
+    QCOMPARE(remote->panel->windowTitle(), u"kelpa (ログイン停止中)"_s);
+    QCOMPARE(remote->get(control), LoginErrorResponse);
+    QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s), LoginErrorResponse);
+    QVERIFY(remote->get(u"/"_s).contains("about kelpa")); // the login page stays
+
+    QTRY_COMPARE_WITH_TIMEOUT(remote->panel->windowTitle(), u"kelpa"_s, 3000);
+    QVERIFY(remote->login(u"wuzel"_s) >= 0);
 }
 
 QTEST_MAIN(WebRemoteTest)

@@ -1,39 +1,57 @@
 // The socket side of the server: one connection at a time on Winsock2, requests that arrive
-// meanwhile waiting in a queue, one answer per connection.
+// meanwhile waiting in a queue, one answer per connection, and a pause after each answer.
 //
-// Waiting never spins: a wait loop blocks in the event loop until the next event. Nothing
-// waits inside a connection request either: a request that finds the connection busy is
-// queued, and the queue is served whenever the connection is closed, so a flood of
-// connections grows a bounded queue instead of the stack.
+// Waiting never spins or sleeps: a wait loop blocks in the event loop until the next event,
+// and the pause is a timer. Nothing waits inside a connection request either: a request that
+// finds the connection busy is queued, and the queue is served whenever the connection is
+// closed and the pause has passed, so a flood of connections grows a bounded queue instead of
+// the stack. No peer address holds more than a few places in it, and a connection that others
+// wait behind gets a short time to complete its request, so a handful of silent or slow
+// clients cannot shut everyone else out.
 #include "frmsver.h"
 
 #include "net/winsock.h"
 #include "pages.h"
+#include "request.h"
 #include "ui_frmsver.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+
 void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
 {
-    if (waiting_.size() >= MaxWaitingConnections) {
+    // Places of peers that left while waiting are given to those that come.
+    waiting_.removeIf([](const Waiting &waiting) {
+        if (Winsock::IsRequestOpen(waiting.requestID))
+            return false;
+        Winsock::DropRequest(waiting.requestID);
+        return true;
+    });
+    const QHostAddress peer = Winsock::RequestPeer(requestID);
+    const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
+    if (waiting_.size() >= MaxWaitingConnections ||
+        std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer) {
         Winsock::DropRequest(requestID);
         return;
     }
-    waiting_.enqueue(requestID);
+    waiting_.enqueue({requestID, peer, clock_.elapsed()});
+    EnforceCrowdedDeadline();
     ServeWaitingConnection();
 }
 
 bool FrmSver::IsIdleSpare() const
 {
-    return !heardFrom_ && Winsock2->BytesReceived() == 0 && acceptedAt_.isValid() &&
-           acceptedAt_.elapsed() >= SpareConnectionMs;
+    return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
+           clock_.elapsed() - acceptedAt_ >= timings_.spareConnectionMs;
 }
 
 void FrmSver::ServeWaitingConnection()
 {
-    // While an answer is on its way the connection belongs to it, whatever its state.
-    if (waiting_.isEmpty() || answering_)
+    // While an answer is on its way the connection belongs to it, whatever its state; after
+    // it, the pause passes first.
+    if (waiting_.isEmpty() || answering_ || pauseTimer_->isActive())
         return;
     switch (Winsock2->State()) {
     case Winsock::sckClosed:
@@ -50,15 +68,22 @@ void FrmSver::ServeWaitingConnection()
         // Looked at again when the connection has been silent long enough (bytes that came
         // and are still to be read are given a moment to be announced).
         if (!heardFrom_ && !spareTimer_->isActive())
-            spareTimer_->start(qMax<qint64>(50, SpareConnectionMs - acceptedAt_.elapsed()));
+            spareTimer_->start(
+                qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - acceptedAt_)));
         return; // served when the connection is closed
     }
 
     spareTimer_->stop();
     requestTimer_->stop();
+    crowdedTimer_->stop();
     while (!waiting_.isEmpty()) {
-        if (Winsock2->Accept(waiting_.dequeue()))
+        const Waiting next = waiting_.dequeue();
+        if (Winsock2->Accept(next.requestID)) {
+            // Bytes that came while the connection waited may have come as soon as it asked
+            // to connect.
+            firstByteAt_ = Winsock2->BytesReceived() > 0 ? next.since : -1;
             break;
+        }
     }
     if (Winsock2->State() == Winsock::sckClosed)
         return;
@@ -71,8 +96,8 @@ void FrmSver::ServeWaitingConnection()
         ApplyByteLimitBox();
     RecvBuffer.clear();
     heardFrom_ = false;
-    acceptedAt_.start();
-    requestTimer_->start(RequestTimeoutMs);
+    acceptedAt_ = clock_.elapsed();
+    requestTimer_->start(timings_.requestTimeoutMs);
     // The listening socket keeps listening after an accept, so it is not told to listen
     // again: that would also restart it after the toggle was released.
 }
@@ -84,6 +109,18 @@ void FrmSver::RequestTimer_Timeout()
     DropConnection(); // no answer: a client that never completes its request gets none
 }
 
+void FrmSver::EnforceCrowdedDeadline()
+{
+    if (!heardFrom_ || answering_ || waiting_.isEmpty() ||
+        Winsock2->State() != Winsock::sckConnected)
+        return;
+    const qint64 left = timings_.crowdedRequestMs - (clock_.elapsed() - firstByteAt_);
+    if (left <= 0)
+        DropConnection();
+    else if (!crowdedTimer_->isActive())
+        crowdedTimer_->start(static_cast<int>(left));
+}
+
 void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
 {
     if (bytesTotal < 1)
@@ -92,22 +129,41 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
     Winsock2->GetData(arrived, bytesTotal);
     if (arrived.isEmpty())
         return;
+    if (firstByteAt_ < 0)
+        firstByteAt_ = clock_.elapsed();
     heardFrom_ = true;
     spareTimer_->stop();
     // Bytes arriving while an answer is sent belong to a request already answered.
     if (answering_)
         return;
     RecvBuffer += arrived;
-    HandleRequest();
+    if (IsRequestComplete(RecvBuffer)) {
+        answering_ = true;
+        requestTimer_->stop();
+        crowdedTimer_->stop();
+        // Handled from the event loop once this handler has returned, so that a box the
+        // request's command brings up holds no arrival of this or the next connection.
+        QTimer::singleShot(0, this, &FrmSver::HandleRequest);
+        return;
+    }
+    if (RecvBuffer.size() > RecvBufferLimit) {
+        answering_ = true;
+        SendNotFound();
+        return;
+    }
     // A peer that left before completing its request can never be answered.
-    if (!answering_ && Winsock2->State() == Winsock::sckClosing)
+    if (Winsock2->State() == Winsock::sckClosing) {
         DropConnection();
+        return;
+    }
+    EnforceCrowdedDeadline();
 }
 
 void FrmSver::DropConnection()
 {
     Winsock2->Close();
     requestTimer_->stop();
+    crowdedTimer_->stop();
     ServeWaitingConnection();
 }
 
@@ -135,15 +191,13 @@ void FrmSver::Winsock2_Error()
 
 void FrmSver::SendPage(const QString &body)
 {
-    SendPending = -1;
-    Winsock2->SendData(BuildOkResponse(body));
+    SendPending = Winsock2->SendData(BuildOkResponse(body)) ? -1 : 0;
     FinishSend();
 }
 
 void FrmSver::SendNotFound()
 {
-    SendPending = -1;
-    Winsock2->SendData(BuildNotFoundResponse());
+    SendPending = Winsock2->SendData(BuildNotFoundResponse()) ? -1 : 0;
     FinishSend();
 }
 
@@ -155,13 +209,12 @@ void FrmSver::FinishSend()
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, this, [&givenUp] { givenUp = true; });
-    deadline.start(SendTimeoutMs);
-    QCoreApplication::processEvents();
+    deadline.start(timings_.sendTimeoutMs);
     for (;;) {
-        // A connection that failed, was closed by its peer or is gone can complete no send.
+        // A connection that failed or is gone can complete no send. One whose peer has shut
+        // down its sending side still can: its Closed event ends the wait if not.
         const int16_t state = Winsock2->State();
-        if (state == Winsock::sckError || state == Winsock::sckClosing ||
-            state == Winsock::sckClosed) {
+        if (state == Winsock::sckError || state == Winsock::sckClosed) {
             Winsock2->Close();
             SendPending = 0;
         }
@@ -170,10 +223,12 @@ void FrmSver::FinishSend()
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     SendPending = 0;
-    QCoreApplication::processEvents();
     Winsock2->Close();
     requestTimer_->stop();
+    crowdedTimer_->stop();
     answering_ = false;
-    ServeWaitingConnection();
-    QCoreApplication::processEvents();
+    setWindowTitle(IdleCaption());
+    // One answer at a time, about ten a second at most: the next connection waits for the
+    // pause, while the event loop runs on.
+    pauseTimer_->start(timings_.pauseMs);
 }

@@ -14,15 +14,17 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *parent)
+FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const ServerTimings &timings,
+                 QWidget *parent)
     : QWidget(parent,
               // A tool window: small caption, no task bar button; the close button alone,
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      player_(player), ui_(std::make_unique<Ui::FrmSver>()), Winsock1(new Winsock(this)),
-      Winsock2(new Winsock(this)), aboutIcon_(aboutIcon), requestTimer_(new QTimer(this)),
-      spareTimer_(new QTimer(this))
+      player_(player), timings_(timings), ui_(std::make_unique<Ui::FrmSver>()),
+      Winsock1(new Winsock(this)), Winsock2(new Winsock(this)), aboutIcon_(aboutIcon),
+      requestTimer_(new QTimer(this)), crowdedTimer_(new QTimer(this)),
+      spareTimer_(new QTimer(this)), pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this))
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
@@ -37,8 +39,9 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *
     move(screen()->availableGeometry().center() - rect().center());
     Winsock1->setObjectName(u"Winsock1"_s);
     Winsock2->setObjectName(u"Winsock2"_s);
-    requestTimer_->setSingleShot(true);
-    spareTimer_->setSingleShot(true);
+    for (QTimer *timer : {requestTimer_, crowdedTimer_, spareTimer_, pauseTimer_, lockoutTimer_})
+        timer->setSingleShot(true);
+    clock_.start();
 
     ui_->Text1->installEventFilter(this);
     ui_->Text3->installEventFilter(this);
@@ -58,7 +61,14 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *
     connect(Winsock2, &Winsock::Closed, this, &FrmSver::Winsock2_Close);
     connect(Winsock2, &Winsock::Error, this, &FrmSver::Winsock2_Error);
     connect(requestTimer_, &QTimer::timeout, this, &FrmSver::RequestTimer_Timeout);
+    connect(crowdedTimer_, &QTimer::timeout, this, &FrmSver::EnforceCrowdedDeadline);
     connect(spareTimer_, &QTimer::timeout, this, &FrmSver::ServeWaitingConnection);
+    connect(pauseTimer_, &QTimer::timeout, this, &FrmSver::ServeWaitingConnection);
+    // The caption shows the lock-out for as long as it lasts, except while answering.
+    connect(lockoutTimer_, &QTimer::timeout, this, [this] {
+        if (!answering_)
+            setWindowTitle(IdleCaption());
+    });
 
     Form_Load();
 }
@@ -85,6 +95,13 @@ void FrmSver::closeEvent(QCloseEvent *event)
 
 bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 {
+    // A modal box shown while a request's command runs: its answer goes out from the box's
+    // event loop (handlerequest.cpp).
+    if (unanswered_ && event->type() == QEvent::Show && watched->isWidgetType() &&
+        static_cast<QWidget *>(watched)->isModal()) {
+        QTimer::singleShot(0, this,
+                           [this, request = unanswered_] { SendPendingAnswer(request, true); });
+    }
     // A double-click on the address box opens the QR code; the box still selects a word.
     if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
         ShowQrCode();

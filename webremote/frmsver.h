@@ -3,19 +3,24 @@
 // the player window is closed.
 //
 // The server serves one connection at a time on the UI thread: it accepts a connection,
-// collects one GET request, answers it in one piece and closes the connection. It drives the
+// collects one GET request, answers it in one piece, closes the connection and pauses before
+// taking up the next. Nothing in it sleeps or waits on a person: a box that a request's
+// command brings up is shown while the answer goes out and the server goes on. It drives the
 // player only through kelpa::PlayerControl. Its files:
 //   frmsver.cpp        the panel's controls and the values they feed to the server
 //   qrwindow.h         the remote's address as a QR code, opened from the address box
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
 //   handlerequest.cpp  what a request asks for, carried out on the player
+//   servertimings.h    how long the server waits for what
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
 #pragma once
 
 #include "control/playercontrol.h"
+#include "servertimings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QIcon>
 #include <QQueue>
 #include <QRandomGenerator>
@@ -23,6 +28,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class Form2;
@@ -38,8 +44,9 @@ class FrmSver : public QWidget {
 
 public:
     // Runs the panel's load step (everything but showing it). The player outlives it; the
-    // About box shows aboutIcon.
-    FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *parent = nullptr);
+    // About box shows aboutIcon. The server runs with the timings given.
+    FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const ServerTimings &timings = {},
+            QWidget *parent = nullptr);
     ~FrmSver() override;
 
     // The control page body as a request would get it now: the player's caption, the
@@ -54,16 +61,12 @@ public:
     static constexpr int LoginNumberRange = 10000;
     // The panel's font size, in pixels.
     static constexpr int FontPixels = 11;
-    // Connection requests beyond this many waiting for the busy connection are closed at once.
+    // Connection requests beyond this many waiting for the busy connection are closed at once,
+    // and so are those of a peer address that already holds this many places.
     static constexpr qsizetype MaxWaitingConnections = 64;
-    // A connection that has not completed its request this long after it was accepted is
-    // closed without an answer.
-    static constexpr int RequestTimeoutMs = 10000;
-    // An answer not taken by its client within this time is given up.
-    static constexpr int SendTimeoutMs = 10000;
-    // A connection that has sent nothing at all this long after it was accepted is a browser's
-    // spare one; it is closed as soon as another connection waits.
-    static constexpr int SpareConnectionMs = 500;
+    static constexpr qsizetype MaxWaitingPerPeer = 4;
+    // This many guesses within the miss window lock the remote's logins and controls.
+    static constexpr int MaxMisses = 10;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -92,6 +95,7 @@ private:
     void ServeWaitingConnection();
     bool IsIdleSpare() const;
     void RequestTimer_Timeout();
+    void EnforceCrowdedDeadline();
     void DropConnection();
     void Winsock2_DataArrival(int32_t bytesTotal);
     void Winsock2_SendComplete();
@@ -104,9 +108,14 @@ private:
     // Requests (handlerequest.cpp).
     void HandleRequest();
     void SendLoginPage();
-    void FinalSteps();
+    // Runs a command that drives the player; true: answer with the control page, else 404.
+    void RunThenAnswer(const std::function<bool()> &command);
+    void SendPendingAnswer(uint64_t request, bool done);
+    void CountMiss();
+    QString IdleCaption() const;
 
     kelpa::PlayerControl &player_;
+    const ServerTimings timings_;
     std::unique_ptr<Ui::FrmSver> ui_;
     Winsock *Winsock1;
     Winsock *Winsock2;
@@ -124,11 +133,25 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port from the port box has been given to Winsock1
 
+    QList<qint64> misses_;    // when the recent guesses came, on clock_
+    uint64_t requests_ = 0;   // complete requests so far
+    uint64_t unanswered_ = 0; // the request whose control page is still to be sent, or 0
+
     // Connection bookkeeping.
-    QQueue<int32_t> waiting_;  // connection requests in order of arrival
-    bool answering_ = false;   // from a complete request until its connection is closed
-    bool heardFrom_ = false;   // the current connection has sent at least one byte
-    QElapsedTimer acceptedAt_; // when the current connection was accepted
+    struct Waiting {
+        int32_t requestID;
+        QHostAddress peer;
+        qint64 since; // on clock_
+    };
+    QQueue<Waiting> waiting_; // connection requests in order of arrival
+    bool answering_ = false;  // from a complete request until its connection is closed
+    bool heardFrom_ = false;  // the current connection has sent at least one byte
+    QElapsedTimer clock_;
+    qint64 acceptedAt_ = 0;   // on clock_: when the current connection was accepted
+    qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before
     QTimer *requestTimer_;
+    QTimer *crowdedTimer_; // the deadline of a request that others wait behind
     QTimer *spareTimer_;
+    QTimer *pauseTimer_;   // the pause after an answer
+    QTimer *lockoutTimer_; // runs while logins and controls are locked
 };

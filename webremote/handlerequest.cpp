@@ -6,8 +6,8 @@
 #include "pages.h"
 #include "request.h"
 
-#include <QCoreApplication>
-#include <QThread>
+#include <QApplication>
+#include <QSysInfo>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -24,31 +24,42 @@ void FrmSver::SendLoginPage()
     SendPage(LoginPage());
 }
 
+QString FrmSver::IdleCaption() const
+{
+    return lockoutTimer_->isActive() ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
+}
+
+void FrmSver::CountMiss()
+{
+    const qint64 now = clock_.elapsed();
+    misses_.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
+    misses_.append(now);
+    if (misses_.size() < MaxMisses)
+        return;
+    // Guessing the login number, or the ID, must take longer than anyone goes on guessing.
+    misses_.clear();
+    lockoutTimer_->start(timings_.lockoutMs);
+}
+
 void FrmSver::HandleRequest()
 {
-    if (!IsRequestComplete(RecvBuffer)) {
-        if (RecvBuffer.size() > RecvBufferLimit) {
-            answering_ = true;
-            SendNotFound();
-            return;
-        }
-        FinalSteps();
-        return;
-    }
     // From here the connection is this request's until its answer is out, also while a player
-    // operation holds it with a message box.
-    answering_ = true;
-    requestTimer_->stop();
-
-    const std::optional<QString> path = RequestPath(AnsiDecode(RecvBuffer));
-    if (!path) {
+    // operation holds the thread with a message box.
+    const QString request = AnsiDecode(RecvBuffer);
+    const std::optional<QString> path = RequestPath(request);
+    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName())) {
         SendNotFound();
         return;
     }
     setWindowTitle(u"kelpa (処理中)"_s);
 
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
-    const Route route = RouteRequest(*path, LoginId, loginNumber);
+    Route route = RouteRequest(*path, LoginId, loginNumber);
+    if (lockoutTimer_->isActive() && route.kind != Route::LoginForm &&
+        route.kind != Route::NotFound)
+        route = {Route::LoginError};
+    else if (route.miss)
+        CountMiss();
     switch (route.kind) {
     case Route::LoginForm:
         SendLoginPage();
@@ -62,30 +73,41 @@ void FrmSver::HandleRequest()
         SendPage(LoginErrorPage());
         break;
     case Route::Control:
-        // Carried out before the page is built, so the page shows its effect.
-        if (route.command)
-            player_.run(*route.command);
-        SendPage(BuildControlPage());
+        RunThenAnswer([this, command = route.command] {
+            if (command)
+                player_.run(*command);
+            return true;
+        });
         break;
     case Route::PlayEntry:
-        if (player_.playEntry(route.entry)) {
-            SendPage(BuildControlPage());
-        } else {
-            SendNotFound(); // the selection stays as it was
-        }
+        RunThenAnswer([this, entry = route.entry] { return player_.playEntry(entry); });
         break;
     case Route::NotFound:
         SendNotFound();
         break;
     }
-    FinalSteps();
 }
 
-void FrmSver::FinalSteps()
+void FrmSver::RunThenAnswer(const std::function<bool()> &command)
 {
-    setWindowTitle(u"kelpa"_s);
-    QCoreApplication::processEvents();
-    // Each request costs the whole thread a tenth of a second; this also paces a client that
-    // sends its request in many small pieces.
-    QThread::msleep(100);
+    // Carried out before the page is built, so the page shows its effect. A box the command
+    // brings up (an "Open Error") waits for the person at the desktop; the answer goes out
+    // from the box's event loop instead, and the server goes on serving meanwhile.
+    const uint64_t request = ++requests_;
+    unanswered_ = request;
+    qApp->installEventFilter(this);
+    const bool done = command();
+    qApp->removeEventFilter(this);
+    SendPendingAnswer(request, done);
+}
+
+void FrmSver::SendPendingAnswer(uint64_t request, bool done)
+{
+    if (unanswered_ != request)
+        return;
+    unanswered_ = 0;
+    if (done)
+        SendPage(BuildControlPage());
+    else
+        SendNotFound(); // a refused entry: the selection stays as it was
 }

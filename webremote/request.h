@@ -2,8 +2,8 @@
 // answer the path asks for. No state and no I/O here; FrmSver::HandleRequest acts on the
 // result.
 //
-// Comparisons are exact and case-sensitive, nothing is percent-decoded, and header lines are
-// not interpreted: the remote's own pages produce exactly the paths routed here.
+// Comparisons are exact and case-sensitive and nothing is percent-decoded: the remote's own
+// pages produce exactly the paths routed here. Of the header lines only Host is read.
 #pragma once
 
 #include "control/playercontrol.h"
@@ -27,6 +27,12 @@ bool IsRequestComplete(const QByteArray &received);
 // "HTTP" is looked for in the whole request, so the first occurrence cuts the line there.
 std::optional<QString> RequestPath(const QString &request);
 
+// False when the request's Host line names a domain: a page from elsewhere that had the
+// domain's name point at this machine must not reach the remote through the browser. An IP
+// literal, "localhost" and this machine's own name (with or without ".local") pass, in any
+// case and with a port; so does a request without a Host line (HTTP/1.0 clients).
+bool IsHostAccepted(const QString &request, const QString &machineName);
+
 struct Route {
     enum Kind {
         LoginForm,  // the login page
@@ -39,8 +45,11 @@ struct Route {
     Kind kind = NotFound;
     std::optional<kelpa::Transport> command = std::nullopt;
     int16_t entry = 0;
+    // A guess: a login with the wrong ID, or a control path with a number that is not the
+    // login number.
+    bool miss = false;
 };
 
 // Routes a path. loginNumber is the number of the last login, nullopt before the first one:
-// until someone has logged in, no control path is valid.
+// until someone has logged in, no control path is valid. An empty ID never logs in.
 Route RouteRequest(const QString &path, const QString &loginId, std::optional<int16_t> loginNumber);

@@ -1,0 +1,117 @@
+// Files handed to the running copy: from starting the program with 1,000 files to all of them
+// listed in the copy that runs, beside dropping the same files on its list. The running copy
+// is the player window with its hand-over socket, as the program sets them up; the second
+// start is the real program. Medians of several runs, warm cache.
+//
+// Usage: bench_handover [files=1000] [runs=5]; needs sox and lame, and kelpa with its engine
+// library beside this program.
+#include "benchsupport.h"
+#include "handover/handover.h"
+#include "player/form1.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Drops files on the list as a file manager does: through the window, onto List1.
+void dropOnList(Form1 &form, const QStringList &paths)
+{
+    QWidget *list = form.findChild<QWidget *>(u"List1"_s);
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint pos = list->mapTo(&form, list->rect().center());
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.windowHandle(), &drop);
+}
+
+void deleteAll(Form1 &form)
+{
+    form.findChild<QAction *>(u"mnuDelateAll"_s)->trigger();
+    QCoreApplication::processEvents();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int files = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    QTemporaryDir dir;
+    const QStringList paths = Bench::makeTaggedTracks(dir.path(), files);
+    if (paths.isEmpty())
+        return 1;
+
+    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    if (!form.Start() || !QTest::qWaitForWindowExposed(&form)) {
+        std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
+        return 1;
+    }
+    kelpa::HandoverServer handover(form.Control(), kelpa::HandoverSocketPath(dir.path()));
+    if (!handover.listen()) {
+        std::fprintf(stderr, "no hand-over socket in %s\n", qPrintable(dir.path()));
+        return 1;
+    }
+    form.Control().run(kelpa::Transport::Stop);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_s, dir.path());
+    const QString kelpa = QCoreApplication::applicationDirPath() + u"/kelpa"_s;
+    std::vector<double> handed, dropped;
+    for (int run = 0; run <= runs; ++run) { // run 0 warms the cache
+        deleteAll(form);
+        QElapsedTimer clock;
+        clock.start();
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(kelpa, paths);
+        while (form.ListCount() < files && clock.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const double listed = double(clock.nsecsElapsed()) / 1e6;
+        const bool ended = QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; });
+        form.Control().run(kelpa::Transport::Stop);
+        deleteAll(form);
+        clock.restart();
+        dropOnList(form, paths);
+        const double drop = double(clock.nsecsElapsed()) / 1e6;
+        form.Control().run(kelpa::Transport::Stop);
+        if (run == 0)
+            continue;
+        handed.push_back(form.ListCount() == files && ended ? listed : -1);
+        dropped.push_back(drop);
+    }
+    std::printf("%d tagged MP3 files added to the running player, median of %d runs, warm cache\n",
+                files, runs);
+    std::printf("handed over by a second start: %8.1f ms until all are listed\n", median(handed));
+    std::printf("dropped on the list:           %8.1f ms\n", median(dropped));
+    return 0;
+}

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""kelpa started with files, as a file manager or a terminal starts it, and driven from the
+desktop's media controls: the files of the first start play; a second start hands its files to
+the running copy and ends at once; the running copy plays them only when nothing plays; the
+media controls see the real player; without a session bus the player runs on.
+
+Each test has its own session bus (dbus-daemon) and runtime folder. The player runs on Qt's
+offscreen platform and plays through the sound server of scripts/test.sh.
+
+Usage: desktop_process_test.py KELPA_BINARY
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+KELPA = None
+TITLE = "夜明けの歌"
+
+
+def wait_for(predicate, timeout=15.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    return predicate()
+
+
+def url(path):
+    return "file://" + urllib.parse.quote(os.fsencode(path), safe="/")
+
+
+class DesktopProcessTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.music = tempfile.mkdtemp(prefix="kelpa music ")
+        wav = os.path.join(cls.music, "tone.wav")
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", wav, "synth", "30", "sine", "440"],
+                       check=True)
+        cls.track = os.path.join(cls.music, "first track.mp3")
+        subprocess.run(["lame", "--quiet", "--id3v2-only", "--id3v2-utf16", "--tt", TITLE,
+                        "--ta", "山田", wav, cls.track], check=True)
+        # A thousand names with blanks, Japanese and newlines, all copies of the one track.
+        cls.handed = []
+        for i in range(1000):
+            name = os.path.join(cls.music, f"{i:04d} 曲 ♪\nline two.mp3")
+            shutil.copyfile(cls.track, name)
+            cls.handed.append(name)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.music, ignore_errors=True)
+
+    def setUp(self):
+        self.runtime = tempfile.mkdtemp(prefix="kelpa-runtime.")
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                    text=True)
+        address = self.bus.stdout.readline().strip()
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
+                        DBUS_SESSION_BUS_ADDRESS=address)
+        self.processes = []
+
+    def tearDown(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.bus.terminate()
+        self.bus.wait()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+    def start(self, *files, env=None):
+        process = subprocess.Popen([KELPA, *files], env=env or self.env, cwd=self.music,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def playerctl(self, *args):
+        result = subprocess.run(["playerctl", "--player=kelpa", *args], env=self.env,
+                                capture_output=True, text=True, timeout=10)
+        return result.stdout.strip()
+
+    def now_playing(self):
+        return self.playerctl("status"), self.playerctl("metadata", "xesam:url")
+
+    def playing(self, path):
+        """What the player plays once it plays the file, or after waiting for it in vain."""
+        wait_for(lambda: self.now_playing() == ("Playing", url(path)))
+        return self.now_playing()
+
+    def test_files_of_the_first_start_and_of_later_starts(self):
+        first = self.start("first track.mp3")  # relative to the folder it was started in
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        self.assertEqual(self.playerctl("metadata", "title"), TITLE)
+
+        began = time.monotonic()
+        second = self.start(*self.handed)
+        self.assertEqual(second.wait(30), 0)
+        print(f"hand-over of 1000 files: second start ended after "
+              f"{time.monotonic() - began:.2f} s", file=sys.stderr)
+        # The first track plays on; the handed files follow it in the list, in order.
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        self.playerctl("previous")  # from the first entry to the last
+        self.assertEqual(self.playing(self.handed[-1]), ("Playing", url(self.handed[-1])))
+        self.playerctl("previous")
+        self.assertEqual(self.playing(self.handed[-2]), ("Playing", url(self.handed[-2])))
+        self.playerctl("next")
+        self.playerctl("next")  # from the last entry to the first
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        self.playerctl("next")
+        self.assertEqual(self.playing(self.handed[0]), ("Playing", url(self.handed[0])))
+
+        # With nothing playing, the first file handed over plays.
+        self.playerctl("stop")
+        self.assertEqual(self.start(self.handed[500], self.handed[7]).wait(30), 0)
+        self.assertEqual(self.playing(self.handed[500]), ("Playing", url(self.handed[500])))
+        self.assertIsNone(first.poll())
+
+    def test_loop_play_and_seeking_from_the_desktop(self):
+        self.start(self.track)
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        self.assertEqual(self.playerctl("loop"), "None")
+        self.playerctl("loop", "Playlist")
+        self.assertEqual(self.playerctl("loop"), "Playlist")
+        self.playerctl("position", "20")
+        self.assertTrue(wait_for(lambda: 20 <= float(self.playerctl("position") or 0) < 23),
+                        self.playerctl("position"))
+        self.playerctl("pause")
+        self.assertEqual(wait_for(lambda: self.playerctl("status") == "Paused" and "Paused"),
+                         "Paused")
+
+    def test_quit_from_the_desktop_ends_the_player(self):
+        player = self.start(self.track)
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        subprocess.run(["gdbus", "call", "--session", "--dest", "org.mpris.MediaPlayer2.kelpa",
+                        "--object-path", "/org/mpris/MediaPlayer2",
+                        "--method", "org.mpris.MediaPlayer2.Quit"], env=self.env,
+                       capture_output=True, timeout=10)
+        self.assertEqual(player.wait(10), 0)
+
+    def test_without_a_session_bus_the_player_runs_on(self):
+        env = dict(self.env, DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent/kelpa-bus")
+        player = self.start(self.track, env=env)
+        time.sleep(2)
+        self.assertIsNone(player.poll())
+        # It still takes files from a later start.
+        self.assertEqual(self.start(self.handed[0], env=env).wait(30), 0)
+        self.assertIsNone(player.poll())
+
+
+if __name__ == "__main__":
+    KELPA = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,102 @@
+// A player behind the interface for units that drive it from outside: a playlist of named
+// tracks that the transport commands step through as the window's buttons do, wrapping at
+// both ends, with the interface's signals on every change.
+#pragma once
+
+#include "control/playercontrol.h"
+
+#include <QMap>
+
+class FakePlayerControl : public kelpa::PlayerControl {
+public:
+    QList<QByteArray> paths;                 // the playlist
+    QMap<QByteArray, kelpa::TrackInfo> tags; // what opening a path shows; title = name else
+    int current = -1;
+    kelpa::PlaybackStatus state = kelpa::PlaybackStatus::Stopped;
+    int32_t seconds = 0;
+    bool loopOn = false;
+    int raised = 0;
+    int quits = 0;
+
+    QString caption() const override { return QStringLiteral("kelpa"); }
+    int entryCount() const override { return int(paths.size()); }
+    QString entryText(int index) const override { return QString::fromUtf8(paths.value(index)); }
+    void setShowType(uint8_t) override {}
+
+    void run(kelpa::Transport command) override
+    {
+        using kelpa::PlaybackStatus;
+        using kelpa::Transport;
+        switch (command) {
+        case Transport::Previous:
+        case Transport::Next:
+            if (!paths.isEmpty()) {
+                const int step = command == Transport::Next ? 1 : -1;
+                const int next = current + step;
+                playEntry(next < 0 ? int(paths.size()) - 1 : next >= paths.size() ? 0 : next);
+            }
+            return;
+        case Transport::Play:
+            setState(PlaybackStatus::Playing);
+            return;
+        case Transport::Pause:
+            setState(state == PlaybackStatus::Paused ? PlaybackStatus::Playing
+                                                     : PlaybackStatus::Paused);
+            return;
+        case Transport::Stop:
+            setState(PlaybackStatus::Stopped);
+            return;
+        }
+    }
+    bool playEntry(int index) override
+    {
+        if (index < 0 || index >= paths.size())
+            return false;
+        current = index;
+        seconds = 0;
+        emit trackChanged();
+        setState(kelpa::PlaybackStatus::Playing);
+        return true;
+    }
+    int addFiles(const QList<QByteArray> &added) override
+    {
+        const int first = int(paths.size());
+        paths.append(added);
+        if (!added.isEmpty() && state != kelpa::PlaybackStatus::Playing)
+            playEntry(first);
+        return int(added.size());
+    }
+    kelpa::PlaybackStatus status() const override { return state; }
+    kelpa::TrackInfo track() const override
+    {
+        if (current < 0)
+            return {};
+        const QByteArray path = paths[current];
+        kelpa::TrackInfo info = tags.value(path, {path, QString::fromUtf8(path), {}, 300});
+        info.path = path;
+        return info;
+    }
+    int32_t position() const override { return current < 0 ? 0 : seconds; }
+    void seek(int32_t to) override
+    {
+        if (state == kelpa::PlaybackStatus::Stopped)
+            return;
+        seconds = to;
+        emit seeked(to);
+    }
+    bool loop() const override { return loopOn; }
+    void setLoop(bool on) override
+    {
+        loopOn = on;
+        emit loopChanged();
+    }
+    void raise() override { ++raised; }
+    void quit() override { ++quits; }
+
+private:
+    void setState(kelpa::PlaybackStatus next)
+    {
+        state = next;
+        emit statusChanged();
+    }
+};
