@@ -1,10 +1,9 @@
-# Warnings are errors in our own code; third-party headers come in as system includes.
+include(${CMAKE_CURRENT_LIST_DIR}/KelpaSanitize.cmake)
+
+# Every target of ours goes through here: warnings are errors in our own code (third-party
+# headers come in as system includes), and the sanitizers apply when they are switched on.
 function(kelpa_target name)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
   target_compile_definitions(${name} PRIVATE QT_NO_CAST_FROM_ASCII)
+  kelpa_sanitize(${name})
 endfunction()
-
-if(KELPA_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  add_link_options(-fsanitize=address,undefined)
-endif()

@@ -16,6 +16,8 @@ PACKAGES=(
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
   xvfb x11-utils xdotool imagemagick fonts-noto-cjk zbar-tools
   chromium chromium-driver python3-selenium
+  # the formatting check
+  clang-format
 )
 
 missing_packages() {

@@ -27,6 +27,11 @@ if [[ "$SKIP_ASAN" != 1 ]]; then
   configure_and_build "$BUILD_ASAN" -DKELPA_SANITIZE=ON
 fi
 
+failed=()
+# Formatting drift fails the run like a failing test, after the builds have shown their errors.
+stamp "format check"
+cmake --build "$BUILD" --target format-check || failed+=("format-check")
+
 source "$ROOT/scripts/services.sh"
 
 stamp "services"
@@ -34,7 +39,6 @@ start_services
 export KELPA_REQUIRE_SOUND=1
 echo "PULSE_SERVER=$PULSE_SERVER DISPLAY=$DISPLAY"
 
-failed=()
 run_ctest() {
   local dir="$1"
   shift
