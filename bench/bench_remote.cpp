@@ -7,6 +7,7 @@
 //     thread: connect, send, until the server has closed (the server's 100 ms pause included).
 //
 // Usage: bench_remote [requests=30]   (runs offscreen; needs no sound server)
+#include "app/settingswindow.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
@@ -49,6 +50,12 @@ template <typename F> double bestMs(int runs, F f)
         best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     return best;
+}
+
+// Has the player open its settings window into `settings`, as the program does.
+std::function<void(Form1 &)> withSettings(std::unique_ptr<FrmSver> &settings)
+{
+    return [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); };
 }
 
 // Drops fake tracks with these titles onto the player's list.
@@ -103,22 +110,24 @@ int main(int argc, char *argv[])
     // Through the player window, with a playlist filled as a user fills it.
     FakeEngine engine;
     {
-        PlayerHarness player;
+        std::unique_ptr<FrmSver> settings;
+        PlayerHarness player(FakeEngine::completeDir(), withSettings(settings));
         if (!player.started || !fill(player, engine, full)) {
             std::fprintf(stderr, "bench_remote: the player did not take its playlist\n");
             return 1;
         }
-        FrmSver *panel = player.form->SettingsWindow();
+        FrmSver *panel = settings.get();
         panel->findChild<QRadioButton *>(u"Option1"_s)->click();
         std::printf("control page from the player window, %d entries, no limit: %7.2f ms\n",
                     player.form->ListCount(), bestMs(5, [&] { (void)panel->BuildControlPage(); }));
     }
 
     // Latency with 1,000 entries, the whole list on the page.
-    PlayerHarness player;
+    std::unique_ptr<FrmSver> settings;
+    PlayerHarness player(FakeEngine::completeDir(), withSettings(settings));
     if (!player.started || !fill(player, engine, full.mid(0, 1000)))
         return 1;
-    FrmSver *panel = player.form->SettingsWindow();
+    FrmSver *panel = settings.get();
     panel->findChild<QRadioButton *>(u"Option1"_s)->click();
     panel->findChild<QLineEdit *>(u"Text1"_s)->setText(u"0"_s);
     panel->findChild<QPushButton *>(u"Check1"_s)->click();

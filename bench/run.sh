@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
-install_packages
+install_packages --tests
 # The peers are benchmarks' business only, so they are installed here and not by setup.sh.
 for peer in mpg123 audacious; do
   if ! command -v "$peer" >/dev/null; then
@@ -27,3 +27,5 @@ for bench in "$BUILD"/bin/bench_*; do
 done
 echo "== bench_startup.py"
 python3 "$ROOT/bench/bench_startup.py" "$BUILD/bin/kelpa" 11
+echo "== bench_memory.py"
+python3 "$ROOT/bench/bench_memory.py" "$BUILD/bin/kelpa"

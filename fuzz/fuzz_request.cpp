@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Route route = RouteRequest(*path, u"wuzel"_s, int16_t{42});
     if (route.kind == Route::Control || route.kind == Route::PlayEntry)
         check(path->startsWith(u"/42/"_s));
-    check(route.command >= -1 && route.command <= 4);
+    check(!route.command || (*route.command >= kelpa::Transport::Previous &&
+                             *route.command <= kelpa::Transport::Next));
 
     // The request's own text stands in for a hostile track title.
     const QStringList titles{*path, request.left(300), u"<b>&\"</b>"_s};

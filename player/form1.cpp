@@ -1,7 +1,7 @@
 #include "form1.h"
 
+#include "form1control.h"
 #include "ui_form1.h"
-#include "webremote/frmsver.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -16,12 +16,9 @@
 using namespace Qt::Literals::StringLiterals;
 
 Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
-    : QWidget(parent),
-      ui_(std::make_unique<Ui::Form1>()),
-      Timer1(new QTimer(this)),
-      mnuPop1(new QMenu(this)),
-      engine_(programDir),
-      instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s))
+    : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), Timer1(new QTimer(this)),
+      mnuPop1(new QMenu(this)), engine_(programDir),
+      instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)), control_(new Form1Control(*this))
 {
     ui_->setupUi(this);
     caption_ = windowTitle();
@@ -97,9 +94,7 @@ bool Form1::Form_Load()
     CurrentIndex = -1;
     IsPlaying = 0;
 
-    if (!frmSver_)
-        frmSver_ = std::make_unique<FrmSver>(*this);
-    frmSver_->show();
+    emit Loaded();
 
     Timer1->start();
     return true;
@@ -142,6 +137,12 @@ void Form1::BuildPopupMenu()
     connect(mnuPlay, &QAction::triggered, this, &Form1::List1_DblClick);
     connect(mnuDelate, &QAction::triggered, this, &Form1::mnuDelate_Click);
     connect(mnuDelateAll, &QAction::triggered, this, &Form1::mnuDelateAll_Click);
+    connect(mnuLoop, &QAction::toggled, control_, &kelpa::PlayerControl::loopChanged);
+}
+
+kelpa::PlayerControl &Form1::Control()
+{
+    return *control_;
 }
 
 QString Form1::Caption() const

@@ -3,6 +3,7 @@
 // the program.
 #pragma once
 
+#include "control/playercontrol.h"
 #include "engine/vbmp3.h"
 
 #include <QLockFile>
@@ -13,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-class FrmSver;
+class Form1Control;
 class QAction;
 class QMenu;
 class QTimer;
@@ -35,15 +36,15 @@ public:
     // was refused: the user has then dismissed the message, and the program is to end.
     bool Start();
 
-    // The settings window opened by the load routine; null before it ran.
-    FrmSver *SettingsWindow() const { return frmSver_.get(); }
+    // The player as everything outside its window drives it.
+    kelpa::PlayerControl &Control();
 
     // The operations behind the buttons and the list, also driven by the web remote. All of
     // them run on the UI thread, to completion, and never fail: a failed open shows the
     // "Open Error" box and returns.
     //
-    // One transport command by button index: 0 previous, 1 play (or resume when paused),
-    // 2 pause (or resume when paused), 3 stop, 4 next. Other values do nothing.
+    // One transport command by button index (kelpa::Transport): previous, play (or resume
+    // when paused), pause (or resume when paused), stop, next. Other values do nothing.
     void Command1_Click(int16_t Index);
     // Opens and plays the selected entry; nothing when no entry is selected.
     void List1_DblClick();
@@ -90,18 +91,27 @@ public:
     float InitDispTop = 0;
     float InitDispWidth = 0;
 
+signals:
+    // The load routine went through: the moment the windows that go with the player open,
+    // before the player window itself shows.
+    void Loaded();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
+    friend class Form1Control;
+
     bool Form_Load();
     bool AnotherCopyRunning();
     bool EngineMissing();
     void ShowMessage(const QString &text);
     void BuildPopupMenu();
     void SetCaption(const QString &caption);
+    // The engine closed the open track: tells whoever drives the player from outside.
+    void CloseTrack();
 
     // The playlist (playlist.cpp).
     void AddEntry(const QByteArray &path);
@@ -139,7 +149,9 @@ private:
     int normalWidth_ = 0;
     // "Open Error" boxes on screen. Timer ticks and socket events go on while one is shown.
     int openErrorBoxes_ = 0;
+    // The path of the track the engine has open, as its entry holds it; empty when none is.
+    QByteArray openPath_;
     Vbmp3 engine_;
     QLockFile instanceLock_;
-    std::unique_ptr<FrmSver> frmSver_;
+    Form1Control *control_;
 };

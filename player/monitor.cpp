@@ -3,6 +3,7 @@
 // on PictBar seeks.
 #include "form1.h"
 
+#include "form1control.h"
 #include "ui_form1.h"
 
 #include <cmath>
@@ -37,13 +38,14 @@ void Form1::Timer1_Timer()
             // While the user has an "Open Error" box before them, the next entry waits: each
             // tick would otherwise stack another box on it for every entry that fails.
             if (openErrorBoxes_ == 0)
-                Command1_Click(4);
+                Command1_Click(int16_t(kelpa::Transport::Next));
             return;
         }
         engine_.stop();
         engine_.close();
         SetCaption(u"kelpa"_s);
         IsPlaying = 0;
+        CloseTrack();
     }
 
     PictureBox *disp = ui_->PictDisp;
@@ -76,6 +78,7 @@ void Form1::PictBar_MouseDown(Qt::MouseButton, float x, float)
     // Halves go to the even neighbour.
     const double target = std::nearbyint(double(x) * TrackLength / usable);
     engine_.seek(static_cast<int32_t>(target));
+    emit control_->seeked(static_cast<int32_t>(target));
     // The box jumps to the click at once; the next tick draws it from the engine's position.
     ui_->PictBar->FillBox(x, kBoxBottom);
 }

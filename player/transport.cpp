@@ -3,21 +3,23 @@
 // the selection.
 #include "form1.h"
 
+#include "form1control.h"
 #include "trimblanks.h"
 #include "ui_form1.h"
 
 using namespace Qt::Literals::StringLiterals;
+using kelpa::Transport;
 
 void Form1::Command1_Click(int16_t Index)
 {
-    if (Index < 0 || Index > 4)
+    if (Index < int16_t(Transport::Previous) || Index > int16_t(Transport::Next))
         return;
     int32_t position = 0; // not used here
     const int32_t state = engine_.getState(position);
     const int count = ListCount();
 
-    switch (Index) {
-    case 0: // previous
+    switch (static_cast<Transport>(Index)) {
+    case Transport::Previous:
         if (count == 0)
             return;
         CurrentIndex -= 1;
@@ -28,25 +30,28 @@ void Form1::Command1_Click(int16_t Index)
         SetListIndex(CurrentIndex);
         List1_DblClick();
         return;
-    case 1: // play, or resume
+    case Transport::Play: // or resume
         if (state == VBMP3_STATE_PAUSED)
             engine_.restart();
         else
             engine_.play();
         IsPlaying = -1;
+        emit control_->statusChanged();
         return;
-    case 2: // pause, or resume
+    case Transport::Pause: // or resume
         if (state == VBMP3_STATE_PAUSED)
             engine_.restart();
         else
             engine_.pause();
+        emit control_->statusChanged();
         return;
-    case 3: // stop; the file stays open for the next play
+    case Transport::Stop: // the file stays open for the next play
         engine_.stop();
         SetCaption(u"kelpa"_s);
         IsPlaying = 0;
+        emit control_->statusChanged();
         return;
-    case 4: // next
+    case Transport::Next:
         if (count == 0)
             return;
         CurrentIndex += 1;
@@ -71,6 +76,7 @@ void Form1::List1_DblClick()
     Vbmp3::OpenRecord record{};
     if (engine_.open(TrimBlanks(path), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
+        CloseTrack();
         ++openErrorBoxes_;
         ShowMessage(u"Open Error"_s);
         --openErrorBoxes_;
@@ -83,5 +89,16 @@ void Form1::List1_DblClick()
     TrackArtist = CutAtNull(record.Artist);
     DispTitle = TrackTitle + u" - "_s + TrackArtist; // always this order, whatever ShowType
     SetCaption(u"kelpa - "_s + TrackTitle);
-    Command1_Click(1);
+    openPath_ = path;
+    emit control_->trackChanged();
+    Command1_Click(int16_t(Transport::Play));
+}
+
+void Form1::CloseTrack()
+{
+    if (openPath_.isEmpty())
+        return;
+    openPath_.clear();
+    emit control_->statusChanged();
+    emit control_->trackChanged();
 }

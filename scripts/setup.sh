@@ -7,31 +7,44 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
+# What building and running kelpa need, and no more.
 PACKAGES=(
-  # build
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev libqrencode-dev
-  # tests: a private sound server, fixture making, a virtual display, a QR code reader, a real
-  # browser
-  pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
-  xvfb x11-utils xdotool imagemagick fonts-noto-cjk zbar-tools
-  chromium chromium-driver python3-selenium
-  # the formatting check
-  clang-format
+  # the captions are Japanese; the windows prefer the compact Motoya font for them
+  fonts-noto-cjk fonts-motoya-l-cedar
 )
 
+# What the tests add (scripts/test.sh installs them): a private sound server, fixture making,
+# a virtual display, a QR code reader, a real browser, the fuzzing compiler, the formatter,
+# a session bus and its media player client, and the checks of the installed and packaged
+# program.
+TEST_PACKAGES=(
+  python3 clang libclang-rt-14-dev clang-format
+  pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
+  xvfb x11-utils xdotool imagemagick zbar-tools
+  chromium chromium-driver python3-selenium
+  dbus playerctl
+  desktop-file-utils appstream man-db dpkg-dev file lintian
+)
+
+# missing_packages NAME... prints the names that are not installed.
 missing_packages() {
   local p
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     if [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]]; then
       printf '%s\n' "$p"
     fi
   done
 }
 
+# install_packages [--tests]: what building and running need, with --tests also what the
+# tests need.
 install_packages() {
+  local wanted=("${PACKAGES[@]}")
+  [[ "${1:-}" == --tests ]] && wanted+=("${TEST_PACKAGES[@]}")
   local missing
-  mapfile -t missing < <(missing_packages)
+  mapfile -t missing < <(missing_packages "${wanted[@]}")
   ((${#missing[@]} == 0)) && return 0
   # sudo drops the caller's environment, so the frontend setting goes through env.
   local as_root=(env DEBIAN_FRONTEND=noninteractive)
@@ -39,7 +52,7 @@ install_packages() {
   echo "setup: installing ${missing[*]}"
   "${as_root[@]}" apt-get update -qq
   "${as_root[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-  mapfile -t missing < <(missing_packages)
+  mapfile -t missing < <(missing_packages "${wanted[@]}")
   if ((${#missing[@]} != 0)); then
     echo "setup: still missing after install: ${missing[*]}" >&2
     return 1

@@ -20,12 +20,24 @@ stamp() { echo "== $* ($((SECONDS - started)) s)"; }
 
 stamp "packages"
 install_packages
+# The test tools install while the two builds run: apt waits on the network and dpkg, the
+# builds on the compiler, and on a new machine the tools take minutes.
+tools_log="$(mktemp)"
+install_packages --tests >"$tools_log" 2>&1 &
+tools=$!
 stamp "build: $BUILD"
 configure_and_build "$BUILD"
 if [[ "$SKIP_ASAN" != 1 ]]; then
   stamp "build: $BUILD_ASAN (sanitizers)"
   configure_and_build "$BUILD_ASAN" -DKELPA_SANITIZE=ON
 fi
+stamp "test tools"
+if ! wait "$tools"; then
+  cat "$tools_log" >&2
+  exit 1
+fi
+cat "$tools_log"
+rm -f "$tools_log"
 
 failed=()
 # Formatting drift fails the run like a failing test, after the builds have shown their errors.

@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <functional>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -28,10 +29,13 @@ class PlayerHarness
 {
 public:
     // Starts the player with the given engine folder; the timer is held, so that a test
-    // decides when a tick happens.
-    explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir())
+    // decides when a tick happens. beforeStart gets the window before its load routine runs.
+    explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir(),
+                           const std::function<void(Form1 &)> &beforeStart = {})
     {
         form = std::make_unique<Form1>(engineDir, lockDir_.path());
+        if (beforeStart)
+            beforeStart(*form);
         started = form->Start() && QTest::qWaitForWindowExposed(form.get());
         if (started)
             timer()->stop();

@@ -4,6 +4,7 @@
 // a client waits.
 #pragma once
 
+#include "app/settingswindow.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
@@ -60,10 +61,15 @@ public:
 
 class RemoteFixture {
 public:
-    RemoteFixture() : panel(player.form ? player.form->SettingsWindow() : nullptr)
+    // The player started as the program starts it, with the settings window its load
+    // routine opens.
+    explicit RemoteFixture(const QString &engineDir = FakeEngine::completeDir())
+        : player(engineDir, [this](Form1 &form) { OpenSettingsOnLoad(form, settings_); }),
+          panel(settings_.get())
     {
         engine.reset();
     }
+    ~RemoteFixture() { settings_.reset(); } // before the player it drives
 
     template <typename T> T *widget(const char *name) const
     {
@@ -142,6 +148,10 @@ public:
             engine.addTrack(path.toUtf8(), title.toUtf8(), QByteArray(), 180);
     }
 
+private:
+    std::unique_ptr<FrmSver> settings_;
+
+public:
     FakeEngine engine;
     PlayerHarness player;
     FrmSver *panel;

@@ -7,6 +7,7 @@
 // address box's text.
 //
 // Usage: remotehost ENGINE_DIR [QR_PICTURE]
+#include "app/settingswindow.h"
 #include "net/winsock.h"
 #include "playerharness.h"
 #include "support/fixtures.h"
@@ -46,14 +47,16 @@ int main(int argc, char *argv[])
         paths.append(path);
     }
 
-    PlayerHarness player(engineDir);
+    std::unique_ptr<FrmSver> settings;
+    PlayerHarness player(engineDir,
+                         [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); });
     if (!player.started || !player.dropFiles(paths) || player.form->ListCount() != titles.size()) {
         std::fprintf(stderr, "remotehost: the player did not start with its playlist\n");
         return 1;
     }
     player.timer()->start(); // the monitor runs as in the program
 
-    FrmSver *panel = player.form->SettingsWindow();
+    FrmSver *panel = settings.get();
     auto *port = panel->findChild<QLineEdit *>(u"Text1"_s);
     port->setText(u"0"_s);
     panel->findChild<QPushButton *>(u"Check1"_s)->click();

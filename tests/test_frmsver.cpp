@@ -3,6 +3,7 @@
 #include "remotefixture.h"
 
 #include "about/form2.h"
+#include "app/uifont.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QStyleOptionButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTextLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -57,6 +59,19 @@ QString readQrCode(const QImage &picture)
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
+// The families whose glyphs show the text in the given font, fallbacks included.
+QSet<QString> familiesShowing(const QString &text, const QFont &font)
+{
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QSet<QString> families;
+    for (const QGlyphRun &run : layout.glyphRuns())
+        families.insert(run.rawFont().familyName());
+    return families;
+}
+
 } // namespace
 
 class FrmSverTest : public QObject {
@@ -75,6 +90,7 @@ private slots:
     void listenToggle();
     void failedListenSaysWhy_data();
     void failedListenSaysWhy();
+    void captionsFitTheirBoxes_data();
     void captionsFitTheirBoxes();
     void qrCodeFollowsTheServer();
     void aboutBox();
@@ -284,8 +300,26 @@ void FrmSverTest::failedListenSaysWhy()
     QVERIFY(canConnect(port));
 }
 
+void FrmSverTest::captionsFitTheirBoxes_data()
+{
+    QTest::addColumn<bool>("compactFont");
+    QTest::newRow("system fallback for Japanese") << false;
+    QTest::newRow("the program's compact Japanese font") << true;
+}
+
 void FrmSverTest::captionsFitTheirBoxes()
 {
+    QFETCH(bool, compactFont);
+    const QFont systemFont = QApplication::font();
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(systemFont); });
+    if (compactFont) {
+        remote.reset(); // the windows take the font the program sets before they open
+        PreferCompactJapaneseFont();
+        remote = std::make_unique<RemoteFixture>();
+        const QFont panelFont = remote->panel->font();
+        QCOMPARE(familiesShowing(u"途中でカット"_s, panelFont), QSet{kCompactJapaneseFamily});
+        QVERIFY(!familiesShowing(u"Byte"_s, panelFont).contains(kCompactJapaneseFamily));
+    }
     Form2 about(QIcon(), remote->panel);
     QStringList cut;
     const QList<QWidget *> windows{remote->player.form.get(), remote->panel, &about};

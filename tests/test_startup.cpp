@@ -46,6 +46,18 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
         && file.setFileTime(written, QFileDevice::FileModificationTime);
 }
 
+// The program's windows, wired as main() wires them.
+struct Program {
+    Program(const QString &engineDir, const QString &lockDir) : form(engineDir, lockDir)
+    {
+        OpenSettingsOnLoad(form, settings);
+    }
+    ~Program() { settings.reset(); }
+
+    Form1 form;
+    std::unique_ptr<FrmSver> settings;
+};
+
 // Closing the player ends its process, so a close is watched from outside: this program runs
 // itself once more as the player, with this variable naming the case.
 constexpr char kClosingPlayer[] = "KELPA_TEST_CLOSING_PLAYER";
@@ -145,7 +157,8 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
     fake_.setInitResult(initAnswer); // only whether vbmp3_init could be called counts
     MessageBoxAnswerer answerer;
     ShownWindows shown;
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    Program program(FakeEngine::completeDir(), lockDir_->path());
+    Form1 &form = program.form;
     QVERIFY(form.Start());
 
     QVERIFY(answerer.seen.isEmpty());
@@ -160,7 +173,7 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
     QVERIFY(form.isVisible());
     QVERIFY(isCentred(form));
 
-    FrmSver *settings = form.SettingsWindow();
+    FrmSver *settings = program.settings.get();
     QVERIFY(settings);
     QVERIFY(settings->isVisible());
     QVERIFY(settings->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -186,11 +199,11 @@ void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine_data()
 void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
 {
     QFETCH(bool, inThisProcess);
-    std::unique_ptr<Form1> running;
+    std::unique_ptr<Program> running;
     QProcess otherCopy;
     if (inThisProcess) {
-        running = std::make_unique<Form1>(FakeEngine::completeDir(), lockDir_->path());
-        QVERIFY(running->Start());
+        running = std::make_unique<Program>(FakeEngine::completeDir(), lockDir_->path());
+        QVERIFY(running->form.Start());
     } else {
         otherCopy.start(u"sleep"_s, {u"60"_s});
         QVERIFY(otherCopy.waitForStarted());
@@ -201,8 +214,8 @@ void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
 
     MessageBoxAnswerer answerer;
     ShownWindows shown;
-    Form1 second(FakeEngine::completeDir(), lockDir_->path());
-    QVERIFY(!second.Start());
+    Program second(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(!second.form.Start());
 
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, u"すでにkelpaは起動しています。"_s);
@@ -210,13 +223,13 @@ void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(fake_.log().isEmpty());
     QVERIFY(!shown.names.contains(u"Form1"_s) && !shown.names.contains(u"FrmSver"_s));
-    QVERIFY(!second.SettingsWindow());
+    QVERIFY(!second.settings);
 
     // The running copy goes on undisturbed, its lock in place.
     QVERIFY(QFile::exists(lockPath()));
     if (running) {
-        QVERIFY(running->isVisible());
-        QVERIFY(running->SettingsWindow()->isVisible());
+        QVERIFY(running->form.isVisible());
+        QVERIFY(running->settings->isVisible());
     }
     otherCopy.kill();
     otherCopy.waitForFinished();
@@ -266,7 +279,8 @@ void StartupTest::missingEngineEndsBeforeAnyWindow()
 
     MessageBoxAnswerer answerer;
     ShownWindows shown;
-    Form1 form(folder, lockDir_->path());
+    Program program(folder, lockDir_->path());
+    Form1 &form = program.form;
     QVERIFY(!form.Start());
 
     QCOMPARE(answerer.seen.size(), 1);
@@ -274,7 +288,7 @@ void StartupTest::missingEngineEndsBeforeAnyWindow()
     QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(!shown.names.contains(u"Form1"_s) && !shown.names.contains(u"FrmSver"_s));
-    QVERIFY(!form.SettingsWindow());
+    QVERIFY(!program.settings);
     QVERIFY(!form.findChild<QTimer *>(u"Timer1"_s)->isActive());
 
     // Nothing is left behind: the next start is not taken for a second copy.

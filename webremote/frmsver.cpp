@@ -2,7 +2,6 @@
 
 #include "about/form2.h"
 #include "net/winsock.h"
-#include "player/form1.h"
 #include "qrwindow.h"
 #include "ui_frmsver.h"
 
@@ -15,14 +14,15 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-FrmSver::FrmSver(Form1 &form1, QWidget *parent)
+FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *parent)
     : QWidget(parent,
               // A tool window: small caption, no task bar button; the close button alone,
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      form1_(form1), ui_(std::make_unique<Ui::FrmSver>()), Winsock1(new Winsock(this)),
-      Winsock2(new Winsock(this)), requestTimer_(new QTimer(this)), spareTimer_(new QTimer(this))
+      player_(player), ui_(std::make_unique<Ui::FrmSver>()), Winsock1(new Winsock(this)),
+      Winsock2(new Winsock(this)), aboutIcon_(aboutIcon), requestTimer_(new QTimer(this)),
+      spareTimer_(new QTimer(this))
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
@@ -219,12 +219,12 @@ void FrmSver::Text4_Change()
 
 void FrmSver::Combo1_Click(int index)
 {
-    form1_.ShowType = static_cast<uint8_t>(index);
+    player_.setShowType(static_cast<uint8_t>(index));
 }
 
 void FrmSver::Command1_Click()
 {
     if (!form2_)
-        form2_ = std::make_unique<Form2>(form1_.windowIcon(), this);
+        form2_ = std::make_unique<Form2>(aboutIcon_, this);
     form2_->exec();
 }

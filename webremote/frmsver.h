@@ -4,7 +4,7 @@
 //
 // The server serves one connection at a time on the UI thread: it accepts a connection,
 // collects one GET request, answers it in one piece and closes the connection. It drives the
-// player only through the player window's own public operations. Its files:
+// player only through kelpa::PlayerControl. Its files:
 //   frmsver.cpp        the panel's controls and the values they feed to the server
 //   qrwindow.h         the remote's address as a QR code, opened from the address box
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
@@ -12,8 +12,11 @@
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
 #pragma once
 
+#include "control/playercontrol.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QQueue>
 #include <QRandomGenerator>
 #include <QString>
@@ -22,7 +25,6 @@
 #include <cstdint>
 #include <memory>
 
-class Form1;
 class Form2;
 class QTimer;
 class QrWindow;
@@ -35,8 +37,9 @@ class FrmSver : public QWidget {
     Q_OBJECT
 
 public:
-    // Runs the panel's load step (everything but showing it). The player window outlives it.
-    explicit FrmSver(Form1 &form1, QWidget *parent = nullptr);
+    // Runs the panel's load step (everything but showing it). The player outlives it; the
+    // About box shows aboutIcon.
+    FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, QWidget *parent = nullptr);
     ~FrmSver() override;
 
     // The control page body as a request would get it now: the player's caption, the
@@ -95,11 +98,12 @@ private:
     void SendLoginPage();
     void FinalSteps();
 
-    Form1 &form1_;
+    kelpa::PlayerControl &player_;
     std::unique_ptr<Ui::FrmSver> ui_;
     Winsock *Winsock1;
     Winsock *Winsock2;
     std::unique_ptr<Form2> form2_;
+    QIcon aboutIcon_;
     QrWindow *qrWindow_ = nullptr; // made at its first opening, a child of the panel
 
     // Server state.

@@ -4,7 +4,6 @@
 
 #include "net/ansi.h"
 #include "pages.h"
-#include "player/form1.h"
 #include "request.h"
 
 #include <QCoreApplication>
@@ -16,8 +15,8 @@ using namespace Qt::Literals::StringLiterals;
 QString FrmSver::BuildControlPage() const
 {
     return ::BuildControlPage(
-        form1_.Caption(), form1_.ListCount(), [this](int index) { return form1_.ListItem(index); },
-        ListByteLimit);
+        player_.caption(), player_.entryCount(),
+        [this](int index) { return player_.entryText(index); }, ListByteLimit);
 }
 
 void FrmSver::SendLoginPage()
@@ -64,13 +63,12 @@ void FrmSver::HandleRequest()
         break;
     case Route::Control:
         // Carried out before the page is built, so the page shows its effect.
-        if (route.command >= 0)
-            form1_.Command1_Click(route.command);
+        if (route.command)
+            player_.run(*route.command);
         SendPage(BuildControlPage());
         break;
     case Route::PlayEntry:
-        if (form1_.SetListIndex(route.entry)) {
-            form1_.List1_DblClick();
+        if (player_.playEntry(route.entry)) {
             SendPage(BuildControlPage());
         } else {
             SendNotFound(); // the selection stays as it was

@@ -1,5 +1,7 @@
 #include "pages.h"
 
+#include "control/playercontrol.h"
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -93,12 +95,23 @@ QString LoginErrorPage()
 
 namespace ControlPage {
 
+// A transport button: a link relative to the page, which the route runs as that command.
+QString transportLink(kelpa::Transport command, const QString &label)
+{
+    return u"<a href=\""_s + QString::number(int(command)) + u"\">"_s + label + u"</a>"_s;
+}
+
 QString head(const QString &caption)
 {
+    using kelpa::Transport;
     return u"<html><head><title>"_s + HtmlEscape(caption) +
            u"</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head><body><center>kelpa"
-           "<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
-           "<a href=\"3\">□</a> <a href=\"4\">&gt;|</a><br>"_s;
+           "<br>"_s +
+           transportLink(Transport::Previous, u"|&lt;"_s) + u' ' +
+           transportLink(Transport::Play, u"&gt;"_s) + u' ' +
+           transportLink(Transport::Pause, u"||"_s) + u' ' +
+           transportLink(Transport::Stop, u"□"_s) + u' ' +
+           transportLink(Transport::Next, u"&gt;|"_s) + u"<br>"_s;
 }
 
 void appendEntry(QString &body, int index, const QString &displayText)

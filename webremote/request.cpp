@@ -67,8 +67,9 @@ Route RouteRequest(const QString &path, const QString &loginId, std::optional<in
         return {Route::NotFound};
     const QStringView commandPart = QStringView(path).mid(prefix.size() - 1); // from the 2nd "/"
     const QStringView command = commandPart.left(2);
-    if (command.size() == 2 && command[1] >= u'0' && command[1] <= u'4')
-        return {Route::Control, static_cast<int16_t>(command[1].unicode() - u'0')};
+    const int digit = command.size() == 2 ? command[1].unicode() - u'0' : -1;
+    if (digit >= int(kelpa::Transport::Previous) && digit <= int(kelpa::Transport::Next))
+        return {Route::Control, static_cast<kelpa::Transport>(digit)};
     if (command == u"/p") {
         QStringView number = commandPart.mid(2);
         const qsizetype fragment = number.indexOf(u'#');
@@ -77,7 +78,7 @@ Route RouteRequest(const QString &path, const QString &loginId, std::optional<in
         const std::optional<int16_t> entry = entryNumber(number);
         if (!entry)
             return {Route::NotFound};
-        return {Route::PlayEntry, -1, *entry};
+        return {Route::PlayEntry, std::nullopt, *entry};
     }
     return {Route::Control}; // "/" alone and any other command: the page, nothing done
 }

@@ -6,6 +6,8 @@
 // not interpreted: the remote's own pages produce exactly the paths routed here.
 #pragma once
 
+#include "control/playercontrol.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,12 +32,12 @@ struct Route {
         LoginForm,  // the login page
         Login,      // the right ID: draw a login number and send the welcome page
         LoginError, // the login error page
-        Control,    // run `command` (0..4, or -1 for none), then the control page
+        Control,    // run `command`, if any, then the control page
         PlayEntry,  // select `entry` and play it, then the control page (404 if refused)
         NotFound,
     };
     Kind kind = NotFound;
-    int16_t command = -1;
+    std::optional<kelpa::Transport> command = std::nullopt;
     int16_t entry = 0;
 };
 

@@ -1,0 +1,25 @@
+# The Debian package: `cpack -G DEB` in the build folder, after a build.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kelpa)
+set(CPACK_PACKAGE_VENDOR "kelpa project")
+set(CPACK_PACKAGE_CONTACT "kelpa project <kelpa@kelpa.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small MP3 player with a web remote control")
+# Debian shows the description as it is: lines under 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION
+  "kelpa plays MP3 files from a playlist filled by dropping tracks and list\n"
+  "files onto it. A small settings window starts a web server, so that a\n"
+  "browser on the network can log in and play, pause, stop and skip tracks.\n"
+  "The user interface is in Japanese.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kelpa.example/")
+# Dependencies come from the libraries the program and the engine library link.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The captions are Japanese; without a CJK font they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-motoya-l-cedar | fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,252 @@
+// The player as the remotes drive it, through kelpa::PlayerControl on a real player window
+// against the fake engine: what each command leaves on screen and in the interface's answers,
+// and which changes it announces.
+#include "playerharness.h"
+
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstdio>
+
+using kelpa::PlaybackStatus;
+
+Q_DECLARE_METATYPE(PlaybackStatus)
+
+class PlayerControlTest : public QObject, private FakeTracks {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void commandsShowOnThePlayer_data();
+    void commandsShowOnThePlayer();
+    void addedFilesPlayWhenNothingElseDoes_data();
+    void addedFilesPlayWhenNothingElseDoes();
+    void loopFollowsTheMenuItem();
+    void raiseBringsBackAMinimizedWindow();
+
+private:
+    kelpa::PlayerControl &control() const { return player_->form->Control(); }
+    // Runs one step: "entry N", "seek N", "loop on", "end" (the engine finishes the track and
+    // the monitor ticks), or a transport command by name.
+    void step(const QString &action);
+
+    std::unique_ptr<PlayerHarness> player_;
+    QStringList paths_;
+};
+
+void PlayerControlTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+}
+
+void PlayerControlTest::init()
+{
+    player_.reset();
+    fake_.reset();
+    paths_ = {track(u"0.mp3"_s, "T0", "R0", 100), track(u"1.mp3"_s, "T1", "R1", 200),
+              track(u"2.mp3"_s, "T2", "R2", 300)};
+    player_ = std::make_unique<PlayerHarness>();
+    QVERIFY(player_->started);
+}
+
+void PlayerControlTest::step(const QString &action)
+{
+    const QStringList words = action.split(u' ');
+    const int number = words.value(1).toInt();
+    static const QMap<QString, kelpa::Transport> transport{
+        {u"Previous"_s, kelpa::Transport::Previous},
+        {u"Play"_s, kelpa::Transport::Play},
+        {u"Pause"_s, kelpa::Transport::Pause},
+        {u"Stop"_s, kelpa::Transport::Stop},
+        {u"Next"_s, kelpa::Transport::Next}};
+    if (words[0] == u"entry"_s) {
+        control().playEntry(number);
+    } else if (words[0] == u"seek"_s) {
+        control().seek(number);
+    } else if (words[0] == u"loop"_s) {
+        control().setLoop(words[1] == u"on"_s);
+    } else if (words[0] == u"end"_s) {
+        fake_.setState(0, 0);
+        player_->tick();
+    } else {
+        QVERIFY2(transport.contains(words[0]), qPrintable(action));
+        control().run(transport[words[0]]);
+    }
+}
+
+void PlayerControlTest::commandsShowOnThePlayer_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<PlaybackStatus>("status");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("trackIndex"); // -1: no track open
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QStringList>("announced"); // by the last step
+
+    const QStringList opened{u"statusChanged"_s, u"trackChanged"_s};
+    const QStringList status{u"statusChanged"_s};
+    QTest::newRow("entry opens and plays") << QStringList{u"entry 1"_s} << PlaybackStatus::Playing
+                                           << u"kelpa - T1"_s << 1 << 0 << opened;
+    QTest::newRow("next from the start")
+        << QStringList{u"Next"_s} << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0 << opened;
+    QTest::newRow("previous wraps to the last")
+        << QStringList{u"entry 0"_s, u"Previous"_s} << PlaybackStatus::Playing << u"kelpa - T2"_s
+        << 2 << 0 << opened;
+    QTest::newRow("pause") << QStringList{u"entry 0"_s, u"Pause"_s} << PlaybackStatus::Paused
+                           << u"kelpa - T0"_s << 0 << 0 << status;
+    QTest::newRow("play resumes") << QStringList{u"entry 0"_s, u"Pause"_s, u"Play"_s}
+                                  << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0 << status;
+    QTest::newRow("stop keeps the track open")
+        << QStringList{u"entry 0"_s, u"Stop"_s} << PlaybackStatus::Stopped << u"kelpa"_s << 0 << 0
+        << status;
+    QTest::newRow("seek") << QStringList{u"entry 2"_s, u"seek 42"_s} << PlaybackStatus::Playing
+                          << u"kelpa - T2"_s << 2 << 42 << QStringList{u"seeked 42"_s};
+    QTest::newRow("seek paused") << QStringList{u"entry 2"_s, u"Pause"_s, u"seek 7"_s}
+                                 << PlaybackStatus::Paused << u"kelpa - T2"_s << 2 << 7
+                                 << QStringList{u"seeked 7"_s};
+    QTest::newRow("seek past the end stops at the length")
+        << QStringList{u"entry 0"_s, u"seek 500"_s} << PlaybackStatus::Playing << u"kelpa - T0"_s
+        << 0 << 100 << QStringList{u"seeked 100"_s};
+    QTest::newRow("seek while stopped is ignored")
+        << QStringList{u"entry 0"_s, u"Stop"_s, u"seek 30"_s} << PlaybackStatus::Stopped
+        << u"kelpa"_s << 0 << 0 << QStringList{};
+    QTest::newRow("track end closes it")
+        << QStringList{u"entry 1"_s, u"end"_s} << PlaybackStatus::Stopped << u"kelpa"_s << -1 << 0
+        << opened;
+    QTest::newRow("track end with loop plays the next")
+        << QStringList{u"loop on"_s, u"entry 2"_s, u"end"_s} << PlaybackStatus::Playing
+        << u"kelpa - T0"_s << 0 << 0 << opened;
+    QTest::newRow("entry -1 plays nothing") << QStringList{u"entry -1"_s} << PlaybackStatus::Stopped
+                                            << u"kelpa"_s << -1 << 0 << QStringList{};
+    QTest::newRow("entry past the end plays nothing")
+        << QStringList{u"entry 1"_s, u"entry 3"_s} << PlaybackStatus::Playing << u"kelpa - T1"_s
+        << 1 << 0 << QStringList{};
+}
+
+void PlayerControlTest::commandsShowOnThePlayer()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(PlaybackStatus, status);
+    QFETCH(QString, caption);
+    QFETCH(int, trackIndex);
+    QFETCH(int, position);
+    QFETCH(QStringList, announced);
+    QVERIFY(player_->dropFiles(paths_));
+
+    for (const QString &action : steps.first(steps.size() - 1))
+        step(action);
+    QStringList heard;
+    const auto listen = [&](auto signal, const QString &name) {
+        connect(&control(), signal, this, [&heard, name] { heard.append(name); });
+    };
+    listen(&kelpa::PlayerControl::statusChanged, u"statusChanged"_s);
+    listen(&kelpa::PlayerControl::trackChanged, u"trackChanged"_s);
+    listen(&kelpa::PlayerControl::loopChanged, u"loopChanged"_s);
+    connect(&control(), &kelpa::PlayerControl::seeked, this,
+            [&heard](int32_t seconds) { heard.append(u"seeked %1"_s.arg(seconds)); });
+    step(steps.last());
+
+    QCOMPARE(control().status(), status);
+    QCOMPARE(control().caption(), caption);
+    QCOMPARE(player_->form->windowTitle(), caption);
+    QCOMPARE(control().position(), position);
+    const kelpa::TrackInfo track = control().track();
+    if (trackIndex < 0) {
+        QVERIFY(track.path.isEmpty() && track.title.isEmpty());
+    } else {
+        QCOMPARE(QFile::decodeName(track.path), paths_[trackIndex]);
+        QCOMPARE(track.title, u"T%1"_s.arg(trackIndex));
+        QCOMPARE(track.artist, u"R%1"_s.arg(trackIndex));
+        QCOMPARE(track.lengthSeconds, 100 * (trackIndex + 1));
+    }
+    heard.removeDuplicates();
+    heard.sort();
+    QCOMPARE(heard, announced);
+}
+
+void PlayerControlTest::addedFilesPlayWhenNothingElseDoes_data()
+{
+    QTest::addColumn<bool>("playingBefore");
+    QTest::addColumn<QStringList>("files"); // names in the test folder; "list" is a list file
+    QTest::addColumn<int>("added");
+    QTest::addColumn<QString>("caption");
+
+    QTest::newRow("tracks, nothing playing")
+        << false << QStringList{u"1.mp3"_s, u"2.mp3"_s} << 2 << u"kelpa - T1"_s;
+    QTest::newRow("tracks, one already playing")
+        << true << QStringList{u"1.mp3"_s, u"2.mp3"_s} << 2 << u"kelpa - T0"_s;
+    QTest::newRow("a list file") << false << QStringList{u"list"_s} << 2 << u"kelpa - T2"_s;
+    QTest::newRow("nothing playable") << false << QStringList{u"missing.mp3"_s} << 0 << u"kelpa"_s;
+    QTest::newRow("a name that is not UTF-8")
+        << false << QStringList{u"latin1"_s} << 1 << u"kelpa - Caf\u00e9"_s;
+}
+
+void PlayerControlTest::addedFilesPlayWhenNothingElseDoes()
+{
+    QFETCH(bool, playingBefore);
+    QFETCH(QStringList, files);
+    QFETCH(int, added);
+    QFETCH(QString, caption);
+    QVERIFY(writeBytes(dir_.filePath(u"list"_s),
+                       QFile::encodeName(paths_[2]) + "\n" + QFile::encodeName(paths_[1]) + "\n"));
+    const QByteArray latin1 = QFile::encodeName(dir_.path()) + "/caf\xe9.mp3";
+    std::FILE *named = std::fopen(latin1.constData(), "w"); // QString cannot hold the name
+    QVERIFY(named);
+    std::fclose(named);
+    // The temporary folder cannot remove a name that is not UTF-8 itself.
+    const auto removeLatin1 = qScopeGuard([&latin1] { std::remove(latin1.constData()); });
+    fake_.addTrack(latin1, "Caf\xc3\xa9", "R", 60);
+    if (playingBefore) {
+        QCOMPARE(control().addFiles({QFile::encodeName(paths_[0])}), 1);
+        QCOMPARE(control().status(), PlaybackStatus::Playing);
+    }
+    const int before = control().entryCount();
+
+    QList<QByteArray> names;
+    for (const QString &name : files)
+        names.append(name == u"latin1"_s ? latin1 : QFile::encodeName(dir_.filePath(name)));
+    QCOMPARE(control().addFiles(names), added);
+
+    QCOMPARE(control().entryCount(), before + added);
+    QCOMPARE(control().caption(), caption);
+    if (files == QStringList{u"latin1"_s})
+        QCOMPARE(control().track().path, latin1);
+}
+
+void PlayerControlTest::loopFollowsTheMenuItem()
+{
+    QAction *item = player_->menuItem(u"mnuLoop"_s);
+    QSignalSpy changed(&control(), &kelpa::PlayerControl::loopChanged);
+    const struct {
+        std::function<void()> act;
+        bool on;
+        qsizetype announced;
+    } steps[] = {
+        {[&] { control().setLoop(true); }, true, 1},
+        {[&] { control().setLoop(true); }, true, 1}, // no change, nothing to tell
+        {[&] { item->trigger(); }, false, 2},        // the user's click on the item
+        {[&] { item->trigger(); }, true, 3},
+        {[&] { control().setLoop(false); }, false, 4},
+    };
+    for (const auto &s : steps) {
+        s.act();
+        QCOMPARE(control().loop(), s.on);
+        QCOMPARE(item->isChecked(), s.on);
+        QCOMPARE(changed.size(), s.announced);
+    }
+}
+
+void PlayerControlTest::raiseBringsBackAMinimizedWindow()
+{
+    Form1 &form = *player_->form;
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    control().raise();
+    QTRY_VERIFY(!form.isMinimized());
+    QVERIFY(form.isVisible());
+}
+
+QTEST_MAIN(PlayerControlTest)
+#include "test_playercontrol.moc"
