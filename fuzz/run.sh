@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs each for a bounded time: the engine's file
-# handling, then the web remote's request handling.
+# Builds the fuzz targets with clang and runs both at once for a bounded time: the engine's file
+# handling and the web remote's request handling.
 # Usage: fuzz/run.sh [seconds]   (default 60)
 set -euo pipefail
 seconds=${1:-60}
@@ -40,9 +40,6 @@ open(out + '/seed-ape.mp3', 'wb').write(cbr + items + footer)
 PY
   rm -rf "$tmp"
 fi
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
-"$build/bin/fuzz_engine" -max_total_time="$seconds" -max_len=65536 -dict="$root/fuzz/engine.dict" -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 
 # Seed the request target with the requests a browser and the remote's own pages make.
 corpus_request=$build/corpus-request
@@ -54,5 +51,22 @@ if [ ! -e "$corpus_request/seed-login" ]; then
   printf 'GET /42/3 HTTP/1.0\r\nUser-Agent: x\r\n\r\n' >"$corpus_request/seed-stop"
   printf 'POST /42/ HTTP/1.0\r\n\r\nbody' >"$corpus_request/seed-post"
 fi
+
+# The two targets run side by side, one core each, each for the whole time given.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+"$build/bin/fuzz_engine" -max_total_time="$seconds" -max_len=65536 -dict="$root/fuzz/engine.dict" -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 "$corpus" >"$build/fuzz_engine.log" 2>&1 &
+engine=$!
 "$build/bin/fuzz_request" -max_total_time="$seconds" -max_len=20000 -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 "$corpus_request" 2>&1 | tail -n 12
+  -print_final_stats=1 "$corpus_request" >"$build/fuzz_request.log" 2>&1 &
+request=$!
+# A finding stops its target with a failure; show both reports before failing.
+status=0
+report() { # NAME PID
+  wait "$2" || status=1
+  echo "== $1"
+  tail -n 12 "$build/$1.log"
+}
+report fuzz_engine "$engine"
+report fuzz_request "$request"
+exit "$status"

@@ -19,13 +19,30 @@ started=$SECONDS
 stamp() { echo "== $* ($((SECONDS - started)) s)"; }
 
 stamp "packages"
-install_packages --tests
+install_packages
+# The test tools install while the two builds run: apt waits on the network and dpkg, the
+# builds on the compiler, and on a new machine the tools take minutes.
+tools_log="$(mktemp)"
+install_packages --tests >"$tools_log" 2>&1 &
+tools=$!
 stamp "build: $BUILD"
 configure_and_build "$BUILD"
 if [[ "$SKIP_ASAN" != 1 ]]; then
   stamp "build: $BUILD_ASAN (sanitizers)"
   configure_and_build "$BUILD_ASAN" -DKELPA_SANITIZE=ON
 fi
+stamp "test tools"
+if ! wait "$tools"; then
+  cat "$tools_log" >&2
+  exit 1
+fi
+cat "$tools_log"
+rm -f "$tools_log"
+
+failed=()
+# Formatting drift fails the run like a failing test, after the builds have shown their errors.
+stamp "format check"
+cmake --build "$BUILD" --target format-check || failed+=("format-check")
 
 source "$ROOT/scripts/services.sh"
 
@@ -34,7 +51,6 @@ start_services
 export KELPA_REQUIRE_SOUND=1
 echo "PULSE_SERVER=$PULSE_SERVER DISPLAY=$DISPLAY"
 
-failed=()
 run_ctest() {
   local dir="$1"
   shift
