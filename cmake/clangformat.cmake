@@ -1,6 +1,7 @@
 # Runs clang-format over the repository's tracked C and C++ sources (cmake -P; see
 # KelpaFormat.cmake). MODE is "format" (rewrite in place) or "check" (fail on drift).
 cmake_minimum_required(VERSION 3.22)
+find_program(CLANG_FORMAT NAMES clang-format-14 clang-format)
 if(NOT CLANG_FORMAT)
   message(FATAL_ERROR "clang-format is not installed (Debian package clang-format)")
 endif()
