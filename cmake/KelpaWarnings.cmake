@@ -5,10 +5,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/KelpaSanitize.cmake)
 function(kelpa_target name)
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
   target_compile_definitions(${name} PRIVATE QT_NO_CAST_FROM_ASCII)
-<<<<<<< HEAD
-  kelpa_sanitize(${name})
-=======
   # Relocations read-only and bound at start: cheap, and what a distribution package expects.
   target_link_options(${name} PRIVATE LINKER:-z,relro,-z,now)
->>>>>>> main
+  kelpa_sanitize(${name})
 endfunction()
