@@ -4,6 +4,7 @@
 //
 // Usage: bench_cmdline [runs=5]; needs the private sound server and display of bench/run.sh,
 // sox and lame, and kelpa with its engine library beside this program.
+#include "benchsupport.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
 #include "support/toneanalysis.h"
@@ -52,12 +53,6 @@ double timeToSound(const QStringList &command, const QProcessEnvironment &env)
     return ms;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -93,8 +88,8 @@ int main(int argc, char **argv)
             if (const double ms = timeToSound(command, env); ms >= 0)
                 times.push_back(ms);
         }
-        std::printf("%-10s %8.1f ms  (%zu of %d runs heard)\n", qPrintable(name), median(times),
-                    times.size(), runs);
+        std::printf("%-10s %8.1f ms  (%zu of %d runs heard)\n", qPrintable(name),
+                    Bench::median(times), times.size(), runs);
     }
     return 0;
 }

@@ -123,7 +123,8 @@ int main(int argc, char **argv)
     const double taglib = medianRate(runs, files, [&] {
         for (const QByteArray &path : paths) {
             TagLib::FileRef ref(path.constData());
-            seen += !ref.isNull() && !ref.tag()->title().isEmpty() && !ref.tag()->artist().isEmpty();
+            seen +=
+                !ref.isNull() && !ref.tag()->title().isEmpty() && !ref.tag()->artist().isEmpty();
         }
     });
     std::printf("files: %d of %lld bytes each, median of %d runs, warm cache\n", files,

@@ -8,6 +8,7 @@
 #include "benchsupport.h"
 #include "handover/handover.h"
 #include "player/form1.h"
+#include "playerdrive.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -25,39 +26,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Drops files on the list as a file manager does: through the window, onto List1.
-void dropOnList(Form1 &form, const QStringList &paths)
-{
-    QWidget *list = form.findChild<QWidget *>(u"List1"_s);
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data.setUrls(urls);
-    const QPoint pos = list->mapTo(&form, list->rect().center());
-    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &enter);
-    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &move);
-    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &drop);
-}
-
-void deleteAll(Form1 &form)
-{
-    form.findChild<QAction *>(u"mnuDelateAll"_s)->trigger();
-    QCoreApplication::processEvents();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char **argv)
 {
@@ -88,7 +57,7 @@ int main(int argc, char **argv)
     const QString kelpa = QCoreApplication::applicationDirPath() + u"/kelpa"_s;
     std::vector<double> handed, dropped;
     for (int run = 0; run <= runs; ++run) { // run 0 warms the cache
-        deleteAll(form);
+        Bench::deleteAll(form);
         QElapsedTimer clock;
         clock.start();
         QProcess second;
@@ -99,9 +68,9 @@ int main(int argc, char **argv)
         const double listed = double(clock.nsecsElapsed()) / 1e6;
         const bool ended = QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; });
         form.Control().run(kelpa::Transport::Stop);
-        deleteAll(form);
+        Bench::deleteAll(form);
         clock.restart();
-        dropOnList(form, paths);
+        Bench::dropOnList(form, paths);
         const double drop = double(clock.nsecsElapsed()) / 1e6;
         form.Control().run(kelpa::Transport::Stop);
         if (run == 0)
@@ -111,7 +80,8 @@ int main(int argc, char **argv)
     }
     std::printf("%d tagged MP3 files added to the running player, median of %d runs, warm cache\n",
                 files, runs);
-    std::printf("handed over by a second start: %8.1f ms until all are listed\n", median(handed));
-    std::printf("dropped on the list:           %8.1f ms\n", median(dropped));
+    std::printf("handed over by a second start: %8.1f ms until all are listed\n",
+                Bench::median(handed));
+    std::printf("dropped on the list:           %8.1f ms\n", Bench::median(dropped));
     return 0;
 }

@@ -11,10 +11,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -107,7 +107,8 @@ int main(int argc, char **argv)
     std::printf("playing a 128 kbit/s MP3 into the sound server for %d s (after %d ms warm-up)\n",
                 seconds, kWarmUpMs);
     std::printf("kelpa (window shown):  CPU %.2f %% of a core, peak RSS %.1f MiB%s\n",
-                100.0 * ownCpu / seconds, ownRss / 1024.0, playing ? "" : "  (NOT PLAYING at the end!)");
+                100.0 * ownCpu / seconds, ownRss / 1024.0,
+                playing ? "" : "  (NOT PLAYING at the end!)");
     std::printf("mpg123 -q -o pulse:    CPU %.2f %% of a core, peak RSS %.1f MiB\n",
                 100.0 * peerCpu / seconds, peerRss / 1024.0);
     std::printf("ratio: %.2f x mpg123\n", ownCpu / peerCpu);

@@ -9,6 +9,7 @@
 #include "benchsupport.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
+#include "playerdrive.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -36,36 +37,6 @@ void resetPeak()
     QFile clear(u"/proc/self/clear_refs"_s);
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
-}
-
-// Drops files on the list as a file manager does: through the window, onto List1.
-void dropOnList(Form1 &form, const QStringList &paths)
-{
-    QWidget *list = form.findChild<QWidget *>(u"List1"_s);
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data.setUrls(urls);
-    const QPoint pos = list->mapTo(&form, list->rect().center());
-    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &enter);
-    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &move);
-    QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.windowHandle(), &drop);
-}
-
-void deleteAll(Form1 &form)
-{
-    form.findChild<QAction *>(u"mnuDelateAll"_s)->trigger();
-    QCoreApplication::processEvents();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 double percentile(std::vector<double> values, double p)
@@ -110,8 +81,8 @@ int main(int argc, char **argv)
     QTest::qWait(100);
 
     // Warm the cache and the libraries, then time the drops.
-    dropOnList(form, {list});
-    deleteAll(form);
+    Bench::dropOnList(form, {list});
+    Bench::deleteAll(form);
     std::vector<double> addRates, shownRates;
     long peakAdd = 0;
     const long before = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
@@ -119,7 +90,7 @@ int main(int argc, char **argv)
         resetPeak();
         QElapsedTimer timer;
         timer.start();
-        dropOnList(form, {list});
+        Bench::dropOnList(form, {list});
         const qint64 added = timer.nsecsElapsed();
         QCoreApplication::processEvents(); // the list lays itself out and paints
         const qint64 shown = timer.nsecsElapsed();
@@ -130,22 +101,24 @@ int main(int argc, char **argv)
         addRates.push_back(files / (added / 1e9));
         shownRates.push_back(files / (shown / 1e9));
         peakAdd = std::max(peakAdd, Bench::statusKiB(QCoreApplication::applicationPid(), "VmHWM:"));
-        deleteAll(form);
+        Bench::deleteAll(form);
     }
-    std::printf("list file of %d tagged MP3 paths dropped on the list, median of %d runs, warm cache\n",
-                files, runs);
-    std::printf("  added:              %8.0f entries/s\n", median(addRates));
-    std::printf("  added and painted:  %8.0f entries/s\n", median(shownRates));
+    std::printf(
+        "list file of %d tagged MP3 paths dropped on the list, median of %d runs, warm cache\n",
+        files, runs);
+    std::printf("  added:              %8.0f entries/s\n", Bench::median(addRates));
+    std::printf("  added and painted:  %8.0f entries/s\n", Bench::median(shownRates));
     std::printf("  resident memory: %.1f MiB before, peak %.1f MiB while adding\n", before / 1024.0,
                 peakAdd / 1024.0);
-    std::printf("  for scale, not measured here: Audacious imports such a list at about 10,250/s with worker threads, "
+    std::printf("  for scale, not measured here: Audacious imports such a list at about 10,250/s "
+                "with worker threads, "
                 "qmmp about 420/s\n");
 
     // The fullest list there can be.
     const long empty = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
     QElapsedTimer timer;
     timer.start();
-    dropOnList(form, {full});
+    Bench::dropOnList(form, {full});
     QCoreApplication::processEvents();
     const double fullSeconds = timer.nsecsElapsed() / 1e9;
     const long fullRss = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
@@ -176,11 +149,12 @@ int main(int argc, char **argv)
     }
     std::printf("one tick with %d entries listed (%s): median %.1f us, 99th percentile %.1f us;\n"
                 "  painting both boxes afterwards: median %.1f us, 99th percentile %.1f us\n",
-                form.ListCount(), disp->Text().isEmpty() ? "idle" : "playing", median(tickUs),
-                percentile(tickUs, 0.99), median(paintUs), percentile(paintUs, 0.99));
+                form.ListCount(), disp->Text().isEmpty() ? "idle" : "playing",
+                Bench::median(tickUs), percentile(tickUs, 0.99), Bench::median(paintUs),
+                percentile(paintUs, 0.99));
 
     timer.restart();
-    deleteAll(form);
+    Bench::deleteAll(form);
     std::printf("deleting all %d entries: %.0f ms\n", PlaylistModel::kMaxEntries,
                 timer.nsecsElapsed() / 1e6);
     form.Command1_Click(3);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -45,6 +46,12 @@ long statusKiB(qint64 pid, const char *field)
             return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
     }
     return -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
 }
 
 } // namespace Bench

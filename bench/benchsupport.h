@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace Bench {
 
 // `count` MP3 files of one three-second tone, each with its own ID3v2.4 title and artist in
@@ -12,5 +14,8 @@ QStringList makeTaggedTracks(const QString &dir, int count);
 
 // A field of /proc/<pid>/status such as "VmRSS:" or "VmHWM:", in KiB; -1 when unreadable.
 long statusKiB(qint64 pid, const char *field);
+
+// The middle value; -1 for none.
+double median(std::vector<double> values);
 
 } // namespace Bench
