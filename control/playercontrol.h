@@ -22,16 +22,14 @@ enum class Transport : int16_t { Previous = 0, Play = 1, Pause = 2, Stop = 3, Ne
 enum class PlaybackStatus { Stopped, Playing, Paused };
 
 // The open track, as the display strip shows it.
-struct TrackInfo
-{
+struct TrackInfo {
     QByteArray path; // the file name's bytes, as it was added to the playlist
     QString title;
     QString artist;
     int32_t lengthSeconds = 0;
 };
 
-class PlayerControl : public QObject
-{
+class PlayerControl : public QObject {
     Q_OBJECT
 
 public:

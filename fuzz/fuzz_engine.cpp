@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::vector<unsigned char> buffer(16384);
             std::size_t written = 0;
             for (int rounds = 0; rounds < 256; ++rounds) {
-                if (decoder->read(buffer.data(), buffer.size(), written) == vbmp3::Decoder::ReadResult::Ended)
+                if (decoder->read(buffer.data(), buffer.size(), written) ==
+                    vbmp3::Decoder::ReadResult::Ended)
                     break;
             }
             // A near seek (read through) and far ones (jumps by bytes), past the end included.

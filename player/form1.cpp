@@ -52,7 +52,8 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     const QList<QPushButton *> buttons{ui_->Command1_0, ui_->Command1_1, ui_->Command1_2,
                                        ui_->Command1_3, ui_->Command1_4};
     for (int16_t index = 0; index < buttons.size(); ++index)
-        connect(buttons[index], &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
+        connect(buttons[index], &QPushButton::clicked, this,
+                [this, index] { Command1_Click(index); });
 
     // A copy that has run for days is as alive as one started a second ago; a crashed copy's
     // lock is still taken over, because its process is gone.

@@ -24,8 +24,7 @@ namespace Ui {
 class Form1;
 }
 
-class Form1 : public QWidget
-{
+class Form1 : public QWidget {
     Q_OBJECT
 
 public:
@@ -71,7 +70,8 @@ public:
     QString TrackTitle;
     QString TrackArtist;
     QString DispTitle; // title and artist joined by " - "
-    uint8_t ShowType = 0; // display format of new entries: 0 title, 1 artist - title, 2 title - artist
+    uint8_t ShowType =
+        0; // display format of new entries: 0 title, 1 artist - title, 2 title - artist
 
     // Design geometry in pixels, measured once by the load routine; the layout scales from it.
     float InitWidth = 0;

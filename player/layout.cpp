@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kCompactHeight = 32; // the bottom strip alone
+constexpr int kCompactHeight = 32;  // the bottom strip alone
 constexpr float kSmallestList = 12; // a list this short or shorter is hidden
 
 int Pixels(float value)
@@ -31,8 +31,8 @@ void Form1::resizeEvent(QResizeEvent *event)
     // The width to come back to from a maximize. A window system may apply the maximized
     // size before it reports the maximized state, and Qt then takes the maximized size for
     // the normal one; a window as wide as the screen is therefore not taken as normal.
-    if (windowState() == Qt::WindowNoState
-        && frameGeometry().width() < screen()->availableGeometry().width())
+    if (windowState() == Qt::WindowNoState &&
+        frameGeometry().width() < screen()->availableGeometry().width())
         normalWidth_ = width();
     Form_Resize();
 }
@@ -73,9 +73,11 @@ void Form1::Form_Resize()
         setWidth(ui_->List1, InitListWidth + dW);
     }
 
-    const auto setTop = [](QWidget *control, float top) { control->move(control->x(), Pixels(top)); };
-    for (QPushButton *button : {ui_->Command1_0, ui_->Command1_1, ui_->Command1_2, ui_->Command1_3,
-                                ui_->Command1_4})
+    const auto setTop = [](QWidget *control, float top) {
+        control->move(control->x(), Pixels(top));
+    };
+    for (QPushButton *button :
+         {ui_->Command1_0, ui_->Command1_1, ui_->Command1_2, ui_->Command1_3, ui_->Command1_4})
         setTop(button, InitButtonTop + dH);
     setTop(ui_->PictBar, InitBarTop + dH);
     setTop(ui_->PictDisp, InitDispTop + dH);

@@ -63,7 +63,8 @@ void PictureBox::paintEvent(QPaintEvent *event)
         // From the top-left corner; a line taller than the box (fonts with tall ascents, as
         // the Japanese ones have) is centred instead, so that neither end of the glyphs is cut.
         const QRect area(0, 0, inner.width(), inner.height());
-        const int vertical = fontMetrics().height() > area.height() ? Qt::AlignVCenter : Qt::AlignTop;
+        const int vertical =
+            fontMetrics().height() > area.height() ? Qt::AlignVCenter : Qt::AlignTop;
         painter.setPen(foreColor_);
         painter.drawText(area, Qt::AlignLeft | vertical | Qt::TextSingleLine, text_);
     }

@@ -8,8 +8,7 @@
 
 #include <optional>
 
-class PictureBox : public QFrame
-{
+class PictureBox : public QFrame {
     Q_OBJECT
 
 public:

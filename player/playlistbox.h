@@ -6,8 +6,7 @@
 #include <QList>
 #include <QListWidget>
 
-class PlaylistBox : public QListWidget
-{
+class PlaylistBox : public QListWidget {
     Q_OBJECT
 
 public:

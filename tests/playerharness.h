@@ -25,8 +25,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class PlayerHarness
-{
+class PlayerHarness {
 public:
     // Starts the player with the given engine folder; the timer is held, so that a test
     // decides when a tick happens. beforeStart gets the window before its load routine runs.
@@ -127,14 +126,14 @@ public:
 inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 // For tests that play against the fake engine: tracks it knows (small files in a folder of
 // their own, with the tags and length the fake reports) and the engine calls since the last
 // look.
-class FakeTracks
-{
+class FakeTracks {
 protected:
     QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R",
                   int32_t seconds = 180)

@@ -7,8 +7,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class CutAtNullTest : public QObject
-{
+class CutAtNullTest : public QObject {
     Q_OBJECT
 
 private slots:

@@ -81,8 +81,7 @@ QString withVbriHeader(const QString &file, const QString &copy)
 
 } // namespace
 
-class TestEngine : public QObject
-{
+class TestEngine : public QObject {
     Q_OBJECT
 
 private slots:
@@ -132,7 +131,8 @@ void TestEngine::cleanupTestCase()
 QString TestEngine::tagged(const QString &name, const QByteArray &front, const QByteArray &back)
 {
     const QString file = Fixtures::makeTone(dir_.path(), name, 1.0, 440);
-    if (file.isEmpty() || !Fixtures::prependToFile(file, front) || !Fixtures::appendToFile(file, back))
+    if (file.isEmpty() || !Fixtures::prependToFile(file, front) ||
+        !Fixtures::appendToFile(file, back))
         return {};
     return file;
 }
@@ -155,7 +155,9 @@ void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("track");
     const QString d = dir_.path();
-    auto fixture = [](const QString &file) { return file.isEmpty() ? u"<fixture failed>"_s : file; };
+    auto fixture = [](const QString &file) {
+        return file.isEmpty() ? u"<fixture failed>"_s : file;
+    };
 
     QTest::newRow("CBR") << fixture(Fixtures::makeTone(d, u"cbr.mp3"_s, 1.0, 440)) << true;
     Fixtures::ToneOptions vbr;
@@ -164,7 +166,8 @@ void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
     Fixtures::ToneOptions mono;
     mono.sampleRate = 22050;
     mono.channels = 1;
-    QTest::newRow("mono 22.05 kHz") << fixture(Fixtures::makeTone(d, u"mono.mp3"_s, 1.0, 440, mono)) << true;
+    QTest::newRow("mono 22.05 kHz")
+        << fixture(Fixtures::makeTone(d, u"mono.mp3"_s, 1.0, 440, mono)) << true;
 
     Fixtures::writeFile(path(u"list.txt"_s), (tone_ + u"\r\n"_s + tone_ + u"\r\n"_s).toUtf8());
     QTest::newRow("list file") << path(u"list.txt"_s) << false;
@@ -186,11 +189,14 @@ void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
     }
     Fixtures::writeFile(path(u"noise.mp3"_s), noise);
     QTest::newRow("random bytes") << path(u"noise.mp3"_s) << false;
-    QTest::newRow("WAV audio") << fixture(Fixtures::makeToneWav(d, u"tone.wav"_s, 1.0, 440)) << false;
+    QTest::newRow("WAV audio") << fixture(Fixtures::makeToneWav(d, u"tone.wav"_s, 1.0, 440))
+                               << false;
     QTest::newRow("missing file") << path(u"missing.mp3"_s) << false;
     QTest::newRow("device") << u"/dev/zero"_s << false;
     // An ID3v2 tag with nothing after it is no track either.
-    Fixtures::writeFile(path(u"tagonly.mp3"_s), Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", u"x"_s, Fixtures::Latin1)}));
+    Fixtures::writeFile(
+        path(u"tagonly.mp3"_s),
+        Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", u"x"_s, Fixtures::Latin1)}));
     QTest::newRow("tag without audio") << path(u"tagonly.mp3"_s) << false;
 }
 
@@ -214,22 +220,29 @@ void TestEngine::tagsReadInOrderAndEncoding_data()
     QTest::addColumn<QString>("artist");
     auto row = [this](const char *name, const QByteArray &front, const QByteArray &back,
                       const QString &title, const QString &artist) {
-        const QString file = tagged(QString::fromLatin1(name).replace(u' ', u'_') + u".mp3"_s, front, back);
+        const QString file =
+            tagged(QString::fromLatin1(name).replace(u' ', u'_') + u".mp3"_s, front, back);
         QTest::newRow(name) << file << title << artist;
     };
     const QString song = u"夜明けの歌"_s;
     const QString singer = u"山田ｶｽﾞｵ"_s;
     row("untagged", {}, {}, {}, {});
     row("ID3v1 Shift_JIS", {}, id3v1(sjis(song), sjis(singer)), song, singer);
-    row("ID3v1 Latin-1", {}, id3v1("Caf\xE9", "\xDC" "ber"), u"Café"_s, u"Über"_s);
+    row("ID3v1 Latin-1", {},
+        id3v1("Caf\xE9", "\xDC"
+                         "ber"),
+        u"Café"_s, u"Über"_s);
     row("ID3v1 half-width kana", {}, id3v1(sjis(u"ｱｲｳｴｵ"_s), "A"), u"ｱｲｳｴｵ"_s, u"A"_s);
-    row("ID3v2 Shift_JIS in Latin-1 frame", id3v2({id3RawTextFrame("TIT2", Latin1, sjis(song)),
-                                                    id3RawTextFrame("TPE1", Latin1, sjis(singer))}),
+    row("ID3v2 Shift_JIS in Latin-1 frame",
+        id3v2({id3RawTextFrame("TIT2", Latin1, sjis(song)),
+               id3RawTextFrame("TPE1", Latin1, sjis(singer))}),
         {}, song, singer);
-    row("ID3v2 UTF-16", id3v2({id3TextFrame("TIT2", song, Utf16Bom), id3TextFrame("TPE1", singer, Utf16Bom)}),
-        {}, song, singer);
-    row("ID3v2.4 UTF-8", id3v2({id3TextFrame("TIT2", song, Utf8), id3TextFrame("TPE1", singer, Utf8)}, 4),
-        {}, song, singer);
+    row("ID3v2 UTF-16",
+        id3v2({id3TextFrame("TIT2", song, Utf16Bom), id3TextFrame("TPE1", singer, Utf16Bom)}), {},
+        song, singer);
+    row("ID3v2.4 UTF-8",
+        id3v2({id3TextFrame("TIT2", song, Utf8), id3TextFrame("TPE1", singer, Utf8)}, 4), {}, song,
+        singer);
     row("APE", {}, apeTag(song, singer), song, singer);
     row("ID3v2 before ID3v1", id3v2({id3TextFrame("TIT2", u"v2 title"_s, Latin1)}),
         id3v1("v1 title", "v1 artist"), u"v2 title"_s, u"v1 artist"_s);
@@ -260,8 +273,9 @@ void TestEngine::tagsReadInOrderAndEncoding()
 void TestEngine::longTextIsCutAtACharacterBoundary()
 {
     const QString longTitle = QString(60, QChar(0x97F3)); // 60 x "音", 180 bytes of UTF-8
-    const QString file = tagged(u"long.mp3"_s,
-                                Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", longTitle, Fixtures::Utf8)}, 4), {});
+    const QString file =
+        tagged(u"long.mp3"_s,
+               Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", longTitle, Fixtures::Utf8)}, 4), {});
     KELPA_VERIFY_FIXTURE(file);
     EngineLibrary::TagRecord tag{};
     EngineLibrary::StreamRecord stream{};
@@ -286,10 +300,13 @@ void TestEngine::openGivesTheRealLength_data()
     mono.sampleRate = 22050;
     mono.channels = 1;
     QTest::newRow("CBR") << Fixtures::makeTone(d, u"len-cbr.mp3"_s, 7.0, 440) << 7 << 44100 << 2;
-    QTest::newRow("VBR with header") << Fixtures::makeTone(d, u"len-vbr.mp3"_s, 7.0, 440, vbr) << 7 << 44100 << 2;
+    QTest::newRow("VBR with header")
+        << Fixtures::makeTone(d, u"len-vbr.mp3"_s, 7.0, 440, vbr) << 7 << 44100 << 2;
     QTest::newRow("VBR without header")
-        << Fixtures::makeTwoTones(d, u"len-bare.mp3"_s, 1.0, 440, 9.0, 3000, bare) << 10 << 44100 << 2;
-    QTest::newRow("mono 22.05 kHz") << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
+        << Fixtures::makeTwoTones(d, u"len-bare.mp3"_s, 1.0, 440, 9.0, 3000, bare) << 10 << 44100
+        << 2;
+    QTest::newRow("mono 22.05 kHz")
+        << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
 
     // Headers that are missing, false or outdated: the file's own frames decide.
     QTest::newRow("VBR with VBRI header")
@@ -385,8 +402,10 @@ void TestEngine::pauseAndRestartLoseAndRepeatNothing()
     QVERIFY(waitForState(0, 10000));
     const QList<qint16> heard = recorder.stop();
     // Every second of the file was heard once: nothing dropped at the pause, nothing repeated.
-    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 440) - 2.0) <= 0.25, qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 440))));
-    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25, qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 880))));
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 440) - 2.0) <= 0.25,
+             qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 440))));
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25,
+             qPrintable(QString::number(ToneAnalysis::secondsOfTone(heard, 880))));
 }
 
 void TestEngine::seekLandsWithoutOldAudio()
@@ -410,8 +429,10 @@ void TestEngine::seekLandsWithoutOldAudio()
     QVERIFY2(landed >= 0, "the second tone must be heard after the seek");
     // Nothing of the first tone after the landing: the buffered audio was dropped.
     QVERIFY(ToneAnalysis::secondsOfTone(heard.mid(landed), 440) == 0.0);
-    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) <= 1.3, "no more of the first tone than played before the seek");
-    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25, "the seek lands on second 6 of 8");
+    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) <= 1.3,
+             "no more of the first tone than played before the seek");
+    QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 880) - 2.0) <= 0.25,
+             "the seek lands on second 6 of 8");
 
     // Seeking while paused lands too and keeps the pause.
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
@@ -501,10 +522,12 @@ void TestEngine::trackEndsOnlyAfterItsAudio()
     timer.start();
     engine_.play();
     QVERIFY(waitForState(0, 10000));
-    QVERIFY2(timer.elapsed() >= 2900, qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
+    QVERIFY2(timer.elapsed() >= 2900,
+             qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
     QTest::qWait(300);
     const QList<qint16> heard = recorder.stop();
-    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 2.75, "the whole track is heard before it counts as ended");
+    QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 2.75,
+             "the whole track is heard before it counts as ended");
     engine_.close();
 }
 
@@ -534,7 +557,8 @@ namespace {
 
 int threadCount()
 {
-    return static_cast<int>(QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    return static_cast<int>(
+        QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 // Whether the sound server lists a client of this process.

@@ -5,8 +5,7 @@
 #include <QFileInfo>
 #include <QTest>
 
-class EngineLibraryTest : public QObject
-{
+class EngineLibraryTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -22,7 +21,7 @@ void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
 
     int32_t seconds = -1;
     QCOMPARE(engine.getState(seconds), VBMP3_STATE_IDLE);
-    engine.stop(); // harmless when idle
+    engine.stop();  // harmless when idle
     engine.close(); // harmless when nothing is open
 
     EngineLibrary::OpenRecord opened{};

@@ -9,8 +9,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class EngineLoaderTest : public QObject
-{
+class EngineLoaderTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -67,12 +66,23 @@ void EngineLoaderTest::forwardsEveryCallToItsEntryPoint()
     engine.free();
 
     const QStringList expected{
-        u"vbmp3_init"_s,     u"vbmp3_open /music/umi.mp3"_s,        u"vbmp3_open /music/none.mp3"_s,
-        u"vbmp3_open /music/umi.mp3"_s, u"vbmp3_play"_s,            u"vbmp3_getState"_s,
-        u"vbmp3_seek 42"_s,  u"vbmp3_pause"_s,                      u"vbmp3_getState"_s,
-        u"vbmp3_restart"_s,  u"vbmp3_getState"_s,                   u"vbmp3_stop"_s,
-        u"vbmp3_getState"_s, u"vbmp3_getFileInfo /music/umi.mp3"_s, u"vbmp3_getFileInfo /music/none.mp3"_s,
-        u"vbmp3_close"_s,    u"vbmp3_free"_s,
+        u"vbmp3_init"_s,
+        u"vbmp3_open /music/umi.mp3"_s,
+        u"vbmp3_open /music/none.mp3"_s,
+        u"vbmp3_open /music/umi.mp3"_s,
+        u"vbmp3_play"_s,
+        u"vbmp3_getState"_s,
+        u"vbmp3_seek 42"_s,
+        u"vbmp3_pause"_s,
+        u"vbmp3_getState"_s,
+        u"vbmp3_restart"_s,
+        u"vbmp3_getState"_s,
+        u"vbmp3_stop"_s,
+        u"vbmp3_getState"_s,
+        u"vbmp3_getFileInfo /music/umi.mp3"_s,
+        u"vbmp3_getFileInfo /music/none.mp3"_s,
+        u"vbmp3_close"_s,
+        u"vbmp3_free"_s,
     };
     QCOMPARE(fake_.log(), expected);
 }
@@ -116,7 +126,8 @@ void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
     if (folderKind == u"broken"_s) {
         QFile broken(scratch.filePath(u"libvbmp3.so"_s));
         QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("\x7f" "ELF but not really a library");
+        broken.write("\x7f"
+                     "ELF but not really a library");
     } else if (folderKind == u"incomplete"_s) {
         folder = FakeEngine::incompleteDir();
     }

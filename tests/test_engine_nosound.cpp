@@ -11,8 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TestEngineNoSound : public QObject
-{
+class TestEngineNoSound : public QObject {
     Q_OBJECT
 
 private slots:

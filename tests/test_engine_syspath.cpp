@@ -9,8 +9,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class EngineSearchTest : public QObject
-{
+class EngineSearchTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -26,8 +25,9 @@ private:
 
 void EngineSearchTest::initTestCase()
 {
-    QVERIFY2(qEnvironmentVariable("LD_LIBRARY_PATH").split(u':').contains(FakeEngine::completeDir()),
-             "run through ctest, which puts the fake engine on LD_LIBRARY_PATH");
+    QVERIFY2(
+        qEnvironmentVariable("LD_LIBRARY_PATH").split(u':').contains(FakeEngine::completeDir()),
+        "run through ctest, which puts the fake engine on LD_LIBRARY_PATH");
 }
 
 void EngineSearchTest::init()

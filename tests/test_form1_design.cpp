@@ -15,8 +15,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-class Form1DesignTest : public QObject
-{
+class Form1DesignTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -43,7 +42,7 @@ void Form1DesignTest::windowHasItsDesignGeometry()
     QCOMPARE(form.size(), QSize(236, 308));
 
     // Measured before the window is shown, so its outer size is the design size.
-    const QList<float> measured{form.InitWidth,     form.InitHeight, form.InitListHeight,
+    const QList<float> measured{form.InitWidth,     form.InitHeight,    form.InitListHeight,
                                 form.InitListWidth, form.InitButtonTop, form.InitBarTop,
                                 form.InitDispTop,   form.InitDispWidth};
     QCOMPARE(measured, (QList<float>{236, 308, 272, 229, 280, 296, 280, 89}));
@@ -91,8 +90,7 @@ void Form1DesignTest::controlsStandAtTheirDesignPlaces()
 
 void Form1DesignTest::iconHoldsThreeImagesOfTheirColourDepths()
 {
-    struct Image
-    {
+    struct Image {
         QSize size;
         int colours;
     };
@@ -114,7 +112,8 @@ void Form1DesignTest::iconHoldsThreeImagesOfTheirColourDepths()
         QCOMPARE(image.size(), expected[i].size);
         const int colours = opaqueColours(image);
         QVERIFY2(colours >= 2 && colours <= expected[i].colours, qPrintable(QString::number(i)));
-        QVERIFY(image.pixel(0, 0) != image.pixel(image.width() / 2, image.height() / 2)); // a shape, not a block
+        QVERIFY(image.pixel(0, 0) !=
+                image.pixel(image.width() / 2, image.height() / 2)); // a shape, not a block
     }
 
     // The window shows the 16-colour images.

@@ -7,8 +7,7 @@
 
 namespace {
 
-struct Layout
-{
+struct Layout {
     QSize window;
     bool listShown;
     QRect list, previous, next, disp, bar;
@@ -21,18 +20,17 @@ char *toString(const Layout &l)
     const auto rect = [](const QRect &r) {
         return u"(%1,%2 %3x%4)"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
     };
-    const QString text = u"window %1x%2, list %3 %4, |< %5, >| %6, disp %7, bar %8"_s
-                             .arg(l.window.width())
-                             .arg(l.window.height())
-                             .arg(l.listShown ? u"shown"_s : u"hidden"_s, rect(l.list), rect(l.previous),
-                                  rect(l.next), rect(l.disp), rect(l.bar));
+    const QString text =
+        u"window %1x%2, list %3 %4, |< %5, >| %6, disp %7, bar %8"_s.arg(l.window.width())
+            .arg(l.window.height())
+            .arg(l.listShown ? u"shown"_s : u"hidden"_s, rect(l.list), rect(l.previous),
+                 rect(l.next), rect(l.disp), rect(l.bar));
     return qstrdup(text.toUtf8().constData());
 }
 
 } // namespace
 
-class LayoutTest : public QObject
-{
+class LayoutTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,8 +64,13 @@ private:
         const int dW = width - 236;
         const int dH = height - 308;
         if (height - 36 <= 12)
-            return {QSize(width, 32), false, QRect(), QRect(4, 4, 25, 25), QRect(116, 4, 25, 25),
-                    QRect(144, 4, 89 + dW, 16), QRect(144, 20, 89 + dW, 9)};
+            return {QSize(width, 32),
+                    false,
+                    QRect(),
+                    QRect(4, 4, 25, 25),
+                    QRect(116, 4, 25, 25),
+                    QRect(144, 4, 89 + dW, 16),
+                    QRect(144, 20, 89 + dW, 9)};
         return {QSize(width, height),
                 true,
                 QRect(4, 3, 229 + dW, 272 + dH),

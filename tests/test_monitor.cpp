@@ -42,8 +42,7 @@ bool showsSomething(PictureBox *box)
 
 } // namespace
 
-class MonitorTest : public QObject, private FakeTracks
-{
+class MonitorTest : public QObject, private FakeTracks {
     Q_OBJECT
 
 private slots:
@@ -71,7 +70,8 @@ private:
     void clickBar(float x, Qt::MouseButton button = Qt::LeftButton)
     {
         PictureBox *bar = player_->pictBar();
-        QTest::mouseClick(bar, button, {}, QPoint(PictureBox::kBorder + qRound(x), PictureBox::kBorder + 2));
+        QTest::mouseClick(bar, button, {},
+                          QPoint(PictureBox::kBorder + qRound(x), PictureBox::kBorder + 2));
     }
 
     std::unique_ptr<PlayerHarness> player_;
@@ -109,11 +109,12 @@ void MonitorTest::tickShowsTimeTitleAndProgress_data()
     QTest::newRow("half way") << QByteArray("T") << 374 << 1 << 187 << u"03:07 T - R"_s << 42;
     QTest::newRow("at the length: the end of the usable width")
         << QByteArray("T") << 180 << 1 << 180 << u"03:00 T - R"_s << 84;
-    QTest::newRow("a hundred minutes") << QByteArray("T") << 6000 << 1 << 6000 << u"100:00 T - R"_s << 84;
+    QTest::newRow("a hundred minutes")
+        << QByteArray("T") << 6000 << 1 << 6000 << u"100:00 T - R"_s << 84;
     QTest::newRow("paused") << QByteArray("T") << 180 << 2 << 90 << u"01:30 T - R"_s << 42;
     QTest::newRow("length 0: no box") << QByteArray("T") << 0 << 1 << 5 << u"00:05 T - R"_s << -1;
-    QTest::newRow("Japanese title") << QByteArray("夏の終わり") << 180 << 1 << 60
-                                    << u"01:00 夏の終わり - R"_s << 28;
+    QTest::newRow("Japanese title")
+        << QByteArray("夏の終わり") << 180 << 1 << 60 << u"01:00 夏の終わり - R"_s << 28;
 }
 
 void MonitorTest::tickShowsTimeTitleAndProgress()

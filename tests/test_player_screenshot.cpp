@@ -11,8 +11,7 @@
 #include <QScreen>
 #include <QtTest>
 
-class PlayerScreenshotTest : public QObject
-{
+class PlayerScreenshotTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -29,8 +28,7 @@ void PlayerScreenshotTest::playingJapaneseTitle()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     using namespace Fixtures;
-    const struct
-    {
+    const struct {
         QString title, artist;
         double seconds, freq;
     } tracks[] = {{u"夏の終わり"_s, u"ｶｼｭ"_s, 20, 440},
@@ -41,7 +39,8 @@ void PlayerScreenshotTest::playingJapaneseTitle()
         const QString file = makeTone(dir.path(), u"%1.mp3"_s.arg(files.size()), t.seconds, t.freq);
         KELPA_VERIFY_FIXTURE(file);
         KELPA_VERIFY_FIXTURE(prependToFile(
-            file, id3v2({id3TextFrame("TIT2", t.title, Utf8), id3TextFrame("TPE1", t.artist, Utf8)}, 4)));
+            file,
+            id3v2({id3TextFrame("TIT2", t.title, Utf8), id3TextFrame("TPE1", t.artist, Utf8)}, 4)));
         files.append(file);
     }
 

@@ -9,8 +9,7 @@
 
 #include <QtTest>
 
-class PlayerSoundTest : public QObject
-{
+class PlayerSoundTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -67,7 +66,8 @@ void PlayerSoundTest::loopPlayPlaysBothTracksAndWraps()
     qInfo("heard %.2f s of the first track, %.2f s of the second, then %.2f s without it",
           firstSeconds, secondSeconds, gap);
     QVERIFY2(firstSeconds > 1.7 && firstSeconds < 2.3, qPrintable(QString::number(firstSeconds)));
-    QVERIFY2(secondSeconds > 1.7 && secondSeconds < 2.3, qPrintable(QString::number(secondSeconds)));
+    QVERIFY2(secondSeconds > 1.7 && secondSeconds < 2.3,
+             qPrintable(QString::number(secondSeconds)));
     // Between tracks the player waits at most about a tick: no long silence.
     QVERIFY2(gap < 0.8, qPrintable(u"gap of %1 s"_s.arg(gap)));
 

@@ -26,8 +26,7 @@ QByteArray encode(const QString &text, const QString &encoding)
 
 } // namespace
 
-class PlaylistTest : public QObject
-{
+class PlaylistTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -191,8 +190,8 @@ void PlaylistTest::displayStringFollowsShowType_data()
                                  << u"夏の終わり - ｶｼｭ"_s;
     // The engine fills all 128 bytes and leaves no NUL: the whole field, blanks included.
     const QByteArray full = QByteArray(120, 'x') + QByteArray(8, ' ');
-    QTest::newRow("0: full field without NUL") << 0 << full << QByteArray("R")
-                                               << QString::fromLatin1(full);
+    QTest::newRow("0: full field without NUL")
+        << 0 << full << QByteArray("R") << QString::fromLatin1(full);
 }
 
 void PlaylistTest::displayStringFollowsShowType()
@@ -365,7 +364,9 @@ void PlaylistTest::rightClickOpensTheMenuForTheSelectedEntry()
     const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
     QVERIFY(p.dropFiles({a, b, c}));
     PlaylistBox *list = p.list1();
-    const auto rowCentre = [list](int row) { return list->visualItemRect(list->item(row)).center(); };
+    const auto rowCentre = [list](int row) {
+        return list->visualItemRect(list->item(row)).center();
+    };
 
     // A left click selects and opens nothing.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(0));
@@ -379,13 +380,15 @@ void PlaylistTest::rightClickOpensTheMenuForTheSelectedEntry()
     QStringList captions;
     for (const QAction *action : p.menu()->actions())
         captions.append(action->isSeparator() ? u"-"_s : action->text());
-    QCOMPARE(captions, (QStringList{u"演奏"_s, u"-"_s, u"消去"_s, u"全消去"_s, u"-"_s, u"ループ再生"_s}));
+    QCOMPARE(captions,
+             (QStringList{u"演奏"_s, u"-"_s, u"消去"_s, u"全消去"_s, u"-"_s, u"ループ再生"_s}));
     QVERIFY(p.menuItem(u"mnuLoop"_s)->isCheckable());
     QVERIFY(!p.menuItem(u"mnuLoop"_s)->isChecked());
 
     // Its items may be chosen with the right button too: "消去" removes the selected entry.
     QMenu *menu = p.menu();
-    QTest::mouseClick(menu, Qt::RightButton, {}, menu->actionGeometry(p.menuItem(u"mnuDelate"_s)).center());
+    QTest::mouseClick(menu, Qt::RightButton, {},
+                      menu->actionGeometry(p.menuItem(u"mnuDelate"_s)).center());
     QTRY_VERIFY(!menu->isVisible());
     QCOMPARE(p.paths(), (QStringList{b, c}));
     QCOMPARE(p.form->ListIndex(), -1);

@@ -25,7 +25,8 @@ namespace {
 
 // Leaves a lock file as another copy would: Qt's own format, naming the given process as the
 // holder, last written at the given time, and without a file lock on it.
-bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processName, const QDateTime &written)
+bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processName,
+                     const QDateTime &written)
 {
     QByteArray contents;
     {
@@ -42,8 +43,8 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
     lines[1] = processName;
     const QByteArray rewritten = lines.join('\n');
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(rewritten) == rewritten.size() && file.flush()
-        && file.setFileTime(written, QFileDevice::FileModificationTime);
+    return file.open(QIODevice::WriteOnly) && file.write(rewritten) == rewritten.size() &&
+           file.flush() && file.setFileTime(written, QFileDevice::FileModificationTime);
 }
 
 // The program's windows, wired as main() wires them.
@@ -114,8 +115,7 @@ int RunClosingPlayer(const QByteArray &variant)
 
 } // namespace
 
-class StartupTest : public QObject
-{
+class StartupTest : public QObject {
     Q_OBJECT
 
 private slots:

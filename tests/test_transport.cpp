@@ -6,8 +6,7 @@
 
 #include <QtTest>
 
-class TransportTest : public QObject, private FakeTracks
-{
+class TransportTest : public QObject, private FakeTracks {
     Q_OBJECT
 
 private slots:

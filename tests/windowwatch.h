@@ -3,8 +3,8 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QEvent>
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
@@ -12,11 +12,9 @@
 #include <QWidget>
 
 // Answers every modal message box that comes up by pressing OK, noting what it showed.
-class MessageBoxAnswerer : public QObject
-{
+class MessageBoxAnswerer : public QObject {
 public:
-    struct Box
-    {
+    struct Box {
         QString title;
         QString text;
         QMessageBox::StandardButtons buttons;
@@ -48,8 +46,7 @@ private:
 };
 
 // Notes the object names of the windows in the order they are shown.
-class ShownWindows : public QObject
-{
+class ShownWindows : public QObject {
 public:
     ShownWindows() { qApp->installEventFilter(this); }
     ~ShownWindows() override { qApp->removeEventFilter(this); }
@@ -69,6 +66,7 @@ protected:
 // Windows are placed before their frame is known: off by at most the frame's thickness.
 inline bool isCentred(const QWidget &window)
 {
-    const QPoint offset = window.frameGeometry().center() - window.screen()->availableGeometry().center();
+    const QPoint offset =
+        window.frameGeometry().center() - window.screen()->availableGeometry().center();
     return qAbs(offset.x()) <= 4 && qAbs(offset.y()) <= 4;
 }

@@ -22,8 +22,7 @@ vbmp3::Playback &playback()
 }
 
 // The file is opened once, for the frame check, the tags and the decoding.
-class FileHandle
-{
+class FileHandle {
 public:
     explicit FileHandle(const char *path) : fd_(path ? vbmp3::openRegularFile(path) : -1) {}
     ~FileHandle()
@@ -34,7 +33,10 @@ public:
     FileHandle(const FileHandle &) = delete;
     FileHandle &operator=(const FileHandle &) = delete;
 
-    bool probe(vbmp3::FrameHeader &first) const { return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first); }
+    bool probe(vbmp3::FrameHeader &first) const
+    {
+        return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first);
+    }
     vbmp3::TrackTags readTags() const { return vbmp3::readTags(fd_); }
     int release() { return std::exchange(fd_, -1); }
 
@@ -67,7 +69,12 @@ int32_t vbmp3_init(void)
 
 int32_t vbmp3_free(void)
 {
-    return guarded([] { playback().shutdown(); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().shutdown();
+            return 1;
+        },
+        0);
 }
 
 int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
@@ -99,32 +106,62 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
 
 int32_t vbmp3_close(void)
 {
-    return guarded([] { playback().replace(nullptr); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().replace(nullptr);
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_play(void)
 {
-    return guarded([] { playback().play(); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().play();
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_stop(void)
 {
-    return guarded([] { playback().stop(); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().stop();
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_pause(void)
 {
-    return guarded([] { playback().pause(); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().pause();
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_restart(void)
 {
-    return guarded([] { playback().restart(); return 1; }, 0);
+    return guarded(
+        [] {
+            playback().restart();
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_seek(int32_t seconds)
 {
-    return guarded([=] { playback().seek(seconds); return 1; }, 0);
+    return guarded(
+        [=] {
+            playback().seek(seconds);
+            return 1;
+        },
+        0);
 }
 
 int32_t vbmp3_getState(int32_t *seconds)

@@ -12,8 +12,7 @@
 
 namespace vbmp3 {
 
-class Decoder
-{
+class Decoder {
 public:
     // Takes over fd, a file that passed the frame check with `first` as its first frame, and
     // decodes it by position-independent reads: nothing opens the file again. nullptr (fd

@@ -11,9 +11,9 @@
 namespace vbmp3 {
 namespace {
 
-constexpr int kChainLength = 4;            // frames that must line up
+constexpr int kChainLength = 4;              // frames that must line up
 constexpr std::size_t kSearchWindow = 65536; // bytes searched for the first frame
-constexpr std::size_t kFirstRead = 4096; // four frames of any common bit rate
+constexpr std::size_t kFirstRead = 4096;     // four frames of any common bit rate
 
 constexpr int kBitrates[2][3][16] = {
     // MPEG-1: layer I, II, III
@@ -25,7 +25,8 @@ constexpr int kBitrates[2][3][16] = {
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1}},
 };
-constexpr int kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+constexpr int kSampleRates[3][3] = {
+    {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
 bool sameStream(const FrameHeader &a, const FrameHeader &b)
 {
@@ -85,7 +86,9 @@ bool parseFrameHeader(const unsigned char *p, FrameHeader &header)
     header.layer = 4 - layerBits;
     const int family = header.version == 1 ? 0 : 1;
     header.bitrateKbps = kBitrates[family][header.layer - 1][bitrateIndex];
-    header.sampleRate = kSampleRates[header.version == 1 ? 0 : header.version == 2 ? 1 : 2][rateIndex];
+    header.sampleRate = kSampleRates[header.version == 1   ? 0
+                                     : header.version == 2 ? 1
+                                                           : 2][rateIndex];
     header.channels = (p[3] >> 6) == 3 ? 1 : 2;
     const int padding = (p[2] >> 1) & 1;
     const int bits = header.bitrateKbps * 1000;

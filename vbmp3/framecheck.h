@@ -15,7 +15,7 @@ struct FrameHeader {
     int bitrateKbps = 0;
     int sampleRate = 0;
     int channels = 0;
-    int length = 0; // bytes, header included
+    int length = 0;     // bytes, header included
     int64_t offset = 0; // where the frame starts: in the data given, or in the file once probed
 };
 

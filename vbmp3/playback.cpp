@@ -45,8 +45,7 @@ void Playback::OperationEnd::operator()(pa_operation *operation) const
     pa_operation_unref(operation);
 }
 
-class Playback::Lock
-{
+class Playback::Lock {
 public:
     explicit Lock(pa_threaded_mainloop *loop) : loop_(loop)
     {
@@ -140,8 +139,8 @@ void Playback::seek(int32_t seconds)
     Lock lock(loop_.get());
     if (!decoder_ || mode_ == Mode::Idle)
         return;
-    const int64_t frame =
-        std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0, decoder_->totalFrames());
+    const int64_t frame = std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0,
+                                              decoder_->totalFrames());
     drain_.reset();
     // The decoder moves on the engine thread, before it decodes again; until audio from the
     // target is heard, the position reads the target.
@@ -204,9 +203,9 @@ void Playback::createStream()
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRefillUsec, &spec));
     attr.fragsize = static_cast<uint32_t>(-1);
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
-                                                PA_STREAM_AUTO_TIMING_UPDATE |
-                                                (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
+    auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                       (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
     if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) {
         dropStream();
         mode_ = Mode::Idle;
@@ -285,7 +284,9 @@ int64_t Playback::heardFrame()
         int negative = 0;
         if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0) {
             const int64_t buffered =
-                negative ? 0 : static_cast<int64_t>(latency * static_cast<uint64_t>(decoder_->rate()) / 1000000);
+                negative ? 0
+                         : static_cast<int64_t>(latency * static_cast<uint64_t>(decoder_->rate()) /
+                                                1000000);
             heard = writeFrame_ - buffered;
         }
     }

@@ -21,8 +21,7 @@
 
 namespace vbmp3 {
 
-class Playback
-{
+class Playback {
 public:
     Playback() = default;
     Playback(const Playback &) = delete;
@@ -83,8 +82,8 @@ private:
     Mode mode_ = Mode::Idle;
     bool decodedToEnd_ = false;
     bool seekPending_ = false; // the decoder still has to move to writeFrame_
-    int64_t writeFrame_ = 0; // track frame at the stream's write index
-    int64_t floorFrame_ = 0; // where playback last started or landed: never heard earlier
+    int64_t writeFrame_ = 0;   // track frame at the stream's write index
+    int64_t floorFrame_ = 0;   // where playback last started or landed: never heard earlier
     int64_t lastHeard_ = 0;
 };
 

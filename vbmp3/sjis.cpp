@@ -9,9 +9,18 @@
 namespace vbmp3 {
 namespace {
 
-bool isLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
-bool isHalfWidthKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
+bool isLead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool isTrail(unsigned char c)
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+bool isHalfWidthKana(unsigned char c)
+{
+    return c >= 0xA1 && c <= 0xDF;
+}
 
 std::string latin1ToUtf8(std::string_view bytes)
 {

@@ -19,16 +19,14 @@
 
 namespace {
 
-struct Track
-{
+struct Track {
     std::string title;
     std::string artist;
     int32_t seconds = 0;
     bool opens = true;
 };
 
-struct Fake
-{
+struct Fake {
     std::string log;
     std::map<std::string, Track> tracks;
     int32_t initResult = 1;

@@ -10,8 +10,7 @@
 
 #include <cstdint>
 
-class FakeEngine
-{
+class FakeEngine {
 public:
     static QString completeDir();
     // A build of the fake without vbmp3_getFileInfo.

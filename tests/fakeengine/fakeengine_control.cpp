@@ -33,7 +33,8 @@ template <typename Function> Function FakeEngine::entry(const char *symbol)
 
 QStringList FakeEngine::log()
 {
-    return QString::fromUtf8(entry<decltype(&fake_log)>("fake_log")()).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(entry<decltype(&fake_log)>("fake_log")())
+        .split(u'\n', Qt::SkipEmptyParts);
 }
 
 void FakeEngine::reset()
@@ -50,7 +51,7 @@ void FakeEngine::addTrack(const QByteArray &path, const QByteArray &title, const
                           int32_t seconds)
 {
     entry<decltype(&fake_add_track)>("fake_add_track")(path.constData(), title.constData(),
-                                                      artist.constData(), seconds);
+                                                       artist.constData(), seconds);
 }
 
 void FakeEngine::refuseOpen(const QByteArray &path)
