@@ -29,10 +29,23 @@ private slots:
 
 private:
     void click(int button) { QTest::mouseClick(player_->button(button), Qt::LeftButton); }
-    QStringList openAndPlay(const QString &path) const
+    void open(int index)
     {
-        return {u"vbmp3_stop"_s, u"vbmp3_close"_s, u"vbmp3_open "_s + path, u"vbmp3_getState"_s,
-                u"vbmp3_play"_s};
+        QVERIFY(player_->form->SetListIndex(index));
+        player_->form->List1_DblClick();
+    }
+    // Entry `index` plays from `seconds` on: its file open in the engine, and the window says so.
+    void verifyPlaying(int index, int32_t seconds = 0)
+    {
+        Form1 &form = *player_->form;
+        const QString path = paths_[index % paths_.size()];
+        QCOMPARE(fake_.state(), 1);
+        QCOMPARE(fake_.openPath(), QFile::encodeName(path));
+        QCOMPARE(QFile::decodeName(form.Control().track().path), path);
+        QCOMPARE(form.Control().position(), seconds);
+        QCOMPARE(form.PlayState.CurrentIndex, index);
+        QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
+        QCOMPARE(form.Caption(), u"kelpa - T%1"_s.arg(index % paths_.size()));
     }
 
     std::unique_ptr<PlayerHarness> player_;
@@ -55,7 +68,6 @@ void TransportTest::init()
     QVERIFY(player_->started);
     QVERIFY(player_->dropFiles(paths_));
     QCOMPARE(player_->form->ListCount(), 3);
-    seen_ = fake_.log().size();
 }
 
 void TransportTest::buttonsStepThroughTheListAndWrap_data()
@@ -85,43 +97,35 @@ void TransportTest::buttonsStepThroughTheListAndWrap()
             click(button);
     }
 
-    QCOMPARE(form.PlayState.CurrentIndex, opened);
     QCOMPARE(form.ListIndex(), opened);
-    QCOMPARE(form.Caption(), u"kelpa - T%1"_s.arg(opened));
-    QCOMPARE(QFile::decodeName(form.Control().track().path), paths_[opened]);
-    QCOMPARE(fake_.state(), 1); // playing
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
+    verifyPlaying(opened);
 }
 
 void TransportTest::previousAndNextOnAnEmptyListDoNothing()
 {
-    Form1 &form = *player_->form;
+    open(1);
     player_->menuItem(u"mnuDelateAll"_s)->trigger();
+    fake_.setState(1, 42);
     click(0);
     click(4);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_getState"_s}));
-    QCOMPARE(form.PlayState.CurrentIndex, -1);
-    QCOMPARE(form.Caption(), u"kelpa"_s);
+    verifyPlaying(1, 42); // the track goes on, where it was
 }
 
 void TransportTest::previousAfterDeletionsStepsToTheLastEntry()
 {
     Form1 &form = *player_->form;
     QVERIFY(player_->dropFiles(paths_)); // six entries: 0 1 2 0 1 2
-    QVERIFY(form.SetListIndex(5));
-    form.List1_DblClick();
-    QCOMPARE(form.PlayState.CurrentIndex, 5);
+    open(5);
+    verifyPlaying(5);
     for (int i = 5; i >= 2; --i) { // leaves 0 1
         QVERIFY(form.SetListIndex(i));
         QTest::keyClick(player_->list1(), Qt::Key_Delete);
     }
     QCOMPARE(form.ListCount(), 2);
-    newCalls();
 
     // CurrentIndex - 1 = 4 names no entry any more: the step goes to the last one.
     click(0);
-    QCOMPARE(newCalls(), QStringList{u"vbmp3_getState"_s} + openAndPlay(paths_[1]));
-    QCOMPARE(form.PlayState.CurrentIndex, 1);
+    verifyPlaying(1);
     QCOMPARE(form.ListIndex(), 1);
 }
 
@@ -131,17 +135,13 @@ void TransportTest::doubleClickOpensAndPlaysTheEntry()
     PlaylistBox *list = player_->list1();
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
                        list->visualItemRect(list->item(1)).center());
-    QCOMPARE(newCalls(), openAndPlay(paths_[1]));
-    QCOMPARE(form.PlayState.CurrentIndex, 1);
+    verifyPlaying(1);
     QCOMPARE(form.TrackLength, 200);
     QCOMPARE(form.PlayPosition, 0);
     QCOMPARE(form.TrackTitle, u"T1"_s);
     QCOMPARE(form.TrackArtist, u"R1"_s);
     // Always title first, whatever the list's display format.
     QCOMPARE(form.DispTitle, u"T1 - R1"_s);
-    QCOMPARE(form.Caption(), u"kelpa - T1"_s);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
-    QCOMPARE(fake_.state(), 1);
 }
 
 void TransportTest::menuPlayAndDoubleClickNeedASelection()
@@ -150,68 +150,69 @@ void TransportTest::menuPlayAndDoubleClickNeedASelection()
     QAction *play = player_->menuItem(u"mnuPlay"_s);
     play->trigger();
     form.List1_DblClick();
-    QCOMPARE(newCalls(), QStringList());
+    QCOMPARE(fake_.openPath(), QByteArray());
+    QCOMPARE(fake_.state(), 0);
     QCOMPARE(form.PlayState.CurrentIndex, -1);
 
     QVERIFY(form.SetListIndex(2));
     play->trigger();
-    QCOMPARE(newCalls(), openAndPlay(paths_[2]));
-    QCOMPARE(form.PlayState.CurrentIndex, 2);
+    verifyPlaying(2);
 
     // The web remote's way: select, then open.
     QVERIFY(!form.SetListIndex(3));
     QVERIFY(!form.SetListIndex(-2));
     QCOMPARE(form.ListIndex(), 2);
-    QVERIFY(form.SetListIndex(0));
-    form.List1_DblClick();
-    QCOMPARE(newCalls(), openAndPlay(paths_[0]));
-    QVERIFY(form.SetListIndex(-1));
+    open(0);
+    verifyPlaying(0);
+    fake_.setState(1, 42);
+    open(-1);
     QCOMPARE(form.ListIndex(), -1);
-    form.List1_DblClick();
-    QCOMPARE(newCalls(), QStringList());
+    verifyPlaying(0, 42);
 }
 
 void TransportTest::pauseTogglesAndPlayResumes()
 {
     Form1 &form = *player_->form;
-    QVERIFY(form.SetListIndex(0));
-    form.List1_DblClick();
-    newCalls();
+    open(0);
+    fake_.setState(1, 42);
 
     click(2);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_pause"_s}));
+    QCOMPARE(fake_.state(), 2);
     QCOMPARE(form.PlayState.IsPlaying, int16_t{-1}); // pause leaves it
     click(2);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_restart"_s}));
+    QCOMPARE(fake_.state(), 1);
     click(2);
-    newCalls();
 
     // Play while paused resumes, and marks the track as meant to run.
     form.PlayState.IsPlaying = 0;
+    newCalls();
     click(1);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_restart"_s}));
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
+    QCOMPARE(newCalls().filter(u"vbmp3_play"_s), QStringList()); // resumed, not started over
+    verifyPlaying(0, 42); // neither reopened nor stopped on the way
     // Play while playing is passed on as play.
     click(1);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_play"_s}));
+    QCOMPARE(newCalls().filter(u"vbmp3_play"_s), QStringList{u"vbmp3_play"_s});
+    verifyPlaying(0, 42);
 }
 
 void TransportTest::stopKeepsTheFileOpenForTheNextPlay()
 {
     Form1 &form = *player_->form;
-    QVERIFY(form.SetListIndex(1));
-    form.List1_DblClick();
-    newCalls();
+    open(1);
+    fake_.setState(1, 42);
 
     click(3);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s}));
+    QCOMPARE(fake_.state(), 0);
+    QCOMPARE(form.Control().position(), 0);
+    QCOMPARE(fake_.openPath(), QFile::encodeName(paths_[1]));
     QCOMPARE(form.Caption(), u"kelpa"_s);
     QCOMPARE(form.PlayState.IsPlaying, int16_t{0});
 
+    newCalls();
     click(1);
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_play"_s}));
+    QVERIFY(newCalls().filter(u"vbmp3_open"_s).isEmpty()); // the file was still open
+    QCOMPARE(fake_.state(), 1);
     QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
-    QCOMPARE(fake_.state(), 1); // the file was still open
     // The caption comes back with the next open, not with play.
     QCOMPARE(form.Caption(), u"kelpa"_s);
 }
@@ -219,10 +220,8 @@ void TransportTest::stopKeepsTheFileOpenForTheNextPlay()
 void TransportTest::failedOpenShowsOpenErrorAndKeepsThePlayerState()
 {
     Form1 &form = *player_->form;
-    QVERIFY(form.SetListIndex(0));
-    form.List1_DblClick();
+    open(0);
     fake_.refuseOpen(QFile::encodeName(paths_[1]));
-    newCalls();
 
     MessageBoxAnswerer answerer;
     click(4);
@@ -230,8 +229,10 @@ void TransportTest::failedOpenShowsOpenErrorAndKeepsThePlayerState()
     QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
     QCOMPARE(answerer.seen[0].text, u"Open Error"_s);
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(newCalls(), (QStringList{u"vbmp3_getState"_s, u"vbmp3_stop"_s, u"vbmp3_close"_s,
-                                      u"vbmp3_open "_s + paths_[1]}));
+    // The track before is stopped and closed; the player holds none.
+    QCOMPARE(fake_.state(), 0);
+    QCOMPARE(fake_.openPath(), QByteArray());
+    QCOMPARE(form.Control().track().path, QByteArray());
     QCOMPARE(form.PlayState.CurrentIndex, 1); // counts as opened: next goes on from here
     QCOMPARE(form.Caption(), u"kelpa - T0"_s);
     QCOMPARE(form.TrackTitle, u"T0"_s);
@@ -240,7 +241,7 @@ void TransportTest::failedOpenShowsOpenErrorAndKeepsThePlayerState()
 
     click(4);
     QCOMPARE(answerer.seen.size(), 1);
-    QCOMPARE(form.Caption(), u"kelpa - T2"_s);
+    verifyPlaying(2);
 }
 
 void TransportTest::blanksAroundAPathAndEmptyTags()
@@ -252,11 +253,11 @@ void TransportTest::blanksAroundAPathAndEmptyTags()
     QVERIFY(writeBytes(dir_.filePath(u"list.txt"_s), " blank.mp3 \r\n"));
     QVERIFY(player_->dropFiles({dir_.filePath(u"list.txt"_s)}));
     QCOMPARE(form.ListPath(3), QByteArray(" blank.mp3 "));
-    newCalls();
 
-    QVERIFY(form.SetListIndex(3));
-    form.List1_DblClick();
-    QCOMPARE(newCalls(), openAndPlay(u"blank.mp3"_s));
+    open(3);
+    QCOMPARE(fake_.openPath(), QByteArray("blank.mp3"));
+    QCOMPARE(fake_.state(), 1);
+    QCOMPARE(form.Control().track().path, QByteArray(" blank.mp3 ")); // the entry's own path
     QCOMPARE(form.Caption(), u"kelpa - "_s);
     QCOMPARE(form.DispTitle, u" - "_s);
     QCOMPARE(form.TrackLength, 0);
@@ -276,31 +277,27 @@ void TransportTest::captionShowsTheTitleExactly()
     Form1 &form = *player_->form;
     const QString path = track(u"odd.mp3"_s, title.toUtf8());
     QVERIFY(player_->dropFiles({path}));
-    QVERIFY(form.SetListIndex(3));
-    form.List1_DblClick();
+    open(3);
     QCOMPARE(form.Caption(), u"kelpa - "_s + title); // also the web remote's page title
     QCOMPARE(form.windowHandle()->title(), u"kelpa - "_s + title); // what the desktop shows
 }
 
 void TransportTest::deletingThePlayingEntryKeepsItPlaying()
 {
-    Form1 &form = *player_->form;
-    QVERIFY(form.SetListIndex(1));
-    form.List1_DblClick();
-    newCalls();
+    open(1);
+    fake_.setState(1, 42);
     QTest::keyClick(player_->list1(), Qt::Key_Delete);
-    QCOMPARE(form.ListCount(), 2);
-    QCOMPARE(newCalls(), QStringList());
-    QCOMPARE(form.PlayState.CurrentIndex, 1);
-    QCOMPARE(fake_.state(), 1);
+    QCOMPARE(player_->form->ListCount(), 2);
+    verifyPlaying(1, 42);
 }
 
 void TransportTest::unknownCommandsAndTheLoopItem()
 {
-    Form1 &form = *player_->form;
-    form.Command1_Click(5);
-    form.Command1_Click(-1);
-    QCOMPARE(newCalls(), QStringList());
+    open(1);
+    fake_.setState(1, 42);
+    player_->form->Command1_Click(5);
+    player_->form->Command1_Click(-1);
+    verifyPlaying(1, 42);
 
     QAction *loop = player_->menuItem(u"mnuLoop"_s);
     QVERIFY(!loop->isChecked());
@@ -308,7 +305,7 @@ void TransportTest::unknownCommandsAndTheLoopItem()
     QVERIFY(loop->isChecked());
     loop->trigger();
     QVERIFY(!loop->isChecked());
-    QCOMPARE(newCalls(), QStringList());
+    verifyPlaying(1, 42);
 }
 
 QTEST_MAIN(TransportTest)

@@ -19,6 +19,8 @@ void fake_add_track(const char *path, const char *title, const char *artist, int
 void fake_refuse_open(const char *path);
 /* The playback state as vbmp3_getState would answer it, without a log line. */
 int32_t fake_state(void);
+/* The path of the open track, as vbmp3_open got it; empty when none is open. */
+const char *fake_open_path(void);
 /* Moves playback, as if the engine had got there (state 0 = the track has ended). */
 void fake_set_state(int32_t state, int32_t seconds);
 }

@@ -30,7 +30,7 @@ struct Fake {
     std::string log;
     std::map<std::string, Track> tracks;
     int32_t initResult = 1;
-    bool open = false;
+    std::string openPath; // empty: nothing open
     int32_t state = VBMP3_STATE_IDLE;
     int32_t position = 0;
 };
@@ -106,6 +106,11 @@ int32_t fake_state(void)
     return fake().state;
 }
 
+const char *fake_open_path(void)
+{
+    return fake().openPath.c_str();
+}
+
 void fake_set_state(int32_t state, int32_t seconds)
 {
     fake().state = state;
@@ -121,7 +126,7 @@ int32_t vbmp3_init(void)
 int32_t vbmp3_free(void)
 {
     record("vbmp3_free");
-    fake().open = false;
+    fake().openPath.clear();
     fake().state = VBMP3_STATE_IDLE;
     return 1;
 }
@@ -132,7 +137,7 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
     const Track *track = find(path);
     if (track && !track->opens)
         track = nullptr;
-    fake().open = track != nullptr;
+    fake().openPath = track ? path : "";
     fake().state = VBMP3_STATE_IDLE;
     fake().position = 0;
     if (!track)
@@ -146,7 +151,7 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
 int32_t vbmp3_close(void)
 {
     record("vbmp3_close");
-    fake().open = false;
+    fake().openPath.clear();
     fake().state = VBMP3_STATE_IDLE;
     return 1;
 }
@@ -154,7 +159,7 @@ int32_t vbmp3_close(void)
 int32_t vbmp3_play(void)
 {
     record("vbmp3_play");
-    if (fake().open)
+    if (!fake().openPath.empty())
         fake().state = VBMP3_STATE_PLAYING;
     return 1;
 }

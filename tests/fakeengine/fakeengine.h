@@ -29,6 +29,8 @@ public:
     void setState(int32_t state, int32_t seconds);
     // The playback state (0 idle, 1 playing, 2 paused), read without a log line.
     int32_t state();
+    // The path of the open track, as the engine got it; empty when none is open.
+    QByteArray openPath();
 
 private:
     template <typename Function> Function entry(const char *symbol);

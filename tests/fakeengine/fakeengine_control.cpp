@@ -68,3 +68,8 @@ int32_t FakeEngine::state()
 {
     return entry<decltype(&fake_state)>("fake_state")();
 }
+
+QByteArray FakeEngine::openPath()
+{
+    return entry<decltype(&fake_open_path)>("fake_open_path")();
+}
