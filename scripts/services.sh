@@ -54,8 +54,10 @@ PA
 }
 
 start_xvfb() {
-  # Xvfb picks a free display number itself and writes it to the descriptor.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$PRIVATE/display" \
+  # Xvfb picks a free display number itself and writes it to the descriptor. Without -noreset
+  # it resets whenever its last client leaves, and a program connecting in that moment is
+  # refused ("could not connect to display"), which failed process tests now and then.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$PRIVATE/display" \
     >"$PRIVATE/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local i
