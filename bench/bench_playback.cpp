@@ -8,6 +8,7 @@
 #include "engine/enginelibrary.h"
 #include "player/form1.h"
 #include "support/fixtures.h"
+#include "support/procstatus.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -81,7 +82,7 @@ int main(int argc, char **argv)
     const double peerStart = cpuSecondsOf(peer.processId());
     runEventLoop(seconds * 1000);
     const double peerCpu = cpuSecondsOf(peer.processId()) - peerStart;
-    const long peerRss = Bench::statusKiB(peer.processId(), "VmHWM:");
+    const long peerRss = ProcStatus::kib(peer.processId(), "VmHWM:");
     peer.kill();
     peer.waitForFinished();
 
@@ -102,7 +103,7 @@ int main(int argc, char **argv)
     const double ownCpu = cpuSecondsOfSelf() - ownStart;
     int32_t position = 0;
     const bool playing = engine.getState(position) == 1;
-    const long ownRss = Bench::statusKiB(QCoreApplication::applicationPid(), "VmHWM:");
+    const long ownRss = ProcStatus::kib(QCoreApplication::applicationPid(), "VmHWM:");
 
     std::printf("playing a 128 kbit/s MP3 into the sound server for %d s (after %d ms warm-up)\n",
                 seconds, kWarmUpMs);

@@ -10,6 +10,7 @@
 #include "player/form1.h"
 #include "player/picturebox.h"
 #include "playerdrive.h"
+#include "support/procstatus.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -85,7 +86,7 @@ int main(int argc, char **argv)
     Bench::deleteAll(form);
     std::vector<double> addRates, shownRates;
     long peakAdd = 0;
-    const long before = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
+    const long before = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     for (int r = 0; r < runs; ++r) {
         resetPeak();
         QElapsedTimer timer;
@@ -100,7 +101,7 @@ int main(int argc, char **argv)
         }
         addRates.push_back(files / (added / 1e9));
         shownRates.push_back(files / (shown / 1e9));
-        peakAdd = std::max(peakAdd, Bench::statusKiB(QCoreApplication::applicationPid(), "VmHWM:"));
+        peakAdd = std::max(peakAdd, ProcStatus::kib(QCoreApplication::applicationPid(), "VmHWM:"));
         Bench::deleteAll(form);
     }
     std::printf(
@@ -115,13 +116,13 @@ int main(int argc, char **argv)
                 "qmmp about 420/s\n");
 
     // The fullest list there can be.
-    const long empty = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
+    const long empty = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     QElapsedTimer timer;
     timer.start();
     Bench::dropOnList(form, {full});
     QCoreApplication::processEvents();
     const double fullSeconds = timer.nsecsElapsed() / 1e9;
-    const long fullRss = Bench::statusKiB(QCoreApplication::applicationPid(), "VmRSS:");
+    const long fullRss = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     std::printf("%d entries: added in %.2f s, resident memory %.1f MiB (%.0f bytes per entry)\n",
                 form.ListCount(), fullSeconds, fullRss / 1024.0,
                 (fullRss - empty) * 1024.0 / std::max(1, form.ListCount()));

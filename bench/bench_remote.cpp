@@ -19,12 +19,12 @@
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
+#include "support/procstatus.h"
 #include "webremote/frmsver.h"
 #include "webremote/pages.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -146,18 +146,6 @@ void sampleLateness(const char *what, const std::function<void()> &work)
                 "%lld ms apart\n",
                 what, static_cast<long long>(delays[delays.size() / 2]),
                 static_cast<long long>(delays.back()), static_cast<long long>(longestGap));
-}
-
-long residentKiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
 }
 
 // Connects from the given local address; -1 when that fails.
@@ -299,12 +287,12 @@ int main(int argc, char *argv[])
     std::printf("answers per second under the flood: %.1f\n", answers.load() / 5.0);
 
     engine.refuseOpen("/bench/0.mp3"); // as if deleted since it was added
-    const long before = residentKiB();
+    const long before = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     long grown = 0;
     QTimer desktop;
     QObject::connect(&desktop, &QTimer::timeout, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            grown = residentKiB() - before;
+            grown = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:") - before;
             box->button(QMessageBox::Ok)->click();
         }
     });

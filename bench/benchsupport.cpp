@@ -3,7 +3,6 @@
 #include "support/fixtures.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,18 +33,6 @@ QStringList makeTaggedTracks(const QString &dir, int count)
         paths.append(path);
     }
     return paths;
-}
-
-long statusKiB(qint64 pid, const char *field)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
 }
 
 double median(std::vector<double> values)

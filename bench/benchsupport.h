@@ -12,9 +12,6 @@ namespace Bench {
 // Japanese (UTF-8), in dir. Empty, with the reason on stderr, when sox or lame fail.
 QStringList makeTaggedTracks(const QString &dir, int count);
 
-// A field of /proc/<pid>/status such as "VmRSS:" or "VmHWM:", in KiB; -1 when unreadable.
-long statusKiB(qint64 pid, const char *field);
-
 // The middle value; -1 for none.
 double median(std::vector<double> values);
 

@@ -3,9 +3,9 @@
 // leave mid-request or mid-answer, random bytes, and load. The server must answer every
 // complete request, keep its memory flat and keep the UI thread running.
 #include "remotefixture.h"
+#include "support/procstatus.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QThread>
@@ -43,18 +43,6 @@ void pump(int ms)
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
-
-long residentKiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -393,7 +381,7 @@ void ConnectionsTest::clientThatNeverReadsItsAnswerIsGivenUp()
     never.start(Quick.sendTimeoutMs * 3);
     // Meanwhile it sends on and on: what the server does not read stays with the sender.
     pump(300); // the page is built
-    const long before = residentKiB();
+    const long before = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     const QByteArray junk(64 * 1024, 'j');
     qint64 sent = 0;
     for (QDeadlineTimer sending(Quick.sendTimeoutMs / 2); !sending.hasExpired();) {
@@ -401,7 +389,7 @@ void ConnectionsTest::clientThatNeverReadsItsAnswerIsGivenUp()
         sent += n > 0 ? n : 0;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    const long grown = residentKiB() - before;
+    const long grown = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:") - before;
     QVERIFY2(grown < 8 * 1024,
              qPrintable(u"%1 KiB sent, grew %2 KiB"_s.arg(sent / 1024).arg(grown)));
     // The next client is served once the stubborn answer is given up.
@@ -529,11 +517,11 @@ void ConnectionsTest::loadKeepsMemoryFlatAndTheThreadRunning()
     QCOMPARE(sequential(200), 200);
     QCOMPARE(concurrent(20), 20);
     QVERIFY(randomBytes(40));
-    const long before = residentKiB();
+    const long before = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     QCOMPARE(sequential(100), 100);
     QCOMPARE(concurrent(20), 20);
     QVERIFY(randomBytes(40));
-    const long after = residentKiB();
+    const long after = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
 #if defined(__SANITIZE_ADDRESS__) // holds freed memory back, so the resident size says nothing
     Q_UNUSED(before);
     Q_UNUSED(after);
