@@ -147,6 +147,14 @@ class AppProcessTest(unittest.TestCase):
         if as_nobody:
             os.chown(self.runtime, 65534, 65534)
             self.env["HOME"] = self.runtime
+            # The checkout may lie in a folder only root can enter (/root, mktemp -d): the
+            # program and its engine library go where the unprivileged user can reach them.
+            reachable = tempfile.mkdtemp(prefix="kelpa-nobody.")
+            self.addCleanup(shutil.rmtree, reachable, ignore_errors=True)
+            os.chmod(reachable, 0o755)
+            engine = os.path.join(os.path.dirname(binary), "libvbmp3.so")
+            shutil.copy(engine, reachable)
+            binary = shutil.copy(binary, reachable)
             command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary]
         process = subprocess.Popen(command, env=self.env, stdout=log, stderr=log)
         process.log = log
