@@ -191,6 +191,35 @@ private slots:
         QCOMPARE(findSound(s, 0, 441, 0.9), qsizetype(-1));
     }
 
+    // Holes in the sound, as a join between two tracks leaves them.
+    void longestSilenceFindsHoles_data()
+    {
+        QTest::addColumn<double>("freq");
+        QTest::addColumn<int>("holeSamples");
+        QTest::addColumn<int>("faintLevel"); // what fills the hole, in 16-bit steps
+        QTest::newRow("no hole, 440 Hz") << 440.0 << 0 << 0;
+        QTest::newRow("no hole, 1320 Hz") << 1320.0 << 0 << 0;
+        QTest::newRow("one millisecond") << 440.0 << 44 << 0;
+        QTest::newRow("a tick's worth") << 1320.0 << 13230 << 0;
+        QTest::newRow("faint hiss counts as silence") << 440.0 << 882 << 60;
+    }
+    void longestSilenceFindsHoles()
+    {
+        QFETCH(double, freq);
+        QFETCH(int, holeSamples);
+        QFETCH(int, faintLevel);
+        QList<qint16> s = sine(freq, 0.3, 0.5);
+        for (int i = 0; i < holeSamples; ++i)
+            s.append(qint16(i % 2 ? faintLevel : -faintLevel));
+        s += sine(freq == 440.0 ? 1320.0 : 440.0, 0.3, 0.5, 44100, 1.0);
+        const qsizetype longest = longestSilence(s, 0, s.size());
+        // A zero crossing of the tone may lengthen the hole by a sample at each side.
+        QVERIFY2(longest >= holeSamples && longest <= holeSamples + 2,
+                 qPrintable(QString::number(longest)));
+        QCOMPARE(longestSilence(s, -10, 1000), longestSilence(s, 0, 1000)); // range clamped
+        QCOMPARE(longestSilence(QList<qint16>(500, 0), 100, 300), qsizetype(200));
+    }
+
     // ---- byte-exact tag blocks ----
 
     void id3v1Layout()

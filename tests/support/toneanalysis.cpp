@@ -1,5 +1,6 @@
 #include "toneanalysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -98,6 +99,21 @@ qsizetype findSound(const QList<qint16> &samples, qsizetype from, qsizetype wind
             return i;
     }
     return -1;
+}
+
+qsizetype longestSilence(const QList<qint16> &samples, qsizetype from, qsizetype to,
+                         double maxLevel)
+{
+    if (!clampRange(samples, from, to))
+        return 0;
+    const double limit = maxLevel * fullScale;
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        run = std::abs(double(samples[i])) <= limit ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 QList<qint16> sine(double freqHz, double seconds, double amplitude, int sampleRate, double phase)

@@ -41,6 +41,12 @@ qsizetype findTone(const QList<qint16> &samples, double freqHz, qsizetype from =
 qsizetype findSound(const QList<qint16> &samples, qsizetype from = 0, qsizetype windowSamples = 441,
                     double minRms = 0.02);
 
+// Length in samples of the longest run in [from, to) of consecutive samples no louder than
+// maxLevel (about -50 dBFS by default): the longest hole in the sound. A test tone's zero
+// crossings make runs of a sample or two.
+qsizetype longestSilence(const QList<qint16> &samples, qsizetype from, qsizetype to,
+                         double maxLevel = 0.003);
+
 // Seconds of [from, to) in which freqHz is the tone heard, counted in 50 ms windows; to = -1
 // means to the end.
 double secondsOfTone(const QList<qint16> &samples, double freqHz, qsizetype from = 0,
