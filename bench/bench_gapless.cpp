@@ -51,8 +51,9 @@ int main(int argc, char **argv)
     const double trackSeconds = argc > 2 ? std::max(0.5, std::atof(argv[2])) : 1.5;
     QTemporaryDir dir;
     const QString low = Fixtures::makeTone(dir.path(), u"low.mp3"_s, trackSeconds, kLow);
-    const QString high =
-        low.isEmpty() ? QString() : Fixtures::makeTone(dir.path(), u"high.mp3"_s, trackSeconds, kHigh);
+    const QString high = low.isEmpty()
+                             ? QString()
+                             : Fixtures::makeTone(dir.path(), u"high.mp3"_s, trackSeconds, kHigh);
     if (high.isEmpty()) {
         std::fprintf(stderr, "cannot make the tracks: %s\n", qPrintable(Fixtures::lastError()));
         return 1;
@@ -90,9 +91,10 @@ int main(int argc, char **argv)
     const std::vector<qsizetype> starts = trackStarts(heard);
     const qsizetype window = 2205; // findTone's default: the start lies within it
     std::vector<double> silences;
+    // From within one track to within the next: the hole between them is the longest there.
     for (std::size_t i = 1; i < starts.size() && int(silences.size()) < transitions; ++i)
         silences.push_back(1000.0 *
-                           double(ToneAnalysis::longestSilence(heard, starts[i - 1],
+                           double(ToneAnalysis::longestSilence(heard, starts[i - 1] + window,
                                                                starts[i] + window)) /
                            recorder.sampleRate());
     std::printf("loop play of two %.1f s tracks through the player, a 20 ms stream beside it\n",

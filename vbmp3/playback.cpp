@@ -6,9 +6,14 @@ namespace vbmp3 {
 namespace {
 
 // A deep buffer costs nothing here: pause corks the stream, seek and stop flush it, and the
-// position is corrected by the stream's latency. It keeps wake-ups (and CPU) low.
-constexpr pa_usec_t kBufferUsec = 500 * 1000;
+// position is corrected by the stream's latency. It keeps wake-ups (and CPU) low, and it holds
+// more than the tail below once a track is decoded to its end.
+constexpr pa_usec_t kBufferUsec = 750 * 1000;
 constexpr pa_usec_t kRefillUsec = 125 * 1000;
+// How much of a track may still sound when its end is reported: the player's 300 ms tick and
+// its stop, close, open and play of the next entry fit inside it, so that the next track's
+// samples are written behind the last of this one before the stream runs dry.
+constexpr pa_usec_t kTailUsec = 500 * 1000;
 
 void forget(pa_operation *operation)
 {
@@ -67,8 +72,7 @@ private:
 void Playback::replace(std::unique_ptr<Decoder> decoder)
 {
     Lock lock(loop_.get());
-    dropStream();
-    mode_ = Mode::Idle;
+    silence();
     decoder_ = std::move(decoder);
     rewindTo(0);
 }
@@ -93,8 +97,14 @@ void Playback::play()
         return;
     if (mode_ == Mode::Paused) {
         mode_ = Mode::Playing;
-        if (stream_)
+        if (ownsStream())
             forget(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
+        return;
+    }
+    if (tail_) {
+        mode_ = Mode::Playing;
+        rewindTo(0);
+        appendToTail();
         return;
     }
     dropStream();
@@ -109,8 +119,7 @@ void Playback::play()
 void Playback::stop()
 {
     Lock lock(loop_.get());
-    dropStream();
-    mode_ = Mode::Idle;
+    silence();
     rewindTo(0);
 }
 
@@ -120,7 +129,7 @@ void Playback::pause()
     if (mode_ != Mode::Playing)
         return;
     mode_ = Mode::Paused;
-    if (stream_)
+    if (ownsStream())
         forget(pa_stream_cork(stream_.get(), 1, nullptr, nullptr));
 }
 
@@ -130,7 +139,7 @@ void Playback::restart()
     if (mode_ != Mode::Paused)
         return;
     mode_ = Mode::Playing;
-    if (stream_)
+    if (ownsStream())
         forget(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
 }
 
@@ -141,18 +150,24 @@ void Playback::seek(int32_t seconds)
         return;
     const int64_t frame = std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0,
                                               decoder_->totalFrames());
-    drain_.reset();
     // The decoder moves on the engine thread, before it decodes again; until audio from the
     // target is heard, the position reads the target.
     rewindTo(frame);
+    if (!ownsStream())
+        return; // the stream still plays the previous track's tail: this one has none yet
+    drain_.reset();
     // Drop what is still buffered from before the seek; the server asks for fresh audio next.
-    if (stream_)
-        forget(pa_stream_flush(stream_.get(), nullptr, nullptr));
+    forget(pa_stream_flush(stream_.get(), nullptr, nullptr));
 }
 
 int32_t Playback::state(int32_t &seconds)
 {
     Lock lock(loop_.get());
+    if (mode_ == Mode::Playing && endIsNear()) {
+        // Reported as ended now, while its last moments still sound: the stream keeps them.
+        mode_ = Mode::Idle;
+        tail_ = true;
+    }
     if (mode_ == Mode::Idle || !decoder_)
         return 0;
     seconds = static_cast<int32_t>(heardFrame() / decoder_->rate());
@@ -216,6 +231,45 @@ void Playback::dropStream()
 {
     drain_.reset();
     stream_.reset();
+    tail_ = false;
+}
+
+void Playback::silence()
+{
+    // Only the tail of a track whose end was reported plays on; anything else stops at once.
+    if (mode_ != Mode::Idle || !tail_)
+        dropStream();
+    mode_ = Mode::Idle;
+}
+
+bool Playback::ownsStream() const
+{
+    return stream_ && !tail_;
+}
+
+bool Playback::endIsNear()
+{
+    if (!decodedToEnd_ || !stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
+        return false;
+    pa_usec_t left = 0;
+    int negative = 0;
+    return pa_stream_get_latency(stream_.get(), &left, &negative) == 0 &&
+           (negative || left <= kTailUsec);
+}
+
+void Playback::appendToTail()
+{
+    const pa_sample_spec *spec = pa_stream_get_sample_spec(stream_.get());
+    if (!spec || spec->rate != static_cast<uint32_t>(decoder_->rate()) ||
+        spec->channels != decoder_->channels())
+        return; // another format: a new stream follows once the tail has played (onDrained)
+    // The same stream goes on: the first sample of this track follows the last of the previous
+    // one. Written now, not when the server next asks, so that the tail never runs dry.
+    tail_ = false;
+    drain_.reset();
+    const std::size_t writable = pa_stream_writable_size(stream_.get());
+    if (writable != static_cast<std::size_t>(-1))
+        fill(writable);
 }
 
 void Playback::rewindTo(int64_t frame)
@@ -227,7 +281,7 @@ void Playback::rewindTo(int64_t frame)
 
 void Playback::fill(std::size_t bytes)
 {
-    if (!stream_ || !decoder_ || decodedToEnd_)
+    if (!ownsStream() || !decoder_ || decodedToEnd_)
         return;
     if (seekPending_) {
         seekPending_ = false;
@@ -335,10 +389,15 @@ void Playback::onDrained(pa_stream *, int success, void *self)
     // The operation is finishing: let it go without cancelling it.
     if (playback->drain_)
         pa_operation_unref(playback->drain_.release());
-    if (success) {
-        playback->dropStream();
+    if (!success)
+        return;
+    // A track waiting for the tail of one in another format starts on a stream of its own.
+    const bool waiting = playback->tail_ && playback->mode_ != Mode::Idle;
+    playback->dropStream();
+    if (waiting)
+        playback->createStream();
+    else
         playback->mode_ = Mode::Idle;
-    }
 }
 
 } // namespace vbmp3

@@ -62,6 +62,10 @@ private:
     bool ensureContext();
     void createStream();
     void dropStream();
+    void silence();
+    bool ownsStream() const;
+    bool endIsNear();
+    void appendToTail();
     void rewindTo(int64_t frame);
     void fill(std::size_t bytes);
     void startDrain();
@@ -81,6 +85,9 @@ private:
     std::unique_ptr<Decoder> decoder_; // replaced on the caller's thread only
     Mode mode_ = Mode::Idle;
     bool decodedToEnd_ = false;
+    // stream_ holds only the last moments of a track whose end was reported: a stop or close
+    // lets them play out, and the next track's samples are appended to them.
+    bool tail_ = false;
     bool seekPending_ = false; // the decoder still has to move to writeFrame_
     int64_t writeFrame_ = 0;   // track frame at the stream's write index
     int64_t floorFrame_ = 0;   // where playback last started or landed: never heard earlier
