@@ -1,0 +1,215 @@
+// The real engine driven as the player drives it at the end of a track: a poll every 300 ms, and
+// on the ended state stop, close, open the next file and play. What the null sink hears: the
+// next track follows the last sample of the previous one, whatever silences at once still does,
+// and a stop after the end lets the track's last moments play out.
+#include "engine/enginelibrary.h"
+#include "support/fixtures.h"
+#include "support/sinkrecorder.h"
+#include "support/soundserver.h"
+#include "support/toneanalysis.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kTickMs = 300; // the player's monitor
+constexpr double kFirstTone = 440;
+constexpr double kSecondTone = 1320;
+
+} // namespace
+
+enum class Action { Stop, Close, Pause, OpenOther };
+Q_DECLARE_METATYPE(Action)
+
+class TestEngineJoin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void nextTrackFollowsWithoutAHole_data();
+    void nextTrackFollowsWithoutAHole();
+    void silencedAtOnceUnlessTheTrackHasEnded_data();
+    void silencedAtOnceUnlessTheTrackHasEnded();
+
+private:
+    // Polls as the player's monitor does until the state reads 0; false on timeout.
+    bool tickUntilEnded(int timeoutMs, int periodMs = kTickMs);
+    // What the player does on an ended track with loop play: the next file, from the top.
+    bool openAndPlay(const QString &file);
+
+    QTemporaryDir dir_;
+    EngineLibrary engine_{QCoreApplication::applicationDirPath()};
+    QString first_;
+};
+
+void TestEngineJoin::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    QVERIFY2(engine_.init(), "the engine library beside the test must load and initialise");
+    first_ = Fixtures::makeTone(dir_.path(), u"first.mp3"_s, 1.5, kFirstTone);
+    KELPA_VERIFY_FIXTURE(first_);
+}
+
+void TestEngineJoin::cleanupTestCase()
+{
+    engine_.free();
+}
+
+bool TestEngineJoin::tickUntilEnded(int timeoutMs, int periodMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    int32_t seconds = 0;
+    while (engine_.getState(seconds) != 0) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(periodMs);
+    }
+    return true;
+}
+
+bool TestEngineJoin::openAndPlay(const QString &file)
+{
+    engine_.stop();
+    engine_.close();
+    EngineLibrary::OpenRecord record{};
+    if (engine_.open(QFile::encodeName(file), record) == 0)
+        return false;
+    int32_t seconds = -1;
+    engine_.getState(seconds);
+    engine_.play();
+    return true;
+}
+
+void TestEngineJoin::nextTrackFollowsWithoutAHole_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<bool>("vbr");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<int>("maxHoleMs");
+    // The first track: 1.5 s, 44.1 kHz stereo, 128 kbit/s.
+    QTest::newRow("same format") << 44100 << 2 << false << 1.5 << 20;
+    QTest::newRow("VBR after CBR") << 44100 << 2 << true << 1.5 << 20;
+    QTest::newRow("shorter than the tail") << 44100 << 2 << false << 0.3 << 20;
+    // Another format needs a stream of its own: it starts once the first has played out.
+    QTest::newRow("mono after stereo") << 44100 << 1 << false << 1.5 << 1000;
+    QTest::newRow("22.05 kHz after 44.1 kHz") << 22050 << 2 << false << 1.5 << 1000;
+}
+
+void TestEngineJoin::nextTrackFollowsWithoutAHole()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(bool, vbr);
+    QFETCH(double, seconds);
+    QFETCH(int, maxHoleMs);
+    Fixtures::ToneOptions options;
+    options.sampleRate = rate;
+    options.channels = channels;
+    options.vbr = vbr;
+    const QString second = Fixtures::makeTone(dir_.path(), QString::fromLatin1(QTest::currentDataTag()) + u".mp3"_s, seconds, kSecondTone, options);
+    KELPA_VERIFY_FIXTURE(second);
+
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    QVERIFY(openAndPlay(first_));
+    QVERIFY(tickUntilEnded(5000));
+    QVERIFY(openAndPlay(second));
+    int32_t position = -1;
+    QCOMPARE(engine_.getState(position), 1);
+    QCOMPARE(position, 0); // the first track still sounds: nothing of this one is heard yet
+    QVERIFY(tickUntilEnded(5000));
+    engine_.stop(); // without loop play the player stops and closes after the last track
+    engine_.close();
+    QTest::qWait(800);
+    const QList<qint16> heard = recorder.stop();
+
+    const qsizetype window = 2205;
+    const qsizetype firstAt = ToneAnalysis::findTone(heard, kFirstTone);
+    QVERIFY2(firstAt >= 0, "the first track was not heard");
+    const qsizetype secondAt = ToneAnalysis::findTone(heard, kSecondTone, firstAt, 441);
+    QVERIFY2(secondAt >= 0, "the second track was not heard after the first");
+    const double first = ToneAnalysis::secondsOfTone(heard, kFirstTone);
+    const double next = ToneAnalysis::secondsOfTone(heard, kSecondTone);
+    const double holeMs = 1000.0 *
+                          double(ToneAnalysis::longestSilence(heard, firstAt + window, secondAt + 441)) /
+                          recorder.sampleRate();
+    qInfo("heard %.2f s, then %.2f s, with a hole of %.1f ms between", first, next, holeMs);
+    QVERIFY2(qAbs(first - 1.5) <= 0.1, "the first track is heard whole, its tail too");
+    QVERIFY2(qAbs(next - seconds) <= 0.1, "the second track is heard whole, its tail too");
+    QVERIFY2(holeMs <= maxHoleMs, qPrintable(u"a hole of %1 ms between the tracks"_s.arg(holeMs)));
+}
+
+void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("afterEnd");
+    QTest::addColumn<bool>("soundsOn");
+    QTest::newRow("stop while playing") << Action::Stop << false << false;
+    QTest::newRow("close while playing") << Action::Close << false << false;
+    QTest::newRow("pause while playing") << Action::Pause << false << false;
+    QTest::newRow("another open while playing") << Action::OpenOther << false << false;
+    QTest::newRow("stop after the end") << Action::Stop << true << true;
+    QTest::newRow("close after the end") << Action::Close << true << true;
+    QTest::newRow("another open after the end") << Action::OpenOther << true << true;
+}
+
+void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    QFETCH(Action, action);
+    QFETCH(bool, afterEnd);
+    QFETCH(bool, soundsOn);
+    SinkRecorder recorder;
+    QVERIFY2(recorder.start(), qPrintable(recorder.error()));
+    QVERIFY(openAndPlay(first_));
+    if (afterEnd)
+        QVERIFY(tickUntilEnded(5000, 10));
+    else
+        QTest::qWait(800);
+
+    const SinkRecorder::Clock::time_point at = SinkRecorder::Clock::now();
+    EngineLibrary::OpenRecord record{};
+    switch (action) {
+    case Action::Stop:
+        engine_.stop();
+        break;
+    case Action::Close:
+        engine_.close();
+        break;
+    case Action::Pause:
+        engine_.pause();
+        break;
+    case Action::OpenOther:
+        QVERIFY(engine_.open(QFile::encodeName(first_), record) != 0);
+        break;
+    }
+    QTest::qWait(600);
+    const QList<qint16> heard = recorder.stop();
+    engine_.stop();
+    engine_.close();
+
+    // From 100 ms after the call on: the rest of the track, or silence.
+    const qsizetype from = recorder.sampleIndexAt(at) + recorder.samplesFor(100ms);
+    const qsizetype to = from + recorder.samplesFor(150ms);
+    QVERIFY2(heard.size() >= to, "the recording is too short");
+    if (soundsOn)
+        QVERIFY2(ToneAnalysis::hasTone(heard, from, to, kFirstTone),
+                 "the track's last moments play out after its end");
+    else
+        QVERIFY2(ToneAnalysis::isSilent(heard, from, heard.size()),
+                 "silent within 100 ms of the call");
+}
+
+QTEST_GUILESS_MAIN(TestEngineJoin)
+#include "test_engine_join.moc"
