@@ -1,7 +1,9 @@
 // The real engine driven as the player drives it at the end of a track: a poll every 300 ms, and
 // on the ended state stop, close, open the next file and play. What the null sink hears: the
 // next track follows the last sample of the previous one, whatever silences at once still does,
-// and a stop after the end lets the track's last moments play out.
+// and a stop after the end lets the track's last moments play out. A silent stream with a 20 ms
+// latency plays beside it, so that the sink runs in small blocks as it does with a sound card
+// (alone, the null sink mixes long blocks ahead and fills short holes before they are heard).
 #include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
@@ -11,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -46,6 +49,7 @@ private:
     bool openAndPlay(const QString &file);
 
     QTemporaryDir dir_;
+    QProcess companion_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
     QString first_;
 };
@@ -56,11 +60,18 @@ void TestEngineJoin::initTestCase()
     QVERIFY2(engine_.init(), "the engine library beside the test must load and initialise");
     first_ = Fixtures::makeTone(dir_.path(), u"first.mp3"_s, 1.5, kFirstTone);
     KELPA_VERIFY_FIXTURE(first_);
+    if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
+        companion_.setStandardInputFile(u"/dev/zero"_s);
+        companion_.start(u"pacat"_s, {u"--playback"_s, u"--raw"_s, u"--latency-msec=20"_s});
+        QVERIFY2(companion_.waitForStarted(), "pacat plays the low-latency stream");
+    }
 }
 
 void TestEngineJoin::cleanupTestCase()
 {
     engine_.free();
+    companion_.kill();
+    companion_.waitForFinished();
 }
 
 bool TestEngineJoin::tickUntilEnded(int timeoutMs, int periodMs)
@@ -117,7 +128,9 @@ void TestEngineJoin::nextTrackFollowsWithoutAHole()
     options.sampleRate = rate;
     options.channels = channels;
     options.vbr = vbr;
-    const QString second = Fixtures::makeTone(dir_.path(), QString::fromLatin1(QTest::currentDataTag()) + u".mp3"_s, seconds, kSecondTone, options);
+    const QString second =
+        Fixtures::makeTone(dir_.path(), QString::fromLatin1(QTest::currentDataTag()) + u".mp3"_s,
+                           seconds, kSecondTone, options);
     KELPA_VERIFY_FIXTURE(second);
 
     SinkRecorder recorder;
@@ -141,9 +154,9 @@ void TestEngineJoin::nextTrackFollowsWithoutAHole()
     QVERIFY2(secondAt >= 0, "the second track was not heard after the first");
     const double first = ToneAnalysis::secondsOfTone(heard, kFirstTone);
     const double next = ToneAnalysis::secondsOfTone(heard, kSecondTone);
-    const double holeMs = 1000.0 *
-                          double(ToneAnalysis::longestSilence(heard, firstAt + window, secondAt + 441)) /
-                          recorder.sampleRate();
+    const double holeMs =
+        1000.0 * double(ToneAnalysis::longestSilence(heard, firstAt + window, secondAt + 441)) /
+        recorder.sampleRate();
     qInfo("heard %.2f s, then %.2f s, with a hole of %.1f ms between", first, next, holeMs);
     QVERIFY2(qAbs(first - 1.5) <= 0.1, "the first track is heard whole, its tail too");
     QVERIFY2(qAbs(next - seconds) <= 0.1, "the second track is heard whole, its tail too");
