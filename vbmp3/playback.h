@@ -1,14 +1,16 @@
-// The engine's playing side: one open file, one PulseAudio stream.
+// The engine's playing side: one open file, one PulseAudio stream. The stream outlives a track
+// that ended by itself: its last moments play while the next file is opened, and that file's
+// samples go on the same stream right behind them.
 //
 // Threads and locks: every public member runs on the caller's thread (the player's UI thread)
 // and takes the main loop's lock for its whole body. Decoding and writing to the sound server
 // run on PulseAudio's threaded main loop (the engine thread), in the callbacks below, which
 // the loop calls with that lock held. The lock guards every member below. A public member
-// therefore waits at most for one callback: the longest is a refill, which decodes up to half a
-// second of audio (after a start or a seek; an eighth of a second otherwise) and reads at most a
-// bounded number of bytes however hostile the file (see Decoder). Such a wait lasts a few
-// milliseconds at worst, and most calls do not wait at all (bench_seek prints the worst and the
-// 99th percentile). Public members never wait for the sound server. The engine thread never
+// therefore waits at most for one callback: the longest is a refill, which decodes up to three
+// quarters of a second of audio (after a start or a seek; an eighth of a second otherwise) and
+// reads at most a bounded number of bytes however hostile the file (see Decoder). Such a wait lasts
+// a few milliseconds at worst, and most calls do not wait at all (bench_seek prints the worst and
+// the 99th percentile). Public members never wait for the sound server. The engine thread never
 // calls out of the library.
 #pragma once
 

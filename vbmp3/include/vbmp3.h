@@ -5,11 +5,11 @@
  * never calls back into the caller. Labels below: "[file]" runs on the caller's thread only
  * and holds no lock: it reads the named file (the frame check and the tags, in bounded time
  * whatever the file holds). "[engine lock]" holds the engine thread's lock for the call, so it
- * may wait for the engine thread's current refill, which decodes at most half a second of audio
- * and reads a bounded number of bytes whatever the file: a few milliseconds at worst. Nothing
- * waits for the sound server. Paths are NUL-terminated bytes in the file
- * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
- * NUL-terminated. Positions and lengths are whole seconds.
+ * may wait for the engine thread's current refill, which decodes at most three quarters of a
+ * second of audio and reads a bounded number of bytes whatever the file: a few milliseconds at
+ * worst. Nothing waits for the sound server. Paths are NUL-terminated bytes in the file system's
+ * encoding. Text fields of the records are UTF-8, cut at a character boundary and NUL-terminated.
+ * Positions and lengths are whole seconds.
  */
 #ifndef KELPA_VBMP3_H
 #define KELPA_VBMP3_H
@@ -65,12 +65,17 @@ VBMP3_API int32_t vbmp3_free(void);
 /* [file, then engine lock] Opens an MPEG audio file for playing, replacing any open one. Nonzero
  * when opened; the record then holds the tags and the real length (VBR included). */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
-/* [engine lock] Releases the open file; harmless when none is open. */
+/* [engine lock] Releases the open file; harmless when none is open. After a reported end the
+ * track's last moments play on, as after vbmp3_stop. */
 VBMP3_API int32_t vbmp3_close(void);
 /* [engine lock] Plays the open file from the top; resumes when paused, goes on when playing.
- * Connects to the sound server on first use; without one the state simply stays 0. */
+ * Connects to the sound server on first use; without one the state simply stays 0. While the
+ * last moments of a track whose end was reported still play, the file's first sample follows
+ * their last one on the same stream; a file of another rate or channel count starts on a new
+ * stream once they have played. */
 VBMP3_API int32_t vbmp3_play(void);
-/* [engine lock] Stops playback at once; the file stays open. Harmless when idle. */
+/* [engine lock] Stops playback at once; the file stays open. Harmless when idle. After a
+ * reported end it lets the track's last moments play out (see vbmp3_getState). */
 VBMP3_API int32_t vbmp3_stop(void);
 /* [engine lock] Holds playback in place (state 2). */
 VBMP3_API int32_t vbmp3_pause(void);
@@ -81,8 +86,9 @@ VBMP3_API int32_t vbmp3_restart(void);
  * thread, and until audio from the target is heard the position reads the target. */
 VBMP3_API int32_t vbmp3_seek(int32_t seconds);
 /* [engine lock] State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0,
- * *seconds is the second the listener hears now. A track ends only after its last sample was
- * played. */
+ * *seconds is the second the listener hears now. A track is reported ended when at most half
+ * a second of it is left to hear, so that a stop, close, open and play of the next file within
+ * that time join the two without a gap; those last moments still play. */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
 /* [file] Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
  * Title and Artist from ID3v2, else APE, else ID3v1. */
