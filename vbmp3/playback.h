@@ -10,7 +10,8 @@
 // quarters of a second of audio (after a start or a seek; an eighth of a second otherwise) and
 // reads at most a bounded number of bytes however hostile the file (see Decoder). Such a wait lasts
 // a few milliseconds at worst, and most calls do not wait at all (bench_seek prints the worst and
-// the 99th percentile). Public members never wait for the sound server. The engine thread never
+// the 99th percentile); a play that joins a track to the tail of the previous one does one such
+// refill itself. Public members never wait for the sound server. The engine thread never
 // calls out of the library.
 #pragma once
 

@@ -71,8 +71,9 @@ VBMP3_API int32_t vbmp3_close(void);
 /* [engine lock] Plays the open file from the top; resumes when paused, goes on when playing.
  * Connects to the sound server on first use; without one the state simply stays 0. While the
  * last moments of a track whose end was reported still play, the file's first sample follows
- * their last one on the same stream; a file of another rate or channel count starts on a new
- * stream once they have played. */
+ * their last one on the same stream (the call then decodes the file's first moments itself,
+ * as much as one refill); a file of another rate or channel count starts on a new stream once
+ * they have played. */
 VBMP3_API int32_t vbmp3_play(void);
 /* [engine lock] Stops playback at once; the file stays open. Harmless when idle. After a
  * reported end it lets the track's last moments play out (see vbmp3_getState). */
