@@ -1,11 +1,13 @@
 // Loop play across track boundaries: the silence heard between one track and the next. The
 // player window runs as the program runs it (its 300 ms monitor, loop play on, the real engine)
-// over two short tracks of different tones, while the null sink's monitor is recorded. A silent
-// stream with a 20 ms latency plays beside it, so that the sink runs in small blocks as it does
-// with a sound card (alone, the null sink mixes in long blocks and hides short holes).
+// over two short tracks of different tones, while the null sink's monitor is recorded; then
+// audacious (headless, repeat on, driven by audtool) plays the same two files the same way. A
+// silent stream with a 20 ms latency plays beside them, so that the sink runs in small blocks
+// as it does with a sound card (alone, the null sink mixes in long blocks and hides short holes).
 //
 // Usage: bench_gapless [transitions=8] [track seconds=1.5]; needs a sound server
-// (PULSE_SERVER, KELPA_NULL_SINK), sox, lame, pacat and parec. bench/run.sh provides all of them.
+// (PULSE_SERVER, KELPA_NULL_SINK), a session bus for audtool, sox, lame, pacat, parec and
+// audacious. bench/run.sh provides all of them.
 #include "benchsupport.h"
 #include "player/form1.h"
 #include "playerdrive.h"
@@ -40,6 +42,54 @@ std::vector<qsizetype> trackStarts(const QList<qint16> &heard)
     return starts;
 }
 
+// The longest silence between each track and the next, in milliseconds.
+std::vector<double> silencesBetweenTracks(const QList<qint16> &heard, int rate)
+{
+    const std::vector<qsizetype> starts = trackStarts(heard);
+    const qsizetype window = 2205; // findTone's default: the start lies within it
+    std::vector<double> silences;
+    // From within one track to within the next: the hole between them is the longest there.
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        silences.push_back(1000.0 *
+                           double(ToneAnalysis::longestSilence(heard, starts[i - 1] + window,
+                                                               starts[i] + window)) /
+                           rate);
+    return silences;
+}
+
+bool report(const char *player, std::vector<double> silences, int transitions)
+{
+    if (int(silences.size()) < transitions) {
+        std::printf("%-10s only %zu of %d transitions heard\n", player, silences.size(),
+                    transitions);
+        return false;
+    }
+    silences.resize(std::size_t(transitions));
+    std::printf("%-10s median %6.1f ms, worst %6.1f ms; each:", player, Bench::median(silences),
+                *std::max_element(silences.begin(), silences.end()));
+    for (const double ms : silences)
+        std::printf(" %.1f", ms);
+    std::printf("\n");
+    return true;
+}
+
+// Records the sink while `play` runs, for about as long as `seconds`.
+template <typename Play> QList<qint16> record(double seconds, Play &&play)
+{
+    SinkRecorder recorder;
+    if (!recorder.start()) {
+        std::fprintf(stderr, "cannot record the sink: %s\n", qPrintable(recorder.error()));
+        return {};
+    }
+    play(int(seconds * 1000));
+    return recorder.stop();
+}
+
+bool audtool(const QStringList &arguments)
+{
+    return QProcess::execute(u"audtool"_s, arguments) == 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -58,7 +108,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot make the tracks: %s\n", qPrintable(Fixtures::lastError()));
         return 1;
     }
-
     QProcess companion;
     companion.setStandardInputFile(u"/dev/zero"_s);
     companion.start(u"pacat"_s, {u"--playback"_s, u"--raw"_s, u"--latency-msec=20"_s});
@@ -66,11 +115,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "pacat is needed for the low-latency stream\n");
         return 1;
     }
-    SinkRecorder recorder;
-    if (!recorder.start()) {
-        std::fprintf(stderr, "cannot record the sink: %s\n", qPrintable(recorder.error()));
-        return 1;
-    }
+    // Each track, plus at most the old hole between tracks, plus the tail of the last.
+    const double seconds = (transitions + 1) * (trackSeconds + 0.4) + 0.5;
 
     Form1 form(QCoreApplication::applicationDirPath(), dir.path());
     if (!form.Start()) {
@@ -79,36 +125,40 @@ int main(int argc, char **argv)
     }
     Bench::dropOnList(form, {low, high});
     form.findChild<QAction *>(u"mnuLoop"_s)->trigger();
-    form.SetListIndex(0);
-    form.List1_DblClick();
-    // Each track, plus at most the old hole between tracks, plus the tail of the last.
-    QTest::qWait(int((transitions + 1) * (trackSeconds + 0.4) * 1000) + 500);
-    form.Command1_Click(int16_t(kelpa::Transport::Stop));
-    const QList<qint16> heard = recorder.stop();
+    const QList<qint16> kelpa = record(seconds, [&](int ms) {
+        form.SetListIndex(0);
+        form.List1_DblClick();
+        QTest::qWait(ms);
+        form.Command1_Click(int16_t(kelpa::Transport::Stop));
+    });
+
+    // The peer, with a configuration of its own (repeat on, nothing from the user's).
+    QProcess peer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
+    peer.setProcessEnvironment(env);
+    peer.start(u"audacious"_s, {u"-H"_s, low, high});
+    const bool loaded =
+        peer.waitForStarted() && QTest::qWaitFor([] { return audtool({u"playlist-length"_s}); });
+    const QList<qint16> audacious = !loaded || !audtool({u"playlist-repeat-toggle"_s})
+                                        ? QList<qint16>()
+                                        : record(seconds, [](int ms) {
+                                              audtool({u"playlist-jump"_s, u"1"_s});
+                                              audtool({u"playback-play"_s});
+                                              QTest::qWait(ms);
+                                          });
+    audtool({u"shutdown"_s});
+    peer.waitForFinished();
     companion.kill();
     companion.waitForFinished();
 
-    const std::vector<qsizetype> starts = trackStarts(heard);
-    const qsizetype window = 2205; // findTone's default: the start lies within it
-    std::vector<double> silences;
-    // From within one track to within the next: the hole between them is the longest there.
-    for (std::size_t i = 1; i < starts.size() && int(silences.size()) < transitions; ++i)
-        silences.push_back(1000.0 *
-                           double(ToneAnalysis::longestSilence(heard, starts[i - 1] + window,
-                                                               starts[i] + window)) /
-                           recorder.sampleRate());
-    std::printf("loop play of two %.1f s tracks through the player, a 20 ms stream beside it\n",
+    std::printf("silences between tracks in loop play of two %.1f s tracks, a 20 ms stream "
+                "beside the player\n",
                 trackSeconds);
-    std::printf("silences between tracks (ms):");
-    for (const double ms : silences)
-        std::printf(" %.1f", ms);
-    std::printf("\n");
-    if (int(silences.size()) < transitions) {
-        std::printf("only %zu of %d transitions heard\n", silences.size(), transitions);
-        return 1;
-    }
-    std::printf("kelpa:     median %.1f ms, worst %.1f ms over %zu transitions\n",
-                Bench::median(silences), *std::max_element(silences.begin(), silences.end()),
-                silences.size());
-    return 0;
+    const bool ours = report("kelpa", silencesBetweenTracks(kelpa, 44100), transitions);
+    if (!loaded)
+        std::printf("audacious  did not start (audacious, audtool and a session bus needed)\n");
+    else
+        report("audacious", silencesBetweenTracks(audacious, 44100), transitions);
+    return ours ? 0 : 1;
 }
