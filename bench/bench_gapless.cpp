@@ -85,9 +85,14 @@ template <typename Play> QList<qint16> record(double seconds, Play &&play)
     return recorder.stop();
 }
 
-bool audtool(const QStringList &arguments)
+// audtool's answer, trimmed; empty when it fails or has nothing to say.
+QByteArray audtool(const QStringList &arguments)
 {
-    return QProcess::execute(u"audtool"_s, arguments) == 0;
+    QProcess tool;
+    tool.start(u"audtool"_s, arguments);
+    if (!tool.waitForFinished(5000) || tool.exitCode() != 0)
+        return {};
+    return tool.readAllStandardOutput().trimmed();
 }
 
 } // namespace
@@ -138,15 +143,17 @@ int main(int argc, char **argv)
     env.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
     peer.setProcessEnvironment(env);
     peer.start(u"audacious"_s, {u"-H"_s, low, high});
-    const bool loaded =
-        peer.waitForStarted() && QTest::qWaitFor([] { return audtool({u"playlist-length"_s}); });
-    const QList<qint16> audacious = !loaded || !audtool({u"playlist-repeat-toggle"_s})
-                                        ? QList<qint16>()
-                                        : record(seconds, [](int ms) {
-                                              audtool({u"playlist-jump"_s, u"1"_s});
-                                              audtool({u"playback-play"_s});
-                                              QTest::qWait(ms);
-                                          });
+    const bool loaded = peer.waitForStarted() &&
+                        QTest::qWaitFor([] { return audtool({u"playlist-length"_s}) == "2"; });
+    if (loaded && audtool({u"playlist-repeat-status"_s}) != "on")
+        audtool({u"playlist-repeat-toggle"_s});
+    QList<qint16> audacious;
+    if (loaded && audtool({u"playlist-repeat-status"_s}) == "on")
+        audacious = record(seconds, [](int ms) {
+            audtool({u"playlist-jump"_s, u"1"_s});
+            audtool({u"playback-play"_s});
+            QTest::qWait(ms);
+        });
     audtool({u"shutdown"_s});
     peer.waitForFinished();
     companion.kill();
@@ -156,8 +163,8 @@ int main(int argc, char **argv)
                 "beside the player\n",
                 trackSeconds);
     const bool ours = report("kelpa", silencesBetweenTracks(kelpa, 44100), transitions);
-    if (!loaded)
-        std::printf("audacious  did not start (audacious, audtool and a session bus needed)\n");
+    if (audacious.isEmpty())
+        std::printf("audacious  did not play (audacious, audtool and a session bus needed)\n");
     else
         report("audacious", silencesBetweenTracks(audacious, 44100), transitions);
     return ours ? 0 : 1;
