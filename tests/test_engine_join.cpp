@@ -1,9 +1,10 @@
 // The real engine driven as the player drives it at the end of a track: a poll every 300 ms, and
 // on the ended state stop, close, open the next file and play. What the null sink hears: the
-// next track follows the last sample of the previous one, whatever silences at once still does,
-// and a stop after the end lets the track's last moments play out. A silent stream with a 20 ms
-// latency plays beside it, so that the sink runs in small blocks as it does with a sound card
-// (alone, the null sink mixes long blocks ahead and fills short holes before they are heard).
+// next track follows the last sample of the previous one, a stop, close or pause in the middle
+// of a track still silences at once, and a stop after the end lets its last moments play out.
+// A silent stream with a 20 ms latency plays beside it, so that the sink runs in small blocks
+// as it does with a sound card (alone, the null sink mixes long blocks ahead and fills short
+// holes before they are heard).
 #include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
