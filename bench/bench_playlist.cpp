@@ -9,6 +9,7 @@
 #include "benchsupport.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
+#include "player/player.h"
 #include "playerdrive.h"
 #include "support/procstatus.h"
 
@@ -71,7 +72,8 @@ int main(int argc, char **argv)
     const QString list = writeList(u"list.m3u"_s, files);
     const QString full = writeList(u"full.m3u"_s, PlaylistModel::kMaxEntries);
 
-    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    Form1 form(player);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
         return 1;
@@ -95,8 +97,8 @@ int main(int argc, char **argv)
         const qint64 added = timer.nsecsElapsed();
         QCoreApplication::processEvents(); // the list lays itself out and paints
         const qint64 shown = timer.nsecsElapsed();
-        if (form.ListCount() != files) {
-            std::fprintf(stderr, "only %d of %d entries added\n", form.ListCount(), files);
+        if (player.entryCount() != files) {
+            std::fprintf(stderr, "only %d of %d entries added\n", player.entryCount(), files);
             return 1;
         }
         addRates.push_back(files / (added / 1e9));
@@ -124,12 +126,12 @@ int main(int argc, char **argv)
     const double fullSeconds = timer.nsecsElapsed() / 1e9;
     const long fullRss = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     std::printf("%d entries: added in %.2f s, resident memory %.1f MiB (%.0f bytes per entry)\n",
-                form.ListCount(), fullSeconds, fullRss / 1024.0,
-                (fullRss - empty) * 1024.0 / std::max(1, form.ListCount()));
+                player.entryCount(), fullSeconds, fullRss / 1024.0,
+                (fullRss - empty) * 1024.0 / std::max(1, player.entryCount()));
 
     // Ticks with that list on screen, while the last entry plays (or idles without sound).
-    form.SetListIndex(form.ListCount() - 1);
-    form.List1_DblClick();
+    player.SetListIndex(player.entryCount() - 1);
+    player.OpenSelected();
     QTest::qWait(500);
     auto *timer1 = form.findChild<QTimer *>(u"Timer1"_s);
     timer1->stop();
@@ -150,7 +152,7 @@ int main(int argc, char **argv)
     }
     std::printf("one tick with %d entries listed (%s): median %.1f us, 99th percentile %.1f us;\n"
                 "  painting both boxes afterwards: median %.1f us, 99th percentile %.1f us\n",
-                form.ListCount(), disp->Text().isEmpty() ? "idle" : "playing",
+                player.entryCount(), disp->Text().isEmpty() ? "idle" : "playing",
                 Bench::median(tickUs), percentile(tickUs, 0.99), Bench::median(paintUs),
                 percentile(paintUs, 0.99));
 
@@ -158,6 +160,6 @@ int main(int argc, char **argv)
     Bench::deleteAll(form);
     std::printf("deleting all %d entries: %.0f ms\n", PlaylistModel::kMaxEntries,
                 timer.nsecsElapsed() / 1e6);
-    form.Command1_Click(3);
+    player.run(kelpa::Transport::Stop);
     return 0;
 }

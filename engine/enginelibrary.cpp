@@ -48,7 +48,11 @@ bool EngineLibrary::load()
 
 int32_t EngineLibrary::free()
 {
-    return api_.free ? api_.free() : 0;
+    const int32_t result = api_.free ? api_.free() : 0;
+    // A freed engine is not called again: whatever still runs on the way out (a tick, a
+    // remote's command) finds every entry point a no-op.
+    api_ = {};
+    return result;
 }
 
 int16_t EngineLibrary::open(const QByteArray &path, OpenRecord &record)

@@ -29,9 +29,10 @@ public:
     // cannot be loaded or lacks any of its eleven entry points; vbmp3_init is not called then.
     bool init();
 
+    // Ends the engine: after vbmp3_free every call, init() aside, is a no-op that returns 0.
+    int32_t free();
     // Forwarders. Paths are in the file system's encoding (QFile::encodeName). Truth values
     // are the library's: nonzero means yes.
-    int32_t free();
     int16_t open(const QByteArray &path, OpenRecord &record);
     int32_t close();
     int32_t play();

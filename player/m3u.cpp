@@ -1,26 +1,6 @@
 #include "m3u.h"
 
-#include "trimblanks.h"
-
-#include <QFile>
-#include <QStringDecoder>
-
 namespace {
-
-QList<QByteArrayView> Lines(QByteArrayView bytes)
-{
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes = bytes.sliced(3);
-    QList<QByteArrayView> lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= bytes.size(); ++i) {
-        if (i < bytes.size() && bytes[i] != '\r' && bytes[i] != '\n')
-            continue;
-        lines.append(bytes.sliced(start, i - start));
-        start = i + 1;
-    }
-    return lines;
-}
 
 // The path of a local file:// URL, percent-decoded to the file system's bytes; empty for any
 // other URL. "file:///p" and "file://localhost/p" are local.
@@ -54,6 +34,12 @@ QByteArray WithoutDots(const QByteArray &path)
     return (absolute ? QByteArray("/") : QByteArray()) + kept.join('/');
 }
 
+// A relative reading names a file in the list's folder.
+QByteArray Placed(const QByteArray &reading, const QByteArray &folder)
+{
+    return reading.startsWith('/') ? reading : WithoutDots(folder + reading);
+}
+
 } // namespace
 
 bool IsM3u(const QByteArray &listPath)
@@ -63,50 +49,30 @@ bool IsM3u(const QByteArray &listPath)
 }
 
 QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
-                             bool (*namesAFile)(QByteArray))
+                             ListLineReader &reader)
 {
     const qsizetype slash = listPath.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray() : listPath.first(slash + 1);
-    const bool utf8 = listPath.toLower().endsWith(".m3u8");
-    QStringDecoder shiftJis("Shift_JIS");
+    // An .m3u is written in the ANSI code page on Windows; an .m3u8 is UTF-8 only.
+    const ListLineReader::Rules rules{!listPath.toLower().endsWith(".m3u8"), true, &Placed, folder};
 
     QList<QByteArray> entries;
-    for (const QByteArrayView line : Lines(bytes)) {
+    for (const QByteArrayView line : ListLineReader::Lines(bytes)) {
         const QByteArray text = line.trimmed().toByteArray();
         if (text.isEmpty() || text.startsWith('#'))
             continue;
-        QList<QByteArray> readings;
+        std::optional<QByteArray> name;
         if (text.contains("://")) {
-            readings.append(LocalPathOfUrl(text));
+            const QByteArray local = LocalPathOfUrl(text);
+            if (!local.isEmpty())
+                name = reader.FirstNamingAFile({local}, {false, false, nullptr, {}});
         } else {
             // As it stands first, so that blanks that belong to a name keep it; then without
             // the white space that editors leave around a line.
-            for (const QByteArray &base : {line.toByteArray(), text}) {
-                readings.append(base);
-                if (!utf8 && shiftJis.isValid()) {
-                    shiftJis.resetState();
-                    const QByteArray name = QFile::encodeName(shiftJis(base));
-                    if (!shiftJis.hasError() && name != base)
-                        readings.append(name);
-                }
-            }
-            for (qsizetype i = 0, n = readings.size(); i < n; ++i) {
-                if (readings[i].contains('\\'))
-                    readings.append(QByteArray(readings[i]).replace('\\', '/'));
-            }
-            for (QByteArray &reading : readings) {
-                if (!reading.startsWith('/'))
-                    reading = WithoutDots(folder + reading);
-            }
+            name = reader.FirstNamingAFile({line.toByteArray(), text}, rules);
         }
-        // Trailing blanks are forgiven as in every list file, and kept in the entry.
-        for (const QByteArray &reading : readings) {
-            if (!reading.isEmpty() &&
-                (namesAFile(reading) || namesAFile(TrimTrailingBlanks(reading)))) {
-                entries.append(reading);
-                break;
-            }
-        }
+        if (name)
+            entries.append(*name);
     }
     return entries;
 }

@@ -3,6 +3,8 @@
 // file:// URL. No widgets: the playlist reads list files through here.
 #pragma once
 
+#include "listlines.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -11,9 +13,10 @@
 // ".M3U" too).
 bool IsM3u(const QByteArray &listPath);
 
-// The files an m3u playlist names, in order, each as the first reading of its line that
-// namesAFile accepts. A line is read as its bytes stand, then, for .m3u only (written in the
-// ANSI code page on Windows), as Shift_JIS; each reading also with Windows separators turned
-// into "/". Lines naming no file, other URLs and comments give nothing.
+// The files an m3u playlist names, in order, each as the first reading of its line that names
+// a file. A line is read as it stands and without the white space around it, each as its
+// bytes stand, then, for .m3u only (written in the ANSI code page on Windows), as Shift_JIS;
+// each reading also with Windows separators turned into "/"; relative ones from the list's
+// folder. Lines naming no file, other URLs and comments give nothing.
 QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
-                             bool (*namesAFile)(QByteArray));
+                             ListLineReader &reader);

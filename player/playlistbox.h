@@ -1,23 +1,16 @@
-// The visible playlist box (List1): a plain list of display strings that takes file drops and
-// reports the key and mouse events the player acts on. It decides nothing itself.
+// The visible playlist box (List1): a view of the playlist's display strings that takes file
+// drops and reports the key and mouse events the player acts on. It decides nothing itself.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
-#include <QListWidget>
+#include <QListView>
 
-class PlaylistBox : public QListWidget {
+class PlaylistBox : public QListView {
     Q_OBJECT
 
 public:
     explicit PlaylistBox(QWidget *parent = nullptr);
-
-    // The selected entry, -1 when none is. An entry that has the focus frame but is not
-    // selected (after a deletion, or a Ctrl+click) does not count.
-    int ListIndex() const;
-    // Selects the entry at index, or nothing for -1. Other values are the caller's mistake
-    // and change nothing.
-    void SetListIndex(int index);
 
 signals:
     // Local files of a drop, in the order the drop lists them, as the file system's bytes.

@@ -1,17 +1,19 @@
-// A player window for widget tests: Form1 started against the fake engine library, with the
-// window's parts looked up by name, drops delivered as the window system delivers them, and
-// timer ticks run on demand.
+// A player for widget tests: the Player and its window Form1 started against the fake engine
+// library, with the window's parts looked up by name, drops delivered as the window system
+// delivers them, and timer ticks run on demand.
 #pragma once
 
 #include "fakeengine/fakeengine.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
+#include "player/player.h"
 #include "player/playlistbox.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -32,7 +34,8 @@ public:
     explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir(),
                            const std::function<void(Form1 &)> &beforeStart = {})
     {
-        form = std::make_unique<Form1>(engineDir, lockDir_.path());
+        core = std::make_unique<Player>(engineDir, lockDir_.path());
+        form = std::make_unique<Form1>(*core);
         if (beforeStart)
             beforeStart(*form);
         started = form->Start() && QTest::qWaitForWindowExposed(form.get());
@@ -95,29 +98,52 @@ public:
         return drop(target ? target : list1()->viewport(), &data);
     }
 
-    // The paths List2 holds, checking on the way that it has exactly as many as List1.
+    kelpa::PlayerControl &control() const { return *core; }
+    int count() const { return core->entryCount(); }
+
+    // The paths the playlist holds, checking on the way that it has exactly as many as List1
+    // shows.
     QStringList paths() const
     {
         QStringList result;
-        for (int i = 0; i < form->ListCount(); ++i)
-            result.append(QFile::decodeName(form->ListPath(i)));
-        if (!form->ListPath(form->ListCount()).isNull())
-            result.append(u"<List2 holds more paths than List1 has entries>"_s);
+        for (int i = 0; i < count(); ++i)
+            result.append(QFile::decodeName(core->ListPath(i)));
+        if (!core->ListPath(count()).isNull() || list1()->model()->rowCount() != count())
+            result.append(u"<the list shows another count of entries>"_s);
         return result;
     }
 
+    // The texts List1 shows.
     QStringList items() const
     {
         QStringList result;
-        for (int i = 0; i < form->ListCount(); ++i)
-            result.append(form->ListItem(i));
+        const QAbstractItemModel *shown = list1()->model();
+        for (int i = 0; i < shown->rowCount(); ++i)
+            result.append(shown->index(i, 0).data().toString());
         return result;
+    }
+
+    // Where row `row` of List1 stands in its viewport.
+    QPoint rowCentre(int row) const
+    {
+        return list1()->visualRect(list1()->model()->index(row, 0)).center();
+    }
+
+    // The texts of the message boxes the window shows now.
+    QStringList boxes() const
+    {
+        QStringList texts;
+        for (QMessageBox *box : form->findChildren<QMessageBox *>())
+            if (box->isVisible())
+                texts.append(box->text());
+        return texts;
     }
 
 private:
     QTemporaryDir lockDir_; // outlives the window, which holds its lock there
 
 public:
+    std::unique_ptr<Player> core;
     std::unique_ptr<Form1> form;
     bool started = false;
 };

@@ -27,7 +27,7 @@ private slots:
     void raiseBringsBackAMinimizedWindow();
 
 private:
-    kelpa::PlayerControl &control() const { return player_->form->Control(); }
+    kelpa::PlayerControl &control() const { return player_->control(); }
     // Runs one step: "entry N", "seek N", "loop on", "end" (the engine finishes the track and
     // the monitor ticks), or a transport command by name.
     void step(const QString &action);
