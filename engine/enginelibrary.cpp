@@ -12,7 +12,7 @@ EngineLibrary::EngineLibrary(const QString &programDir) : programDir_(programDir
 
 bool EngineLibrary::init()
 {
-    if (!api_.init && !load())
+    if (ended_ || (!api_.init && !load()))
         return false;
     api_.init(); // the engine's own verdict does not count, only that the call could be made
     return true;
@@ -48,10 +48,16 @@ bool EngineLibrary::load()
 
 int32_t EngineLibrary::free()
 {
-    const int32_t result = api_.free ? api_.free() : 0;
-    // A freed engine is not called again: whatever still runs on the way out (a tick, a
-    // remote's command) finds every entry point a no-op.
+    return api_.free ? api_.free() : 0;
+}
+
+int32_t EngineLibrary::end()
+{
+    const int32_t result = free();
+    // Whatever still runs on the program's way out (a tick, a remote's command) finds every
+    // entry point a no-op.
     api_ = {};
+    ended_ = true;
     return result;
 }
 

@@ -29,10 +29,13 @@ public:
     // cannot be loaded or lacks any of its eleven entry points; vbmp3_init is not called then.
     bool init();
 
-    // Ends the engine: after vbmp3_free every call, init() aside, is a no-op that returns 0.
-    int32_t free();
+    // vbmp3_free, for good, at the program's end: every call after it is a no-op that returns
+    // 0, and init() fails.
+    int32_t end();
+
     // Forwarders. Paths are in the file system's encoding (QFile::encodeName). Truth values
     // are the library's: nonzero means yes.
+    int32_t free();
     int16_t open(const QByteArray &path, OpenRecord &record);
     int32_t close();
     int32_t play();
@@ -65,6 +68,7 @@ private:
     QString programDir_;
     QLibrary library_;
     Api api_; // all set once loaded, all null otherwise
+    bool ended_ = false;
 };
 
 // The text of an engine record field: the bytes before the first NUL (all of them when there

@@ -12,8 +12,7 @@ const char kShiftJis[] = "Shift_JIS";
 
 ListLineReader::ListLineReader(NamesAFile namesAFile)
     : namesAFile_(namesAFile), shiftJis_(kShiftJis)
-{
-}
+{}
 
 QList<QByteArrayView> ListLineReader::Lines(QByteArrayView bytes)
 {
@@ -85,8 +84,7 @@ std::optional<QByteArray> ListLineReader::FirstNamingAFile(const QList<QByteArra
         for (const QByteArray &reading : std::as_const(tried)) {
             if (!reading.contains('\\'))
                 continue;
-            if (const QByteArray name = placed(QByteArray(reading).replace('\\', '/'));
-                Names(name))
+            if (const QByteArray name = placed(QByteArray(reading).replace('\\', '/')); Names(name))
                 return name;
         }
     }

@@ -46,7 +46,7 @@ void Player::Shutdown()
         return;
     shutDown_ = true;
     engine_.stop();
-    engine_.free(); // every engine call after this one is a no-op
+    engine_.end(); // every engine call after this one is a no-op
     instanceLock_.unlock();
 }
 

@@ -114,7 +114,8 @@ private:
     TransportState PlayState;
     kelpa::TrackInfo track_; // empty path: none open
     QString caption_;
-    uint8_t ShowType = 0; // display format of new entries: 0 title, 1 artist - title, 2 title - artist
+    uint8_t ShowType =
+        0; // display format of new entries: 0 title, 1 artist - title, 2 title - artist
     bool loop_ = false;
     // A failed open whose box the user has not answered yet: loop play waits for the answer,
     // instead of running into the next failure on every tick.

@@ -33,8 +33,7 @@ QList<QByteArray> PlainEntries(QByteArrayView bytes, ListLineReader &reader)
 
 PlaylistReader::PlaylistReader(TagReader readTags, uint8_t showType)
     : readTags_(std::move(readTags)), showType_(showType)
-{
-}
+{}
 
 bool PlaylistReader::IfFilename(QByteArray strPathName)
 {
