@@ -11,13 +11,16 @@ std::optional<Player::Shown> Player::Tick()
     const int32_t state = EngineState(position);
 
     if (state == VBMP3_STATE_IDLE && PlayState.IsPlaying) { // the track has ended, or never started
-        if (loop_) {
+        if (loop_ && (failedOpens_ == 0 || failedOpens_ < entryCount())) {
             // While the user has an "Open Error" box before them, the next entry waits: each
             // tick would otherwise run into the next failure for every entry that fails.
             if (!openErrorUnanswered_)
                 Command(int16_t(kelpa::Transport::Next));
             return std::nullopt;
         }
+        // The end of the track, or with loop play a whole lap of entries that failed to open
+        // since the last one that opened (the music's drive or share has gone): a box for
+        // each of them for ever would keep the user from everything else.
         engine_.stop();
         engine_.close();
         SetCaption(u"kelpa"_s);

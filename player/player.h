@@ -120,5 +120,8 @@ private:
     // A failed open whose box the user has not answered yet: loop play waits for the answer,
     // instead of running into the next failure on every tick.
     bool openErrorUnanswered_ = false;
+    // Opens that failed since the last one that went through: a whole lap of them ends loop
+    // play.
+    int failedOpens_ = 0;
     bool shutDown_ = false;
 };

@@ -31,6 +31,9 @@ void Player::Command(int16_t Index)
         else
             engine_.play();
         PlayState.IsPlaying = -1;
+        // After a stop the caption said nothing plays; an open track plays again now.
+        if (!track_.path.isEmpty())
+            SetCaption(u"kelpa - "_s + track_.title);
         emit statusChanged();
         return;
     case Transport::Pause: // or resume
@@ -69,12 +72,14 @@ void Player::OpenSelected()
     if (engine_.open(TrimBlanks(path), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         CloseTrack();
+        ++failedOpens_;
         openErrorUnanswered_ = true;
         emit openFailed();
         return;
     }
 
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
+    failedOpens_ = 0;
     SetCaption(u"kelpa - "_s + track_.title);
     emit trackChanged();
     Command(int16_t(Transport::Play));

@@ -56,6 +56,8 @@ private slots:
     void playWithNothingOpenCountsAsAnEndedTrack();
     void loopPlayGoesOnAndWrapsToTheFirstEntry();
     void loopWaitsWhileOpenErrorIsShownThenMovesOn();
+    void loopEndsAfterALapOfFailedOpens_data();
+    void loopEndsAfterALapOfFailedOpens();
     void loopOnAnEmptiedListKeepsTheLastPicture();
     void clickOnTheBarSeeks_data();
     void clickOnTheBarSeeks();
@@ -282,6 +284,56 @@ void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
     QCOMPARE(p.core->ListIndex(), 2);
     QCOMPARE(fake_.state(), 1);
     QCOMPARE(p.boxes(), QStringList());
+}
+
+void MonitorTest::loopEndsAfterALapOfFailedOpens_data()
+{
+    QTest::addColumn<QList<int>>("refused"); // entries of 0, 1, 2 that no longer open
+    QTest::addColumn<int>("boxes");          // "Open Error" boxes the user answers
+    QTest::addColumn<QByteArray>("playing"); // in the end; "-": nothing, loop play has ended
+    QTest::newRow("one bad entry is skipped") << QList<int>{1} << 1 << QByteArray("2");
+    QTest::newRow("two bad entries are skipped") << QList<int>{1, 2} << 2 << QByteArray("0");
+    QTest::newRow("all gone: one lap, then the player stops")
+        << QList<int>{0, 1, 2} << 3 << QByteArray("-");
+}
+
+void MonitorTest::loopEndsAfterALapOfFailedOpens()
+{
+    QFETCH(QList<int>, refused);
+    QFETCH(int, boxes);
+    QFETCH(QByteArray, playing);
+    PlayerHarness &p = *player_;
+    p.control().setLoop(true);
+    play(0);
+    for (const int entry : refused)
+        fake_.refuseOpen(pathOf(entry));
+
+    fake_.setState(0, 0); // the end of entry 0
+    int answered = 0;
+    for (int tick = 0; tick < 20; ++tick) {
+        p.tick();
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            QCOMPARE(box->text(), u"Open Error"_s);
+            box->button(QMessageBox::Ok)->click();
+            ++answered;
+        }
+    }
+    QCOMPARE(answered, boxes);
+    if (playing == "-") {
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(p.control().status(), kelpa::PlaybackStatus::Stopped);
+        QCOMPARE(p.control().caption(), u"kelpa"_s);
+        QCOMPARE(p.form->windowTitle(), u"kelpa"_s);
+        // The user's own play of an entry that opens starts the next lap afresh.
+        fake_.addTrack(pathOf(1), "T1", "R1", 181);
+        play(1);
+        QCOMPARE(fake_.state(), 1);
+        QCOMPARE(p.control().caption(), u"kelpa - T1"_s);
+        return;
+    }
+    QCOMPARE(fake_.openPath(), pathOf(playing.toInt()));
+    QCOMPARE(fake_.state(), 1);
+    QCOMPARE(p.control().caption(), u"kelpa - T"_s + QString::fromLatin1(playing));
 }
 
 void MonitorTest::loopOnAnEmptiedListKeepsTheLastPicture()
