@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -52,6 +53,9 @@ Form1::Form1(Player &player, QWidget *parent)
     for (int16_t index = 0; index < buttons.size(); ++index)
         connect(buttons[index], &QPushButton::clicked, this,
                 [this, index] { Command1_Click(index); });
+
+    auto *chooseFiles = new QShortcut(QKeySequence::Open, this);
+    connect(chooseFiles, &QShortcut::activated, this, &Form1::ChooseFiles);
 
     connect(&player_, &Player::captionChanged, this, &Form1::ShowCaption);
     connect(&player_, &Player::openFailed, this, &Form1::ShowOpenError);

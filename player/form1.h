@@ -13,6 +13,7 @@
 
 class Player;
 class QAction;
+class QFileDialog;
 class QMenu;
 class QMessageBox;
 class QTimer;
@@ -70,6 +71,8 @@ private:
     void mnuDelate_Click();
     void mnuDelateAll_Click();
     void mnuLoop_Click(bool checked);
+    // Ctrl+O: the desktop's file dialog, whose choice is added as a drop is.
+    void ChooseFiles();
 
     // The window layout (layout.cpp).
     void Form_Resize();
@@ -87,6 +90,8 @@ private:
     QAction *mnuDelateAll;
     QAction *mnuLoop;
     QMessageBox *openErrorBox_ = nullptr; // the one on screen
+    QFileDialog *fileDialog_ = nullptr;   // the one on screen
+    QString lastFolder_;
 
     // Design geometry in pixels, measured once by the load routine; the layout scales from it.
     float InitWidth = 0;

@@ -74,6 +74,19 @@ void PlaylistBox::dropEvent(QDropEvent *event)
         emit FilesDropped(localFiles(event->mimeData()));
 }
 
+void PlaylistBox::keyPressEvent(QKeyEvent *event)
+{
+    // Enter plays as a double-click does; held down, it plays once.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            emit DblClick();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
 void PlaylistBox::keyReleaseEvent(QKeyEvent *event)
 {
     // A held key repeats its release too; the key counts once, when it is let go.

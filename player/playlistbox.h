@@ -19,13 +19,14 @@ signals:
     void DeleteReleased();
     // The right mouse button was released at globalPos.
     void RightReleased(const QPoint &globalPos);
-    // A double-click of the left button.
+    // A double-click of the left button, or Enter: both play the selected entry.
     void DblClick();
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

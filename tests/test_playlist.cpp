@@ -47,6 +47,7 @@ private slots:
     void deleteKeyRemovesTheSelectedEntry();
     void rightClickOpensTheMenuForTheSelectedEntry();
     void deleteAllEmptiesBothLists();
+    void ctrlOAddsTheChosenFilesAsADropDoes();
 
 private:
     QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R");
@@ -412,6 +413,37 @@ void PlaylistTest::deleteAllEmptiesBothLists()
     QCOMPARE(p.core->ListIndex(), -1);
     QVERIFY(p.dropFiles({b}));
     QCOMPARE(p.paths(), QStringList{b});
+}
+
+void PlaylistTest::ctrlOAddsTheChosenFilesAsADropDoes()
+{
+    PlayerHarness &p = *player_;
+    const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
+    QVERIFY(writeBytes(path(u"two.m3u"_s), "a.mp3\nc.mp3\n"));
+    QVERIFY(p.dropFiles({c}));
+    p.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+
+    for (const QString &chosen : {u"\"b.mp3\" \"two.m3u\""_s, u"a.mp3"_s}) {
+        QTest::keyClick(p.list1(), Qt::Key_O, Qt::ControlModifier);
+        // Open, and the key press has returned: the dialog waits, nothing else does.
+        QFileDialog *dialog = nullptr;
+        for (QFileDialog *shown : p.form->findChildren<QFileDialog *>())
+            if (shown->isVisible())
+                dialog = shown;
+        QVERIFY(dialog);
+        QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+        dialog->setDirectory(dir_.path());
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(name);
+        name->setText(chosen); // typed, as a user does
+        QTest::keyClick(name, Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+    }
+    // In order, a playlist read as a drop reads it; nothing starts to play, as with a drop.
+    QCOMPARE(p.paths(), (QStringList{c, b, a, c, a}));
+    QCOMPARE(p.items(), (QStringList{u"Tc"_s, u"Tb"_s, u"Ta"_s, u"Tc"_s, u"Ta"_s}));
+    QCOMPARE(fake_.openPath(), QByteArray());
 }
 
 QTEST_MAIN(PlaylistTest)

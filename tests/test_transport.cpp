@@ -25,6 +25,8 @@ private slots:
     void previousAndNextOnAnEmptyListDoNothing();
     void doubleClickOpensAndPlaysTheEntry();
     void menuPlayAndDoubleClickNeedASelection();
+    void enterPlaysTheSelectedEntry_data();
+    void enterPlaysTheSelectedEntry();
     void pauseTogglesAndPlayResumes();
     void stopKeepsTheFileOpenForTheNextPlay();
     void failedOpenShowsOpenErrorAndKeepsThePlayerState();
@@ -185,6 +187,43 @@ void TransportTest::menuPlayAndDoubleClickNeedASelection()
     open(-1);
     QCOMPARE(core.ListIndex(), -1);
     VERIFY_PLAYING(0, 42);
+}
+
+void TransportTest::enterPlaysTheSelectedEntry_data()
+{
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<int>("playing"); // -1: nothing opens
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("Return") << 2 << int(Qt::Key_Return) << none << 2;
+    QTest::newRow("Enter of the keypad")
+        << 1 << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << 1;
+    QTest::newRow("nothing selected") << -1 << int(Qt::Key_Return) << none << -1;
+    QTest::newRow("Ctrl+Return is no Enter")
+        << 2 << int(Qt::Key_Return) << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
+    QTest::newRow("Space is no Enter") << 2 << int(Qt::Key_Space) << none << -1;
+}
+
+void TransportTest::enterPlaysTheSelectedEntry()
+{
+    QFETCH(int, selected);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(int, playing);
+    QVERIFY(player_->core->SetListIndex(selected));
+    QTest::keyClick(player_->list1(), Qt::Key(key), modifiers);
+    if (playing < 0) {
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(control().caption(), u"kelpa"_s);
+        return;
+    }
+    VERIFY_PLAYING(playing);
+    // Held down, it plays once: the repeats reopen nothing.
+    newCalls();
+    QKeyEvent repeat(QEvent::KeyPress, key, modifiers, QString(), true);
+    QCoreApplication::sendEvent(player_->list1(), &repeat);
+    QCOMPARE(newCalls().filter(u"vbmp3_open"_s), QStringList());
 }
 
 void TransportTest::pauseTogglesAndPlayResumes()
