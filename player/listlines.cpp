@@ -14,25 +14,25 @@ ListLineReader::ListLineReader(NamesAFile namesAFile)
     : namesAFile_(namesAFile), shiftJis_(kShiftJis)
 {}
 
-QList<QByteArrayView> ListLineReader::Lines(QByteArrayView bytes)
+void ListLineReader::Lines(QByteArrayView bytes,
+                           const std::function<bool(QByteArrayView line)> &each)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes = bytes.sliced(3);
-    QList<QByteArrayView> lines;
     qsizetype start = 0;
     const qsizetype size = bytes.size();
     for (qsizetype i = 0; i < size; ++i) {
         const char c = bytes[i];
         if (c != '\r' && c != '\n')
             continue;
-        lines.append(bytes.sliced(start, i - start));
+        if (!each(bytes.sliced(start, i - start)))
+            return;
         if (c == '\r' && i + 1 < size && bytes[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < size)
-        lines.append(bytes.sliced(start));
-    return lines;
+        each(bytes.sliced(start));
 }
 
 std::optional<QByteArray> ListLineReader::ShiftJis(const QByteArray &bytes)

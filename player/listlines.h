@@ -10,6 +10,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <functional>
 #include <optional>
 
 class ListLineReader {
@@ -32,7 +33,8 @@ public:
     // The lines of a list file. Lines end at CR LF, at a lone CR (old Macintosh and some
     // Windows tools) and at a lone LF (every Linux tool); a last line without an end counts.
     // A leading UTF-8 byte order mark is no part of the first line.
-    static QList<QByteArrayView> Lines(QByteArrayView bytes);
+    // Each is handed to `each`, in order, until it answers false.
+    static void Lines(QByteArrayView bytes, const std::function<bool(QByteArrayView line)> &each);
 
     // The first reading of the bases that names a file, as it is to be stored. Tried in this
     // order: each base as its bytes stand (which is also its UTF-8 reading, since Qt writes

@@ -48,31 +48,26 @@ bool IsM3u(const QByteArray &listPath)
     return name.endsWith(".m3u") || name.endsWith(".m3u8");
 }
 
-QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
-                             ListLineReader &reader)
+ListLineReader::Rules M3uRules(const QByteArray &listPath)
 {
     const qsizetype slash = listPath.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray() : listPath.first(slash + 1);
-    // An .m3u is written in the ANSI code page on Windows; an .m3u8 is UTF-8 only.
-    const ListLineReader::Rules rules{!listPath.toLower().endsWith(".m3u8"), true, &Placed, folder};
+    return {!listPath.toLower().endsWith(".m3u8"), true, &Placed,
+            slash < 0 ? QByteArray() : listPath.first(slash + 1)};
+}
 
-    QList<QByteArray> entries;
-    for (const QByteArrayView line : ListLineReader::Lines(bytes)) {
-        const QByteArray text = line.trimmed().toByteArray();
-        if (text.isEmpty() || text.startsWith('#'))
-            continue;
-        std::optional<QByteArray> name;
-        if (text.contains("://")) {
-            const QByteArray local = LocalPathOfUrl(text);
-            if (!local.isEmpty())
-                name = reader.FirstNamingAFile({local}, {false, false, nullptr, {}});
-        } else {
-            // As it stands first, so that blanks that belong to a name keep it; then without
-            // the white space that editors leave around a line.
-            name = reader.FirstNamingAFile({line.toByteArray(), text}, rules);
-        }
-        if (name)
-            entries.append(*name);
+std::optional<QByteArray> M3uEntry(QByteArrayView line, const ListLineReader::Rules &rules,
+                                   ListLineReader &reader)
+{
+    const QByteArray text = line.trimmed().toByteArray();
+    if (text.isEmpty() || text.startsWith('#'))
+        return std::nullopt;
+    if (text.contains("://")) {
+        const QByteArray local = LocalPathOfUrl(text);
+        if (local.isEmpty())
+            return std::nullopt;
+        return reader.FirstNamingAFile({local}, {false, false, nullptr, {}});
     }
-    return entries;
+    // As it stands first, so that blanks that belong to a name keep it; then without the
+    // white space that editors leave around a line.
+    return reader.FirstNamingAFile({line.toByteArray(), text}, rules);
 }

@@ -10,8 +10,13 @@ Player::Player(const QString &programDir, const QString &lockDir, QObject *paren
     : kelpa::PlayerControl(parent), engine_(programDir),
       instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)),
       List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
+      loader_([this](const QByteArray &name) { return ReadTags(name); },
+              PlaylistModel::kMaxEntries),
       caption_(u"kelpa"_s)
 {
+    connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
+    connect(&loader_, &PlaylistLoader::finished, this,
+            [this](int job) { playFirstRead_.remove(job); });
     // A copy that has run for days is as alive as one started a second ago; a crashed copy's
     // lock is still taken over, because its process is gone.
     instanceLock_.setStaleLockTime(0);
@@ -45,6 +50,7 @@ void Player::Shutdown()
     if (shutDown_)
         return;
     shutDown_ = true;
+    loader_.Stop(); // no tags are read from the engine once it is gone
     engine_.stop();
     engine_.end(); // every engine call after this one is a no-op
     instanceLock_.unlock();
@@ -83,7 +89,16 @@ std::optional<TrackTags> Player::ReadTags(const QByteArray &name)
 
 void Player::AddFiles(const QList<QByteArray> &paths)
 {
-    List2.AddFiles(paths, ShowType);
+    loader_.Add(paths, ShowType);
+}
+
+void Player::EntriesRead(int job, const QList<PlaylistEntry> &entries)
+{
+    const int first = entryCount();
+    List2.Append(entries);
+    if (playFirstRead_.remove(job) && entryCount() > first &&
+        status() == kelpa::PlaybackStatus::Stopped)
+        playEntry(first);
 }
 
 void Player::DeleteEntry(int32_t index)
@@ -92,6 +107,7 @@ void Player::DeleteEntry(int32_t index)
         return;
     const bool wasSelected = index == ListIndex();
     List2.Remove(index);
+    loader_.Freed(1);
     // The selection model would make a neighbour of a removed row current; here a deletion
     // selects nothing, so that a second Delete does not remove an entry never chosen.
     if (wasSelected)

@@ -9,11 +9,13 @@
 
 #include "control/playercontrol.h"
 #include "engine/enginelibrary.h"
+#include "playlistloader.h"
 #include "playlistmodel.h"
 #include "transportstate.h"
 
 #include <QItemSelectionModel>
 #include <QLockFile>
+#include <QSet>
 
 #include <optional>
 
@@ -52,8 +54,11 @@ public:
     void Command(int16_t Index);
     // Opens and plays the selected entry; nothing when none is selected.
     void OpenSelected();
-    // Adds files as a drop does; nothing plays because of it.
+    // Adds files as a drop does, read in the background: the entries appear in batches, in
+    // order. Nothing plays because of it.
     void AddFiles(const QList<QByteArray> &paths);
+    // Files added are still being read.
+    bool Reading() const { return loader_.Busy(); }
     // Removes the entry at index, and with it the selection when it was the selected one.
     void DeleteEntry(int32_t index);
     void DeleteAll();
@@ -81,7 +86,7 @@ public:
     void run(kelpa::Transport command) override;
     bool playEntry(int index) override;
     void setShowType(uint8_t showType) override;
-    int addFiles(const QList<QByteArray> &paths) override;
+    void addFiles(const QList<QByteArray> &paths) override;
     kelpa::PlaybackStatus status() const override;
     kelpa::TrackInfo track() const override;
     int32_t position() const override;
@@ -100,7 +105,9 @@ signals:
     void quitRequested();
 
 private:
+    // Runs on the loader's thread.
     std::optional<TrackTags> ReadTags(const QByteArray &name);
+    void EntriesRead(int job, const QList<PlaylistEntry> &entries);
     void SetCaption(const QString &caption);
     // The engine closed the open track: tells whoever drives the player from outside.
     void CloseTrack();
@@ -111,6 +118,8 @@ private:
     QLockFile instanceLock_;
     PlaylistModel List2;
     QItemSelectionModel selection_;
+    PlaylistLoader loader_;
+    QSet<int> playFirstRead_; // additions whose first entry plays when nothing plays
     TransportState PlayState;
     kelpa::TrackInfo track_; // empty path: none open
     QString caption_;

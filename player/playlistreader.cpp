@@ -18,21 +18,12 @@ bool CanNameAFile(const QByteArray &name)
 
 // A plain list names one file a line, as the line's bytes or its Shift_JIS reading; relative
 // names are taken from the current folder, and Windows separators are not turned.
-QList<QByteArray> PlainEntries(QByteArrayView bytes, ListLineReader &reader)
-{
-    QList<QByteArray> entries;
-    for (const QByteArrayView line : ListLineReader::Lines(bytes)) {
-        if (const std::optional<QByteArray> name =
-                reader.FirstNamingAFile({line.toByteArray()}, {true, false, nullptr, {}}))
-            entries.append(*name);
-    }
-    return entries;
-}
+const ListLineReader::Rules kPlainRules{true, false, nullptr, {}};
 
 } // namespace
 
-PlaylistReader::PlaylistReader(TagReader readTags, uint8_t showType)
-    : readTags_(std::move(readTags)), showType_(showType)
+PlaylistReader::PlaylistReader(TagReader readTags, uint8_t showType, const std::atomic<bool> *stop)
+    : readTags_(std::move(readTags)), showType_(showType), stop_(stop)
 {}
 
 bool PlaylistReader::IfFilename(QByteArray strPathName)
@@ -46,7 +37,7 @@ void PlaylistReader::Read(const QList<QByteArray> &paths, const Sink &sink)
 {
     sink_ = &sink;
     for (const QByteArray &path : paths) {
-        if (!AddEntry(path))
+        if ((stop_ && *stop_) || !AddEntry(path))
             break;
     }
     sink_ = nullptr;
@@ -85,13 +76,20 @@ bool PlaylistReader::ReadListFile(const QByteArray &path)
 
     readingListFile_ = true;
     ListLineReader reader(&IfFilename);
+    const bool m3u = IsM3u(path);
+    const ListLineReader::Rules rules = m3u ? M3uRules(path) : kPlainRules;
     bool more = true;
-    for (const QByteArray &name :
-         IsM3u(path) ? M3uEntries(path, *bytes, reader) : PlainEntries(*bytes, reader)) {
+    ListLineReader::Lines(*bytes, [&](QByteArrayView line) {
+        if (stop_ && *stop_)
+            return more = false;
+        const std::optional<QByteArray> name =
+            m3u ? M3uEntry(line, rules, reader)
+                : reader.FirstNamingAFile({line.toByteArray()}, rules);
         // A list that names itself would add itself as a list file: skipped by name.
-        if (name != path && !(more = AddEntry(name)))
-            break;
-    }
+        if (name && *name != path)
+            more = AddEntry(*name);
+        return more;
+    });
     readingListFile_ = false;
     return more;
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -33,7 +34,8 @@ public:
     // A longer list file is not read at all.
     static constexpr qint64 kMaxListFileBytes = 5000000;
 
-    PlaylistReader(TagReader readTags, uint8_t showType);
+    // stop, when given, ends the reading as soon as it is set, between two entries or lines.
+    PlaylistReader(TagReader readTags, uint8_t showType, const std::atomic<bool> *stop = nullptr);
 
     // Reads the paths in order into sink, until they end or the sink wants no more: a track
     // as one entry shown in the display format (0 title, 1 artist - title, 2 title - artist),
@@ -52,6 +54,7 @@ private:
 
     TagReader readTags_;
     uint8_t showType_;
+    const std::atomic<bool> *stop_;
     const Sink *sink_ = nullptr;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;

@@ -107,14 +107,9 @@ bool Player::playEntry(int index)
     return true;
 }
 
-int Player::addFiles(const QList<QByteArray> &paths)
+void Player::addFiles(const QList<QByteArray> &paths)
 {
-    const int before = entryCount();
-    AddFiles(paths);
-    const int added = entryCount() - before;
-    if (added > 0 && status() == kelpa::PlaybackStatus::Stopped)
-        playEntry(before);
-    return added;
+    playFirstRead_.insert(loader_.Add(paths, ShowType));
 }
 
 kelpa::PlaybackStatus Player::status() const

@@ -61,7 +61,7 @@ public:
     // drop arrives: the window picks the widget under the pointer that takes drops. The source
     // offers `actions` and proposes the one its modifiers choose (Shift: move). The actions
     // answered on entering, moving and dropping; IgnoreAction for a step refused, and no
-    // further steps after a refused entry.
+    // further steps after a refused entry. Returns once what was dropped has been read.
     QList<Qt::DropAction> dragAndDrop(QWidget *target, QMimeData *data, Qt::DropActions actions,
                                       Qt::KeyboardModifiers modifiers = {}) const
     {
@@ -78,6 +78,8 @@ public:
         QCoreApplication::sendEvent(window, &move);
         QDropEvent dropped(pos, actions, data, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(window, &dropped);
+        if (!settled())
+            return {Qt::IgnoreAction};
         return {answer(enter), answer(move), answer(dropped)};
     }
 
@@ -99,6 +101,18 @@ public:
     }
 
     kelpa::PlayerControl &control() const { return *core; }
+    // Waits, running the event loop, until what was added has been read. False when that
+    // takes more than a minute.
+    bool settled() const
+    {
+        return QTest::qWaitFor([this] { return !core->Reading(); }, 60000);
+    }
+    // Adds files as the remotes do, and waits until they are read.
+    bool addFiles(const QList<QByteArray> &paths) const
+    {
+        core->addFiles(paths);
+        return settled();
+    }
     int count() const { return core->entryCount(); }
 
     // The paths the playlist holds, checking on the way that it has exactly as many as List1

@@ -48,6 +48,7 @@ private slots:
     void rightClickOpensTheMenuForTheSelectedEntry();
     void deleteAllEmptiesBothLists();
     void ctrlOAddsTheChosenFilesAsADropDoes();
+    void longListsComeInBatchesInTheirOrder();
 
 private:
     QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R");
@@ -440,10 +441,42 @@ void PlaylistTest::ctrlOAddsTheChosenFilesAsADropDoes()
         QTest::keyClick(name, Qt::Key_Return);
         QVERIFY(!dialog->isVisible());
     }
+    QVERIFY(p.settled());
     // In order, a playlist read as a drop reads it; nothing starts to play, as with a drop.
     QCOMPARE(p.paths(), (QStringList{c, b, a, c, a}));
     QCOMPARE(p.items(), (QStringList{u"Tc"_s, u"Tb"_s, u"Ta"_s, u"Tc"_s, u"Ta"_s}));
     QCOMPARE(fake_.openPath(), QByteArray());
+}
+
+void PlaylistTest::longListsComeInBatchesInTheirOrder()
+{
+    PlayerHarness &p = *player_;
+    const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
+    QByteArray lines;
+    for (int i = 0; i < 20000; ++i)
+        lines += (i % 2 ? b : a).toUtf8() + "\r\n";
+    QVERIFY(writeBytes(path(u"long.txt"_s), lines));
+    QList<int> insertions;
+    connect(&p.core->Playlist(), &QAbstractItemModel::rowsInserted, this,
+            [&insertions](const QModelIndex &, int first, int last) {
+                insertions.append(last - first + 1);
+            });
+
+    // The drop returns before the list is read, and a track dropped after it comes after it.
+    p.core->AddFiles({QFile::encodeName(path(u"long.txt"_s))});
+    p.core->AddFiles({QFile::encodeName(c)});
+    QVERIFY(p.core->Reading());
+    QCOMPARE(p.count(), 0);
+    QVERIFY(p.settled());
+
+    const QStringList paths = p.paths();
+    QCOMPARE(paths.size(), 20001);
+    for (int i = 0; i < 20000; ++i)
+        QCOMPARE(paths[i], i % 2 ? b : a);
+    QCOMPARE(paths.constLast(), c);
+    QCOMPARE(p.items().constLast(), u"Tc"_s);
+    // In batches: the first entries were on screen long before the last were read.
+    QVERIFY2(insertions.size() >= 20, qPrintable(QString::number(insertions.size())));
 }
 
 QTEST_MAIN(PlaylistTest)
