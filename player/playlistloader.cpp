@@ -53,17 +53,16 @@ void PlaylistLoader::Read(int job, const QList<QByteArray> &paths, uint8_t showT
     QList<PlaylistEntry> batch;
     QElapsedTimer sinceLast;
     sinceLast.start();
-    PlaylistReader(readTags_, showType, &stop_)
-        .Read(paths, [&](PlaylistEntry &&entry) {
-            if (room_.fetch_sub(1) <= 0) { // full: nothing more is read, as with the cap
-                ++room_;
-                return false;
-            }
-            batch.append(std::move(entry));
-            if (batch.size() >= kBatchEntries || sinceLast.elapsed() >= kBatchMs)
-                Deliver(job, batch, sinceLast);
-            return true;
-        });
+    PlaylistReader(readTags_, showType, &stop_).Read(paths, [&](PlaylistEntry &&entry) {
+        if (room_.fetch_sub(1) <= 0) { // full: nothing more is read, as with the cap
+            ++room_;
+            return false;
+        }
+        batch.append(std::move(entry));
+        if (batch.size() >= kBatchEntries || sinceLast.elapsed() >= kBatchMs)
+            Deliver(job, batch, sinceLast);
+        return true;
+    });
     Deliver(job, batch, sinceLast);
     QMetaObject::invokeMethod(
         this,
