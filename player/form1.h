@@ -60,7 +60,7 @@ private:
     void ShowCaption(const QString &caption);
     void Raise();
 
-    // The transport (form1transport.cpp).
+    // The transport: the buttons, a double-click, Enter and the menu's play item.
     void Command1_Click(int16_t Index);
     void List1_DblClick();
 
