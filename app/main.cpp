@@ -3,6 +3,7 @@
 #include "handover/handover.h"
 #include "mpris/mprisservice.h"
 #include "player/form1.h"
+#include "player/player.h"
 #include "webremote/frmsver.h"
 
 #include <QApplication>
@@ -21,17 +22,18 @@ int main(int argc, char *argv[])
         return 0;
 
     PreferCompactJapaneseFont();
-    Form1 form1(QCoreApplication::applicationDirPath(), runtimeDir);
+    Player player(QCoreApplication::applicationDirPath(), runtimeDir);
+    Form1 form1(player);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
     OpenSettingsOnLoad(form1, frmSver);
     if (!form1.Start())
         return 0;
     // Later starts hand their files over, and the desktop's media controls reach the player;
     // neither is there to be had everywhere, and the player runs without them.
-    kelpa::HandoverServer handover(form1.Control(), handoverSocket);
+    kelpa::HandoverServer handover(player, handoverSocket);
     handover.listen();
-    kelpa::MprisService mpris(form1.Control());
+    kelpa::MprisService mpris(player);
     mpris.start();
-    form1.Control().addFiles(files);
+    player.addFiles(files);
     return QCoreApplication::exec();
 }

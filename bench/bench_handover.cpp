@@ -8,6 +8,7 @@
 #include "benchsupport.h"
 #include "handover/handover.h"
 #include "player/form1.h"
+#include "player/player.h"
 #include "playerdrive.h"
 
 #include <QApplication>
@@ -40,17 +41,18 @@ int main(int argc, char **argv)
     if (paths.isEmpty())
         return 1;
 
-    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    Form1 form(player);
     if (!form.Start() || !QTest::qWaitForWindowExposed(&form)) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
         return 1;
     }
-    kelpa::HandoverServer handover(form.Control(), kelpa::HandoverSocketPath(dir.path()));
+    kelpa::HandoverServer handover(player, kelpa::HandoverSocketPath(dir.path()));
     if (!handover.listen()) {
         std::fprintf(stderr, "no hand-over socket in %s\n", qPrintable(dir.path()));
         return 1;
     }
-    form.Control().run(kelpa::Transport::Stop);
+    player.run(kelpa::Transport::Stop);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"XDG_RUNTIME_DIR"_s, dir.path());
@@ -63,19 +65,19 @@ int main(int argc, char **argv)
         QProcess second;
         second.setProcessEnvironment(env);
         second.start(kelpa, paths);
-        while (form.ListCount() < files && clock.elapsed() < 60000)
+        while (player.entryCount() < files && clock.elapsed() < 60000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         const double listed = double(clock.nsecsElapsed()) / 1e6;
         const bool ended = QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; });
-        form.Control().run(kelpa::Transport::Stop);
+        player.run(kelpa::Transport::Stop);
         Bench::deleteAll(form);
         clock.restart();
         Bench::dropOnList(form, paths);
         const double drop = double(clock.nsecsElapsed()) / 1e6;
-        form.Control().run(kelpa::Transport::Stop);
+        player.run(kelpa::Transport::Stop);
         if (run == 0)
             continue;
-        handed.push_back(form.ListCount() == files && ended ? listed : -1);
+        handed.push_back(player.entryCount() == files && ended ? listed : -1);
         dropped.push_back(drop);
     }
     std::printf("%d tagged MP3 files added to the running player, median of %d runs, warm cache\n",

@@ -7,6 +7,7 @@
 #include "benchsupport.h"
 #include "engine/enginelibrary.h"
 #include "player/form1.h"
+#include "player/player.h"
 #include "support/fixtures.h"
 #include "support/procstatus.h"
 
@@ -86,7 +87,8 @@ int main(int argc, char **argv)
     peer.kill();
     peer.waitForFinished();
 
-    Form1 player(QCoreApplication::applicationDirPath(), dir.path());
+    Player core(QCoreApplication::applicationDirPath(), dir.path());
+    Form1 player(core);
     if (!player.Start())
         return 1;
     // A second handle on the same loaded library drives the engine the player initialised.

@@ -1,7 +1,9 @@
 // Playlist speed and size: a list file of 10,000 real tagged MP3 paths dropped on the player
-// window, read on the UI thread as the player always does (entries per second, warm cache,
-// and the memory it takes); then 32,767 entries, the most the list holds: memory, and the time
-// of one monitor tick with that list on screen.
+// window (entries per second, warm cache, and the memory it takes); then 32,767 entries, the
+// most the list holds: memory, and the time of one monitor tick with that list on screen;
+// last, a 5 MB .m3u of 2.5 million short lines: the longest the UI thread does not answer
+// while it is read, read by the player's loader and, as the player did before, on the UI
+// thread itself.
 //
 // Usage: bench_playlist [files=10000] [runs=5]; needs sox and lame to make the one track the
 // files are built from, and the engine library beside the program. A sound server makes the
@@ -9,13 +11,16 @@
 #include "benchsupport.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
+#include "player/player.h"
 #include "playerdrive.h"
 #include "support/procstatus.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -26,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -71,7 +77,8 @@ int main(int argc, char **argv)
     const QString list = writeList(u"list.m3u"_s, files);
     const QString full = writeList(u"full.m3u"_s, PlaylistModel::kMaxEntries);
 
-    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    Form1 form(player);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
         return 1;
@@ -95,8 +102,8 @@ int main(int argc, char **argv)
         const qint64 added = timer.nsecsElapsed();
         QCoreApplication::processEvents(); // the list lays itself out and paints
         const qint64 shown = timer.nsecsElapsed();
-        if (form.ListCount() != files) {
-            std::fprintf(stderr, "only %d of %d entries added\n", form.ListCount(), files);
+        if (player.entryCount() != files) {
+            std::fprintf(stderr, "only %d of %d entries added\n", player.entryCount(), files);
             return 1;
         }
         addRates.push_back(files / (added / 1e9));
@@ -124,12 +131,12 @@ int main(int argc, char **argv)
     const double fullSeconds = timer.nsecsElapsed() / 1e9;
     const long fullRss = ProcStatus::kib(QCoreApplication::applicationPid(), "VmRSS:");
     std::printf("%d entries: added in %.2f s, resident memory %.1f MiB (%.0f bytes per entry)\n",
-                form.ListCount(), fullSeconds, fullRss / 1024.0,
-                (fullRss - empty) * 1024.0 / std::max(1, form.ListCount()));
+                player.entryCount(), fullSeconds, fullRss / 1024.0,
+                (fullRss - empty) * 1024.0 / std::max(1, player.entryCount()));
 
     // Ticks with that list on screen, while the last entry plays (or idles without sound).
-    form.SetListIndex(form.ListCount() - 1);
-    form.List1_DblClick();
+    player.SetListIndex(player.entryCount() - 1);
+    player.OpenSelected();
     QTest::qWait(500);
     auto *timer1 = form.findChild<QTimer *>(u"Timer1"_s);
     timer1->stop();
@@ -150,7 +157,7 @@ int main(int argc, char **argv)
     }
     std::printf("one tick with %d entries listed (%s): median %.1f us, 99th percentile %.1f us;\n"
                 "  painting both boxes afterwards: median %.1f us, 99th percentile %.1f us\n",
-                form.ListCount(), disp->Text().isEmpty() ? "idle" : "playing",
+                player.entryCount(), disp->Text().isEmpty() ? "idle" : "playing",
                 Bench::median(tickUs), percentile(tickUs, 0.99), Bench::median(paintUs),
                 percentile(paintUs, 0.99));
 
@@ -158,6 +165,76 @@ int main(int argc, char **argv)
     Bench::deleteAll(form);
     std::printf("deleting all %d entries: %.0f ms\n", PlaylistModel::kMaxEntries,
                 timer.nsecsElapsed() / 1e6);
-    form.Command1_Click(3);
+    player.run(kelpa::Transport::Stop);
+
+    // The huge list: every hundredth of its 2.5 million lines names the track (25,000
+    // entries), the others name nothing. Timed by a 5 ms timer on the UI thread: the longest
+    // gap between its ticks is the longest the window, the web remote and the media controls
+    // wait.
+    const QString huge = dir.filePath(u"huge.m3u"_s);
+    {
+        QFile out(huge);
+        if (!out.open(QIODevice::WriteOnly))
+            return 1;
+        const QByteArray track = QFileInfo(paths[0]).fileName().toUtf8();
+        QByteArray bytes;
+        for (int line = 0; line < 2500000; ++line)
+            bytes += line % 100 == 0 ? track + '\n' : QByteArray("x\n");
+        bytes.truncate(PlaylistModel::kMaxListFileBytes);
+        out.write(bytes);
+        QFile::copy(paths[0], dir.filePath(QFileInfo(paths[0]).fileName()));
+    }
+    // The stall is timed in an event loop as the program's own: a timer of 5 ms whose longest
+    // gap between two ticks is the longest anything else on the UI thread waits.
+    int overBudget = 0; // gaps of more than 50 ms
+    const auto longestStall = [&overBudget](const std::function<void()> &start,
+                                            const std::function<bool()> &reading) {
+        QEventLoop loop;
+        QElapsedTimer sinceTick;
+        qint64 longest = 0;
+        overBudget = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 gap = sinceTick.restart();
+            overBudget += gap > 50;
+            longest = std::max(longest, gap);
+            if (!reading())
+                loop.quit();
+        });
+        ticker.start(5);
+        sinceTick.start();
+        QTimer::singleShot(0, start);
+        loop.exec();
+        return longest;
+    };
+    Bench::deleteAll(form);
+    QElapsedTimer whole;
+    whole.start();
+    const qint64 loaderStall = longestStall([&] { player.AddFiles({QFile::encodeName(huge)}); },
+                                            [&] { return player.Reading(); });
+    const double loaderSeconds = whole.nsecsElapsed() / 1e9;
+    const int loaderOver = overBudget;
+    const int loaderEntries = player.entryCount();
+    Bench::deleteAll(form);
+    // As the player read before: the same reading, with a handle of its own on the engine.
+    EngineLibrary engine(QCoreApplication::applicationDirPath());
+    if (!engine.init())
+        return 1;
+    PlaylistModel onUiThread([&](const QByteArray &name) {
+        EngineLibrary::TagRecord tag{};
+        EngineLibrary::StreamRecord stream{};
+        if (engine.getFileInfo(name, tag, stream) == 0)
+            return std::optional<TrackTags>();
+        return std::optional<TrackTags>(TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)});
+    });
+    whole.restart();
+    const qint64 uiStall = longestStall([&] { onUiThread.AddFiles({QFile::encodeName(huge)}, 0); },
+                                        [] { return false; });
+    std::printf("a 5 MB .m3u of 2.5 million short lines, %d entries:\n"
+                "  read by the loader:     longest UI-thread stall %lld ms (%d over 50 ms), "
+                "all read in %.1f s\n"
+                "  read on the UI thread:  longest UI-thread stall %lld ms (%d entries)\n",
+                loaderEntries, static_cast<long long>(loaderStall), loaderOver, loaderSeconds,
+                static_cast<long long>(uiStall), onUiThread.Count());
     return 0;
 }

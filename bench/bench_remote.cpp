@@ -86,7 +86,7 @@ bool fill(PlayerHarness &player, FakeEngine &engine, const QStringList &entries)
         engine.addTrack(path, entries.at(i).toUtf8(), "", 200);
         paths.append(QString::fromLatin1(path));
     }
-    return player.dropFiles(paths) && player.form->ListCount() == entries.size();
+    return player.dropFiles(paths) && player.count() == entries.size();
 }
 
 double buildMs(const QStringList &entries, int32_t limit, qsizetype *bytes = nullptr)
@@ -216,7 +216,7 @@ int main(int argc, char *argv[])
         FrmSver *panel = settings.get();
         panel->findChild<QRadioButton *>(u"Option1"_s)->click();
         std::printf("control page from the player window, %d entries, no limit: %7.2f ms\n",
-                    player.form->ListCount(), bestMs(5, [&] { (void)panel->BuildControlPage(); }));
+                    player.count(), bestMs(5, [&] { (void)panel->BuildControlPage(); }));
     }
 
     // Latency with 1,000 entries, the whole list on the page.

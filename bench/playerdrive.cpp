@@ -1,6 +1,7 @@
 #include "playerdrive.h"
 
 #include "player/form1.h"
+#include "player/player.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -28,6 +29,14 @@ void dropOnList(Form1 &form, const QStringList &paths)
     QCoreApplication::sendEvent(form.windowHandle(), &move);
     QDropEvent drop(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form.windowHandle(), &drop);
+    waitUntilRead(form);
+}
+
+void waitUntilRead(Form1 &form)
+{
+    const auto &player = dynamic_cast<const Player &>(form.Control());
+    while (player.Reading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
 void deleteAll(Form1 &form)

@@ -49,10 +49,11 @@ public:
     // 2 title - artist.
     virtual void setShowType(uint8_t showType) = 0;
 
-    // Adds files as a drop on the playlist does (tracks and list files, in order); when
-    // nothing plays, plays the first entry added. The count of entries added. Names are the
-    // file system's bytes: a name that is not valid UTF-8 still names its file.
-    virtual int addFiles(const QList<QByteArray> &paths) = 0;
+    // Adds files as a drop on the playlist does (tracks and list files, in order), read in
+    // the background: the entries appear as they are read, and when nothing plays as the
+    // first of them comes, it plays. Names are the file system's bytes: a name that is not
+    // valid UTF-8 still names its file.
+    virtual void addFiles(const QList<QByteArray> &paths) = 0;
     virtual PlaybackStatus status() const = 0;
     // The open track; empty when none is.
     virtual TrackInfo track() const = 0;

@@ -12,7 +12,7 @@ EngineLibrary::EngineLibrary(const QString &programDir) : programDir_(programDir
 
 bool EngineLibrary::init()
 {
-    if (!api_.init && !load())
+    if (ended_ || (!api_.init && !load()))
         return false;
     api_.init(); // the engine's own verdict does not count, only that the call could be made
     return true;
@@ -49,6 +49,16 @@ bool EngineLibrary::load()
 int32_t EngineLibrary::free()
 {
     return api_.free ? api_.free() : 0;
+}
+
+int32_t EngineLibrary::end()
+{
+    const int32_t result = free();
+    // Whatever still runs on the program's way out (a tick, a remote's command) finds every
+    // entry point a no-op.
+    api_ = {};
+    ended_ = true;
+    return result;
 }
 
 int16_t EngineLibrary::open(const QByteArray &path, OpenRecord &record)

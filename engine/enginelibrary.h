@@ -29,6 +29,10 @@ public:
     // cannot be loaded or lacks any of its eleven entry points; vbmp3_init is not called then.
     bool init();
 
+    // vbmp3_free, for good, at the program's end: every call after it is a no-op that returns
+    // 0, and init() fails.
+    int32_t end();
+
     // Forwarders. Paths are in the file system's encoding (QFile::encodeName). Truth values
     // are the library's: nonzero means yes.
     int32_t free();
@@ -64,6 +68,7 @@ private:
     QString programDir_;
     QLibrary library_;
     Api api_; // all set once loaded, all null otherwise
+    bool ended_ = false;
 };
 
 // The text of an engine record field: the bytes before the first NUL (all of them when there

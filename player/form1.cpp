@@ -1,36 +1,36 @@
 #include "form1.h"
 
-#include "form1control.h"
+#include "player.h"
 #include "ui_form1.h"
 
 #include <QCloseEvent>
-#include <QDir>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
-
-#include <cstdio>
-#include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
 
-Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), Timer1(new QTimer(this)),
-      mnuPop1(new QMenu(this)), List2([this](const QByteArray &name) { return ReadTags(name); }),
-      engine_(programDir), instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)),
-      control_(new Form1Control(*this))
+Form1::Form1(Player &player, QWidget *parent)
+    : QWidget(parent), player_(player), ui_(std::make_unique<Ui::Form1>()),
+      Timer1(new QTimer(this)), mnuPop1(new QMenu(this))
 {
     ui_->setupUi(this);
-    caption_ = windowTitle();
     // Three images: 32x32 in 2 and in 16 colours, 16x16 in 16 colours. An icon keeps one
     // image per size, the last one read: the file lists the 16-colour 32x32 after the 2-colour.
     setWindowIcon(QIcon(u":/kelpa.ico"_s));
 
-    QPalette listColours = ui_->List1->palette();
+    PlaylistBox *list1 = ui_->List1;
+    list1->setModel(&player_.Playlist());
+    QItemSelectionModel *ownSelection = list1->selectionModel();
+    list1->setSelectionModel(&player_.Selection()); // the selection is the player's
+    delete ownSelection;
+    QPalette listColours = list1->palette();
     listColours.setColor(QPalette::Base, Qt::white);
     listColours.setColor(QPalette::Text, Qt::black);
-    ui_->List1->setPalette(listColours);
+    list1->setPalette(listColours);
 
     Timer1->setObjectName(u"Timer1"_s);
     Timer1->setInterval(kTickMs);
@@ -44,7 +44,6 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     connect(ui_->PictBar, &PictureBox::MouseDown, this, &Form1::PictBar_MouseDown);
 
     BuildPopupMenu();
-    PlaylistBox *list1 = ui_->List1;
     connect(list1, &PlaylistBox::FilesDropped, this, &Form1::List1_FilesDropped);
     connect(list1, &PlaylistBox::DeleteReleased, this, &Form1::List1_DeleteReleased);
     connect(list1, &PlaylistBox::RightReleased, this, &Form1::List1_RightReleased);
@@ -55,9 +54,14 @@ Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
         connect(buttons[index], &QPushButton::clicked, this,
                 [this, index] { Command1_Click(index); });
 
-    // A copy that has run for days is as alive as one started a second ago; a crashed copy's
-    // lock is still taken over, because its process is gone.
-    instanceLock_.setStaleLockTime(0);
+    auto *chooseFiles = new QShortcut(QKeySequence::Open, this);
+    connect(chooseFiles, &QShortcut::activated, this, &Form1::ChooseFiles);
+
+    connect(&player_, &Player::captionChanged, this, &Form1::ShowCaption);
+    connect(&player_, &Player::openFailed, this, &Form1::ShowOpenError);
+    connect(&player_, &Player::raiseRequested, this, &Form1::Raise);
+    connect(&player_, &Player::quitRequested, this, &QWidget::close);
+    ShowCaption(player_.caption());
 }
 
 Form1::~Form1() = default;
@@ -73,12 +77,11 @@ bool Form1::Start()
 
 bool Form1::Form_Load()
 {
-    if (AnotherCopyRunning()) {
+    if (player_.AnotherCopyRunning()) {
         ShowMessage(u"すでにkelpaは起動しています。"_s);
         return false;
     }
-    if (EngineMissing()) {
-        instanceLock_.unlock(); // a refused start leaves nothing behind
+    if (player_.EngineMissing()) {
         ShowMessage(u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
         return false;
     }
@@ -93,8 +96,7 @@ bool Form1::Form_Load()
     InitDispTop = static_cast<float>(ui_->PictDisp->y());
     InitDispWidth = static_cast<float>(ui_->PictDisp->width());
 
-    PlayState.CurrentIndex = -1;
-    PlayState.IsPlaying = 0;
+    player_.Load();
 
     emit Loaded();
 
@@ -102,22 +104,29 @@ bool Form1::Form_Load()
     return true;
 }
 
-bool Form1::AnotherCopyRunning()
-{
-    // Only a lock held by a live copy says so. A lock that cannot be made at all (no runtime
-    // folder, no permission) tells nothing about other copies, and must not keep the user out.
-    return !instanceLock_.tryLock(0) && instanceLock_.error() == QLockFile::LockFailedError;
-}
-
-bool Form1::EngineMissing()
-{
-    return !engine_.init();
-}
-
 void Form1::ShowMessage(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, text, QMessageBox::Ok);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint); // above every window of ours
     box.exec();
+}
+
+void Form1::ShowOpenError()
+{
+    // One box says it all: a failure while it is up adds nothing the user has not been told.
+    if (openErrorBox_)
+        return;
+    openErrorBox_ =
+        new QMessageBox(QMessageBox::NoIcon, u"kelpa"_s, u"Open Error"_s, QMessageBox::Ok, this);
+    // The settings panel and the QR code stand on top of other windows: the box must stand
+    // above them, or the user sees a player that takes no clicks and no reason why.
+    openErrorBox_->setWindowFlag(Qt::WindowStaysOnTopHint);
+    openErrorBox_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(openErrorBox_, &QDialog::finished, this, [this] {
+        openErrorBox_ = nullptr;
+        player_.OpenErrorAnswered();
+    });
+    openErrorBox_->open();
 }
 
 void Form1::BuildPopupMenu()
@@ -134,27 +143,23 @@ void Form1::BuildPopupMenu()
     mnuDelateAll = item(u"mnuDelateAll"_s, u"全消去"_s);
     mnuPop1->addSeparator()->setObjectName(u"mnuLine2"_s);
     mnuLoop = item(u"mnuLoop"_s, u"ループ再生"_s);
-    mnuLoop->setCheckable(true); // a click flips the mark; the monitor reads it at a track's end
+    mnuLoop->setCheckable(true); // the mark shows the player's loop setting
 
     connect(mnuPlay, &QAction::triggered, this, &Form1::List1_DblClick);
     connect(mnuDelate, &QAction::triggered, this, &Form1::mnuDelate_Click);
     connect(mnuDelateAll, &QAction::triggered, this, &Form1::mnuDelateAll_Click);
-    connect(mnuLoop, &QAction::toggled, control_, &kelpa::PlayerControl::loopChanged);
+    connect(mnuLoop, &QAction::triggered, this, &Form1::mnuLoop_Click);
+    connect(&player_, &kelpa::PlayerControl::loopChanged, mnuLoop,
+            [this] { mnuLoop->setChecked(player_.loop()); });
 }
 
 kelpa::PlayerControl &Form1::Control()
 {
-    return *control_;
+    return player_;
 }
 
-QString Form1::Caption() const
+void Form1::ShowCaption(const QString &caption)
 {
-    return caption_;
-}
-
-void Form1::SetCaption(const QString &caption)
-{
-    caption_ = caption;
     // Qt takes "[*]" in a window title for the place of its modified mark and drops it; a
     // doubled "[*][*]" shows as one "[*]". A tag may hold anything, so every one is doubled.
     QString title = caption;
@@ -162,16 +167,31 @@ void Form1::SetCaption(const QString &caption)
     setWindowTitle(title);
 }
 
+void Form1::Raise()
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void Form1::Command1_Click(int16_t Index)
+{
+    player_.Command(Index);
+}
+
+void Form1::List1_DblClick()
+{
+    player_.OpenSelected();
+}
+
 void Form1::closeEvent(QCloseEvent *event)
 {
-    engine_.stop();
-    engine_.free();
+    Timer1->stop();
+    player_.Shutdown();
     event->accept();
-    instanceLock_.unlock();
-    // The program ends here, at once. Returning would resume whatever waits below this event:
-    // the web remote's wait for a slow client, a pending tick that with loop play opens the
-    // next track on the freed engine. The other windows go with the process, and the settings
-    // window, which refuses to close on its own, never gets asked.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    // The program ends with this window. The settings panel refuses to close on its own, so
+    // the event loop is told to return rather than left to notice the last window closed;
+    // quit() would first ask every window to close, and the panel would refuse.
+    QCoreApplication::exit(0);
 }

@@ -3,6 +3,8 @@
 // file:// URL. No widgets: the playlist reads list files through here.
 #pragma once
 
+#include "listlines.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -11,9 +13,13 @@
 // ".M3U" too).
 bool IsM3u(const QByteArray &listPath);
 
-// The files an m3u playlist names, in order, each as the first reading of its line that
-// namesAFile accepts. A line is read as its bytes stand, then, for .m3u only (written in the
-// ANSI code page on Windows), as Shift_JIS; each reading also with Windows separators turned
-// into "/". Lines naming no file, other URLs and comments give nothing.
-QList<QByteArray> M3uEntries(const QByteArray &listPath, QByteArrayView bytes,
-                             bool (*namesAFile)(QByteArray));
+// How the lines of the m3u playlist at listPath are read: as they stand and, for .m3u only
+// (written in the ANSI code page on Windows), as Shift_JIS; each reading also with Windows
+// separators turned into "/"; relative ones from the list's folder.
+ListLineReader::Rules M3uRules(const QByteArray &listPath);
+
+// The file one line of an m3u playlist names, read by rules: the line as it stands, then
+// without the white space around it, or the file of a local file:// URL. None for comments,
+// other URLs and lines that name no file.
+std::optional<QByteArray> M3uEntry(QByteArrayView line, const ListLineReader::Rules &rules,
+                                   ListLineReader &reader);

@@ -44,32 +44,17 @@ bool AcceptAsCopy(QDropEvent *event)
 
 } // namespace
 
-PlaylistBox::PlaylistBox(QWidget *parent) : QListWidget(parent)
+PlaylistBox::PlaylistBox(QWidget *parent) : QListView(parent)
 {
     // Drops are handled here, not by the item view's own drag and drop of items.
     setDragDropMode(QAbstractItemView::NoDragDrop);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers); // the texts are the tags'
     // Every row has the height of one line of text: with this the view lays out tens of
     // thousands of rows without measuring each one, so a long list file adds quickly.
     setUniformItemSizes(true);
-}
-
-int PlaylistBox::ListIndex() const
-{
-    const QListWidgetItem *current = currentItem();
-    return current && current->isSelected() ? currentRow() : -1;
-}
-
-void PlaylistBox::SetListIndex(int index)
-{
-    if (index < 0) {
-        clearSelection();
-        setCurrentRow(-1);
-        return;
-    }
-    setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
 }
 
 void PlaylistBox::dragEnterEvent(QDragEnterEvent *event)
@@ -89,6 +74,19 @@ void PlaylistBox::dropEvent(QDropEvent *event)
         emit FilesDropped(localFiles(event->mimeData()));
 }
 
+void PlaylistBox::keyPressEvent(QKeyEvent *event)
+{
+    // Enter plays as a double-click does; held down, it plays once.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            emit DblClick();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
 void PlaylistBox::keyReleaseEvent(QKeyEvent *event)
 {
     // A held key repeats its release too; the key counts once, when it is let go.
@@ -96,7 +94,7 @@ void PlaylistBox::keyReleaseEvent(QKeyEvent *event)
         emit DeleteReleased();
         return;
     }
-    QListWidget::keyReleaseEvent(event);
+    QListView::keyReleaseEvent(event);
 }
 
 void PlaylistBox::mousePressEvent(QMouseEvent *event)
@@ -107,7 +105,7 @@ void PlaylistBox::mousePressEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QListWidget::mousePressEvent(event);
+    QListView::mousePressEvent(event);
 }
 
 void PlaylistBox::mouseMoveEvent(QMouseEvent *event)
@@ -116,7 +114,7 @@ void PlaylistBox::mouseMoveEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QListWidget::mouseMoveEvent(event);
+    QListView::mouseMoveEvent(event);
 }
 
 void PlaylistBox::mouseReleaseEvent(QMouseEvent *event)
@@ -126,7 +124,7 @@ void PlaylistBox::mouseReleaseEvent(QMouseEvent *event)
         emit RightReleased(event->globalPosition().toPoint());
         return;
     }
-    QListWidget::mouseReleaseEvent(event);
+    QListView::mouseReleaseEvent(event);
 }
 
 void PlaylistBox::mouseDoubleClickEvent(QMouseEvent *event)
@@ -135,6 +133,6 @@ void PlaylistBox::mouseDoubleClickEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    QListWidget::mouseDoubleClickEvent(event);
+    QListView::mouseDoubleClickEvent(event);
     emit DblClick();
 }

@@ -1,23 +1,16 @@
-// The visible playlist box (List1): a plain list of display strings that takes file drops and
-// reports the key and mouse events the player acts on. It decides nothing itself.
+// The visible playlist box (List1): a view of the playlist's display strings that takes file
+// drops and reports the key and mouse events the player acts on. It decides nothing itself.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
-#include <QListWidget>
+#include <QListView>
 
-class PlaylistBox : public QListWidget {
+class PlaylistBox : public QListView {
     Q_OBJECT
 
 public:
     explicit PlaylistBox(QWidget *parent = nullptr);
-
-    // The selected entry, -1 when none is. An entry that has the focus frame but is not
-    // selected (after a deletion, or a Ctrl+click) does not count.
-    int ListIndex() const;
-    // Selects the entry at index, or nothing for -1. Other values are the caller's mistake
-    // and change nothing.
-    void SetListIndex(int index);
 
 signals:
     // Local files of a drop, in the order the drop lists them, as the file system's bytes.
@@ -26,13 +19,14 @@ signals:
     void DeleteReleased();
     // The right mouse button was released at globalPos.
     void RightReleased(const QPoint &globalPos);
-    // A double-click of the left button.
+    // A double-click of the left button, or Enter: both play the selected entry.
     void DblClick();
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

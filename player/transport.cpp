@@ -1,29 +1,29 @@
-// Transport control: the five buttons, opening the selected entry, and the menu's play and
-// loop items. Previous and next step from the entry last opened (TransportState), not from the
-// selection.
-#include "form1.h"
+// Transport control: the five commands, opening the selected entry, and what the remotes ask
+// of the transport. Previous and next step from the entry last opened (TransportState), not
+// from the selection.
+#include "player.h"
 
-#include "form1control.h"
 #include "trimblanks.h"
-#include "ui_form1.h"
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 using kelpa::Transport;
 
-void Form1::Command1_Click(int16_t Index)
+void Player::Command(int16_t Index)
 {
     if (Index < int16_t(Transport::Previous) || Index > int16_t(Transport::Next))
         return;
     int32_t position = 0; // not used here
-    const int32_t state = engine_.getState(position);
-    const int count = ListCount();
+    const int32_t state = EngineState(position);
+    const int count = entryCount();
 
     switch (static_cast<Transport>(Index)) {
     case Transport::Previous:
         if (count == 0)
             return;
         SetListIndex(PlayState.StepBack(count));
-        List1_DblClick();
+        OpenSelected();
         return;
     case Transport::Play: // or resume
         if (state == VBMP3_STATE_PAUSED)
@@ -31,31 +31,34 @@ void Form1::Command1_Click(int16_t Index)
         else
             engine_.play();
         PlayState.IsPlaying = -1;
-        emit control_->statusChanged();
+        // After a stop the caption said nothing plays; an open track plays again now.
+        if (!track_.path.isEmpty())
+            SetCaption(u"kelpa - "_s + track_.title);
+        emit statusChanged();
         return;
     case Transport::Pause: // or resume
         if (state == VBMP3_STATE_PAUSED)
             engine_.restart();
         else
             engine_.pause();
-        emit control_->statusChanged();
+        emit statusChanged();
         return;
     case Transport::Stop: // the file stays open for the next play
         engine_.stop();
         SetCaption(u"kelpa"_s);
         PlayState.IsPlaying = 0;
-        emit control_->statusChanged();
+        emit statusChanged();
         return;
     case Transport::Next:
         if (count == 0)
             return;
         SetListIndex(PlayState.StepForward(count));
-        List1_DblClick();
+        OpenSelected();
         return;
     }
 }
 
-void Form1::List1_DblClick()
+void Player::OpenSelected()
 {
     const int index = ListIndex();
     if (index == -1)
@@ -69,28 +72,82 @@ void Form1::List1_DblClick()
     if (engine_.open(TrimBlanks(path), record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         CloseTrack();
-        ++openErrorBoxes_;
-        ShowMessage(u"Open Error"_s);
-        --openErrorBoxes_;
+        ++failedOpens_;
+        openErrorUnanswered_ = true;
+        emit openFailed();
         return;
     }
 
-    TrackLength = record.TotalSeconds;
-    PlayPosition = 0;
-    TrackTitle = CutAtNull(record.Title);
-    TrackArtist = CutAtNull(record.Artist);
-    DispTitle = TrackTitle + u" - "_s + TrackArtist; // always this order, whatever ShowType
-    SetCaption(u"kelpa - "_s + TrackTitle);
-    openPath_ = path;
-    emit control_->trackChanged();
-    Command1_Click(int16_t(Transport::Play));
+    track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
+    failedOpens_ = 0;
+    SetCaption(u"kelpa - "_s + track_.title);
+    emit trackChanged();
+    Command(int16_t(Transport::Play));
 }
 
-void Form1::CloseTrack()
+void Player::CloseTrack()
 {
-    if (openPath_.isEmpty())
+    if (track_.path.isEmpty())
         return;
-    openPath_.clear();
-    emit control_->statusChanged();
-    emit control_->trackChanged();
+    track_ = {};
+    emit statusChanged();
+    emit trackChanged();
+}
+
+void Player::run(Transport command)
+{
+    Command(static_cast<int16_t>(command));
+}
+
+bool Player::playEntry(int index)
+{
+    if (!SetListIndex(index))
+        return false;
+    OpenSelected(); // nothing for -1
+    return true;
+}
+
+void Player::addFiles(const QList<QByteArray> &paths)
+{
+    playFirstRead_.insert(loader_.Add(paths, ShowType));
+}
+
+kelpa::PlaybackStatus Player::status() const
+{
+    int32_t seconds = 0;
+    switch (EngineState(seconds)) {
+    case VBMP3_STATE_IDLE:
+        return kelpa::PlaybackStatus::Stopped;
+    case VBMP3_STATE_PAUSED:
+        return kelpa::PlaybackStatus::Paused;
+    default:
+        return kelpa::PlaybackStatus::Playing;
+    }
+}
+
+kelpa::TrackInfo Player::track() const
+{
+    return track_;
+}
+
+int32_t Player::position() const
+{
+    // The engine is the one source of the position; a tick shows what it answers then.
+    int32_t seconds = 0;
+    return EngineState(seconds) == VBMP3_STATE_IDLE ? 0 : seconds;
+}
+
+void Player::seek(int32_t seconds)
+{
+    Seek(std::clamp(seconds, 0, std::max(TrackLength(), 0)));
+}
+
+bool Player::Seek(int32_t seconds)
+{
+    int32_t position = 0;
+    if (EngineState(position) == VBMP3_STATE_IDLE)
+        return false;
+    engine_.seek(seconds);
+    emit seeked(seconds);
+    return true;
 }

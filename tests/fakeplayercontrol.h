@@ -58,13 +58,12 @@ public:
         setState(kelpa::PlaybackStatus::Playing);
         return true;
     }
-    int addFiles(const QList<QByteArray> &added) override
+    void addFiles(const QList<QByteArray> &added) override
     {
         const int first = int(paths.size());
         paths.append(added);
         if (!added.isEmpty() && state != kelpa::PlaybackStatus::Playing)
             playEntry(first);
-        return int(added.size());
     }
     kelpa::PlaybackStatus status() const override { return state; }
     kelpa::TrackInfo track() const override

@@ -1,17 +1,19 @@
-// A player window for widget tests: Form1 started against the fake engine library, with the
-// window's parts looked up by name, drops delivered as the window system delivers them, and
-// timer ticks run on demand.
+// A player for widget tests: the Player and its window Form1 started against the fake engine
+// library, with the window's parts looked up by name, drops delivered as the window system
+// delivers them, and timer ticks run on demand.
 #pragma once
 
 #include "fakeengine/fakeengine.h"
 #include "player/form1.h"
 #include "player/picturebox.h"
+#include "player/player.h"
 #include "player/playlistbox.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -32,7 +34,8 @@ public:
     explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir(),
                            const std::function<void(Form1 &)> &beforeStart = {})
     {
-        form = std::make_unique<Form1>(engineDir, lockDir_.path());
+        core = std::make_unique<Player>(engineDir, lockDir_.path());
+        form = std::make_unique<Form1>(*core);
         if (beforeStart)
             beforeStart(*form);
         started = form->Start() && QTest::qWaitForWindowExposed(form.get());
@@ -58,7 +61,7 @@ public:
     // drop arrives: the window picks the widget under the pointer that takes drops. The source
     // offers `actions` and proposes the one its modifiers choose (Shift: move). The actions
     // answered on entering, moving and dropping; IgnoreAction for a step refused, and no
-    // further steps after a refused entry.
+    // further steps after a refused entry. Returns once what was dropped has been read.
     QList<Qt::DropAction> dragAndDrop(QWidget *target, QMimeData *data, Qt::DropActions actions,
                                       Qt::KeyboardModifiers modifiers = {}) const
     {
@@ -75,6 +78,8 @@ public:
         QCoreApplication::sendEvent(window, &move);
         QDropEvent dropped(pos, actions, data, Qt::LeftButton, modifiers);
         QCoreApplication::sendEvent(window, &dropped);
+        if (!settled())
+            return {Qt::IgnoreAction};
         return {answer(enter), answer(move), answer(dropped)};
     }
 
@@ -95,29 +100,64 @@ public:
         return drop(target ? target : list1()->viewport(), &data);
     }
 
-    // The paths List2 holds, checking on the way that it has exactly as many as List1.
+    kelpa::PlayerControl &control() const { return *core; }
+    // Waits, running the event loop, until what was added has been read. False when that
+    // takes more than a minute.
+    bool settled() const
+    {
+        return QTest::qWaitFor([this] { return !core->Reading(); }, 60000);
+    }
+    // Adds files as the remotes do, and waits until they are read.
+    bool addFiles(const QList<QByteArray> &paths) const
+    {
+        core->addFiles(paths);
+        return settled();
+    }
+    int count() const { return core->entryCount(); }
+
+    // The paths the playlist holds, checking on the way that it has exactly as many as List1
+    // shows.
     QStringList paths() const
     {
         QStringList result;
-        for (int i = 0; i < form->ListCount(); ++i)
-            result.append(QFile::decodeName(form->ListPath(i)));
-        if (!form->ListPath(form->ListCount()).isNull())
-            result.append(u"<List2 holds more paths than List1 has entries>"_s);
+        for (int i = 0; i < count(); ++i)
+            result.append(QFile::decodeName(core->ListPath(i)));
+        if (!core->ListPath(count()).isNull() || list1()->model()->rowCount() != count())
+            result.append(u"<the list shows another count of entries>"_s);
         return result;
     }
 
+    // The texts List1 shows.
     QStringList items() const
     {
         QStringList result;
-        for (int i = 0; i < form->ListCount(); ++i)
-            result.append(form->ListItem(i));
+        const QAbstractItemModel *shown = list1()->model();
+        for (int i = 0; i < shown->rowCount(); ++i)
+            result.append(shown->index(i, 0).data().toString());
         return result;
+    }
+
+    // Where row `row` of List1 stands in its viewport.
+    QPoint rowCentre(int row) const
+    {
+        return list1()->visualRect(list1()->model()->index(row, 0)).center();
+    }
+
+    // The texts of the message boxes the window shows now.
+    QStringList boxes() const
+    {
+        QStringList texts;
+        for (QMessageBox *box : form->findChildren<QMessageBox *>())
+            if (box->isVisible())
+                texts.append(box->text());
+        return texts;
     }
 
 private:
     QTemporaryDir lockDir_; // outlives the window, which holds its lock there
 
 public:
+    std::unique_ptr<Player> core;
     std::unique_ptr<Form1> form;
     bool started = false;
 };

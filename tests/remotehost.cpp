@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<FrmSver> settings;
     PlayerHarness player(engineDir,
                          [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); });
-    if (!player.started || !player.dropFiles(paths) || player.form->ListCount() != titles.size()) {
+    if (!player.started || !player.dropFiles(paths) || player.count() != titles.size()) {
         std::fprintf(stderr, "remotehost: the player did not start with its playlist\n");
         return 1;
     }

@@ -17,6 +17,7 @@ private slots:
     void forwardsEveryCallToItsEntryPoint();
     void initSucceedsWhateverTheEngineAnswers();
     void nothingIsCalledBeforeInit();
+    void nothingIsCalledAfterTheEnd();
     void failsCleanlyWithoutAUsableLibrary_data();
     void failsCleanlyWithoutAUsableLibrary();
 
@@ -151,6 +152,28 @@ void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
     QVERIFY(incomplete.log().isEmpty());
     QVERIFY(fake_.log().isEmpty());
     QVERIFY(!engine.init());
+}
+
+void EngineLoaderTest::nothingIsCalledAfterTheEnd()
+{
+    fake_.addTrack("/music/umi.mp3", "海の歌", "ケルパ", 215);
+    EngineLibrary engine(FakeEngine::completeDir());
+    QVERIFY(engine.init());
+    engine.end();
+    QCOMPARE(fake_.log(), (QStringList{u"vbmp3_init"_s, u"vbmp3_free"_s}));
+
+    EngineLibrary::OpenRecord opened{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    int32_t seconds = -1;
+    QCOMPARE(engine.open("/music/umi.mp3", opened), 0);
+    QCOMPARE(engine.play(), 0);
+    QCOMPARE(engine.getState(seconds), 0);
+    QCOMPARE(engine.getFileInfo("/music/umi.mp3", tag, stream), 0);
+    QCOMPARE(engine.stop(), 0);
+    QCOMPARE(engine.free(), 0);
+    QVERIFY(!engine.init());
+    QCOMPARE(fake_.log(), (QStringList{u"vbmp3_init"_s, u"vbmp3_free"_s}));
 }
 
 QTEST_GUILESS_MAIN(EngineLoaderTest)

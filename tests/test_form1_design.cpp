@@ -2,10 +2,11 @@
 // the design geometry the layout scales from, and the icon.
 #include "fakeengine/fakeengine.h"
 #include "player/form1.h"
+#include "player/player.h"
 
 #include <QAbstractButton>
 #include <QImageReader>
-#include <QListWidget>
+#include <QListView>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,22 +38,28 @@ void Form1DesignTest::init()
 
 void Form1DesignTest::windowHasItsDesignGeometry()
 {
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Form1 form(player);
     QVERIFY(form.Start());
     QCOMPARE(form.size(), QSize(236, 308));
 
-    // Measured before the window is shown, so its outer size is the design size.
-    const QList<float> measured{form.InitWidth,     form.InitHeight,    form.InitListHeight,
-                                form.InitListWidth, form.InitButtonTop, form.InitBarTop,
-                                form.InitDispTop,   form.InitDispWidth};
-    QCOMPARE(measured, (QList<float>{236, 308, 272, 229, 280, 296, 280, 89}));
+    // The design, measured before the window was shown, is what the layout scales from: ten
+    // pixels more each way move the edges by ten.
+    form.resize(246, 318);
+    const auto geometry = [&form](const char *name) {
+        return form.findChild<QWidget *>(QString::fromLatin1(name))->geometry();
+    };
+    QCOMPARE(geometry("List1"), QRect(4, 3, 239, 282));
+    QCOMPARE(geometry("Command1_0"), QRect(4, 290, 25, 25));
+    QCOMPARE(geometry("PictBar"), QRect(144, 306, 99, 9));
+    QCOMPARE(geometry("PictDisp"), QRect(144, 290, 99, 16));
 
-    auto *list1 = form.findChild<QListWidget *>(u"List1"_s);
+    auto *list1 = form.findChild<QListView *>(u"List1"_s);
     QVERIFY(list1);
     QCOMPARE(list1->palette().color(QPalette::Base), QColor(Qt::white));
     QCOMPARE(list1->palette().color(QPalette::Text), QColor(Qt::black));
     // The paths are kept out of sight, beside the display strings: no second list box shows.
-    QCOMPARE(form.findChildren<QListWidget *>().size(), 1);
+    QCOMPARE(form.findChildren<QListView *>().size(), 1);
 }
 
 void Form1DesignTest::controlsStandAtTheirDesignPlaces_data()
@@ -75,7 +82,8 @@ void Form1DesignTest::controlsStandAtTheirDesignPlaces()
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     QFETCH(QString, caption);
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Form1 form(player);
     QVERIFY(form.Start());
     auto *control = form.findChild<QWidget *>(name);
     QVERIFY(control);
@@ -117,7 +125,8 @@ void Form1DesignTest::iconHoldsThreeImagesOfTheirColourDepths()
     }
 
     // The window shows the 16-colour images.
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Form1 form(player);
     QList<QSize> sizes = form.windowIcon().availableSizes();
     std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
     QCOMPARE(sizes, (QList<QSize>{QSize(16, 16), QSize(32, 32)}));

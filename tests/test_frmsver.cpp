@@ -140,7 +140,6 @@ void FrmSverTest::loadFillsTheSettings()
     QCOMPARE(combo->itemText(2),
              u"<\uFF80\uFF72\uFF84\uFF99> - <\uFF71\uFF70\uFF83\uFF68\uFF7D\uFF84>"_s);
     QCOMPARE(combo->currentIndex(), 0);
-    QCOMPARE(remote->player.form->ShowType, uint8_t{0});
     QVERIFY(remote->check1()->isCheckable());
     QVERIFY(!remote->check1()->isChecked());
     QVERIFY(remote->option(2)->isChecked() && !remote->option(1)->isChecked());
@@ -227,12 +226,13 @@ void FrmSverTest::displayFormatAppliesToNewEntries()
     combo->setFocus();
     QTest::keyClick(combo, Qt::Key_Down); // as a user picks the next item
     QCOMPARE(combo->currentIndex(), 1);
-    QCOMPARE(remote->player.form->ShowType, uint8_t{1});
     QVERIFY(remote->player.dropFiles({u"/music/format-b.mp3"_s}));
     QCOMPARE(remote->player.items(), (QStringList{u"Title"_s, u"Artist - Title"_s}));
 
     QTest::keyClick(combo, Qt::Key_Down);
-    QCOMPARE(remote->player.form->ShowType, uint8_t{2});
+    QVERIFY(remote->player.dropFiles({u"/music/format-a.mp3"_s}));
+    QCOMPARE(remote->player.items(),
+             (QStringList{u"Title"_s, u"Artist - Title"_s, u"Title - Artist"_s}));
 }
 
 void FrmSverTest::listenToggle()

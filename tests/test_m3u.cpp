@@ -86,8 +86,8 @@ private slots:
         QVERIFY(player.started);
         QVERIFY(player.dropFiles({list}));
         QStringList titles;
-        for (int i = 0; i < player.form->ListCount(); ++i)
-            titles << player.form->ListItem(i);
+        for (int i = 0; i < player.count(); ++i)
+            titles << player.core->entryText(i);
         QTEST(titles, "titles");
     }
 
@@ -98,7 +98,7 @@ private slots:
         QVERIFY(writeBytes(list, "../日本語/./c d.mp3\n"));
         PlayerHarness player;
         QVERIFY(player.started && player.dropFiles({list}));
-        QCOMPARE(player.form->ListPath(0), at("music/日本語/c d.mp3"));
+        QCOMPARE(player.core->ListPath(0), at("music/日本語/c d.mp3"));
     }
 };
 

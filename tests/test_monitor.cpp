@@ -52,9 +52,12 @@ private slots:
     void tickShowsTimeTitleAndProgress();
     void stopBlanksTheStripOnTheNextTick();
     void endOfTrackWithoutLoopStopsAndCloses();
+    void playWithNothingOpenCountsAsAnEndedTrack_data();
     void playWithNothingOpenCountsAsAnEndedTrack();
     void loopPlayGoesOnAndWrapsToTheFirstEntry();
     void loopWaitsWhileOpenErrorIsShownThenMovesOn();
+    void loopEndsAfterALapOfFailedOpens_data();
+    void loopEndsAfterALapOfFailedOpens();
     void loopOnAnEmptiedListKeepsTheLastPicture();
     void clickOnTheBarSeeks_data();
     void clickOnTheBarSeeks();
@@ -63,9 +66,10 @@ private slots:
 private:
     void play(int index)
     {
-        QVERIFY(player_->form->SetListIndex(index));
-        player_->form->List1_DblClick();
+        QVERIFY(player_->core->SetListIndex(index));
+        player_->core->OpenSelected();
     }
+    kelpa::PlayerControl &control() const { return player_->control(); }
     QByteArray pathOf(int index) const { return QFile::encodeName(paths_[index]); }
     void clickBar(float x, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -134,7 +138,7 @@ void MonitorTest::tickShowsTimeTitleAndProgress()
     for (int tick = 0; tick < 2; ++tick) {
         p.tick();
         QCOMPARE(fake_.state(), state);
-        QCOMPARE(p.form->PlayPosition, position);
+        QCOMPARE(control().position(), position);
         QCOMPARE(p.pictDisp()->Text(), text);
         QVERIFY(showsSomething(p.pictDisp()));
         if (boxRight < 0) {
@@ -144,7 +148,7 @@ void MonitorTest::tickShowsTimeTitleAndProgress()
             QCOMPARE(p.pictBar()->BoxRight(), std::optional<float>(float(boxRight)));
             QCOMPARE(blueColumns(p.pictBar()), boxRight + 1); // both corners filled
         }
-        QCOMPARE(p.form->Caption(), u"kelpa - "_s + QString::fromUtf8(title));
+        QCOMPARE(p.core->caption(), u"kelpa - "_s + QString::fromUtf8(title));
     }
 }
 
@@ -159,11 +163,11 @@ void MonitorTest::stopBlanksTheStripOnTheNextTick()
 
     p.tick();
     QCOMPARE(fake_.openPath(), pathOf(0)); // no close, and no next entry
-    QCOMPARE(p.form->PlayState.CurrentIndex, 0);
+    QCOMPARE(p.core->ListIndex(), 0);
     QCOMPARE(p.pictDisp()->Text(), QString());
     QVERIFY(!showsSomething(p.pictDisp()));
     QVERIFY(!showsSomething(p.pictBar()));
-    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(p.core->caption(), u"kelpa"_s);
 }
 
 void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
@@ -176,39 +180,51 @@ void MonitorTest::endOfTrackWithoutLoopStopsAndCloses()
     fake_.setState(0, 0);
     p.tick();
     QCOMPARE(fake_.openPath(), QByteArray());
-    QCOMPARE(p.form->Control().track().path, QByteArray());
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
-    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(p.control().track().path, QByteArray());
+    QCOMPARE(p.control().status(), kelpa::PlaybackStatus::Stopped);
+    QCOMPARE(p.core->caption(), u"kelpa"_s);
+    QCOMPARE(p.form->windowTitle(), u"kelpa"_s);
     QVERIFY(!showsSomething(p.pictDisp()));
     QVERIFY(!showsSomething(p.pictBar()));
-    QCOMPARE(p.form->PlayState.CurrentIndex, 1);
 
     // Idle from now on: nothing opens, nothing plays.
     p.tick();
     QCOMPARE(fake_.openPath(), QByteArray());
     QCOMPARE(fake_.state(), 0);
-    QCOMPARE(p.form->PlayState.CurrentIndex, 1);
+    QCOMPARE(p.core->ListIndex(), 1);
 
-    // Whatever set the caption, an idle tick puts it back, and leaves the file open.
-    play(2);
-    QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
-    p.form->PlayState.IsPlaying = 0;
-    fake_.setState(0, 0);
-    p.tick();
-    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    // Next goes on from the entry that ended.
+    QTest::mouseClick(p.button(4), Qt::LeftButton);
     QCOMPARE(fake_.openPath(), pathOf(2));
+    QCOMPARE(p.core->caption(), u"kelpa - T2"_s);
+}
+
+void MonitorTest::playWithNothingOpenCountsAsAnEndedTrack_data()
+{
+    QTest::addColumn<bool>("loop");
+    QTest::addColumn<QByteArray>("opened"); // by the tick after play; "0": the first entry
+    QTest::newRow("loop play: on to the next entry, the first") << true << QByteArray("0");
+    QTest::newRow("no loop: tidied up, nothing opens") << false << QByteArray();
 }
 
 void MonitorTest::playWithNothingOpenCountsAsAnEndedTrack()
 {
+    QFETCH(bool, loop);
+    QFETCH(QByteArray, opened);
     PlayerHarness &p = *player_;
+    p.control().setLoop(loop);
     QTest::mouseClick(p.button(1), Qt::LeftButton);
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
+    QCOMPARE(fake_.state(), 0);
     p.tick();
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
-    QCOMPARE(p.form->PlayState.CurrentIndex, -1); // and nothing next opened
-    QCOMPARE(fake_.openPath(), QByteArray());
-    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(fake_.openPath(), opened.isEmpty() ? QByteArray() : pathOf(0));
+    QCOMPARE(fake_.state(), opened.isEmpty() ? 0 : 1);
+    if (!loop) {
+        // The ended track is done with: loop play switched on later has nothing to go on from.
+        p.control().setLoop(true);
+        p.tick();
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(p.core->caption(), u"kelpa"_s);
+    }
 }
 
 void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
@@ -226,19 +242,19 @@ void MonitorTest::loopPlayGoesOnAndWrapsToTheFirstEntry()
     p.tick();
     QCOMPARE(fake_.openPath(), pathOf(2));
     QCOMPARE(fake_.state(), 1);
-    QCOMPARE(p.form->PlayState.CurrentIndex, 2);
+    QCOMPARE(p.core->ListIndex(), 2);
     QCOMPARE(p.pictDisp()->Text(), lastText);
-    QCOMPARE(p.form->Caption(), u"kelpa - T2"_s);
+    QCOMPARE(p.core->caption(), u"kelpa - T2"_s);
     p.tick();
     QCOMPARE(p.pictDisp()->Text(), u"00:00 T2 - R2"_s);
 
     // The end of the last entry starts the first.
     fake_.setState(0, 0);
     p.tick();
-    QCOMPARE(p.form->PlayState.CurrentIndex, 0);
+    QCOMPARE(p.core->ListIndex(), 0);
     QCOMPARE(fake_.openPath(), pathOf(0));
     QCOMPARE(fake_.state(), 1);
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
+    QCOMPARE(p.control().status(), kelpa::PlaybackStatus::Playing);
 }
 
 void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
@@ -248,34 +264,76 @@ void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
     fake_.refuseOpen(QFile::encodeName(paths_[1]));
     play(0);
 
-    // While the box is up, the timer goes on ticking; the user answers after one more tick.
-    QStringList boxes;
-    QByteArray openDuringBox = "not looked at";
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answer.stop();
-        boxes.append(box->text());
-        p.tick();
-        openDuringBox = fake_.openPath();
-        box->button(QMessageBox::Ok)->click();
-    });
-    answer.start(10);
-
     fake_.setState(0, 0);
     p.tick();
-    QCOMPARE(boxes, QStringList{u"Open Error"_s});
-    QCOMPARE(openDuringBox, QByteArray()); // no other entry opened, no second box
-    QCOMPARE(p.form->PlayState.CurrentIndex, 1);
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
+    QCOMPARE(p.boxes(), QStringList{u"Open Error"_s});
+    // While the box is up, the timer goes on ticking: no other entry opens, no second box.
+    for (int tick = 0; tick < 3; ++tick) {
+        p.tick();
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(p.core->ListIndex(), 1);
+        QCOMPARE(p.boxes(), QStringList{u"Open Error"_s});
+    }
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QVERIFY(box);
+    box->button(QMessageBox::Ok)->click();
 
     // The next tick moves on past the entry that failed.
     p.tick();
     QCOMPARE(fake_.openPath(), pathOf(2));
-    QCOMPARE(p.form->PlayState.CurrentIndex, 2);
+    QCOMPARE(p.core->ListIndex(), 2);
     QCOMPARE(fake_.state(), 1);
+    QCOMPARE(p.boxes(), QStringList());
+}
+
+void MonitorTest::loopEndsAfterALapOfFailedOpens_data()
+{
+    QTest::addColumn<QList<int>>("refused"); // entries of 0, 1, 2 that no longer open
+    QTest::addColumn<int>("boxes");          // "Open Error" boxes the user answers
+    QTest::addColumn<QByteArray>("playing"); // in the end; "-": nothing, loop play has ended
+    QTest::newRow("one bad entry is skipped") << QList<int>{1} << 1 << QByteArray("2");
+    QTest::newRow("two bad entries are skipped") << QList<int>{1, 2} << 2 << QByteArray("0");
+    QTest::newRow("all gone: one lap, then the player stops")
+        << QList<int>{0, 1, 2} << 3 << QByteArray("-");
+}
+
+void MonitorTest::loopEndsAfterALapOfFailedOpens()
+{
+    QFETCH(QList<int>, refused);
+    QFETCH(int, boxes);
+    QFETCH(QByteArray, playing);
+    PlayerHarness &p = *player_;
+    p.control().setLoop(true);
+    play(0);
+    for (const int entry : refused)
+        fake_.refuseOpen(pathOf(entry));
+
+    fake_.setState(0, 0); // the end of entry 0
+    int answered = 0;
+    for (int tick = 0; tick < 20; ++tick) {
+        p.tick();
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            QCOMPARE(box->text(), u"Open Error"_s);
+            box->button(QMessageBox::Ok)->click();
+            ++answered;
+        }
+    }
+    QCOMPARE(answered, boxes);
+    if (playing == "-") {
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(p.control().status(), kelpa::PlaybackStatus::Stopped);
+        QCOMPARE(p.control().caption(), u"kelpa"_s);
+        QCOMPARE(p.form->windowTitle(), u"kelpa"_s);
+        // The user's own play of an entry that opens starts the next lap afresh.
+        fake_.addTrack(pathOf(1), "T1", "R1", 181);
+        play(1);
+        QCOMPARE(fake_.state(), 1);
+        QCOMPARE(p.control().caption(), u"kelpa - T1"_s);
+        return;
+    }
+    QCOMPARE(fake_.openPath(), pathOf(playing.toInt()));
+    QCOMPARE(fake_.state(), 1);
+    QCOMPARE(p.control().caption(), u"kelpa - T"_s + QString::fromLatin1(playing));
 }
 
 void MonitorTest::loopOnAnEmptiedListKeepsTheLastPicture()
@@ -290,12 +348,15 @@ void MonitorTest::loopOnAnEmptiedListKeepsTheLastPicture()
     for (int tick = 0; tick < 3; ++tick) {
         p.tick();
         QCOMPARE(p.pictDisp()->Text(), u"02:59 T0 - R0"_s);
-        QCOMPARE(p.form->PlayState.IsPlaying, int16_t{-1});
     }
+    // Still meant to run: entries added now are where it goes on.
+    QVERIFY(p.dropFiles({paths_[1]}));
+    p.tick();
+    QCOMPARE(fake_.openPath(), pathOf(1));
     QTest::mouseClick(p.button(3), Qt::LeftButton);
     p.tick();
     QVERIFY(!showsSomething(p.pictDisp()));
-    QCOMPARE(p.form->PlayState.IsPlaying, int16_t{0});
+    QCOMPARE(fake_.openPath(), pathOf(1));
 }
 
 void MonitorTest::clickOnTheBarSeeks_data()
@@ -339,7 +400,7 @@ void MonitorTest::clickOnTheBarSeeks()
         return;
     }
     QCOMPARE(seeks, QStringList{u"vbmp3_seek %1"_s.arg(seconds)});
-    QCOMPARE(p.form->Control().position(), seconds);
+    QCOMPARE(p.control().position(), seconds);
     QCOMPARE(fake_.state(), state);
     // The box jumps to the click at once.
     QCOMPARE(p.pictBar()->BoxRight(), std::optional<float>(x));
@@ -355,7 +416,7 @@ void MonitorTest::clickOnABarWithoutWidthDoesNothing()
     newCalls();
     clickBar(0);
     QCOMPARE(newCalls().filter(u"vbmp3_seek"_s), QStringList());
-    QCOMPARE(p.form->Control().position(), 10);
+    QCOMPARE(p.control().position(), 10);
 }
 
 QTEST_MAIN(MonitorTest)

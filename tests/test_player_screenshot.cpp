@@ -47,13 +47,13 @@ void PlayerScreenshotTest::playingJapaneseTitle()
     PlayerHarness p(QCoreApplication::applicationDirPath()); // the real engine
     QVERIFY(p.started);
     p.timer()->start();
-    p.form->ShowType = 2;
+    p.control().setShowType(2);
     QVERIFY(p.dropFiles(files));
-    QVERIFY(p.form->SetListIndex(0));
-    p.form->List1_DblClick();
+    QVERIFY(p.core->SetListIndex(0));
+    p.core->OpenSelected();
     QTRY_VERIFY_WITH_TIMEOUT(p.pictDisp()->Text().startsWith(u"00:03 "_s), 6000);
     QCOMPARE(p.pictDisp()->Text(), u"00:03 夏の終わり - ｶｼｭ"_s);
-    QCOMPARE(p.form->Caption(), u"kelpa - 夏の終わり"_s);
+    QCOMPARE(p.core->caption(), u"kelpa - 夏の終わり"_s);
     QCOMPARE(p.items().constFirst(), u"夏の終わり - ｶｼｭ"_s);
     QTest::qWait(100); // let the window system show the last paint
 

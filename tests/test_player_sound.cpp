@@ -39,16 +39,16 @@ void PlayerSoundTest::loopPlayPlaysBothTracksAndWraps()
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
     const qsizetype startedAt = recorder.samples().size();
-    QVERIFY(p.form->SetListIndex(0));
-    p.form->List1_DblClick();
-    QCOMPARE(p.form->Caption(), u"kelpa - 低い音"_s);
+    QVERIFY(p.core->SetListIndex(0));
+    p.core->OpenSelected();
+    QCOMPARE(p.core->caption(), u"kelpa - 低い音"_s);
 
     // The monitor moves on by itself: to the second entry, then back to the first.
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->PlayState.CurrentIndex, 1, 6000);
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->Caption(), u"kelpa - 高い音"_s, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.core->ListIndex(), 1, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.core->caption(), u"kelpa - 高い音"_s, 1000);
     QTRY_VERIFY_WITH_TIMEOUT(p.pictDisp()->Text().startsWith(u"00:01 高い音 - "_s), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->PlayState.CurrentIndex, 0, 6000);
-    QTRY_COMPARE_WITH_TIMEOUT(p.form->Caption(), u"kelpa - 低い音"_s, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.core->ListIndex(), 0, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(p.core->caption(), u"kelpa - 低い音"_s, 1000);
     QTest::qWait(1000);
     const QList<qint16> heard = recorder.stop();
     QTest::mouseClick(p.button(3), Qt::LeftButton);
@@ -73,7 +73,7 @@ void PlayerSoundTest::loopPlayPlaysBothTracksAndWraps()
 
     // Stop: the sound ends and the strip goes blank.
     QTRY_COMPARE_WITH_TIMEOUT(p.pictDisp()->Text(), QString(), 1000);
-    QCOMPARE(p.form->Caption(), u"kelpa"_s);
+    QCOMPARE(p.core->caption(), u"kelpa"_s);
 }
 
 QTEST_MAIN(PlayerSoundTest)

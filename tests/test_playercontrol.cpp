@@ -27,7 +27,7 @@ private slots:
     void raiseBringsBackAMinimizedWindow();
 
 private:
-    kelpa::PlayerControl &control() const { return player_->form->Control(); }
+    kelpa::PlayerControl &control() const { return player_->control(); }
     // Runs one step: "entry N", "seek N", "loop on", "end" (the engine finishes the track and
     // the monitor ticks), or a transport command by name.
     void step(const QString &action);
@@ -199,7 +199,8 @@ void PlayerControlTest::addedFilesPlayWhenNothingElseDoes()
     const auto removeLatin1 = qScopeGuard([&latin1] { std::remove(latin1.constData()); });
     fake_.addTrack(latin1, "Caf\xc3\xa9", "R", 60);
     if (playingBefore) {
-        QCOMPARE(control().addFiles({QFile::encodeName(paths_[0])}), 1);
+        QVERIFY(player_->addFiles({QFile::encodeName(paths_[0])}));
+        QCOMPARE(control().entryCount(), 1);
         QCOMPARE(control().status(), PlaybackStatus::Playing);
     }
     const int before = control().entryCount();
@@ -207,7 +208,7 @@ void PlayerControlTest::addedFilesPlayWhenNothingElseDoes()
     QList<QByteArray> names;
     for (const QString &name : files)
         names.append(name == u"latin1"_s ? latin1 : QFile::encodeName(dir_.filePath(name)));
-    QCOMPARE(control().addFiles(names), added);
+    QVERIFY(player_->addFiles(names));
 
     QCOMPARE(control().entryCount(), before + added);
     QCOMPARE(control().caption(), caption);

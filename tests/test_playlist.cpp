@@ -47,6 +47,8 @@ private slots:
     void deleteKeyRemovesTheSelectedEntry();
     void rightClickOpensTheMenuForTheSelectedEntry();
     void deleteAllEmptiesBothLists();
+    void ctrlOAddsTheChosenFilesAsADropDoes();
+    void longListsComeInBatchesInTheirOrder();
 
 private:
     QString track(const QString &name, const QByteArray &title, const QByteArray &artist = "R");
@@ -152,7 +154,7 @@ void PlaylistTest::dropsNeverAskTheSourceToMove()
     const QList<Qt::DropAction> expected =
         answer == Qt::IgnoreAction ? QList{answer} : QList{answer, answer, answer};
     QCOMPARE(answers, expected);
-    QCOMPARE(p.form->ListCount(), answer == Qt::IgnoreAction ? 0 : 1);
+    QCOMPARE(p.count(), answer == Qt::IgnoreAction ? 0 : 1);
 }
 
 void PlaylistTest::onlyTheListTakesDrops_data()
@@ -171,7 +173,7 @@ void PlaylistTest::onlyTheListTakesDrops()
     auto *widget = p.form->findChild<QWidget *>(target);
     QVERIFY(widget);
     QVERIFY(!p.dropFiles({tracks_[u"a"_s]}, widget));
-    QCOMPARE(p.form->ListCount(), 0);
+    QCOMPARE(p.count(), 0);
 }
 
 void PlaylistTest::displayStringFollowsShowType_data()
@@ -202,7 +204,7 @@ void PlaylistTest::displayStringFollowsShowType()
     QFETCH(QString, shown);
     PlayerHarness &p = *player_;
     const QString file = track(u"tagged.mp3"_s, title, artist);
-    p.form->ShowType = static_cast<uint8_t>(showType);
+    p.control().setShowType(static_cast<uint8_t>(showType));
     QVERIFY(p.dropFiles({file}));
     QCOMPARE(p.items(), QStringList{shown});
     QCOMPARE(p.paths(), QStringList{file});
@@ -212,7 +214,7 @@ void PlaylistTest::showTypeAppliesToLaterEntriesOnly()
 {
     PlayerHarness &p = *player_;
     QVERIFY(p.dropFiles({tracks_[u"a"_s]}));
-    p.form->ShowType = 1;
+    p.control().setShowType(1);
     QVERIFY(p.dropFiles({tracks_[u"b"_s]}));
     QCOMPARE(p.items(), (QStringList{u"Ta"_s, u"R - Tb"_s}));
 }
@@ -240,10 +242,10 @@ void PlaylistTest::listLinesAreReadEachInItsOwnEncoding()
     QCOMPARE(p.items(), (QStringList{u"夏"_s, u"Ta"_s, u"Café"_s, u"ｶﾅ"_s, u"Café"_s}));
     const QList<QByteArray> stored{jp, a, latin1, kana.toUtf8(), latin1};
     for (int i = 0; i < stored.size(); ++i)
-        QCOMPARE(p.form->ListPath(i), stored[i]);
-    QVERIFY(p.form->SetListIndex(4));
-    p.form->List1_DblClick();
-    QCOMPARE(p.form->Caption(), u"kelpa - Café"_s);
+        QCOMPARE(p.core->ListPath(i), stored[i]);
+    QVERIFY(p.core->SetListIndex(4));
+    p.core->OpenSelected();
+    QCOMPARE(p.core->caption(), u"kelpa - Café"_s);
     QCOMPARE(fake_.state(), 1);
 }
 
@@ -284,7 +286,7 @@ void PlaylistTest::listSwappedForAPipeNeverHoldsTheWindow()
     dropping = false;
     swapper.join();
     QVERIFY2(longest < 500, qPrintable(u"a drop waited %1 ms"_s.arg(longest)));
-    QVERIFY(p.form->ListCount() > 0);
+    QVERIFY(p.count() > 0);
 }
 
 void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
@@ -302,7 +304,7 @@ void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
     // A list that would go past the limit fills the playlist up to it.
     QVERIFY(writeBytes(list, lines(PlaylistModel::kMaxEntries + 3)));
     p.dropFiles({list});
-    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.count(), PlaylistModel::kMaxEntries);
     QCOMPARE(p.paths().size(), PlaylistModel::kMaxEntries);
 
     // Full: nothing more comes in, nothing listed is lost.
@@ -311,17 +313,17 @@ void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
     QCOMPARE(p.paths().constLast(), a);
 
     // Room for one: the first of the drop is taken, the rest quietly not.
-    QVERIFY(p.form->SetListIndex(PlaylistModel::kMaxEntries - 1));
+    QVERIFY(p.core->SetListIndex(PlaylistModel::kMaxEntries - 1));
     QTest::keyClick(p.list1(), Qt::Key_Delete);
-    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries - 1);
+    QCOMPARE(p.count(), PlaylistModel::kMaxEntries - 1);
     p.dropFiles({c, b});
-    QCOMPARE(p.form->ListCount(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.count(), PlaylistModel::kMaxEntries);
     const QStringList paths = p.paths();
     QCOMPARE(paths.size(), PlaylistModel::kMaxEntries);
     QCOMPARE(paths.constLast(), c);
-    QCOMPARE(p.form->ListItem(PlaylistModel::kMaxEntries - 1), u"Tc"_s);
-    QVERIFY(!p.form->SetListIndex(PlaylistModel::kMaxEntries));
-    QVERIFY(p.form->SetListIndex(PlaylistModel::kMaxEntries - 1));
+    QCOMPARE(p.core->entryText(PlaylistModel::kMaxEntries - 1), u"Tc"_s);
+    QVERIFY(!p.core->SetListIndex(PlaylistModel::kMaxEntries));
+    QVERIFY(p.core->SetListIndex(PlaylistModel::kMaxEntries - 1));
 }
 
 void PlaylistTest::deleteKeyRemovesTheSelectedEntry_data()
@@ -339,21 +341,21 @@ void PlaylistTest::deleteKeyRemovesTheSelectedEntry()
     QVERIFY(p.dropFiles({a, b, c}));
 
     // Nothing selected: nothing goes.
-    QCOMPARE(p.form->ListIndex(), -1);
+    QCOMPARE(p.core->ListIndex(), -1);
     QTest::keyClick(p.list1(), Qt::Key_Delete, modifiers);
-    QCOMPARE(p.form->ListCount(), 3);
+    QCOMPARE(p.count(), 3);
 
-    QVERIFY(p.form->SetListIndex(1));
+    QVERIFY(p.core->SetListIndex(1));
     QTest::keyClick(p.list1(), Qt::Key_Delete, modifiers);
     QCOMPARE(p.items(), (QStringList{u"Ta"_s, u"Tc"_s}));
     QCOMPARE(p.paths(), (QStringList{a, c}));
     // No other entry gets selected, so a second press removes nothing.
-    QCOMPARE(p.form->ListIndex(), -1);
+    QCOMPARE(p.core->ListIndex(), -1);
     QTest::keyClick(p.list1(), Qt::Key_Delete, modifiers);
     QCOMPARE(p.paths(), (QStringList{a, c}));
 
     // Other keys delete nothing.
-    QVERIFY(p.form->SetListIndex(0));
+    QVERIFY(p.core->SetListIndex(0));
     QTest::keyClick(p.list1(), Qt::Key_Backspace);
     QCOMPARE(p.paths(), (QStringList{a, c}));
 }
@@ -364,19 +366,17 @@ void PlaylistTest::rightClickOpensTheMenuForTheSelectedEntry()
     const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
     QVERIFY(p.dropFiles({a, b, c}));
     PlaylistBox *list = p.list1();
-    const auto rowCentre = [list](int row) {
-        return list->visualItemRect(list->item(row)).center();
-    };
+    const auto rowCentre = [&p](int row) { return p.rowCentre(row); };
 
     // A left click selects and opens nothing.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(0));
-    QCOMPARE(p.form->ListIndex(), 0);
+    QCOMPARE(p.core->ListIndex(), 0);
     QVERIFY(!p.menu()->isVisible());
 
     // A right click over another row opens the menu and leaves the selection where it was.
     QTest::mouseClick(list->viewport(), Qt::RightButton, {}, rowCentre(2));
     QTRY_VERIFY(p.menu()->isVisible());
-    QCOMPARE(p.form->ListIndex(), 0);
+    QCOMPARE(p.core->ListIndex(), 0);
     QStringList captions;
     for (const QAction *action : p.menu()->actions())
         captions.append(action->isSeparator() ? u"-"_s : action->text());
@@ -391,7 +391,7 @@ void PlaylistTest::rightClickOpensTheMenuForTheSelectedEntry()
                       menu->actionGeometry(p.menuItem(u"mnuDelate"_s)).center());
     QTRY_VERIFY(!menu->isVisible());
     QCOMPARE(p.paths(), (QStringList{b, c}));
-    QCOMPARE(p.form->ListIndex(), -1);
+    QCOMPARE(p.core->ListIndex(), -1);
 
     // With nothing selected, "消去" removes nothing.
     p.menuItem(u"mnuDelate"_s)->trigger();
@@ -407,13 +407,76 @@ void PlaylistTest::deleteAllEmptiesBothLists()
 
     const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s];
     QVERIFY(p.dropFiles({a, b, a, b, a}));
-    QVERIFY(p.form->SetListIndex(2));
+    QVERIFY(p.core->SetListIndex(2));
     deleteAll->trigger();
-    QCOMPARE(p.form->ListCount(), 0);
+    QCOMPARE(p.count(), 0);
     QCOMPARE(p.paths(), QStringList());
-    QCOMPARE(p.form->ListIndex(), -1);
+    QCOMPARE(p.core->ListIndex(), -1);
     QVERIFY(p.dropFiles({b}));
     QCOMPARE(p.paths(), QStringList{b});
+}
+
+void PlaylistTest::ctrlOAddsTheChosenFilesAsADropDoes()
+{
+    PlayerHarness &p = *player_;
+    const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
+    QVERIFY(writeBytes(path(u"two.m3u"_s), "a.mp3\nc.mp3\n"));
+    QVERIFY(p.dropFiles({c}));
+    p.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(p.form.get()));
+
+    for (const QString &chosen : {u"\"b.mp3\" \"two.m3u\""_s, u"a.mp3"_s}) {
+        QTest::keyClick(p.list1(), Qt::Key_O, Qt::ControlModifier);
+        // Open, and the key press has returned: the dialog waits, nothing else does.
+        QFileDialog *dialog = nullptr;
+        for (QFileDialog *shown : p.form->findChildren<QFileDialog *>())
+            if (shown->isVisible())
+                dialog = shown;
+        QVERIFY(dialog);
+        QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+        dialog->setDirectory(dir_.path());
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
+        QVERIFY(name);
+        name->setText(chosen); // typed, as a user does
+        QTest::keyClick(name, Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+    }
+    QVERIFY(p.settled());
+    // In order, a playlist read as a drop reads it; nothing starts to play, as with a drop.
+    QCOMPARE(p.paths(), (QStringList{c, b, a, c, a}));
+    QCOMPARE(p.items(), (QStringList{u"Tc"_s, u"Tb"_s, u"Ta"_s, u"Tc"_s, u"Ta"_s}));
+    QCOMPARE(fake_.openPath(), QByteArray());
+}
+
+void PlaylistTest::longListsComeInBatchesInTheirOrder()
+{
+    PlayerHarness &p = *player_;
+    const QString a = tracks_[u"a"_s], b = tracks_[u"b"_s], c = tracks_[u"c"_s];
+    QByteArray lines;
+    for (int i = 0; i < 20000; ++i)
+        lines += (i % 2 ? b : a).toUtf8() + "\r\n";
+    QVERIFY(writeBytes(path(u"long.txt"_s), lines));
+    QList<int> insertions;
+    connect(&p.core->Playlist(), &QAbstractItemModel::rowsInserted, this,
+            [&insertions](const QModelIndex &, int first, int last) {
+                insertions.append(last - first + 1);
+            });
+
+    // The drop returns before the list is read, and a track dropped after it comes after it.
+    p.core->AddFiles({QFile::encodeName(path(u"long.txt"_s))});
+    p.core->AddFiles({QFile::encodeName(c)});
+    QVERIFY(p.core->Reading());
+    QCOMPARE(p.count(), 0);
+    QVERIFY(p.settled());
+
+    const QStringList paths = p.paths();
+    QCOMPARE(paths.size(), 20001);
+    for (int i = 0; i < 20000; ++i)
+        QCOMPARE(paths[i], i % 2 ? b : a);
+    QCOMPARE(paths.constLast(), c);
+    QCOMPARE(p.items().constLast(), u"Tc"_s);
+    // In batches: the first entries were on screen long before the last were read.
+    QVERIFY2(insertions.size() >= 20, qPrintable(QString::number(insertions.size())));
 }
 
 QTEST_MAIN(PlaylistTest)

@@ -22,9 +22,11 @@ namespace {
 
 QByteArray encode(const QString &text, const QString &encoding)
 {
-    if (encoding == u"sjis"_s) {
+    if (encoding.startsWith(u"sjis"_s)) {
         QStringEncoder sjis("Shift_JIS");
-        return sjis.encode(text);
+        // "sjis after a bad line": a line first that no Shift_JIS reading decodes.
+        return (encoding == u"sjis"_s ? QByteArray() : QByteArray("/nowhere/\xFF\x80.mp3\r\n")) +
+               sjis.encode(text);
     }
     return text.toUtf8();
 }
@@ -162,6 +164,8 @@ void PlaylistModelTest::listFileAddsTheTracksItNames_data()
     QTest::newRow("UTF-8 names") << u"{jp}\n{kana}\n"_s << utf8 << QStringList{u"jp"_s, u"kana"_s};
     QTest::newRow("Shift_JIS names")
         << u"{jp}\r\n{kana}\r\n"_s << u"sjis"_s << QStringList{u"jp"_s, u"kana"_s};
+    QTest::newRow("a line that is no Shift_JIS leaves the next ones readable")
+        << u"{kana}\r\n{jp}\r\n"_s << u"sjis after a bad line"_s << QStringList{u"kana"_s, u"jp"_s};
     QTest::newRow("UTF-8 with a byte order mark")
         << u"\uFEFF{a}\n"_s << utf8 << QStringList{u"a"_s};
     QTest::newRow("trailing blanks after a name that has none, kept in the entry")

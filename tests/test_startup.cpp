@@ -1,6 +1,7 @@
 // The program's start-up and shutdown: the player window loads with the fake engine (or none)
-// and a lock folder of the test's own, in-process; closing, which ends the process, is watched
+// and a lock folder of the test's own, in-process; closing, which ends the program, is watched
 // from outside.
+#include "player/player.h"
 #include "remotefixture.h"
 
 #include <QApplication>
@@ -14,10 +15,6 @@
 
 #include <cstdio>
 #include <memory>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -49,67 +46,76 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
 
 // The program's windows, wired as main() wires them.
 struct Program {
-    Program(const QString &engineDir, const QString &lockDir) : form(engineDir, lockDir)
+    Program(const QString &engineDir, const QString &lockDir)
+        : player(engineDir, lockDir), form(player)
     {
         OpenSettingsOnLoad(form, settings);
     }
     ~Program() { settings.reset(); }
 
+    Player player;
     Form1 form;
     std::unique_ptr<FrmSver> settings;
 };
 
-// Closing the player ends its process, so a close is watched from outside: this program runs
+// Closing the player ends its program, so a close is watched from outside: this program runs
 // itself once more as the player, with this variable naming the case.
 constexpr char kClosingPlayer[] = "KELPA_TEST_CLOSING_PLAYER";
 
-// The player, playing, with the web remote sending a page far larger than the kernel's socket
-// buffers to a client that reads nothing. Half a second into that answer it prints "closing"
-// and closes its window; with "loop", with loop play on and the track just ended.
+// The player, playing, with the monitor ticking and the settings panel beside it. Half a
+// second in it prints "closing" and
+// closes its window; with "loop", with loop play on and the track just ended, so that a tick
+// would open the next one; with "box", with an "Open Error" box up as well; with "reading",
+// while a long list is being read.
 int RunClosingPlayer(const QByteArray &variant)
 {
-    RemoteFixture remote;
-    remote.port = remote.listen();
-    if (!remote.addTracks(QStringList(20000, QString(127, u'&')))) // each goes out as "&amp;"
+    FakeEngine engine;
+    engine.reset();
+    const QList<QByteArray> tracks{"/music/closing-a.mp3", "/music/closing-b.mp3"};
+    for (const QByteArray &track : tracks)
+        engine.addTrack(track, "T", "R", 180);
+    // With the settings panel, as in the program: it refuses to close, so the last window
+    // closed does not end the program by itself.
+    std::unique_ptr<FrmSver> settings;
+    PlayerHarness player(FakeEngine::completeDir(),
+                         [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); });
+    if (!player.started || !player.addFiles(tracks) || player.count() != 2)
         return 1;
-    remote.option(1)->click(); // the whole list on the page
-    const int number = remote.login(u"wuzel"_s);
-    PlayerHarness &player = remote.player;
     player.timer()->start();
     if (variant == "loop")
-        player.menuItem(u"mnuLoop"_s)->trigger();
-    player.form->SetListIndex(0);
-    player.form->List1_DblClick();
+        player.control().setLoop(true);
+    if (variant == "box") {
+        engine.refuseOpen(tracks[1]);
+        player.control().playEntry(1);
+    }
+    QTemporaryDir dir;
+    if (variant == "reading") {
+        // A long list, being read as the window closes: every hundredth line names a track.
+        const QString track = dir.filePath(u"t.mp3"_s);
+        QFile(track).open(QIODevice::WriteOnly);
+        engine.addTrack(QFile::encodeName(track), "T", "R", 180);
+        QByteArray lines;
+        for (int line = 0; line < 2000000; ++line)
+            lines += line % 100 ? QByteArray("x\n") : QFile::encodeName(track) + '\n';
+        QFile list(dir.filePath(u"long.txt"_s));
+        if (!list.open(QIODevice::WriteOnly) || list.write(lines) != lines.size())
+            return 1;
+        list.close();
+        player.core->AddFiles({QFile::encodeName(list.fileName())});
+    }
 
-    const int stubborn = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int window = 4096;
-    setsockopt(stubborn, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(remote.port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const QByteArray request = "GET /" + QByteArray::number(number) + "/ HTTP/1.0\r\n\r\n";
-    if (number < 0 ||
-        ::connect(stubborn, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::send(stubborn, request.constData(), request.size(), 0) != request.size())
-        return 1;
-
-    QElapsedTimer answering;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (remote.panel->windowTitle() != u"kelpa (処理中)"_s) {
-            answering.invalidate();
-        } else if (!answering.isValid()) {
-            answering.start();
-        } else if (answering.elapsed() >= 500) {
-            watch.stop();
-            remote.engine.setState(0, 180); // the track has just ended
-            std::printf("closing\n");
-            std::fflush(stdout);
-            player.form->close();
-        }
+    // In the middle of the list's reading, or half a second in.
+    QTimer::singleShot(variant == "reading" ? 50 : 500, [&] {
+        engine.setState(0, 180); // the track has just ended
+        std::printf("closing\n");
+        std::fflush(stdout);
+        // The engine's log says what the player still asked after this.
+        QFile log(qEnvironmentVariable("FAKE_ENGINE_LOG_FILE"));
+        if (log.open(QIODevice::Append))
+            log.write("closing\n");
+        log.close();
+        player.form->close();
     });
-    watch.start(50);
     return QCoreApplication::exec();
 }
 
@@ -127,8 +133,8 @@ private slots:
     void crashedCopyDoesNotBlock();
     void missingEngineEndsBeforeAnyWindow_data();
     void missingEngineEndsBeforeAnyWindow();
-    void closingEndsTheProgramAtOnceEvenInsideAnAnswer_data();
-    void closingEndsTheProgramAtOnceEvenInsideAnAnswer();
+    void closingEndsTheProgramWithinASecond_data();
+    void closingEndsTheProgramWithinASecond();
 
 private:
     QString lockPath() const { return lockDir_->filePath(u"kelpa.lock"_s); }
@@ -163,12 +169,14 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
 
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
-    QCOMPARE(form.PlayState.CurrentIndex, -1);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{0});
-    QCOMPARE(form.TrackLength, 0);
-    QCOMPARE(form.PlayPosition, 0);
-    QVERIFY(form.TrackTitle.isEmpty() && form.TrackArtist.isEmpty() && form.DispTitle.isEmpty());
-    QCOMPARE(form.ShowType, uint8_t{0});
+    kelpa::PlayerControl &control = program.player;
+    QCOMPARE(control.status(), kelpa::PlaybackStatus::Stopped);
+    QCOMPARE(control.position(), 0);
+    QVERIFY(control.track().path.isEmpty() && control.track().title.isEmpty());
+    QCOMPARE(control.track().lengthSeconds, 0);
+    QCOMPARE(control.entryCount(), 0);
+    QVERIFY(!control.loop());
+    QCOMPARE(control.caption(), u"kelpa"_s);
     QCOMPARE(form.windowTitle(), u"kelpa"_s);
     QVERIFY(form.isVisible());
     QVERIFY(isCentred(form));
@@ -185,6 +193,12 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
     QVERIFY(timer);
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 300);
+
+    // Entries are shown by their title alone.
+    fake_.addTrack("/music/first.mp3", "T1", "R1", 60);
+    control.addFiles({"/music/first.mp3"});
+    QTRY_COMPARE(control.entryCount(), 1);
+    QCOMPARE(control.entryText(0), u"T1"_s);
 }
 
 void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine_data()
@@ -246,7 +260,8 @@ void StartupTest::crashedCopyDoesNotBlock()
     QVERIFY(writeLockNaming(lockPath(), deadPid, "sleep", QDateTime::currentDateTime()));
 
     MessageBoxAnswerer answerer;
-    Form1 form(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Form1 form(player);
     QVERIFY(form.Start());
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
@@ -292,19 +307,22 @@ void StartupTest::missingEngineEndsBeforeAnyWindow()
     QVERIFY(!form.findChild<QTimer *>(u"Timer1"_s)->isActive());
 
     // Nothing is left behind: the next start is not taken for a second copy.
-    Form1 next(FakeEngine::completeDir(), lockDir_->path());
+    Player nextPlayer(FakeEngine::completeDir(), lockDir_->path());
+    Form1 next(nextPlayer);
     QVERIFY(next.Start());
     QCOMPARE(answerer.seen.size(), 1);
 }
 
-void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer_data()
+void StartupTest::closingEndsTheProgramWithinASecond_data()
 {
     QTest::addColumn<QByteArray>("variant");
     QTest::newRow("playing") << QByteArray("play");
     QTest::newRow("loop play, at the end of a track") << QByteArray("loop");
+    QTest::newRow("an Open Error box up") << QByteArray("box");
+    QTest::newRow("a long list being read") << QByteArray("reading");
 }
 
-void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
+void StartupTest::closingEndsTheProgramWithinASecond()
 {
     QFETCH(QByteArray, variant);
     const QString log = lockDir_->filePath(u"engine.log"_s);
@@ -332,6 +350,13 @@ void StartupTest::closingEndsTheProgramAtOnceEvenInsideAnAnswer()
     QVERIFY(freed > 0);
     QCOMPARE(lines[freed - 1], QByteArray("vbmp3_stop"));
     QCOMPARE(lines.mid(freed + 1), QList<QByteArray>{QByteArray()}); // nothing after the free
+    // Whatever was being read stopped at once: at most the one tag read under way went on.
+    const qsizetype closed = lines.indexOf("closing");
+    QVERIFY(closed >= 0 && closed < freed);
+    const qsizetype tagReads =
+        std::count_if(lines.cbegin() + closed, lines.cend(),
+                      [](const QByteArray &line) { return line.startsWith("vbmp3_getFileInfo"); });
+    QVERIFY2(tagReads <= 1, qPrintable(u"%1 tags read after the close"_s.arg(tagReads)));
     QCOMPARE(player.exitStatus(), QProcess::NormalExit);
     QCOMPARE(player.exitCode(), 0);
     QVERIFY2(took < 1000, qPrintable(u"the program ended %1 ms after the close"_s.arg(took)));

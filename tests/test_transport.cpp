@@ -2,9 +2,16 @@
 // and play by double-click and from the menu, pause and resume, stop with the file kept open,
 // a failed open, and the loop item.
 #include "playerharness.h"
-#include "windowwatch.h"
 
 #include <QtTest>
+
+// verifyPlaying, ending the test at its first failure.
+#define VERIFY_PLAYING(...)                                                                        \
+    do {                                                                                           \
+        verifyPlaying(__VA_ARGS__);                                                                \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 class TransportTest : public QObject, private FakeTracks {
     Q_OBJECT
@@ -18,6 +25,8 @@ private slots:
     void previousAndNextOnAnEmptyListDoNothing();
     void doubleClickOpensAndPlaysTheEntry();
     void menuPlayAndDoubleClickNeedASelection();
+    void enterPlaysTheSelectedEntry_data();
+    void enterPlaysTheSelectedEntry();
     void pauseTogglesAndPlayResumes();
     void stopKeepsTheFileOpenForTheNextPlay();
     void failedOpenShowsOpenErrorAndKeepsThePlayerState();
@@ -31,21 +40,31 @@ private:
     void click(int button) { QTest::mouseClick(player_->button(button), Qt::LeftButton); }
     void open(int index)
     {
-        QVERIFY(player_->form->SetListIndex(index));
-        player_->form->List1_DblClick();
+        QVERIFY(player_->core->SetListIndex(index));
+        player_->core->OpenSelected();
     }
-    // Entry `index` plays from `seconds` on: its file open in the engine, and the window says so.
+    kelpa::PlayerControl &control() const { return player_->control(); }
+    // Entry `index` plays from `seconds` on: its file open in the engine, and the window and
+    // the remotes say so. Use through VERIFY_PLAYING, which ends the test at a failure.
     void verifyPlaying(int index, int32_t seconds = 0)
     {
-        Form1 &form = *player_->form;
         const QString path = paths_[index % paths_.size()];
+        const QString caption = u"kelpa - T%1"_s.arg(index % paths_.size());
         QCOMPARE(fake_.state(), 1);
         QCOMPARE(fake_.openPath(), QFile::encodeName(path));
-        QCOMPARE(QFile::decodeName(form.Control().track().path), path);
-        QCOMPARE(form.Control().position(), seconds);
-        QCOMPARE(form.PlayState.CurrentIndex, index);
-        QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
-        QCOMPARE(form.Caption(), u"kelpa - T%1"_s.arg(index % paths_.size()));
+        QCOMPARE(control().status(), kelpa::PlaybackStatus::Playing);
+        QCOMPARE(QFile::decodeName(control().track().path), path);
+        QCOMPARE(control().position(), seconds);
+        QCOMPARE(control().caption(), caption);
+        QCOMPARE(player_->form->windowTitle(), caption);
+    }
+    // Whether the track is meant to run, told as the player tells it: when the engine falls
+    // idle, the next tick takes the track for ended and closes it; a stopped one stays open.
+    bool endsAtTheNextTick()
+    {
+        fake_.setState(0, 0);
+        player_->tick();
+        return control().track().path.isEmpty();
     }
 
     std::unique_ptr<PlayerHarness> player_;
@@ -67,7 +86,7 @@ void TransportTest::init()
     player_ = std::make_unique<PlayerHarness>();
     QVERIFY(player_->started);
     QVERIFY(player_->dropFiles(paths_));
-    QCOMPARE(player_->form->ListCount(), 3);
+    QCOMPARE(player_->count(), 3);
 }
 
 void TransportTest::buttonsStepThroughTheListAndWrap_data()
@@ -88,17 +107,16 @@ void TransportTest::buttonsStepThroughTheListAndWrap()
 {
     QFETCH(QList<int>, clicks);
     QFETCH(int, opened);
-    Form1 &form = *player_->form;
-    QCOMPARE(form.PlayState.CurrentIndex, -1);
+    Player &core = *player_->core;
     for (const int button : clicks) {
         if (button >= 10)
-            QVERIFY(form.SetListIndex(button - 10));
+            QVERIFY(core.SetListIndex(button - 10));
         else
             click(button);
     }
 
-    QCOMPARE(form.ListIndex(), opened);
-    verifyPlaying(opened);
+    QCOMPARE(core.ListIndex(), opened);
+    VERIFY_PLAYING(opened);
 }
 
 void TransportTest::previousAndNextOnAnEmptyListDoNothing()
@@ -108,159 +126,211 @@ void TransportTest::previousAndNextOnAnEmptyListDoNothing()
     fake_.setState(1, 42);
     click(0);
     click(4);
-    verifyPlaying(1, 42); // the track goes on, where it was
+    VERIFY_PLAYING(1, 42); // the track goes on, where it was
 }
 
 void TransportTest::previousAfterDeletionsStepsToTheLastEntry()
 {
-    Form1 &form = *player_->form;
+    Player &core = *player_->core;
     QVERIFY(player_->dropFiles(paths_)); // six entries: 0 1 2 0 1 2
     open(5);
-    verifyPlaying(5);
+    VERIFY_PLAYING(5);
     for (int i = 5; i >= 2; --i) { // leaves 0 1
-        QVERIFY(form.SetListIndex(i));
+        QVERIFY(core.SetListIndex(i));
         QTest::keyClick(player_->list1(), Qt::Key_Delete);
     }
-    QCOMPARE(form.ListCount(), 2);
+    QCOMPARE(player_->count(), 2);
 
     // CurrentIndex - 1 = 4 names no entry any more: the step goes to the last one.
     click(0);
-    verifyPlaying(1);
-    QCOMPARE(form.ListIndex(), 1);
+    VERIFY_PLAYING(1);
+    QCOMPARE(core.ListIndex(), 1);
 }
 
 void TransportTest::doubleClickOpensAndPlaysTheEntry()
 {
-    Form1 &form = *player_->form;
+    player_->core->setShowType(1);
     PlaylistBox *list = player_->list1();
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
-                       list->visualItemRect(list->item(1)).center());
-    verifyPlaying(1);
-    QCOMPARE(form.TrackLength, 200);
-    QCOMPARE(form.PlayPosition, 0);
-    QCOMPARE(form.TrackTitle, u"T1"_s);
-    QCOMPARE(form.TrackArtist, u"R1"_s);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, player_->rowCentre(1));
+    VERIFY_PLAYING(1);
+    const kelpa::TrackInfo track = control().track();
+    QCOMPARE(track.lengthSeconds, 200);
+    QCOMPARE(track.title, u"T1"_s);
+    QCOMPARE(track.artist, u"R1"_s);
     // Always title first, whatever the list's display format.
-    QCOMPARE(form.DispTitle, u"T1 - R1"_s);
+    player_->tick();
+    QCOMPARE(player_->pictDisp()->Text(), u"00:00 T1 - R1"_s);
 }
 
 void TransportTest::menuPlayAndDoubleClickNeedASelection()
 {
-    Form1 &form = *player_->form;
+    Player &core = *player_->core;
     QAction *play = player_->menuItem(u"mnuPlay"_s);
     play->trigger();
-    form.List1_DblClick();
+    QTest::mouseDClick(player_->list1()->viewport(), Qt::LeftButton, {}, QPoint(5, 200));
     QCOMPARE(fake_.openPath(), QByteArray());
     QCOMPARE(fake_.state(), 0);
-    QCOMPARE(form.PlayState.CurrentIndex, -1);
+    click(4); // nothing opened yet: next opens the first
+    VERIFY_PLAYING(0);
 
-    QVERIFY(form.SetListIndex(2));
+    QVERIFY(core.SetListIndex(2));
     play->trigger();
-    verifyPlaying(2);
+    VERIFY_PLAYING(2);
 
     // The web remote's way: select, then open.
-    QVERIFY(!form.SetListIndex(3));
-    QVERIFY(!form.SetListIndex(-2));
-    QCOMPARE(form.ListIndex(), 2);
+    QVERIFY(!core.SetListIndex(3));
+    QVERIFY(!core.SetListIndex(-2));
+    QCOMPARE(core.ListIndex(), 2);
     open(0);
-    verifyPlaying(0);
+    VERIFY_PLAYING(0);
     fake_.setState(1, 42);
     open(-1);
-    QCOMPARE(form.ListIndex(), -1);
-    verifyPlaying(0, 42);
+    QCOMPARE(core.ListIndex(), -1);
+    VERIFY_PLAYING(0, 42);
+}
+
+void TransportTest::enterPlaysTheSelectedEntry_data()
+{
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<int>("playing"); // -1: nothing opens
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("Return") << 2 << int(Qt::Key_Return) << none << 2;
+    QTest::newRow("Enter of the keypad")
+        << 1 << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << 1;
+    QTest::newRow("nothing selected") << -1 << int(Qt::Key_Return) << none << -1;
+    QTest::newRow("Ctrl+Return is no Enter")
+        << 2 << int(Qt::Key_Return) << Qt::KeyboardModifiers(Qt::ControlModifier) << -1;
+    QTest::newRow("Space is no Enter") << 2 << int(Qt::Key_Space) << none << -1;
+}
+
+void TransportTest::enterPlaysTheSelectedEntry()
+{
+    QFETCH(int, selected);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(int, playing);
+    QVERIFY(player_->core->SetListIndex(selected));
+    QTest::keyClick(player_->list1(), Qt::Key(key), modifiers);
+    if (playing < 0) {
+        QCOMPARE(fake_.openPath(), QByteArray());
+        QCOMPARE(control().caption(), u"kelpa"_s);
+        return;
+    }
+    VERIFY_PLAYING(playing);
+    // Held down, it plays once: the repeats reopen nothing.
+    newCalls();
+    QKeyEvent repeat(QEvent::KeyPress, key, modifiers, QString(), true);
+    QCoreApplication::sendEvent(player_->list1(), &repeat);
+    QCOMPARE(newCalls().filter(u"vbmp3_open"_s), QStringList());
 }
 
 void TransportTest::pauseTogglesAndPlayResumes()
 {
-    Form1 &form = *player_->form;
     open(0);
     fake_.setState(1, 42);
 
     click(2);
     QCOMPARE(fake_.state(), 2);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1}); // pause leaves it
+    QCOMPARE(control().status(), kelpa::PlaybackStatus::Paused);
     click(2);
     QCOMPARE(fake_.state(), 1);
     click(2);
 
-    // Play while paused resumes, and marks the track as meant to run.
-    form.PlayState.IsPlaying = 0;
     newCalls();
     click(1);
     QCOMPARE(newCalls().filter(u"vbmp3_play"_s), QStringList()); // resumed, not started over
-    verifyPlaying(0, 42); // neither reopened nor stopped on the way
+    VERIFY_PLAYING(0, 42); // neither reopened nor stopped on the way
     // Play while playing is passed on as play.
     click(1);
     QCOMPARE(newCalls().filter(u"vbmp3_play"_s), QStringList{u"vbmp3_play"_s});
-    verifyPlaying(0, 42);
+    VERIFY_PLAYING(0, 42);
+    // Pause leaves the track meant to run: its end closes it.
+    click(2);
+    QVERIFY(endsAtTheNextTick());
+
+    // Play while paused marks a stopped track as meant to run again.
+    open(1);
+    click(3);
+    fake_.setState(2, 42); // the engine stands paused
+    click(1);
+    QCOMPARE(fake_.state(), 1);
+    QVERIFY(endsAtTheNextTick());
 }
 
 void TransportTest::stopKeepsTheFileOpenForTheNextPlay()
 {
-    Form1 &form = *player_->form;
     open(1);
     fake_.setState(1, 42);
 
     click(3);
     QCOMPARE(fake_.state(), 0);
-    QCOMPARE(form.Control().position(), 0);
+    QCOMPARE(control().status(), kelpa::PlaybackStatus::Stopped);
+    QCOMPARE(control().position(), 0);
     QCOMPARE(fake_.openPath(), QFile::encodeName(paths_[1]));
-    QCOMPARE(form.Caption(), u"kelpa"_s);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{0});
+    QCOMPARE(control().caption(), u"kelpa"_s);
+    QVERIFY(!endsAtTheNextTick()); // stopped: no end to handle, the file stays open
+    QCOMPARE(fake_.openPath(), QFile::encodeName(paths_[1]));
 
     newCalls();
     click(1);
     QVERIFY(newCalls().filter(u"vbmp3_open"_s).isEmpty()); // the file was still open
     QCOMPARE(fake_.state(), 1);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
-    // The caption comes back with the next open, not with play.
-    QCOMPARE(form.Caption(), u"kelpa"_s);
+    // Playing again, and the window, the remote's page and the media controls say so.
+    VERIFY_PLAYING(1);
+    QVERIFY(endsAtTheNextTick());
 }
 
 void TransportTest::failedOpenShowsOpenErrorAndKeepsThePlayerState()
 {
-    Form1 &form = *player_->form;
     open(0);
     fake_.refuseOpen(QFile::encodeName(paths_[1]));
 
-    MessageBoxAnswerer answerer;
     click(4);
-    QCOMPARE(answerer.seen.size(), 1);
-    QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
-    QCOMPARE(answerer.seen[0].text, u"Open Error"_s);
-    QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Shown, and the click has returned: the box is modal to the user, not to the caller.
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), u"kelpa"_s);
+    QCOMPARE(box->text(), u"Open Error"_s);
+    QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    // It stands above the settings panel and the QR code, which stay on top of the others.
+    QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
     // The track before is stopped and closed; the player holds none.
     QCOMPARE(fake_.state(), 0);
     QCOMPARE(fake_.openPath(), QByteArray());
-    QCOMPARE(form.Control().track().path, QByteArray());
-    QCOMPARE(form.PlayState.CurrentIndex, 1); // counts as opened: next goes on from here
-    QCOMPARE(form.Caption(), u"kelpa - T0"_s);
-    QCOMPARE(form.TrackTitle, u"T0"_s);
-    QCOMPARE(form.TrackLength, 100);
-    QCOMPARE(form.PlayState.IsPlaying, int16_t{-1});
+    QCOMPARE(control().track().path, QByteArray());
+    QCOMPARE(control().status(), kelpa::PlaybackStatus::Stopped);
+    QCOMPARE(control().caption(), u"kelpa - T0"_s); // until the next tick
 
-    click(4);
-    QCOMPARE(answerer.seen.size(), 1);
-    verifyPlaying(2);
+    // A second failure while the box is up adds no second box.
+    open(1);
+    QCOMPARE(player_->boxes(), QStringList{u"Open Error"_s});
+    box->button(QMessageBox::Ok)->click();
+    QCOMPARE(player_->boxes(), QStringList());
+
+    click(4); // the failed entry counts as opened: next goes on from there
+    QCOMPARE(player_->boxes(), QStringList());
+    VERIFY_PLAYING(2);
 }
 
 void TransportTest::blanksAroundAPathAndEmptyTags()
 {
-    Form1 &form = *player_->form;
     // A relative name with blanks around it, from a list file; the engine knows it trimmed.
     QVERIFY(writeBytes(dir_.filePath(u" blank.mp3 "_s), "x"));
     fake_.addTrack("blank.mp3", "", "", 0);
     QVERIFY(writeBytes(dir_.filePath(u"list.txt"_s), " blank.mp3 \r\n"));
     QVERIFY(player_->dropFiles({dir_.filePath(u"list.txt"_s)}));
-    QCOMPARE(form.ListPath(3), QByteArray(" blank.mp3 "));
+    QCOMPARE(player_->core->ListPath(3), QByteArray(" blank.mp3 "));
 
     open(3);
     QCOMPARE(fake_.openPath(), QByteArray("blank.mp3"));
     QCOMPARE(fake_.state(), 1);
-    QCOMPARE(form.Control().track().path, QByteArray(" blank.mp3 ")); // the entry's own path
-    QCOMPARE(form.Caption(), u"kelpa - "_s);
-    QCOMPARE(form.DispTitle, u" - "_s);
-    QCOMPARE(form.TrackLength, 0);
+    QCOMPARE(control().track().path, QByteArray(" blank.mp3 ")); // the entry's own path
+    QCOMPARE(control().caption(), u"kelpa - "_s);
+    QCOMPARE(control().track().lengthSeconds, 0);
+    player_->tick();
+    QCOMPARE(player_->pictDisp()->Text(), u"00:00  - "_s);
 }
 
 void TransportTest::captionShowsTheTitleExactly_data()
@@ -274,12 +344,12 @@ void TransportTest::captionShowsTheTitleExactly_data()
 void TransportTest::captionShowsTheTitleExactly()
 {
     QFETCH(QString, title);
-    Form1 &form = *player_->form;
     const QString path = track(u"odd.mp3"_s, title.toUtf8());
     QVERIFY(player_->dropFiles({path}));
     open(3);
-    QCOMPARE(form.Caption(), u"kelpa - "_s + title); // also the web remote's page title
-    QCOMPARE(form.windowHandle()->title(), u"kelpa - "_s + title); // what the desktop shows
+    QCOMPARE(control().caption(), u"kelpa - "_s + title); // also the web remote's page title
+    // What the desktop shows.
+    QCOMPARE(player_->form->windowHandle()->title(), u"kelpa - "_s + title);
 }
 
 void TransportTest::deletingThePlayingEntryKeepsItPlaying()
@@ -287,17 +357,17 @@ void TransportTest::deletingThePlayingEntryKeepsItPlaying()
     open(1);
     fake_.setState(1, 42);
     QTest::keyClick(player_->list1(), Qt::Key_Delete);
-    QCOMPARE(player_->form->ListCount(), 2);
-    verifyPlaying(1, 42);
+    QCOMPARE(player_->count(), 2);
+    VERIFY_PLAYING(1, 42);
 }
 
 void TransportTest::unknownCommandsAndTheLoopItem()
 {
     open(1);
     fake_.setState(1, 42);
-    player_->form->Command1_Click(5);
-    player_->form->Command1_Click(-1);
-    verifyPlaying(1, 42);
+    control().run(static_cast<kelpa::Transport>(5));
+    control().run(static_cast<kelpa::Transport>(-1));
+    VERIFY_PLAYING(1, 42);
 
     QAction *loop = player_->menuItem(u"mnuLoop"_s);
     QVERIFY(!loop->isChecked());
@@ -305,7 +375,7 @@ void TransportTest::unknownCommandsAndTheLoopItem()
     QVERIFY(loop->isChecked());
     loop->trigger();
     QVERIFY(!loop->isChecked());
-    verifyPlaying(1, 42);
+    VERIFY_PLAYING(1, 42);
 }
 
 QTEST_MAIN(TransportTest)

@@ -249,13 +249,13 @@ void WebRemoteTest::playlistEntries()
     QFETCH(int, selectionAfter);
     QFETCH(QByteArray, title);
     QVERIFY(remote->addTracks({u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s}));
-    QVERIFY(remote->player.form->SetListIndex(1));
+    QVERIFY(remote->player.core->SetListIndex(1));
     const int number = remote->login(u"wuzel"_s);
     QVERIFY(number >= 0);
     remote->clearLog();
 
     const QByteArray answer = remote->get(u"/%1/%2"_s.arg(number).arg(command));
-    QCOMPARE(remote->player.form->ListIndex(), selectionAfter);
+    QCOMPARE(remote->player.core->ListIndex(), selectionAfter);
     if (!found) {
         QCOMPARE(answer, NotFoundResponse);
         QVERIFY(remote->engine.log().isEmpty());

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
@@ -34,6 +35,14 @@ struct Fake {
     int32_t state = VBMP3_STATE_IDLE;
     int32_t position = 0;
 };
+
+// The player reads tags on a thread of its own while its UI thread drives playback, and the
+// test looks on from the UI thread: every entry point holds this for its whole call.
+std::mutex &mutex()
+{
+    static std::mutex instance;
+    return instance;
+}
 
 Fake &fake()
 {
@@ -76,26 +85,32 @@ extern "C" {
 
 const char *fake_log(void)
 {
-    return fake().log.c_str();
+    thread_local std::string copy;
+    copy = fake().log;
+    return copy.c_str();
 }
 
 void fake_reset(void)
 {
+    const std::lock_guard guard(mutex());
     fake() = Fake{};
 }
 
 void fake_set_init_result(int32_t result)
 {
+    const std::lock_guard guard(mutex());
     fake().initResult = result;
 }
 
 void fake_add_track(const char *path, const char *title, const char *artist, int32_t seconds)
 {
+    const std::lock_guard guard(mutex());
     fake().tracks[path] = Track{title, artist, seconds};
 }
 
 void fake_refuse_open(const char *path)
 {
+    const std::lock_guard guard(mutex());
     const auto it = fake().tracks.find(path);
     if (it != fake().tracks.end())
         it->second.opens = false;
@@ -103,28 +118,34 @@ void fake_refuse_open(const char *path)
 
 int32_t fake_state(void)
 {
+    const std::lock_guard guard(mutex());
     return fake().state;
 }
 
 const char *fake_open_path(void)
 {
-    return fake().openPath.c_str();
+    thread_local std::string copy;
+    copy = fake().openPath;
+    return copy.c_str();
 }
 
 void fake_set_state(int32_t state, int32_t seconds)
 {
+    const std::lock_guard guard(mutex());
     fake().state = state;
     fake().position = seconds;
 }
 
 int32_t vbmp3_init(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_init");
     return fake().initResult;
 }
 
 int32_t vbmp3_free(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_free");
     fake().openPath.clear();
     fake().state = VBMP3_STATE_IDLE;
@@ -133,6 +154,7 @@ int32_t vbmp3_free(void)
 
 int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
 {
+    const std::lock_guard guard(mutex());
     record(std::string("vbmp3_open ") + (path ? path : ""));
     const Track *track = find(path);
     if (track && !track->opens)
@@ -150,6 +172,7 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *openRecord)
 
 int32_t vbmp3_close(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_close");
     fake().openPath.clear();
     fake().state = VBMP3_STATE_IDLE;
@@ -158,6 +181,7 @@ int32_t vbmp3_close(void)
 
 int32_t vbmp3_play(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_play");
     if (!fake().openPath.empty())
         fake().state = VBMP3_STATE_PLAYING;
@@ -166,6 +190,7 @@ int32_t vbmp3_play(void)
 
 int32_t vbmp3_stop(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_stop");
     fake().state = VBMP3_STATE_IDLE;
     fake().position = 0;
@@ -174,6 +199,7 @@ int32_t vbmp3_stop(void)
 
 int32_t vbmp3_pause(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_pause");
     if (fake().state == VBMP3_STATE_PLAYING)
         fake().state = VBMP3_STATE_PAUSED;
@@ -182,6 +208,7 @@ int32_t vbmp3_pause(void)
 
 int32_t vbmp3_restart(void)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_restart");
     if (fake().state == VBMP3_STATE_PAUSED)
         fake().state = VBMP3_STATE_PLAYING;
@@ -190,6 +217,7 @@ int32_t vbmp3_restart(void)
 
 int32_t vbmp3_seek(int32_t seconds)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_seek " + std::to_string(seconds));
     fake().position = seconds;
     return 1;
@@ -197,6 +225,7 @@ int32_t vbmp3_seek(int32_t seconds)
 
 int32_t vbmp3_getState(int32_t *seconds)
 {
+    const std::lock_guard guard(mutex());
     record("vbmp3_getState");
     if (fake().state != VBMP3_STATE_IDLE)
         *seconds = fake().position;
@@ -206,6 +235,7 @@ int32_t vbmp3_getState(int32_t *seconds)
 #ifndef FAKE_ENGINE_WITHOUT_FILE_INFO
 int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamRecord *)
 {
+    const std::lock_guard guard(mutex());
     record(std::string("vbmp3_getFileInfo ") + (path ? path : ""));
     const Track *track = find(path);
     if (!track)

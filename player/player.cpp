@@ -1,0 +1,163 @@
+#include "player.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+Player::Player(const QString &programDir, const QString &lockDir, QObject *parent)
+    : kelpa::PlayerControl(parent), engine_(programDir),
+      instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)),
+      List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
+      loader_([this](const QByteArray &name) { return ReadTags(name); },
+              PlaylistModel::kMaxEntries),
+      caption_(u"kelpa"_s)
+{
+    connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
+    connect(&loader_, &PlaylistLoader::finished, this,
+            [this](int job) { playFirstRead_.remove(job); });
+    // A copy that has run for days is as alive as one started a second ago; a crashed copy's
+    // lock is still taken over, because its process is gone.
+    instanceLock_.setStaleLockTime(0);
+}
+
+Player::~Player() = default;
+
+bool Player::AnotherCopyRunning()
+{
+    // Only a lock held by a live copy says so. A lock that cannot be made at all (no runtime
+    // folder, no permission) tells nothing about other copies, and must not keep the user out.
+    return !instanceLock_.tryLock(0) && instanceLock_.error() == QLockFile::LockFailedError;
+}
+
+bool Player::EngineMissing()
+{
+    if (engine_.init())
+        return false;
+    instanceLock_.unlock();
+    return true;
+}
+
+void Player::Load()
+{
+    PlayState.CurrentIndex = -1;
+    PlayState.IsPlaying = 0;
+}
+
+void Player::Shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    loader_.Stop(); // no tags are read from the engine once it is gone
+    engine_.stop();
+    engine_.end(); // every engine call after this one is a no-op
+    instanceLock_.unlock();
+}
+
+int Player::ListIndex() const
+{
+    const QModelIndex current = selection_.currentIndex();
+    return current.isValid() && selection_.isSelected(current) ? current.row() : -1;
+}
+
+bool Player::SetListIndex(int index)
+{
+    if (index < -1 || index >= entryCount())
+        return false;
+    if (index < 0)
+        selection_.clear();
+    else
+        selection_.setCurrentIndex(List2.index(index), QItemSelectionModel::ClearAndSelect);
+    return true;
+}
+
+int32_t Player::EngineState(int32_t &seconds) const
+{
+    return engine_.getState(seconds);
+}
+
+std::optional<TrackTags> Player::ReadTags(const QByteArray &name)
+{
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    if (engine_.getFileInfo(name, tag, stream) == 0)
+        return std::nullopt;
+    return TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)};
+}
+
+void Player::AddFiles(const QList<QByteArray> &paths)
+{
+    loader_.Add(paths, ShowType);
+}
+
+void Player::EntriesRead(int job, const QList<PlaylistEntry> &entries)
+{
+    const int first = entryCount();
+    List2.Append(entries);
+    if (playFirstRead_.remove(job) && entryCount() > first &&
+        status() == kelpa::PlaybackStatus::Stopped)
+        playEntry(first);
+}
+
+void Player::DeleteEntry(int32_t index)
+{
+    if (index < 0 || index >= entryCount())
+        return;
+    const bool wasSelected = index == ListIndex();
+    List2.Remove(index);
+    loader_.Freed(1);
+    // The selection model would make a neighbour of a removed row current; here a deletion
+    // selects nothing, so that a second Delete does not remove an entry never chosen.
+    if (wasSelected)
+        SetListIndex(-1);
+}
+
+void Player::DeleteAll()
+{
+    // Last entry first, so that no index moves under the loop.
+    for (int i = entryCount() - 1; i >= 0; --i)
+        DeleteEntry(i);
+}
+
+void Player::SetCaption(const QString &caption)
+{
+    if (caption == caption_)
+        return;
+    caption_ = caption;
+    emit captionChanged(caption_);
+}
+
+QString Player::DispTitle() const
+{
+    return track_.title + u" - "_s + track_.artist; // always this order, whatever ShowType
+}
+
+void Player::OpenErrorAnswered()
+{
+    openErrorUnanswered_ = false;
+}
+
+void Player::setShowType(uint8_t showType)
+{
+    ShowType = showType;
+}
+
+void Player::setLoop(bool on)
+{
+    if (on == loop_)
+        return;
+    loop_ = on;
+    emit loopChanged();
+}
+
+void Player::raise()
+{
+    emit raiseRequested();
+}
+
+void Player::quit()
+{
+    emit quitRequested();
+}
