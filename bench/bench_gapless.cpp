@@ -10,6 +10,7 @@
 // audacious. bench/run.sh provides all of them.
 #include "benchsupport.h"
 #include "player/form1.h"
+#include "player/player.h"
 #include "playerdrive.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
@@ -123,7 +124,8 @@ int main(int argc, char **argv)
     // Each track, plus at most the old hole between tracks, plus the tail of the last.
     const double seconds = (transitions + 1) * (trackSeconds + 0.4) + 0.5;
 
-    Form1 form(QCoreApplication::applicationDirPath(), dir.path());
+    Player core(QCoreApplication::applicationDirPath(), dir.path());
+    Form1 form(core);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
         return 1;
@@ -131,10 +133,9 @@ int main(int argc, char **argv)
     Bench::dropOnList(form, {low, high});
     form.findChild<QAction *>(u"mnuLoop"_s)->trigger();
     const QList<qint16> kelpa = record(seconds, [&](int ms) {
-        form.SetListIndex(0);
-        form.List1_DblClick();
+        core.playEntry(0);
         QTest::qWait(ms);
-        form.Command1_Click(int16_t(kelpa::Transport::Stop));
+        core.run(kelpa::Transport::Stop);
     });
 
     // The peer, with a configuration of its own (repeat on, nothing from the user's).
