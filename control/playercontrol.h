@@ -40,6 +40,9 @@ public:
     virtual int entryCount() const = 0;
     // The display text of the entry at index; empty outside the playlist.
     virtual QString entryText(int index) const = 0;
+    // The path of the entry at index as it was added, in the file system's bytes; empty
+    // outside the playlist. A remote shows its file name where the display text is empty.
+    virtual QByteArray entryPath(int index) const = 0;
     // One transport command, as its button does.
     virtual void run(Transport command) = 0;
     // Selects the entry at index and opens and plays it; -1 clears the selection and plays
@@ -63,6 +66,11 @@ public:
     virtual void seek(int32_t seconds) = 0;
     virtual bool loop() const = 0;
     virtual void setLoop(bool on) = 0;
+    // The output volume in percent, 0 to 100, kept across tracks for the run; -1 when the
+    // engine library has no volume control (older engines), and then setVolume does nothing.
+    virtual int volume() const = 0;
+    // Sets the volume, clamped to 0 .. 100.
+    virtual void setVolume(int percent) = 0;
     // Shows the player window above the others.
     virtual void raise() = 0;
     // Ends the program as closing the player window does.
@@ -73,6 +81,7 @@ signals:
     void statusChanged();
     void trackChanged();
     void loopChanged();
+    void volumeChanged(int percent);
     // The position jumped (a seek), not its steady advance.
     void seeked(int32_t seconds);
 };

@@ -37,8 +37,13 @@ bool EngineLibrary::load()
         resolve(api_.play, "vbmp3_play") && resolve(api_.stop, "vbmp3_stop") &&
         resolve(api_.pause, "vbmp3_pause") && resolve(api_.restart, "vbmp3_restart") &&
         resolve(api_.seek, "vbmp3_seek") && resolve(api_.getState, "vbmp3_getState") &&
-        resolve(api_.getFileInfo, "vbmp3_getFileInfo"))
+        resolve(api_.getFileInfo, "vbmp3_getFileInfo")) {
+        // Volume came later: an engine without it still plays, at the sound server's level.
+        if (!resolve(api_.setVolume, "vbmp3_setVolume") ||
+            !resolve(api_.getVolume, "vbmp3_getVolume"))
+            api_.setVolume = nullptr, api_.getVolume = nullptr;
         return true;
+    }
 
     // An incomplete library is no engine: none of its entry points is used. It stays mapped,
     // since the program ends anyway and unloading would pull it from under any other user.
@@ -104,6 +109,16 @@ int32_t EngineLibrary::getState(int32_t &seconds)
 int16_t EngineLibrary::getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream)
 {
     return api_.getFileInfo ? api_.getFileInfo(path.constData(), &tag, &stream) : 0;
+}
+
+int32_t EngineLibrary::setVolume(int32_t percent)
+{
+    return api_.setVolume ? api_.setVolume(percent) : 0;
+}
+
+int32_t EngineLibrary::getVolume()
+{
+    return api_.getVolume ? api_.getVolume() : -1;
 }
 
 QString CutAtNull(const char *field, std::size_t size)

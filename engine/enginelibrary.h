@@ -47,6 +47,11 @@ public:
     // while the state is not 0.
     int32_t getState(int32_t &seconds);
     int16_t getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream);
+    // The output volume, which engines before vbmp3_setVolume lack: hasVolume() is false then,
+    // setVolume does nothing and getVolume returns -1.
+    bool hasVolume() const { return api_.setVolume && api_.getVolume; }
+    int32_t setVolume(int32_t percent);
+    int32_t getVolume();
 
 private:
     struct Api {
@@ -61,6 +66,9 @@ private:
         decltype(&::vbmp3_seek) seek = nullptr;
         decltype(&::vbmp3_getState) getState = nullptr;
         decltype(&::vbmp3_getFileInfo) getFileInfo = nullptr;
+        // Optional: vbmp3_setVolume(percent) and vbmp3_getVolume().
+        int32_t (*setVolume)(int32_t) = nullptr;
+        int32_t (*getVolume)() = nullptr;
     };
 
     bool load();

@@ -152,6 +152,20 @@ void Player::setLoop(bool on)
     emit loopChanged();
 }
 
+int Player::volume() const
+{
+    return engine_.hasVolume() ? engine_.getVolume() : -1;
+}
+
+void Player::setVolume(int percent)
+{
+    percent = std::clamp(percent, 0, 100);
+    if (!engine_.hasVolume() || percent == volume())
+        return;
+    engine_.setVolume(percent);
+    emit volumeChanged(percent);
+}
+
 void Player::raise()
 {
     emit raiseRequested();

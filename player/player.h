@@ -83,6 +83,7 @@ public:
     QString caption() const override { return caption_; }
     int entryCount() const override { return List2.Count(); }
     QString entryText(int index) const override { return List2.Text(index); }
+    QByteArray entryPath(int index) const override { return List2.Path(index); }
     void run(kelpa::Transport command) override;
     bool playEntry(int index) override;
     void setShowType(uint8_t showType) override;
@@ -93,6 +94,8 @@ public:
     void seek(int32_t seconds) override;
     bool loop() const override { return loop_; }
     void setLoop(bool on) override;
+    int volume() const override;
+    void setVolume(int percent) override;
     void raise() override;
     void quit() override;
 

@@ -7,6 +7,8 @@
 
 #include <QMap>
 
+#include <algorithm>
+
 class FakePlayerControl : public kelpa::PlayerControl {
 public:
     QList<QByteArray> paths;                 // the playlist
@@ -15,12 +17,14 @@ public:
     kelpa::PlaybackStatus state = kelpa::PlaybackStatus::Stopped;
     int32_t seconds = 0;
     bool loopOn = false;
+    int level = 100; // the volume; -1 plays the part of an engine without volume control
     int raised = 0;
     int quits = 0;
 
     QString caption() const override { return QStringLiteral("kelpa"); }
     int entryCount() const override { return int(paths.size()); }
     QString entryText(int index) const override { return QString::fromUtf8(paths.value(index)); }
+    QByteArray entryPath(int index) const override { return paths.value(index); }
     void setShowType(uint8_t) override {}
 
     void run(kelpa::Transport command) override
@@ -88,6 +92,14 @@ public:
     {
         loopOn = on;
         emit loopChanged();
+    }
+    int volume() const override { return level; }
+    void setVolume(int percent) override
+    {
+        if (level < 0)
+            return;
+        level = std::clamp(percent, 0, 100);
+        emit volumeChanged(level);
     }
     void raise() override { ++raised; }
     void quit() override { ++quits; }
