@@ -3,8 +3,8 @@
 #include "decoder.h"
 #include "framecheck.h"
 #include "playback.h"
-#include "sjis.h"
 #include "tags.h"
+#include "tagtext.h"
 
 #include <vbmp3.h>
 
