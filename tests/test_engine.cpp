@@ -250,6 +250,37 @@ void TestEngine::tagsReadInOrderAndEncoding_data()
         u"ape title"_s, u"v1 artist"_s);
     row("ID3v2 before APE", id3v2({id3TextFrame("TPE1", u"v2 artist"_s, Utf16Bom)}),
         apeTag(u"ape title"_s, u"ape artist"_s), u"ape title"_s, u"v2 artist"_s);
+
+    // UTF-16 in either byte order, several values, and bytes that are no text.
+    const QString clef = u"\U0001D11E clef"_s; // outside the BMP: a surrogate pair
+    const QByteArray bigEndian = id3TextFrame("TIT2", song, Utf16BE).body.mid(1);
+    row("ID3v2 UTF-16BE",
+        id3v2({id3TextFrame("TIT2", clef, Utf16BE), id3TextFrame("TPE1", singer, Utf16BE)}), {},
+        clef, singer);
+    row("ID3v2 UTF-16 with a big-endian mark",
+        id3v2({id3RawTextFrame("TIT2", Utf16Bom, "\xFE\xFF" + bigEndian)}), {}, song, {});
+    row("ID3v2 UTF-16 values with a mark each",
+        id3v2({id3RawTextFrame("TPE1", Utf16Bom,
+                               QByteArray("\xFF\xFE"
+                                          "A\0\0\0\xFE\xFF\0B",
+                                          10))}),
+        {}, {}, u"A B"_s);
+    row("ID3v2 UTF-16 lone surrogate",
+        id3v2({id3RawTextFrame("TIT2", Utf16Bom,
+                               QByteArray("\xFF\xFE"
+                                          "A\0\0\xD8"
+                                          "B\0",
+                                          8))}),
+        {}, u"A\uFFFDB"_s, {});
+    row("ID3v2.4 UTF-8 with a stray byte and a cut end",
+        id3v2({id3RawTextFrame("TIT2", Utf8, "A\xFF" + song.toUtf8() + "\xE6\x9B")}, 4), {},
+        u"A\uFFFD"_s + song, {});
+    // Fixed-size fields and frames cut in the middle of a double-byte character.
+    const QString kana = QString(15, QChar(0x3042)); // 30 bytes of Shift_JIS
+    row("ID3v1 Shift_JIS cut in a character", {}, id3v1(sjis(u"A"_s + kana), sjis(singer)),
+        u"A"_s + kana.left(14), singer);
+    row("ID3v2 Shift_JIS cut in a character",
+        id3v2({id3RawTextFrame("TIT2", Latin1, sjis(song) + sjis(u"歌"_s).left(1))}), {}, song, {});
 }
 
 void TestEngine::tagsReadInOrderAndEncoding()

@@ -132,9 +132,18 @@ std::string eightBitToUtf8(std::string_view bytes)
 
 std::string utf16ToUtf8(std::string_view bytes, bool byteOrderMark)
 {
-    static ToUtf8 marked("UTF-16");
+    // The mark is read here: iconv's own "UTF-16" keeps the byte order it found first across
+    // resets, and each value of a frame has a mark of its own.
+    static ToUtf8 littleEndian("UTF-16LE");
     static ToUtf8 bigEndian("UTF-16BE");
-    return (byteOrderMark ? marked : bigEndian)(bytes, 2, true).value_or(std::string());
+    bool little = false;
+    if (byteOrderMark && bytes.size() >= 2) {
+        const std::string_view mark = bytes.substr(0, 2);
+        little = mark == "\xFF\xFE";
+        if (little || mark == "\xFE\xFF")
+            bytes.remove_prefix(2);
+    }
+    return (little ? littleEndian : bigEndian)(bytes, 2, true).value_or(std::string());
 }
 
 std::string validUtf8(std::string_view bytes)
