@@ -6,6 +6,7 @@
 #include "support/sinkrecorder.h"
 #include "support/soundserver.h"
 #include "support/toneanalysis.h"
+#include "support/waitingwriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -100,6 +101,8 @@ private slots:
     void seekLandsWithoutOldAudio();
     void seekIntoJunkReturnsAtOnceAndEnds();
     void fileSwappedForAFifoNeverHangs();
+    void fifoIsNeverOpened_data();
+    void fifoIsNeverOpened();
     void trackEndsOnlyAfterItsAudio();
     void stopKeepsTheFileAndPlayStartsFromTheTop();
     void freeEndsTheThreadAndTheConnection();
@@ -540,6 +543,34 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(track, record) != 0); // the track itself again
     engine_.close();
+}
+
+void TestEngine::fifoIsNeverOpened_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::addColumn<bool>("toPlay");
+    QTest::newRow("file info") << false << false;
+    QTest::newRow("open") << false << true;
+    QTest::newRow("file info through a link") << true << false;
+    QTest::newRow("open through a link") << true << true;
+}
+
+void TestEngine::fifoIsNeverOpened()
+{
+    QFETCH(bool, throughLink);
+    QFETCH(bool, toPlay);
+    const QString fifo = path(u"waiting-%1.mp3"_s.arg(QLatin1StringView(QTest::currentDataTag())));
+    const QString link = fifo + u".link.mp3"_s;
+    WaitingWriter writer(QFile::encodeName(fifo));
+    QVERIFY2(writer.isWaiting(), "the writer must wait on the FIFO first");
+    QVERIFY(!throughLink || QFile::link(fifo, link));
+    const QByteArray name = QFile::encodeName(throughLink ? link : fifo);
+    EngineLibrary::OpenRecord record{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    QCOMPARE(toPlay ? engine_.open(name, record) : engine_.getFileInfo(name, tag, stream),
+             int16_t{0});
+    QVERIFY2(!writer.releasedWithin(200), "the FIFO was opened: its waiting writer went on");
 }
 
 void TestEngine::trackEndsOnlyAfterItsAudio()
