@@ -351,6 +351,18 @@ void TestEngine::openGivesTheRealLength_data()
         << overwritten(Fixtures::makeTone(d, u"huge.src.mp3"_s, 7.0, 440, vbr), path(u"huge.mp3"_s),
                        44, "\xFF\xFF\xFF\xFF")
         << 7 << 44100 << 2;
+    // A header is believed only when the file agrees with it: a VBR file whose Xing header
+    // states its bytes, cut to 45 %; a CBR file whose Info header states half its frames.
+    const QString vbr7 = Fixtures::makeTone(d, u"cut45.src.mp3"_s, 7.0, 440, vbr);
+    const QList<qint64> vbrFrames = vbr7.isEmpty() ? QList<qint64>{} : Fixtures::frameOffsets(vbr7);
+    QTest::newRow("VBR cut to 45 % after its Xing header")
+        << firstFrames(vbr7, path(u"cut45.mp3"_s), int(vbrFrames.size() * 45 / 100)) << 3 << 44100
+        << 2;
+    const QString cbr7 = Fixtures::makeTone(d, u"half.src.mp3"_s, 7.0, 440);
+    const auto cbrFrames = quint32(cbr7.isEmpty() ? 0 : Fixtures::frameOffsets(cbr7).size() - 1);
+    QTest::newRow("Info header stating half its frames")
+        << overwritten(cbr7, path(u"half.mp3"_s), 44, bigEndian32(cbrFrames / 2)) << 7 << 44100
+        << 2;
     QTest::newRow("cut short after its Info header")
         << firstFrames(Fixtures::makeTone(d, u"cut7.src.mp3"_s, 7.0, 440), path(u"cut7.mp3"_s), 118)
         << 3 << 44100 << 2;

@@ -44,10 +44,10 @@ private slots:
         QVERIFY(QFile::link(file, dir.filePath(u"link"_s)));
         QVERIFY(QFile::link(fifo, dir.filePath(u"fifo link"_s)));
         QVERIFY(QDir(dir.path()).mkdir(u"folder"_s));
-        const QString name = kind == u"file"_s   ? file
-                             : kind == u"fifo"_s ? fifo
+        const QString name = kind == u"file"_s       ? file
+                             : kind == u"fifo"_s     ? fifo
                              : kind.startsWith(u'/') ? kind
-                                                    : dir.filePath(kind);
+                                                     : dir.filePath(kind);
 
         RegularFile regular(QFile::encodeName(name));
         QCOMPARE(regular.isOpen(), opened);
