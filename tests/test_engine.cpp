@@ -342,6 +342,32 @@ void TestEngine::openGivesTheRealLength_data()
     QTest::newRow("mono 22.05 kHz")
         << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
 
+    // Without a header: a plainly CBR file is measured by its size, tags at its end left out;
+    // a file whose rate changes after its first frames is counted.
+    Fixtures::ToneOptions bareCbr;
+    bareCbr.noXingHeader = true;
+    QTest::newRow("CBR without header")
+        << Fixtures::makeTone(d, u"len-cbr-bare.mp3"_s, 7.0, 440, bareCbr) << 7 << 44100 << 2;
+    const QString withTags = Fixtures::makeTone(d, u"len-cbr-tags.mp3"_s, 7.0, 440, bareCbr);
+    const QByteArray bigApe = Fixtures::apeTag(QString(200000, u'x'), u"a"_s); // 12 s at 128k
+    QTest::newRow("CBR without header, 200 KB APE and ID3v1 at the end")
+        << (!withTags.isEmpty() && Fixtures::appendToFile(withTags, bigApe + Fixtures::id3v1("t", "a"))
+                ? withTags
+                : QString())
+        << 7 << 44100 << 2;
+    Fixtures::ToneOptions slow = bareCbr;
+    slow.bitrateKbps = 64;
+    Fixtures::ToneOptions fast = bareCbr;
+    fast.bitrateKbps = 320;
+    const QString slowPart = Fixtures::makeTone(d, u"len-64.mp3"_s, 3.0, 440, slow);
+    const QString fastPart = Fixtures::makeTone(d, u"len-320.mp3"_s, 3.0, 440, fast);
+    QTest::newRow("64 then 320 kbit/s without header")
+        << (!slowPart.isEmpty() && !fastPart.isEmpty() &&
+                    Fixtures::appendToFile(slowPart, Fixtures::readFile(fastPart))
+                ? slowPart
+                : QString())
+        << 6 << 44100 << 2;
+
     // Headers that are missing, false or outdated: the file's own frames decide.
     QTest::newRow("VBR with VBRI header")
         << withVbriHeader(Fixtures::makeTwoTones(d, u"vbri.src.mp3"_s, 1.0, 440, 9.0, 3000, bare),
