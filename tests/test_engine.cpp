@@ -348,13 +348,15 @@ void TestEngine::openGivesTheRealLength_data()
     bareCbr.noXingHeader = true;
     QTest::newRow("CBR without header")
         << Fixtures::makeTone(d, u"len-cbr-bare.mp3"_s, 7.0, 440, bareCbr) << 7 << 44100 << 2;
-    const QString withTags = Fixtures::makeTone(d, u"len-cbr-tags.mp3"_s, 7.0, 440, bareCbr);
-    const QByteArray bigApe = Fixtures::apeTag(QString(200000, u'x'), u"a"_s); // 12 s at 128k
-    QTest::newRow("CBR without header, 200 KB APE and ID3v1 at the end")
+    // The tag is 2 s at the file's rate, and small enough for the audio to reach three quarters
+    // of the file.
+    const QString withTags = Fixtures::makeTone(d, u"len-cbr-tags.mp3"_s, 10.0, 440, bareCbr);
+    const QByteArray bigApe = Fixtures::apeTag(QString(36000, u'x'), u"a"_s);
+    QTest::newRow("CBR without header, 36 KB APE and ID3v1 at the end")
         << (!withTags.isEmpty() && Fixtures::appendToFile(withTags, bigApe + Fixtures::id3v1("t", "a"))
                 ? withTags
                 : QString())
-        << 7 << 44100 << 2;
+        << 10 << 44100 << 2;
     Fixtures::ToneOptions slow = bareCbr;
     slow.bitrateKbps = 64;
     Fixtures::ToneOptions fast = bareCbr;
