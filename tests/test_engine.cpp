@@ -353,7 +353,8 @@ void TestEngine::openGivesTheRealLength_data()
     const QString withTags = Fixtures::makeTone(d, u"len-cbr-tags.mp3"_s, 10.0, 440, bareCbr);
     const QByteArray bigApe = Fixtures::apeTag(QString(36000, u'x'), u"a"_s);
     QTest::newRow("CBR without header, 36 KB APE and ID3v1 at the end")
-        << (!withTags.isEmpty() && Fixtures::appendToFile(withTags, bigApe + Fixtures::id3v1("t", "a"))
+        << (!withTags.isEmpty() &&
+                    Fixtures::appendToFile(withTags, bigApe + Fixtures::id3v1("t", "a"))
                 ? withTags
                 : QString())
         << 10 << 44100 << 2;

@@ -8,8 +8,8 @@
 namespace vbmp3 {
 namespace {
 
-constexpr int kFirstFrames = 32;     // frames in a row from the start
-constexpr int kSampledFrames = 8;    // frames in a row at each sampled place
+constexpr int kFirstFrames = 32;       // frames in a row from the start
+constexpr int kSampledFrames = 8;      // frames in a row at each sampled place
 constexpr std::size_t kWindow = 16384; // bytes searched at a sampled place
 
 bool sameRate(const FrameHeader &a, const FrameHeader &b)

@@ -152,9 +152,8 @@ bool Decoder::start(const FrameHeader &first)
         // Without a header, a plainly CBR file's size tells its length without reading it all.
         // Otherwise only counting the frames does: a first-frame estimate is wrong for VBR,
         // and a header may be false or the file cut short.
-        const int64_t constant = stated.kind == StatedLength::Kind::None
-                                     ? constantRateLength(source_.fd, first)
-                                     : -1;
+        const int64_t constant =
+            stated.kind == StatedLength::Kind::None ? constantRateLength(source_.fd, first) : -1;
         if (constant >= 0) {
             totalFrames_ = constant;
             return true;
