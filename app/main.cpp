@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QStandardPaths>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -27,11 +28,15 @@ int main(int argc, char *argv[])
     if (!form1.Start())
         return 0;
     // Later starts hand their files over, and the desktop's media controls reach the player;
-    // neither is there to be had everywhere, and the player runs without them.
+    // neither is there to be had everywhere, and the player runs without them. Both wait until
+    // the event loop has put the window on the screen, and so do this start's files: the user
+    // sees the window first.
     kelpa::HandoverServer handover(form1.Control(), handoverSocket);
-    handover.listen();
     kelpa::MprisService mpris(form1.Control());
-    mpris.start();
-    form1.Control().addFiles(files);
+    QTimer::singleShot(0, &form1, [&] {
+        handover.listen();
+        mpris.start();
+        form1.Control().addFiles(files);
+    });
     return QCoreApplication::exec();
 }
