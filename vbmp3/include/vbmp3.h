@@ -3,9 +3,10 @@
  * Every function runs on the caller's thread. vbmp3_getFileInfo may be called from any thread,
  * several at once and beside any other call: it shares nothing with playback (the text
  * converters it uses are each guarded by a lock of their own). vbmp3_open may be called from a
- * worker thread too: it closes the open file under the engine lock, reads the new one without
- * a lock, then hands it to playback under the engine lock. The other functions are called
- * from one thread, the player's UI thread.
+ * worker thread too, beside the other calls: it reads the new file without any lock; where it
+ * closes the open file and hands the new one to playback, it holds the library's call lock and
+ * the engine lock as every call that reaches playback does, so such calls never overlap. The
+ * other functions are meant for one thread, the player's UI thread.
  * Decoding and sound output run on the engine's own thread (the PulseAudio main loop), which
  * never calls back into the caller. Labels below: "[file]" holds no lock while it reads the
  * named file (the frame check, the tags and the length, in bounded time whatever the file
