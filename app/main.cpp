@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QStandardPaths>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -29,11 +30,15 @@ int main(int argc, char *argv[])
     if (!form1.Start())
         return 0;
     // Later starts hand their files over, and the desktop's media controls reach the player;
-    // neither is there to be had everywhere, and the player runs without them.
+    // neither is there to be had everywhere, and the player runs without them. Both wait until
+    // the event loop has put the window on the screen, and so do this start's files: the user
+    // sees the window first.
     kelpa::HandoverServer handover(player, handoverSocket);
-    handover.listen();
     kelpa::MprisService mpris(player);
-    mpris.start();
-    player.addFiles(files);
+    QTimer::singleShot(0, &player, [&] {
+        handover.listen();
+        mpris.start();
+        player.addFiles(files);
+    });
     return QCoreApplication::exec();
 }

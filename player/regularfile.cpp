@@ -15,10 +15,12 @@ RegularFile::RegularFile(const QByteArray &path)
     struct stat named {};
     if (::stat(path.constData(), &named) != 0 || !S_ISREG(named.st_mode))
         return;
-    // Non-blocking, in case the name has become a pipe meanwhile; fstat then tells.
+    // Non-blocking, in case the name has become a pipe meanwhile; fstat then tells whether
+    // what was opened is the very file that was checked.
     fd_ = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat opened {};
-    if (fd_ >= 0 && (::fstat(fd_, &opened) != 0 || !S_ISREG(opened.st_mode))) {
+    if (fd_ >= 0 && (::fstat(fd_, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+                     opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)) {
         ::close(fd_);
         fd_ = -1;
     }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds kelpa (installing what it needs first) and starts it.
+# Builds the program and its engine library (installing what they need first) and starts it.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 install_packages
 BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
-configure_and_build "$BUILD"
+configure "$BUILD"
+# The program and the engine library it loads, and nothing else: no tests, no benchmarks.
+cmake --build "$BUILD" -j2 --target kelpa
 exec "$BUILD/bin/kelpa"

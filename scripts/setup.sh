@@ -10,10 +10,14 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running kelpa need, and no more.
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libmpg123-dev libtag1-dev libpulse-dev libqrencode-dev
+  qt6-base-dev qt6-base-dev-tools libmpg123-dev libpulse-dev libqrencode-dev
   # the captions are Japanese; the windows prefer the compact Motoya font for them
   fonts-noto-cjk fonts-motoya-l-cedar
 )
+
+# What the test and benchmark programs link beside the program's own libraries: TagLib, the
+# yardstick our tag reader is checked and timed against. Needed before the build is configured.
+TEST_BUILD_PACKAGES=(libtag1-dev)
 
 # What the tests add (scripts/test.sh installs them): a private sound server, fixture making,
 # a virtual display, a QR code reader, a real browser, the fuzzing compiler, the formatter,
@@ -40,10 +44,11 @@ missing_packages() {
   done
 }
 
-# install_packages [--tests]: what building and running need, with --tests also what the
-# tests need.
+# install_packages [--test-build | --tests]: what building and running need; with --test-build
+# also what building the tests needs, with --tests also what running them needs.
 install_packages() {
   local wanted=("${PACKAGES[@]}")
+  [[ "${1:-}" == --test-build || "${1:-}" == --tests ]] && wanted+=("${TEST_BUILD_PACKAGES[@]}")
   [[ "${1:-}" == --tests ]] && wanted+=("${TEST_PACKAGES[@]}")
   local missing
   mapfile -t missing < <(missing_packages "${wanted[@]}")
@@ -61,12 +66,17 @@ install_packages() {
   fi
 }
 
-# configure_and_build DIR [cmake args...]
-configure_and_build() {
+# configure DIR [cmake args...]
+configure() {
   local dir="$1"
   shift
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j2
+}
+
+# configure_and_build DIR [cmake args...]: everything, tests and benchmarks included.
+configure_and_build() {
+  configure "$@"
+  cmake --build "$1" -j2
 }
 
 # Sourced by run.sh and test.sh for the functions above; run directly it does the whole job.
@@ -76,6 +86,6 @@ if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
     BUILD_DIR="$1"
     shift
   fi
-  install_packages
+  install_packages --test-build
   configure_and_build "$BUILD_DIR" "$@"
 fi

@@ -19,7 +19,7 @@ started=$SECONDS
 stamp() { echo "== $* ($((SECONDS - started)) s)"; }
 
 stamp "packages"
-install_packages
+install_packages --test-build
 # The test tools install while the two builds run: apt waits on the network and dpkg, the
 # builds on the compiler, and on a new machine the tools take minutes.
 tools_log="$(mktemp)"

@@ -6,6 +6,7 @@
 #include "support/sinkrecorder.h"
 #include "support/soundserver.h"
 #include "support/toneanalysis.h"
+#include "support/waitingwriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -100,6 +101,8 @@ private slots:
     void seekLandsWithoutOldAudio();
     void seekIntoJunkReturnsAtOnceAndEnds();
     void fileSwappedForAFifoNeverHangs();
+    void fifoIsNeverOpened_data();
+    void fifoIsNeverOpened();
     void trackEndIsReportedInItsLastHalfSecond();
     void stopKeepsTheFileAndPlayStartsFromTheTop();
     void freeEndsTheThreadAndTheConnection();
@@ -252,6 +255,37 @@ void TestEngine::tagsReadInOrderAndEncoding_data()
         u"ape title"_s, u"v1 artist"_s);
     row("ID3v2 before APE", id3v2({id3TextFrame("TPE1", u"v2 artist"_s, Utf16Bom)}),
         apeTag(u"ape title"_s, u"ape artist"_s), u"ape title"_s, u"v2 artist"_s);
+
+    // UTF-16 in either byte order, several values, and bytes that are no text.
+    const QString clef = u"\U0001D11E clef"_s; // outside the BMP: a surrogate pair
+    const QByteArray bigEndian = id3TextFrame("TIT2", song, Utf16BE).body.mid(1);
+    row("ID3v2 UTF-16BE",
+        id3v2({id3TextFrame("TIT2", clef, Utf16BE), id3TextFrame("TPE1", singer, Utf16BE)}), {},
+        clef, singer);
+    row("ID3v2 UTF-16 with a big-endian mark",
+        id3v2({id3RawTextFrame("TIT2", Utf16Bom, "\xFE\xFF" + bigEndian)}), {}, song, {});
+    row("ID3v2 UTF-16 values with a mark each",
+        id3v2({id3RawTextFrame("TPE1", Utf16Bom,
+                               QByteArray("\xFF\xFE"
+                                          "A\0\0\0\xFE\xFF\0B",
+                                          10))}),
+        {}, {}, u"A B"_s);
+    row("ID3v2 UTF-16 lone surrogate",
+        id3v2({id3RawTextFrame("TIT2", Utf16Bom,
+                               QByteArray("\xFF\xFE"
+                                          "A\0\0\xD8"
+                                          "B\0",
+                                          8))}),
+        {}, u"A\uFFFDB"_s, {});
+    row("ID3v2.4 UTF-8 with a stray byte and a cut end",
+        id3v2({id3RawTextFrame("TIT2", Utf8, "A\xFF" + song.toUtf8() + "\xE6\x9B")}, 4), {},
+        u"A\uFFFD"_s + song, {});
+    // Fixed-size fields and frames cut in the middle of a double-byte character.
+    const QString kana = QString(15, QChar(0x3042)); // 30 bytes of Shift_JIS
+    row("ID3v1 Shift_JIS cut in a character", {}, id3v1(sjis(u"A"_s + kana), sjis(singer)),
+        u"A"_s + kana.left(14), singer);
+    row("ID3v2 Shift_JIS cut in a character",
+        id3v2({id3RawTextFrame("TIT2", Latin1, sjis(song) + sjis(u"歌"_s).left(1))}), {}, song, {});
 }
 
 void TestEngine::tagsReadInOrderAndEncoding()
@@ -310,6 +344,35 @@ void TestEngine::openGivesTheRealLength_data()
     QTest::newRow("mono 22.05 kHz")
         << Fixtures::makeTone(d, u"len-mono.mp3"_s, 4.0, 440, mono) << 4 << 22050 << 1;
 
+    // Without a header: a plainly CBR file is measured by its size, tags at its end left out;
+    // a file whose rate changes after its first frames is counted.
+    Fixtures::ToneOptions bareCbr;
+    bareCbr.noXingHeader = true;
+    QTest::newRow("CBR without header")
+        << Fixtures::makeTone(d, u"len-cbr-bare.mp3"_s, 7.0, 440, bareCbr) << 7 << 44100 << 2;
+    // The tag is 2 s at the file's rate, and small enough for the audio to reach three quarters
+    // of the file.
+    const QString withTags = Fixtures::makeTone(d, u"len-cbr-tags.mp3"_s, 10.0, 440, bareCbr);
+    const QByteArray bigApe = Fixtures::apeTag(QString(36000, u'x'), u"a"_s);
+    QTest::newRow("CBR without header, 36 KB APE and ID3v1 at the end")
+        << (!withTags.isEmpty() &&
+                    Fixtures::appendToFile(withTags, bigApe + Fixtures::id3v1("t", "a"))
+                ? withTags
+                : QString())
+        << 10 << 44100 << 2;
+    Fixtures::ToneOptions slow = bareCbr;
+    slow.bitrateKbps = 64;
+    Fixtures::ToneOptions fast = bareCbr;
+    fast.bitrateKbps = 320;
+    const QString slowPart = Fixtures::makeTone(d, u"len-64.mp3"_s, 3.0, 440, slow);
+    const QString fastPart = Fixtures::makeTone(d, u"len-320.mp3"_s, 3.0, 440, fast);
+    QTest::newRow("64 then 320 kbit/s without header")
+        << (!slowPart.isEmpty() && !fastPart.isEmpty() &&
+                    Fixtures::appendToFile(slowPart, Fixtures::readFile(fastPart))
+                ? slowPart
+                : QString())
+        << 6 << 44100 << 2;
+
     // Headers that are missing, false or outdated: the file's own frames decide.
     QTest::newRow("VBR with VBRI header")
         << withVbriHeader(Fixtures::makeTwoTones(d, u"vbri.src.mp3"_s, 1.0, 440, 9.0, 3000, bare),
@@ -319,6 +382,18 @@ void TestEngine::openGivesTheRealLength_data()
         << overwritten(Fixtures::makeTone(d, u"huge.src.mp3"_s, 7.0, 440, vbr), path(u"huge.mp3"_s),
                        44, "\xFF\xFF\xFF\xFF")
         << 7 << 44100 << 2;
+    // A header is believed only when the file agrees with it: a VBR file whose Xing header
+    // states its bytes, cut to 45 %; a CBR file whose Info header states half its frames.
+    const QString vbr7 = Fixtures::makeTone(d, u"cut45.src.mp3"_s, 7.0, 440, vbr);
+    const QList<qint64> vbrFrames = vbr7.isEmpty() ? QList<qint64>{} : Fixtures::frameOffsets(vbr7);
+    QTest::newRow("VBR cut to 45 % after its Xing header")
+        << firstFrames(vbr7, path(u"cut45.mp3"_s), int(vbrFrames.size() * 45 / 100)) << 3 << 44100
+        << 2;
+    const QString cbr7 = Fixtures::makeTone(d, u"half.src.mp3"_s, 7.0, 440);
+    const auto cbrFrames = quint32(cbr7.isEmpty() ? 0 : Fixtures::frameOffsets(cbr7).size() - 1);
+    QTest::newRow("Info header stating half its frames")
+        << overwritten(cbr7, path(u"half.mp3"_s), 44, bigEndian32(cbrFrames / 2)) << 7 << 44100
+        << 2;
     QTest::newRow("cut short after its Info header")
         << firstFrames(Fixtures::makeTone(d, u"cut7.src.mp3"_s, 7.0, 440), path(u"cut7.mp3"_s), 118)
         << 3 << 44100 << 2;
@@ -519,6 +594,34 @@ void TestEngine::fileSwappedForAFifoNeverHangs()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(track, record) != 0); // the track itself again
     engine_.close();
+}
+
+void TestEngine::fifoIsNeverOpened_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::addColumn<bool>("toPlay");
+    QTest::newRow("file info") << false << false;
+    QTest::newRow("open") << false << true;
+    QTest::newRow("file info through a link") << true << false;
+    QTest::newRow("open through a link") << true << true;
+}
+
+void TestEngine::fifoIsNeverOpened()
+{
+    QFETCH(bool, throughLink);
+    QFETCH(bool, toPlay);
+    const QString fifo = path(u"waiting-%1.mp3"_s.arg(QLatin1StringView(QTest::currentDataTag())));
+    const QString link = fifo + u".link.mp3"_s;
+    WaitingWriter writer(QFile::encodeName(fifo));
+    QVERIFY2(writer.isWaiting(), "the writer must wait on the FIFO first");
+    QVERIFY(!throughLink || QFile::link(fifo, link));
+    const QByteArray name = QFile::encodeName(throughLink ? link : fifo);
+    EngineLibrary::OpenRecord record{};
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    QCOMPARE(toPlay ? engine_.open(name, record) : engine_.getFileInfo(name, tag, stream),
+             int16_t{0});
+    QVERIFY2(!writer.releasedWithin(200), "the FIFO was opened: its waiting writer went on");
 }
 
 void TestEngine::trackEndIsReportedInItsLastHalfSecond()

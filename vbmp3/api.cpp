@@ -3,22 +3,43 @@
 #include "decoder.h"
 #include "framecheck.h"
 #include "playback.h"
-#include "sjis.h"
 #include "tags.h"
+#include "tagtext.h"
 
 #include <vbmp3.h>
 
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace {
 
-vbmp3::Playback &playback()
+// Playback serves one caller at a time, and vbmp3_open may run on a worker thread beside the
+// UI thread's calls: every call holds this lock while it reaches playback, which only ever
+// takes the engine lock inside it. Reading a file happens before, without it.
+class PlaybackCall {
+public:
+    PlaybackCall() : lock_(mutex()) {}
+    vbmp3::Playback *operator->()
+    {
+        static vbmp3::Playback instance;
+        return &instance;
+    }
+
+private:
+    static std::mutex &mutex()
+    {
+        static std::mutex instance;
+        return instance;
+    }
+    std::lock_guard<std::mutex> lock_;
+};
+
+PlaybackCall playback()
 {
-    static vbmp3::Playback instance;
-    return instance;
+    return {};
 }
 
 // The file is opened once, for the frame check, the tags and the decoding.
@@ -71,7 +92,7 @@ int32_t vbmp3_free(void)
 {
     return guarded(
         [] {
-            playback().shutdown();
+            playback()->shutdown();
             return 1;
         },
         0);
@@ -81,7 +102,7 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
 {
     return guarded(
         [&]() -> int16_t {
-            playback().replace(nullptr); // a failed open leaves nothing open
+            playback()->replace(nullptr); // a failed open leaves nothing open
             vbmp3::FrameHeader first;
             FileHandle file(path);
             if (!file.probe(first))
@@ -98,7 +119,7 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
                 record->Bitrate = decoder->bitrateKbps();
                 record->TotalSeconds = decoder->totalSeconds();
             }
-            playback().replace(std::move(decoder));
+            playback()->replace(std::move(decoder));
             return 1;
         },
         int16_t{0});
@@ -108,7 +129,7 @@ int32_t vbmp3_close(void)
 {
     return guarded(
         [] {
-            playback().replace(nullptr);
+            playback()->replace(nullptr);
             return 1;
         },
         0);
@@ -118,7 +139,7 @@ int32_t vbmp3_play(void)
 {
     return guarded(
         [] {
-            playback().play();
+            playback()->play();
             return 1;
         },
         0);
@@ -128,7 +149,7 @@ int32_t vbmp3_stop(void)
 {
     return guarded(
         [] {
-            playback().stop();
+            playback()->stop();
             return 1;
         },
         0);
@@ -138,7 +159,7 @@ int32_t vbmp3_pause(void)
 {
     return guarded(
         [] {
-            playback().pause();
+            playback()->pause();
             return 1;
         },
         0);
@@ -148,7 +169,7 @@ int32_t vbmp3_restart(void)
 {
     return guarded(
         [] {
-            playback().restart();
+            playback()->restart();
             return 1;
         },
         0);
@@ -158,7 +179,7 @@ int32_t vbmp3_seek(int32_t seconds)
 {
     return guarded(
         [=] {
-            playback().seek(seconds);
+            playback()->seek(seconds);
             return 1;
         },
         0);
@@ -169,7 +190,7 @@ int32_t vbmp3_getState(int32_t *seconds)
     return guarded(
         [=] {
             int32_t position = 0;
-            const int32_t state = playback().state(position);
+            const int32_t state = playback()->state(position);
             if (seconds && state != 0)
                 *seconds = position;
             return state;

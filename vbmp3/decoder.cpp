@@ -1,5 +1,6 @@
 #include "decoder.h"
 
+#include "constantrate.h"
 #include "lengthheader.h"
 
 #include <unistd.h>
@@ -147,10 +148,18 @@ bool Decoder::start(const FrameHeader &first)
             totalFrames_ = stated.frames * samplesPerFrame_;
             return true;
         }
-    } else if (mpg123_scan(h) != MPG123_OK) {
-        // Without a header to trust, only counting the frames gives the length: a first-frame
-        // estimate is wrong for VBR, and a header may be false or the file cut short.
-        return false;
+    } else {
+        // Without a header, a plainly CBR file's size tells its length without reading it all.
+        // Otherwise only counting the frames does: a first-frame estimate is wrong for VBR,
+        // and a header may be false or the file cut short.
+        const int64_t constant =
+            stated.kind == StatedLength::Kind::None ? constantRateLength(source_.fd, first) : -1;
+        if (constant >= 0) {
+            totalFrames_ = constant;
+            return true;
+        }
+        if (mpg123_scan(h) != MPG123_OK)
+            return false;
     }
     const off_t length = mpg123_length(h);
     if (length < 0)

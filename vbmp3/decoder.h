@@ -17,7 +17,8 @@ public:
     // Takes over fd, a file that passed the frame check with `first` as its first frame, and
     // decodes it by position-independent reads: nothing opens the file again. nullptr (fd
     // closed) when libmpg123 cannot decode it. The length is true: from the Xing/Info/VBRI
-    // header when the file's size agrees with it, else from a scan of the frame headers.
+    // header when the file's size agrees with it; without a header, from the size when the
+    // stream is plainly CBR; else from a scan of the frame headers.
     static std::unique_ptr<Decoder> open(int fd, const FrameHeader &first);
     ~Decoder();
     Decoder(const Decoder &) = delete;

@@ -131,11 +131,19 @@ ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atE
 
 int openRegularFile(const char *path)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Checked before opening: opening a FIFO releases a writer waiting on it, and opening a
+    // device can have effects of its own (a modem line hangs up, a tape rewinds).
+    struct stat named {};
+    if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode) || named.st_size <= 0)
+        return -1;
+    // Non-blocking and never a controlling terminal, in case the name was swapped meanwhile;
+    // what was opened must be the very file that was checked.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_size <= 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
         ::close(fd);
         return -1;
     }

@@ -33,9 +33,10 @@ enum class ProbeResult { Audio, NotAudio, NeedMoreData };
 ProbeResult findFrameChain(const unsigned char *data, std::size_t size, bool atEnd,
                            FrameHeader &first);
 
-// Opens a file for reading when it is a regular, non-empty file; -1 otherwise. Nothing blocks
-// on FIFOs or devices. Everything the engine does with a file goes through this one descriptor,
-// so a file swapped for a FIFO after the check is never opened.
+// Opens a file for reading when it is a regular, non-empty file; -1 otherwise. FIFOs, devices
+// and folders are refused by name before anything is opened, and a name swapped between the
+// check and the open is refused too. Everything the engine does with a file goes through this
+// one descriptor, so what was checked is what is read.
 int openRegularFile(const char *path);
 
 // Probes an open file by position-independent reads; the descriptor stays open.

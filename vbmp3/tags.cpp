@@ -1,9 +1,7 @@
 #include "tags.h"
 
 #include "framecheck.h"
-#include "sjis.h"
-
-#include <taglib/tstring.h>
+#include "tagtext.h"
 
 #include <unistd.h>
 
@@ -11,51 +9,67 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace vbmp3 {
 namespace {
 
+constexpr std::size_t kSmallBlock = 4096;
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kTextLimit = 4096; // of one frame or item: far more than a record holds
 constexpr std::size_t kResyncedLimit = 1 << 20; // of a tag that is unsynchronised as a whole
 constexpr std::size_t kApeLimit = 1 << 20;      // of APE items (text items come first)
+// Bytes read of an ID3v2 tag: a title behind about a million of the smallest frames is still
+// found, and a tag of any size costs a few milliseconds at most.
+constexpr int64_t kId3v2Budget = 12 << 20;
+// Bytes read at the end of the file: the ID3v1 block, the APE footer and its items.
+constexpr int64_t kEndBudget = kApeLimit + kBlock;
 
-// Reads a file through 64 KB blocks, so that walking a tag of many small frames costs one
-// system call per block rather than one per frame.
+// Reads a file through blocks, so that walking a tag of many small frames costs one system
+// call per block rather than one per frame, and reads no more than its budget of bytes.
 class BlockReader {
 public:
-    explicit BlockReader(int fd) : fd_(fd), size_(fileSize(fd)) {}
+    BlockReader(int fd, int64_t budget) : fd_(fd), size_(fileSize(fd)), budget_(budget) {}
     int64_t size() const { return size_; }
 
-    // n bytes at offset (n <= kBlock), or nullptr when the file ends before.
+    // n bytes at offset (n <= kBlock), or nullptr when the file or the budget ends before.
     const unsigned char *at(int64_t offset, std::size_t n)
     {
         if (offset < 0 || n > kBlock || offset + static_cast<int64_t>(n) > size_)
             return nullptr;
-        if (offset < start_ ||
-            offset + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(filled_)) {
-            block_.resize(kBlock);
+        const int64_t filledEnd = start_ + static_cast<int64_t>(filled_);
+        if (offset < start_ || offset + static_cast<int64_t>(n) > filledEnd) {
+            // Reading on from the last block reads more at a time; a jump over a large frame
+            // reads little, as only the next frame's header is wanted.
+            const bool onward = offset >= start_ && offset <= filledEnd;
+            blockSize_ = onward ? std::min(blockSize_ * 2, kBlock) : kSmallBlock;
             filled_ = 0;
             start_ = offset;
-            if (!readFully(offset, block_.data(), std::min<int64_t>(kBlock, size_ - offset),
+            if (!readFully(offset, block_.get(),
+                           std::min<int64_t>(static_cast<int64_t>(std::max(n, blockSize_)),
+                                             size_ - offset),
                            filled_) ||
                 filled_ < n)
                 return nullptr;
         }
-        return block_.data() + (offset - start_);
+        return block_.get() + (offset - start_);
     }
 
     bool read(int64_t offset, std::size_t n, std::vector<unsigned char> &out)
     {
         out.resize(n);
         std::size_t got = 0;
-        return offset >= 0 && readFully(offset, out.data(), n, got) && got == n;
+        return offset >= 0 && readFully(offset, out.data(), static_cast<int64_t>(n), got) &&
+               got == n;
     }
 
 private:
-    bool readFully(int64_t offset, unsigned char *to, int64_t n, std::size_t &got) const
+    bool readFully(int64_t offset, unsigned char *to, int64_t n, std::size_t &got)
     {
+        if (n > budget_)
+            return false;
+        budget_ -= n;
         while (static_cast<int64_t>(got) < n) {
             const ssize_t r = ::pread(fd_, to + got, static_cast<std::size_t>(n) - got,
                                       static_cast<off_t>(offset) + static_cast<off_t>(got));
@@ -70,7 +84,9 @@ private:
 
     int fd_;
     int64_t size_;
-    std::vector<unsigned char> block_;
+    int64_t budget_;
+    std::unique_ptr<unsigned char[]> block_{new unsigned char[kBlock]};
+    std::size_t blockSize_ = kSmallBlock;
     int64_t start_ = -1;
     std::size_t filled_ = 0;
 };
@@ -128,16 +144,15 @@ std::string frameText(const std::vector<unsigned char> &body)
     auto append = [&](std::size_t end) {
         if (end <= start)
             return;
-        const TagLib::ByteVector bytes(reinterpret_cast<const char *>(body.data() + start),
-                                       static_cast<unsigned>(end - start));
+        const std::string_view bytes(reinterpret_cast<const char *>(body.data() + start),
+                                     end - start);
         std::string text;
         if (encoding == 0)
-            text = eightBitToUtf8(std::string_view(bytes.data(), bytes.size()));
-        else if (encoding <= 3)
-            text = TagLib::String(bytes, encoding == 1   ? TagLib::String::UTF16
-                                         : encoding == 2 ? TagLib::String::UTF16BE
-                                                         : TagLib::String::UTF8)
-                       .to8Bit(true);
+            text = eightBitToUtf8(bytes);
+        else if (encoding <= 2)
+            text = utf16ToUtf8(bytes, encoding == 1);
+        else if (encoding == 3)
+            text = validUtf8(bytes);
         if (!text.empty())
             joined += (joined.empty() ? "" : " ") + text;
     };
@@ -292,7 +307,7 @@ void readApe(BlockReader &file, int64_t end, TrackTags &tags)
             std::string value(items.begin() + static_cast<std::ptrdiff_t>(valueStart),
                               items.begin() + static_cast<std::ptrdiff_t>(valueStart + valueSize));
             std::replace(value.begin(), value.end(), '\0', ' '); // several values
-            *field = TagLib::String(value, TagLib::String::UTF8).to8Bit(true);
+            *field = validUtf8(value);
         }
         pos = valueStart + valueSize;
     }
@@ -302,9 +317,10 @@ void readApe(BlockReader &file, int64_t end, TrackTags &tags)
 
 TrackTags readTags(int fd)
 {
-    BlockReader file(fd);
     TrackTags tags;
-    readId3v2(file, tags);
+    BlockReader front(fd, kId3v2Budget);
+    readId3v2(front, tags);
+    BlockReader file(fd, kEndBudget);
     int64_t end = file.size();
     const unsigned char *v1 = file.at(end - 128, 128);
     const bool hasV1 = v1 && std::memcmp(v1, "TAG", 3) == 0;

@@ -1,15 +1,22 @@
 /* kelpa's playback engine: the C interface of libvbmp3.
  *
- * Every function is called from the player's UI thread, one call at a time, and runs on it.
+ * Every function runs on the caller's thread. vbmp3_getFileInfo may be called from any thread,
+ * several at once and beside any other call: it shares nothing with playback (the text
+ * converters it uses are each guarded by a lock of their own). vbmp3_open may be called from a
+ * worker thread too, beside the other calls: it reads the new file without any lock; where it
+ * closes the open file and hands the new one to playback, it holds the library's call lock and
+ * the engine lock as every call that reaches playback does, so such calls never overlap. The
+ * other functions are meant for one thread, the player's UI thread.
  * Decoding and sound output run on the engine's own thread (the PulseAudio main loop), which
- * never calls back into the caller. Labels below: "[file]" runs on the caller's thread only
- * and holds no lock: it reads the named file (the frame check and the tags, in bounded time
- * whatever the file holds). "[engine lock]" holds the engine thread's lock for the call, so it
- * may wait for the engine thread's current refill, which decodes at most three quarters of a
- * second of audio and reads a bounded number of bytes whatever the file: a few milliseconds at
- * worst. Nothing waits for the sound server. Paths are NUL-terminated bytes in the file system's
- * encoding. Text fields of the records are UTF-8, cut at a character boundary and NUL-terminated.
- * Positions and lengths are whole seconds.
+ * never calls back into the caller. Labels below: "[file]" holds no lock while it reads the
+ * named file (the frame check, the tags and the length, in bounded time whatever the file
+ * holds, except counting the frames of a long file that states no length and is not plainly
+ * of one bit rate). "[engine lock]" holds the engine thread's lock for the call, so it
+ * may wait for the engine thread's current refill, which decodes at most three quarters of a second of
+ * audio and reads a bounded number of bytes whatever the file: a few milliseconds at worst. Nothing
+ * waits for the sound server. Paths are NUL-terminated bytes in the file
+ * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
+ * NUL-terminated. Positions and lengths are whole seconds.
  */
 #ifndef KELPA_VBMP3_H
 #define KELPA_VBMP3_H
@@ -62,8 +69,10 @@ VBMP3_API int32_t vbmp3_init(void);
 /* [engine lock, then none while it joins the engine thread] Stops playback, joins the engine
  * thread and closes the sound connection. Safe to repeat. */
 VBMP3_API int32_t vbmp3_free(void);
-/* [file, then engine lock] Opens an MPEG audio file for playing, replacing any open one. Nonzero
- * when opened; the record then holds the tags and the real length (VBR included). */
+/* [file, then engine lock; a worker thread may call it] Opens an MPEG audio file for playing,
+ * replacing any open one. Nonzero when opened; the record then holds the tags and the real
+ * length: stated by the file's header when its size agrees, else from its size when it is
+ * plainly CBR, else counted frame by frame (VBR). */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
 /* [engine lock] Releases the open file; harmless when none is open. After a reported end the
  * track's last moments play on, as after vbmp3_stop. */
@@ -91,8 +100,10 @@ VBMP3_API int32_t vbmp3_seek(int32_t seconds);
  * a second of it is left to hear, so that a stop, close, open and play of the next file within
  * that time join the two without a gap; those last moments still play. */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
-/* [file] Nonzero only for a file that really holds MPEG audio (several consecutive frames); fills
- * Title and Artist from ID3v2, else APE, else ID3v1. */
+/* [file, any thread] Nonzero only for a regular file that really holds MPEG audio (several
+ * consecutive frames); fills Title and Artist from ID3v2, else APE, else ID3v1. A name that is
+ * no regular file (a FIFO, a device) is refused without being opened. Reads a bounded number
+ * of bytes whatever the tags hold: a title past the first 12 MiB of a tag stays unread. */
 VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
                                     Vbmp3StreamRecord *stream);
 
