@@ -18,7 +18,8 @@ using namespace Qt::Literals::StringLiterals;
 Form1::Form1(const QString &programDir, const QString &lockDir, QWidget *parent)
     : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), Timer1(new QTimer(this)),
       mnuPop1(new QMenu(this)), List2([this](const QByteArray &name) { return ReadTags(name); }),
-      engine_(programDir), instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)),
+      engine_(programDir),
+      instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
       control_(new Form1Control(*this))
 {
     ui_->setupUi(this);

@@ -29,7 +29,7 @@ class Form1 : public QWidget {
 
 public:
     // programDir is where the engine library is looked for first; lockDir holds the lock
-    // that tells a second copy of the program that this one runs.
+    // that tells a second copy of the program that this one runs (none when it is empty).
     Form1(const QString &programDir, const QString &lockDir, QWidget *parent = nullptr);
     ~Form1() override;
 
