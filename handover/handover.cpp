@@ -76,13 +76,13 @@ bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, in
         return false;
     const qsizetype leftOut = files.size() - sent.size() + qsizetype(*notAdded);
     if (leftOut > 0) {
-        std::fprintf(report, "kelpa: %lld of %lld files were left out: the playlist holds at most %u entries\n",
-                     static_cast<long long>(leftOut), static_cast<long long>(files.size()),
-                     kMaxHandedFiles);
+        std::fprintf(
+            report,
+            "kelpa: %lld of %lld files were left out: the playlist holds at most %u entries\n",
+            static_cast<long long>(leftOut), static_cast<long long>(files.size()), kMaxHandedFiles);
         std::fflush(report);
     }
     return true;
 }
-
 
 } // namespace kelpa

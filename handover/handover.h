@@ -29,8 +29,8 @@ QList<QByteArray> CommandLineFiles(int argc, char **argv);
 // false when none listens or it does not answer within timeoutMs. Files beyond what the
 // running copy's playlist can take are left out, and a line on report says how many. Blocks
 // the caller, which is a start that is about to end.
-bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files,
-                   int timeoutMs = 10000, FILE *report = stderr);
+bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, int timeoutMs = 10000,
+                   FILE *report = stderr);
 
 // How the running copy keeps senders in bounds.
 struct HandoverLimits {

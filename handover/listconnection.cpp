@@ -12,10 +12,8 @@ constexpr qint64 kReadPiece = 64 * 1024;
 
 } // namespace
 
-ListConnection::ListConnection(int descriptor, int deadlineMs, ListBudget &budget,
-                               QObject *parent)
-    : QObject(parent), socket_(new QLocalSocket(this)), deadline_(new QTimer(this)),
-      budget_(budget)
+ListConnection::ListConnection(int descriptor, int deadlineMs, ListBudget &budget, QObject *parent)
+    : QObject(parent), socket_(new QLocalSocket(this)), deadline_(new QTimer(this)), budget_(budget)
 {
     socket_->setReadBufferSize(kReadPiece);
     connect(socket_, &QLocalSocket::readyRead, this, &ListConnection::read);

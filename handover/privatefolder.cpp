@@ -27,9 +27,8 @@ bool IsPrivateFolder(const QString &path)
         return false;
     struct stat status {};
     // lstat: a link that points at a private folder may be changed to point elsewhere.
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
-           S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() &&
-           (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
 QString ChoosePrivateFolder(const QString &runtimeDir, const QString &sharedTemp)
@@ -47,13 +46,13 @@ QString ChoosePrivateFolder(const QString &runtimeDir, const QString &sharedTemp
 
 QString PrivateFolder()
 {
-    const QString folder =
-        ChoosePrivateFolder(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
-                            QDir::tempPath());
+    const QString folder = ChoosePrivateFolder(
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation), QDir::tempPath());
     if (folder.isEmpty()) {
-        std::fprintf(stderr, "kelpa: no folder only this user can enter (XDG_RUNTIME_DIR, %s): "
-                             "this copy takes no files from later starts and does not keep "
-                             "other copies from starting\n",
+        std::fprintf(stderr,
+                     "kelpa: no folder only this user can enter (XDG_RUNTIME_DIR, %s): "
+                     "this copy takes no files from later starts and does not keep "
+                     "other copies from starting\n",
                      qPrintable(OwnFolderIn(QDir::tempPath())));
     }
     return folder;
