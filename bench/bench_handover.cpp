@@ -9,9 +9,9 @@
 // library beside this program.
 #include "benchsupport.h"
 #include "handover/handover.h"
-#include "support/procstatus.h"
 #include "player/form1.h"
 #include "playerdrive.h"
+#include "support/procstatus.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -27,7 +27,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
@@ -40,13 +39,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-int ConnectRaw(const QString &socketPath)
+// A connection to the running copy; with SOCK_NONBLOCK in flags, one that fails at once
+// instead of waiting when the copy's queue is full.
+int ConnectRaw(const QString &socketPath, int flags = 0)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const QByteArray name = QFile::encodeName(socketPath);
     std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const int raw = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int raw = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     if (::connect(raw, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         ::close(raw);
         return -1;
@@ -69,18 +70,18 @@ int OpenDescriptors()
 void FatSenders(const QString &socketPath)
 {
     const long before = RssKib();
-    std::atomic<bool> stop = false;
+    std::vector<int> raws;
     std::vector<std::thread> senders;
     for (int i = 0; i < 8; ++i) {
-        senders.emplace_back([&socketPath, &stop] {
-            const int raw = ConnectRaw(socketPath);
+        const int raw = ConnectRaw(socketPath);
+        if (raw < 0)
+            continue;
+        raws.push_back(raw);
+        senders.emplace_back([raw] {
             const QByteArray name = QByteArray("\0\0\x10\0", 4) + QByteArray(4096, 'a');
             QByteArray wire = QByteArray("\0\0\x7f\xff", 4) + name;
-            while (raw >= 0 && !stop &&
-                   ::send(raw, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) == wire.size())
+            while (::send(raw, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) == wire.size())
                 wire = name;
-            if (raw >= 0)
-                ::close(raw);
         });
     }
     long peak = before;
@@ -90,9 +91,13 @@ void FatSenders(const QString &socketPath)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         peak = std::max(peak, RssKib());
     }
-    stop = true;
+    // A sender blocked on a full socket wakes up failing.
+    for (const int raw : raws)
+        ::shutdown(raw, SHUT_RDWR);
     for (std::thread &sender : senders)
         sender.join();
+    for (const int raw : raws)
+        ::close(raw);
     QTest::qWait(500);
     std::printf("8 senders of 134 MB lists, 2 s:  %8.1f MB more at the peak, %.1f MB after\n",
                 double(peak - before) / 1024, double(RssKib() - before) / 1024);
@@ -103,7 +108,7 @@ void IdleSenders(const QString &socketPath)
     const int before = OpenDescriptors();
     std::vector<int> idle;
     for (int i = 0; i < 1500; ++i) {
-        const int raw = ConnectRaw(socketPath);
+        const int raw = ConnectRaw(socketPath, SOCK_NONBLOCK);
         if (raw >= 0)
             idle.push_back(raw);
     }
