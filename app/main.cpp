@@ -1,3 +1,4 @@
+#include "app/securemode.h"
 #include "app/settingswindow.h"
 #include "app/uifont.h"
 #include "handover/handover.h"
@@ -10,6 +11,7 @@
 
 int main(int argc, char *argv[])
 {
+    DropLoadPathsInSecureMode();
     QApplication app(argc, argv);
     // The hand-over socket and the single-instance lock lie in a folder no other user can
     // enter; without one (empty) neither is made, and this copy runs as if it were alone.

@@ -174,8 +174,12 @@ class PackageTest(InstalledProgram):
             source.write("int kelpa_marker;\n")
         made = run("c++", "-shared", "-fPIC", "-o", marker, marker + ".cpp")
         self.assertEqual(made.returncode, 0, made.stderr)
+        # Qt is not the loader: it would take a platform plugin from a folder a user names.
+        system_plugin = glob.glob("/usr/lib/*/qt6/plugins/platforms/libqxcb.so")[0]
+        os.makedirs(os.path.join(folder, "platforms"), mode=0o755)
+        own_plugin = shutil.copy(system_plugin, os.path.join(folder, "platforms"))
         env = dict(os.environ, XDG_RUNTIME_DIR=runtime, HOME=runtime, QT_QPA_PLATFORM="xcb",
-                   LD_PRELOAD=marker, LD_LIBRARY_PATH=folder)
+                   LD_PRELOAD=marker, LD_LIBRARY_PATH=folder, QT_PLUGIN_PATH=folder)
         as_nobody = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
         self.assertIn(marker, run(*as_nobody, "cat", "/proc/self/maps", env=env).stdout,
                       "a program without the privilege loads the library")
@@ -197,7 +201,10 @@ class PackageTest(InstalledProgram):
             vector = dict(struct.iter_unpack("=QQ", auxv.read()))
         self.assertEqual(vector.get(AT_SECURE), 1, "the privilege puts the loader in secure mode")
         with open(f"/proc/{process.pid}/maps") as maps:
-            self.assertNotIn(marker, maps.read())
+            loaded = maps.read()
+        self.assertFalse(marker in loaded, "LD_PRELOAD is ignored")
+        self.assertFalse(own_plugin in loaded, "QT_PLUGIN_PATH is ignored")
+        self.assertTrue(system_plugin in loaded, "the system's platform plugin is loaded")
         # The port box has the focus and holds 80; Tab reaches the listen toggle.
         xdotool("windowfocus", "--sync", panel[0])
         xdotool("key", "Tab", "space")
