@@ -374,7 +374,9 @@ private slots:
             10000);
         for (std::thread &sender : senders)
             sender.join();
-        QVERIFY2(peak - before < 64 * 1024, qPrintable(u"%1 KiB more"_s.arg(peak - before)));
+        // The budget plus Qt's buffers and the senders' threads (bigger under the sanitizers);
+        // without a budget it is hundreds of MB.
+        QVERIFY2(peak - before < 128 * 1024, qPrintable(u"%1 KiB more"_s.arg(peak - before)));
 
         QList<QByteArray> names;
         for (int i = 0; i < 1000; ++i)
