@@ -27,7 +27,8 @@ void HandoverServer::take(int descriptor)
             [this] { listener_->setPaused(--open_ >= limits_.connections); });
     connect(connection, &ListConnection::listReady, this,
             [this, connection](const QList<QByteArray> &files) {
-                // As many as the playlist has room for; a drop of more would add as many.
+                // As many as the playlist has room for; the sender is told how many are left
+                // out, which the playlist would have passed over without a word.
                 const qsizetype room =
                     std::max<qsizetype>(0, qsizetype(kMaxHandedFiles) - player_.entryCount());
                 const QList<QByteArray> taken = files.first(std::min(room, files.size()));

@@ -3,6 +3,8 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <unistd.h>
+
 namespace kelpa {
 
 namespace {
@@ -21,8 +23,10 @@ ListConnection::ListConnection(int descriptor, int deadlineMs, ListBudget &budge
     deadline_->setSingleShot(true);
     connect(deadline_, &QTimer::timeout, this, &ListConnection::finish);
     deadline_->start(deadlineMs);
-    if (!socket_->setSocketDescriptor(descriptor))
+    if (!socket_->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
         QTimer::singleShot(0, this, &ListConnection::finish);
+    }
 }
 
 void ListConnection::read()
