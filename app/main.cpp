@@ -1,20 +1,24 @@
+#include "app/securemode.h"
 #include "app/settingswindow.h"
 #include "app/uifont.h"
 #include "handover/handover.h"
+#include "handover/privatefolder.h"
 #include "mpris/mprisservice.h"
 #include "player/form1.h"
 #include "player/player.h"
 #include "webremote/frmsver.h"
 
 #include <QApplication>
-#include <QStandardPaths>
 #include <QTimer>
 
 int main(int argc, char *argv[])
 {
+    DropLoadPathsInSecureMode();
     QApplication app(argc, argv);
-    const QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    const QString handoverSocket = kelpa::HandoverSocketPath(runtimeDir);
+    // The hand-over socket and the single-instance lock lie in a folder no other user can
+    // enter; without one (empty) neither is made, and this copy runs as if it were alone.
+    const QString privateDir = kelpa::PrivateFolder();
+    const QString handoverSocket = kelpa::HandoverSocketPath(privateDir);
     // Qt has taken its own options out of argv: what is left names files. A copy that runs
     // already takes them, and this start ends without a word; with no files, or no copy to
     // take them, the start goes on, and a second copy is refused as ever.
@@ -23,7 +27,7 @@ int main(int argc, char *argv[])
         return 0;
 
     PreferCompactJapaneseFont();
-    Player player(QCoreApplication::applicationDirPath(), runtimeDir);
+    Player player(QCoreApplication::applicationDirPath(), privateDir);
     Form1 form1(player);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
     OpenSettingsOnLoad(form1, frmSver);

@@ -16,10 +16,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kelpa.example/")
-# Dependencies come from the libraries the program and the engine library link.
+# Dependencies come from the libraries the program and the engine library link, and setcap,
+# which the postinst runs to let the program listen on port 80.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
 # The captions are Japanese; without a CJK font they show as boxes.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-motoya-l-cedar | fonts-noto-cjk")
+set(KELPA_INSTALLED_PROGRAM /usr/${KELPA_PRIVATE_DIR}/kelpa)
+configure_file(${CMAKE_SOURCE_DIR}/dist/postinst.in ${KELPA_DIST_DIR}/postinst @ONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${KELPA_DIST_DIR}/postinst)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -13,6 +13,9 @@ void AppendNumber(QByteArray &out, uint32_t number)
     out.append(bytes, 4);
 }
 
+// The answer's first byte: the list was taken.
+constexpr char kTaken = '\x01';
+
 } // namespace
 
 QByteArray EncodeFileList(const QList<QByteArray> &files)
@@ -24,6 +27,36 @@ QByteArray EncodeFileList(const QList<QByteArray> &files)
         out.append(file);
     }
     return out;
+}
+
+QList<QByteArray> FilesThatFit(const QList<QByteArray> &files)
+{
+    QList<QByteArray> fit;
+    qsizetype bytes = 4;
+    for (const QByteArray &file : files) {
+        if (file.size() > qsizetype(kMaxHandedNameBytes))
+            continue;
+        if (fit.size() == qsizetype(kMaxHandedFiles) ||
+            bytes + 4 + file.size() > kMaxHandedListBytes)
+            break;
+        bytes += 4 + file.size();
+        fit.append(file);
+    }
+    return fit;
+}
+
+QByteArray EncodeAnswer(uint32_t leftOut)
+{
+    QByteArray out(1, kTaken);
+    AppendNumber(out, leftOut);
+    return out;
+}
+
+std::optional<uint32_t> DecodeAnswer(QByteArrayView bytes)
+{
+    if (bytes.size() != kAnswerBytes || bytes[0] != kTaken)
+        return std::nullopt;
+    return qFromBigEndian<uint32_t>(bytes.data() + 1);
 }
 
 FileListReader::State FileListReader::feed(QByteArrayView bytes)

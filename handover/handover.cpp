@@ -1,14 +1,9 @@
 #include "handover.h"
 
-#include "control/playercontrol.h"
-#include "filelist.h"
-
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QLocalServer>
 #include <QLocalSocket>
 
-#include <memory>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -16,9 +11,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace kelpa {
 
 namespace {
-
-// What the running copy answers once it has the whole list.
-constexpr char kTaken = '\x01';
 
 QByteArray CurrentFolder()
 {
@@ -35,9 +27,10 @@ QByteArray CurrentFolder()
 
 } // namespace
 
-QString HandoverSocketPath(const QString &runtimeDir)
+QString HandoverSocketPath(const QString &privateDir)
 {
-    return QDir(runtimeDir).filePath(u"kelpa.files"_s);
+    // QDir of an empty name is the working folder, which is no place for the socket.
+    return privateDir.isEmpty() ? QString() : QDir(privateDir).filePath(u"kelpa.files"_s);
 }
 
 QList<QByteArray> CommandLineFiles(int argc, char **argv)
@@ -58,60 +51,38 @@ QList<QByteArray> CommandLineFiles(int argc, char **argv)
     return files;
 }
 
-bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, int timeoutMs)
+bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, int timeoutMs,
+                   FILE *report)
 {
+    if (socketPath.isEmpty())
+        return false;
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(deadline.remainingTime()))
         return false;
-    socket.write(EncodeFileList(files));
+    const QList<QByteArray> sent = FilesThatFit(files);
+    socket.write(EncodeFileList(sent));
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(deadline.remainingTime()))
             return false;
     }
-    while (socket.bytesAvailable() == 0) {
+    while (socket.bytesAvailable() < kAnswerBytes) {
         if (!socket.waitForReadyRead(deadline.remainingTime()))
             return false;
     }
-    char answer = 0;
-    return socket.getChar(&answer) && answer == kTaken;
-}
-
-HandoverServer::HandoverServer(PlayerControl &player, const QString &socketPath, QObject *parent)
-    : QObject(parent), player_(player), socketPath_(socketPath), server_(new QLocalServer(this))
-{
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server_, &QLocalServer::newConnection, this, &HandoverServer::acceptConnections);
-}
-
-bool HandoverServer::listen()
-{
-    QLocalServer::removeServer(socketPath_);
-    return server_->listen(socketPath_);
-}
-
-void HandoverServer::acceptConnections()
-{
-    while (QLocalSocket *socket = server_->nextPendingConnection()) {
-        auto reader = std::make_shared<FileListReader>();
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] {
-            const FileListReader::State state = reader->feed(socket->readAll());
-            if (state == FileListReader::State::Broken) {
-                socket->abort();
-                return;
-            }
-            if (state != FileListReader::State::Complete)
-                return;
-            // The answer goes out before the files are added, which holds this thread for a
-            // while: the sender ends at once, and the files are added here while it is gone.
-            socket->putChar(kTaken);
-            socket->flush();
-            socket->disconnectFromServer();
-            player_.addFiles(reader->files());
-        });
+    const std::optional<uint32_t> notAdded = DecodeAnswer(socket.read(kAnswerBytes));
+    if (!notAdded)
+        return false;
+    const qsizetype leftOut = files.size() - sent.size() + qsizetype(*notAdded);
+    if (leftOut > 0) {
+        std::fprintf(
+            report,
+            "kelpa: %lld of %lld files were left out: the playlist holds at most %u entries\n",
+            static_cast<long long>(leftOut), static_cast<long long>(files.size()), kMaxHandedFiles);
+        std::fflush(report);
     }
+    return true;
 }
 
 } // namespace kelpa

@@ -9,10 +9,13 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// Bridges of containers and virtual machines, and tunnels: a VPN's address (WireGuard,
+// Tailscale, ZeroTier, PPP links) is reachable only by the VPN's own members, not by a phone
+// on the local network.
 bool isVirtual(const QString &name)
 {
-    static const QStringList prefixes{u"docker"_s, u"br-"_s, u"virbr"_s,
-                                      u"veth"_s,   u"tun"_s, u"tap"_s};
+    static const QStringList prefixes{u"docker"_s, u"br-"_s, u"virbr"_s,     u"veth"_s, u"tun"_s,
+                                      u"tap"_s,    u"wg"_s,  u"tailscale"_s, u"zt"_s,   u"ppp"_s};
     for (const QString &prefix : prefixes) {
         if (name.startsWith(prefix))
             return true;

@@ -1,7 +1,8 @@
-// The address a phone on the same network can reach this machine at. A laptop with containers
-// or virtual machines has bridges and tunnels (docker0, virbr0, veth..., tun0) whose addresses
-// no phone can reach, and the system lists them in no useful order: the interface that carries
-// the default route is the one that faces the local network.
+// The address a phone on the same network can reach this machine at. A laptop with containers,
+// virtual machines or a VPN has bridges and tunnels (docker0, virbr0, veth..., tun0, wg0,
+// tailscale0, zt..., ppp0) whose addresses no phone on the local network can reach, and the system
+// lists them in no useful order: the interface that carries the default route is the one that faces
+// the local network.
 #pragma once
 
 #include <QHostAddress>

@@ -8,7 +8,7 @@ using namespace Qt::Literals::StringLiterals;
 
 Player::Player(const QString &programDir, const QString &lockDir, QObject *parent)
     : kelpa::PlayerControl(parent), engine_(programDir),
-      instanceLock_(QDir(lockDir).filePath(u"kelpa.lock"_s)),
+      instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
       List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
       loader_([this](const QByteArray &name) { return ReadTags(name); },
               PlaylistModel::kMaxEntries),

@@ -2,7 +2,8 @@
 """kelpa started with files, as a file manager or a terminal starts it, and driven from the
 desktop's media controls: the files of the first start play; a second start hands its files to
 the running copy and ends at once; the running copy plays them only when nothing plays; the
-media controls see the real player; without a session bus the player runs on.
+media controls see the real player; without a session bus the player runs on; folders that
+another user made first under the names kelpa would use are never used.
 
 Each test has its own session bus (dbus-daemon) and runtime folder. The player runs on Qt's
 offscreen platform and plays through the sound server of scripts/test.sh.
@@ -10,6 +11,7 @@ offscreen platform and plays through the sound server of scripts/test.sh.
 Usage: desktop_process_test.py KELPA_BINARY
 """
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -76,9 +78,9 @@ class DesktopProcessTest(unittest.TestCase):
         self.bus.wait()
         shutil.rmtree(self.runtime, ignore_errors=True)
 
-    def start(self, *files, env=None):
+    def start(self, *files, env=None, stderr=subprocess.DEVNULL):
         process = subprocess.Popen([KELPA, *files], env=env or self.env, cwd=self.music,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   stdout=subprocess.DEVNULL, stderr=stderr)
         self.processes.append(process)
         return process
 
@@ -153,6 +155,73 @@ class DesktopProcessTest(unittest.TestCase):
         # It still takes files from a later start.
         self.assertEqual(self.start(self.handed[0], env=env).wait(30), 0)
         self.assertIsNone(player.poll())
+
+    def test_folders_another_user_made_first_are_not_used(self):
+        if os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root and setpriv to act as another user")
+        # A temporary folder shared by all, as /tmp is, where the other user was first.
+        shared = tempfile.mkdtemp(prefix="kelpa-tmp.")
+        self.addCleanup(shutil.rmtree, shared, ignore_errors=True)
+        os.chmod(shared, 0o1777)
+        user = pwd.getpwuid(os.geteuid()).pw_name
+        trap = subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                 sys.executable, "-c", TRAP, shared, user, str(os.geteuid())],
+                                stdout=subprocess.PIPE, text=True)
+        self.processes.append(trap)
+        self.assertEqual(trap.stdout.readline().strip(), "listening")
+        env = dict(self.env, TMPDIR=shared)
+        del env["XDG_RUNTIME_DIR"]
+
+        said = [tempfile.TemporaryFile() for _ in range(2)]
+        first = self.start(self.track, env=env, stderr=said[0])
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        # No hand-over, and no lock: the second start runs a copy of its own.
+        second = self.start(self.handed[0], env=env, stderr=said[1])
+        time.sleep(3)
+        self.assertIsNone(second.poll(), "the second start runs on")
+        self.assertIsNone(first.poll())
+        trap.terminate()
+        self.assertEqual(trap.communicate(timeout=10)[0].strip(), "0 connections, 0 bytes")
+        for log in said:
+            log.seek(0)
+            self.assertIn(b"kelpa: no folder only this user can enter", log.read())
+            log.close()
+
+
+# Another user's program: makes the folders kelpa would fall back on, open to everyone, and
+# listens there on the hand-over socket's name; says at the end what reached it.
+TRAP = """
+import os, selectors, signal, socket, sys
+shared, user, uid = sys.argv[1:4]
+listeners = []
+for name in ("runtime-" + user, "kelpa-" + uid):
+    folder = os.path.join(shared, name)
+    os.mkdir(folder)
+    os.chmod(folder, 0o777)
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(os.path.join(folder, "kelpa.files"))
+    os.chmod(os.path.join(folder, "kelpa.files"), 0o777)
+    listener.listen()
+    listeners.append(listener)
+selector = selectors.DefaultSelector()
+for listener in listeners:
+    selector.register(listener, selectors.EVENT_READ)
+counts = [0, 0]
+signal.signal(signal.SIGTERM, lambda *_: (print(f"{counts[0]} connections, {counts[1]} bytes"),
+                                          sys.exit(0)))
+print("listening", flush=True)
+while True:
+    for key, _ in selector.select():
+        if key.fileobj in listeners:
+            connection, _ = key.fileobj.accept()
+            counts[0] += 1
+            selector.register(connection, selectors.EVENT_READ)
+        else:
+            data = key.fileobj.recv(65536)
+            counts[1] += len(data)
+            if not data:
+                selector.unregister(key.fileobj)
+"""
 
 
 if __name__ == "__main__":

@@ -3,8 +3,10 @@
 
 prefix:  `cmake --install` into a temporary folder: the checkers pass, the icons have their
          sizes, the program (by its link, its own path, or moved) shows both windows.
-package: `cpack -G DEB` passes lintian, installs with apt, `kelpa` shows both windows, and
-         removal leaves nothing behind. Runs only as root with CI=true or KELPA_INSTALL_TEST=1.
+package: `cpack -G DEB` passes lintian, installs with apt, `kelpa` shows both windows, an
+         ordinary user's kelpa listens on port 80 (with the privilege the package grants, and
+         the loader's secure mode that comes with it), and removal leaves nothing behind. Runs
+         only as root with CI=true or KELPA_INSTALL_TEST=1.
 
 Usage: install_test.py prefix|package BUILD_DIR   (exits 77, skipped, without DISPLAY)
 """
@@ -17,9 +19,13 @@ import sys
 import tempfile
 import unittest
 
-from app_process_test import PLAYER_SIZE, SETTINGS_SIZE, close_window, visible_windows, wait_for
+from app_process_test import (PLAYER_SIZE, SETTINGS_SIZE, can_connect, close_window,
+                              unprivileged_listen_refused, visible_windows, wait_for, xdotool)
 
 BUILD = None
+PROGRAM = "/usr/libexec/kelpa/kelpa"
+NOBODY = 65534
+AT_SECURE = 23  # the auxiliary vector's entry for the loader's secure mode
 
 
 def run(*command, **kwargs):
@@ -132,6 +138,8 @@ class PackageTest(InstalledProgram):
         self.assertEqual(shutil.which("kelpa"), "/usr/bin/kelpa")
 
         self.run_and_close(["kelpa"])
+        self.assertIn("cap_net_bind_service", run("getcap", PROGRAM).stdout)
+        self.listen_on_port_80_as_an_ordinary_user()
 
         removed = run(*apt, "purge", "kelpa")
         self.assertEqual(removed.returncode, 0, removed.stdout + removed.stderr)
@@ -146,6 +154,64 @@ class PackageTest(InstalledProgram):
         self.assertEqual(left.stdout, "")
         # The desktop's menu and file associations forget it too.
         self.assertEqual(run("grep", "-rl", "kelpa", "/usr/share/applications").stdout, "")
+
+
+    def listen_on_port_80_as_an_ordinary_user(self):
+        reason = unprivileged_listen_refused()
+        if reason:
+            print(f"port 80 as an ordinary user not tried: {reason}", file=sys.stderr)
+            return
+        runtime = tempfile.mkdtemp(prefix="kelpa-runtime.")
+        self.addCleanup(shutil.rmtree, runtime, ignore_errors=True)
+        os.chown(runtime, NOBODY, NOBODY)
+        # A library the program does not use, named to the loader as a user may: the loader's
+        # secure mode, which the privilege brings, must pass it over.
+        folder = tempfile.mkdtemp(prefix="kelpa-preload.")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        os.chmod(folder, 0o755)
+        marker = os.path.join(folder, "libkelpamarker.so")
+        with open(marker + ".cpp", "w") as source:
+            source.write("int kelpa_marker;\n")
+        made = run("c++", "-shared", "-fPIC", "-o", marker, marker + ".cpp")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        # Qt is not the loader: it would take a platform plugin from a folder a user names.
+        system_plugin = glob.glob("/usr/lib/*/qt6/plugins/platforms/libqxcb.so")[0]
+        os.makedirs(os.path.join(folder, "platforms"), mode=0o755)
+        own_plugin = shutil.copy(system_plugin, os.path.join(folder, "platforms"))
+        env = dict(os.environ, XDG_RUNTIME_DIR=runtime, HOME=runtime, QT_QPA_PLATFORM="xcb",
+                   LD_PRELOAD=marker, LD_LIBRARY_PATH=folder, QT_PLUGIN_PATH=folder)
+        as_nobody = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
+        self.assertIn(marker, run(*as_nobody, "cat", "/proc/self/maps", env=env).stdout,
+                      "a program without the privilege loads the library")
+
+        log = tempfile.TemporaryFile()
+        self.addCleanup(log.close)
+        process = subprocess.Popen([*as_nobody, "kelpa"], env=env, stdout=log, stderr=log)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+
+        def said():
+            log.seek(0)
+            return log.read().decode("utf-8", "replace")[-2000:]
+
+        panel = wait_for(lambda: [w for w, _, size in visible_windows(process.pid)
+                                  if size == SETTINGS_SIZE], timeout=30.0)
+        self.assertTrue(panel, "the settings window appears; " + said())
+        self.assertEqual(len(visible_windows(process.pid)), 2, "the player found its engine")
+        with open(f"/proc/{process.pid}/auxv", "rb") as auxv:
+            vector = dict(struct.iter_unpack("=QQ", auxv.read()))
+        self.assertEqual(vector.get(AT_SECURE), 1, "the privilege puts the loader in secure mode")
+        with open(f"/proc/{process.pid}/maps") as maps:
+            loaded = maps.read()
+        self.assertFalse(marker in loaded, "LD_PRELOAD is ignored")
+        self.assertFalse(own_plugin in loaded, "QT_PLUGIN_PATH is ignored")
+        self.assertTrue(system_plugin in loaded, "the system's platform plugin is loaded")
+        # The port box has the focus and holds 80; Tab reaches the listen toggle.
+        xdotool("windowfocus", "--sync", panel[0])
+        xdotool("key", "Tab", "space")
+        self.assertTrue(wait_for(lambda: can_connect(80), timeout=10.0), said())
+        self.assertEqual(len(visible_windows(process.pid)), 2, "no failure box")
+        process.kill()
+        process.wait()
 
 
 if __name__ == "__main__":

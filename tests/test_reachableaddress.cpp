@@ -38,6 +38,20 @@ void ReachableAddressTest::choice_data()
     QTest::newRow("default route through a tunnel")
         << QStringList{lo, u"tun0 10.8.0.2"_s, u"enp3s0 10.0.0.5"_s} << QStringList{u"tun0 0"_s}
         << u"10.0.0.5"_s;
+    // A VPN that takes the default route (a full tunnel) still faces no phone: the LAN does.
+    for (const QString &tunnel :
+         {u"wg0"_s, u"tailscale0"_s, u"ztly5abc12"_s, u"ppp0"_s, u"tun0"_s, u"tap0"_s}) {
+        QTest::addRow("default route through %s", qPrintable(tunnel))
+            << QStringList{lo, tunnel + u" 100.101.102.103"_s, u"wlp2s0 192.168.1.20"_s}
+            << QStringList{tunnel + u" 0"_s, u"wlp2s0 600"_s} << u"192.168.1.20"_s;
+    }
+    QTest::newRow("VPNs listed first, no default route") << QStringList{lo,
+                                                                        u"wg0 10.6.0.2"_s,
+                                                                        u"tailscale0 100.64.0.7"_s,
+                                                                        u"zt0 10.147.17.5"_s,
+                                                                        u"ppp0 10.64.64.64"_s,
+                                                                        u"enp3s0 192.168.0.9"_s}
+                                                         << QStringList{} << u"192.168.0.9"_s;
     QTest::newRow("a cable that is not plugged in")
         << QStringList{lo, u"enp3s0 10.0.0.5 down"_s, u"wlp2s0 192.168.1.20"_s}
         << QStringList{u"enp3s0 0"_s} << u"192.168.1.20"_s;
