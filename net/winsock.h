@@ -4,8 +4,7 @@
 //
 // Threads: every member is called on the UI thread, and every event is emitted there, from the
 // event loop: never synchronously from inside a member call, so a handler never runs nested in
-// the code that made the call. Events are emitted only while the event loop (or a nested
-// processEvents) runs.
+// the code that made the call. Events are emitted only while the event loop runs.
 //
 // Text on the wire is in the ANSI code page of net/ansi.h (windows-31j): SendData encodes with
 // AnsiEncode, the same encoding AnsiByteLen measures.

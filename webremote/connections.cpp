@@ -1,26 +1,24 @@
 // The socket side of the server: one connection at a time on Winsock2, requests that arrive
 // meanwhile waiting in a queue, one answer per connection, and a pause after each answer.
 //
-// Waiting never spins or sleeps: a wait loop blocks in the event loop until the next event,
-// and the pause is a timer. Nothing waits inside a connection request either: a request that
+// Nothing waits: an answer goes out through the socket's events and a deadline timer, and the
+// pause is a timer. Nothing waits inside a connection request either: a request that
 // finds the connection busy is queued, and the queue is served whenever the connection is
 // closed and the pause has passed, so a flood of connections grows a bounded queue instead of
 // the stack. No peer address holds more than a few places in it, and a connection that others
 // wait behind gets a short time to complete its request, so a handful of silent or slow
 // clients cannot shut everyone else out.
-#include "frmsver.h"
+#include "remoteserver.h"
 
 #include "net/winsock.h"
 #include "pages.h"
 #include "request.h"
-#include "ui_frmsver.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
 
-void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
+void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
 {
     // Places of peers that left while waiting are given to those that come.
     waiting_.removeIf([](const Waiting &waiting) {
@@ -41,13 +39,13 @@ void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
     ServeWaitingConnection();
 }
 
-bool FrmSver::IsIdleSpare() const
+bool RemoteServer::IsIdleSpare() const
 {
     return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
            clock_.elapsed() - acceptedAt_ >= timings_.spareConnectionMs;
 }
 
-void FrmSver::ServeWaitingConnection()
+void RemoteServer::ServeWaitingConnection()
 {
     // While an answer is on its way the connection belongs to it, whatever its state; after
     // it, the pause passes first.
@@ -88,12 +86,8 @@ void FrmSver::ServeWaitingConnection()
     if (Winsock2->State() == Winsock::sckClosed)
         return;
 
-    // The page limit is fixed for the connection from the settings as they are now, by the
-    // same rule as the option buttons.
-    if (ui_->Option1->isChecked())
-        ListByteLimit = -1;
-    if (ui_->Option2->isChecked())
-        ApplyByteLimitBox();
+    // The page limit is fixed for the connection from the settings as they are now.
+    emit connectionAccepted();
     RecvBuffer.clear();
     heardFrom_ = false;
     acceptedAt_ = clock_.elapsed();
@@ -102,14 +96,14 @@ void FrmSver::ServeWaitingConnection()
     // again: that would also restart it after the toggle was released.
 }
 
-void FrmSver::RequestTimer_Timeout()
+void RemoteServer::RequestTimer_Timeout()
 {
     if (answering_ || Winsock2->State() == Winsock::sckClosed)
         return;
     DropConnection(); // no answer: a client that never completes its request gets none
 }
 
-void FrmSver::EnforceCrowdedDeadline()
+void RemoteServer::EnforceCrowdedDeadline()
 {
     if (!heardFrom_ || answering_ || waiting_.isEmpty() ||
         Winsock2->State() != Winsock::sckConnected)
@@ -121,7 +115,7 @@ void FrmSver::EnforceCrowdedDeadline()
         crowdedTimer_->start(static_cast<int>(left));
 }
 
-void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
+void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
 {
     if (bytesTotal < 1)
         return;
@@ -143,7 +137,7 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
         crowdedTimer_->stop();
         // Handled from the event loop once this handler has returned, so that a box the
         // request's command brings up holds no arrival of this or the next connection.
-        QTimer::singleShot(0, this, &FrmSver::HandleRequest);
+        QTimer::singleShot(0, this, &RemoteServer::HandleRequest);
         return;
     }
     if (RecvBuffer.size() > RecvBufferLimit) {
@@ -159,7 +153,7 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
     EnforceCrowdedDeadline();
 }
 
-void FrmSver::DropConnection()
+void RemoteServer::DropConnection()
 {
     Winsock2->Close();
     requestTimer_->stop();
@@ -167,67 +161,69 @@ void FrmSver::DropConnection()
     ServeWaitingConnection();
 }
 
-void FrmSver::Winsock2_SendComplete()
+void RemoteServer::Winsock2_SendComplete()
 {
-    SendPending = 0;
+    if (sending_)
+        FinishSend();
 }
 
-void FrmSver::Winsock2_Close()
+void RemoteServer::Winsock2_Close()
 {
-    SendPending = 0;
-    // An answer in progress closes its connection itself. Otherwise the peer left before
-    // completing its request, which can then never be answered: the connection is closed at
-    // once, unless bytes it sent are still to be read (their arrival closes it).
+    // A peer that left while its answer went out takes no more of it.
+    if (sending_) {
+        FinishSend();
+        return;
+    }
+    // An answer still to be sent goes to a peer that may have shut down only its sending
+    // side. Otherwise the peer left before completing its request, which can then never be
+    // answered: the connection is closed at once, unless bytes it sent are still to be read
+    // (their arrival closes it).
     if (!answering_ && Winsock2->BytesReceived() == 0)
         DropConnection();
 }
 
-void FrmSver::Winsock2_Error()
+void RemoteServer::Winsock2_Error()
 {
+    if (sending_) {
+        FinishSend();
+        return;
+    }
+    // An answer still to be built finds the connection closed and ends at once.
     Winsock2->Close();
-    SendPending = 0;
     ServeWaitingConnection();
 }
 
-void FrmSver::SendPage(const QString &body)
+void RemoteServer::SendPage(const QString &body)
 {
-    SendPending = Winsock2->SendData(BuildOkResponse(body)) ? -1 : 0;
-    FinishSend();
+    Send(BuildOkResponse(body));
 }
 
-void FrmSver::SendNotFound()
+void RemoteServer::SendNotFound()
 {
-    SendPending = Winsock2->SendData(BuildNotFoundResponse()) ? -1 : 0;
-    FinishSend();
+    Send(BuildNotFoundResponse());
 }
 
-void FrmSver::FinishSend()
+void RemoteServer::Send(const QString &response)
 {
+    sending_ = true;
+    if (!Winsock2->SendData(response)) {
+        FinishSend();
+        return;
+    }
     // A client that never reads its answer must not hold the server, and every connection
     // queued behind it, for ever.
-    bool givenUp = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, this, [&givenUp] { givenUp = true; });
-    deadline.start(timings_.sendTimeoutMs);
-    for (;;) {
-        // A connection that failed or is gone can complete no send. One whose peer has shut
-        // down its sending side still can: its Closed event ends the wait if not.
-        const int16_t state = Winsock2->State();
-        if (state == Winsock::sckError || state == Winsock::sckClosed) {
-            Winsock2->Close();
-            SendPending = 0;
-        }
-        if (!SendPending || givenUp)
-            break;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    SendPending = 0;
+    sendTimer_->start(timings_.sendTimeoutMs);
+}
+
+void RemoteServer::FinishSend()
+{
+    sending_ = false;
+    sendTimer_->stop();
     Winsock2->Close();
     requestTimer_->stop();
     crowdedTimer_->stop();
     answering_ = false;
-    setWindowTitle(IdleCaption());
+    setCaption(IdleCaption());
     // One answer at a time, about ten a second at most: the next connection waits for the
     // pause, while the event loop runs on.
     pauseTimer_->start(timings_.pauseMs);

@@ -1,35 +1,29 @@
 // What a request asks for, carried out on the player through the operations its own buttons
 // and list use, and answered.
-#include "frmsver.h"
+#include "remoteserver.h"
 
 #include "net/ansi.h"
 #include "pages.h"
 #include "request.h"
 
-#include <QApplication>
 #include <QSysInfo>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
-QString FrmSver::BuildControlPage() const
+QString RemoteServer::BuildControlPage() const
 {
     return ::BuildControlPage(
         player_.caption(), player_.entryCount(),
         [this](int index) { return player_.entryText(index); }, ListByteLimit);
 }
 
-void FrmSver::SendLoginPage()
-{
-    SendPage(LoginPage());
-}
-
-QString FrmSver::IdleCaption() const
+QString RemoteServer::IdleCaption() const
 {
     return lockoutTimer_->isActive() ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
 }
 
-void FrmSver::CountMiss()
+void RemoteServer::CountMiss()
 {
     const qint64 now = clock_.elapsed();
     misses_.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
@@ -41,17 +35,16 @@ void FrmSver::CountMiss()
     lockoutTimer_->start(timings_.lockoutMs);
 }
 
-void FrmSver::HandleRequest()
+void RemoteServer::HandleRequest()
 {
-    // From here the connection is this request's until its answer is out, also while a player
-    // operation holds the thread with a message box.
+    // From here the connection is this request's until its answer is out.
     const QString request = AnsiDecode(RecvBuffer);
     const std::optional<QString> path = RequestPath(request);
     if (!path || !IsHostAccepted(request, QSysInfo::machineHostName())) {
         SendNotFound();
         return;
     }
-    setWindowTitle(u"kelpa (処理中)"_s);
+    setCaption(u"kelpa (処理中)"_s);
 
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
     Route route = RouteRequest(*path, LoginId, loginNumber);
@@ -62,7 +55,7 @@ void FrmSver::HandleRequest()
         CountMiss();
     switch (route.kind) {
     case Route::LoginForm:
-        SendLoginPage();
+        SendPage(LoginPage());
         break;
     case Route::Login:
         LoginNumber = static_cast<int16_t>(random_.bounded(LoginNumberRange));
@@ -73,14 +66,12 @@ void FrmSver::HandleRequest()
         SendPage(LoginErrorPage());
         break;
     case Route::Control:
-        RunThenAnswer([this, command = route.command] {
-            if (command)
-                player_.run(*command);
-            return true;
-        });
+        if (route.command)
+            player_.run(*route.command);
+        Answer(true);
         break;
     case Route::PlayEntry:
-        RunThenAnswer([this, entry = route.entry] { return player_.playEntry(entry); });
+        Answer(player_.playEntry(route.entry));
         break;
     case Route::NotFound:
         SendNotFound();
@@ -88,24 +79,11 @@ void FrmSver::HandleRequest()
     }
 }
 
-void FrmSver::RunThenAnswer(const std::function<bool()> &command)
+void RemoteServer::Answer(bool done)
 {
-    // Carried out before the page is built, so the page shows its effect. A box the command
-    // brings up (an "Open Error") waits for the person at the desktop; the answer goes out
-    // from the box's event loop instead, and the server goes on serving meanwhile.
-    const uint64_t request = ++requests_;
-    unanswered_ = request;
-    qApp->installEventFilter(this);
-    const bool done = command();
-    qApp->removeEventFilter(this);
-    SendPendingAnswer(request, done);
-}
-
-void FrmSver::SendPendingAnswer(uint64_t request, bool done)
-{
-    if (unanswered_ != request)
-        return;
-    unanswered_ = 0;
+    // The command ran before the page is built, so the page shows its effect. A box the
+    // command brought up (an "Open Error") stays with the person at the desktop; the answer
+    // does not wait for it.
     if (done)
         SendPage(BuildControlPage());
     else
