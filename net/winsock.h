@@ -74,6 +74,8 @@ public:
     static QHostAddress RequestPeer(int32_t requestID);
     // False once the peer of a pending connection has left (or the request is unknown).
     static bool IsRequestOpen(int32_t requestID);
+    // Whether the peer of a pending connection has sent anything yet.
+    static bool HasRequestData(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
     // to the system; Error or Closed follow if the connection fails first. In state 8 the

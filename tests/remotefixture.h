@@ -34,7 +34,8 @@ public:
         socket.bind(QHostAddress(from));
         connect(&socket, &QTcpSocket::readyRead, this, [this] { received += socket.readAll(); });
         connect(&socket, &QTcpSocket::disconnected, this, [this] {
-            received += socket.readAll();
+            if (socket.isOpen())
+                received += socket.readAll();
             closed = true;
         });
         connect(&socket, &QAbstractSocket::errorOccurred, this, [this] { closed = true; });

@@ -113,6 +113,9 @@ private slots:
     void oversizedRequests();
     void clientsThatLeaveMidRequestOrMidAnswer();
     void clientThatNeverReadsItsAnswerIsGivenUp();
+    void crowdOfFiftyAddressesLetsTheOwnerIn_data();
+    void crowdOfFiftyAddressesLetsTheOwnerIn();
+    void strangersUnfinishedRequestHoldsTheOwnerAMoment();
     void floodBeyondTheQueueIsTurnedAway_data();
     void floodBeyondTheQueueIsTurnedAway();
     void releasingTheToggleKeepsQueuedAndRunningConnections();
@@ -437,6 +440,71 @@ void ConnectionsTest::clientThatNeverReadsItsAnswerIsGivenUp()
     QVERIFY2(sinceAsked.elapsed() < Quick.sendTimeoutMs + 500,
              qPrintable(u"served after %1 ms"_s.arg(sinceAsked.elapsed())));
     ::close(stubborn);
+}
+
+void ConnectionsTest::crowdOfFiftyAddressesLetsTheOwnerIn_data()
+{
+    // What each of the strangers' connections sends, and whether a stranger's own request
+    // still gets through.
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("strangerServed");
+    QTest::newRow("silent connections") << QByteArray() << true;
+    QTest::newRow("one byte each") << QByteArray("G") << false;
+}
+
+void ConnectionsTest::crowdOfFiftyAddressesLetsTheOwnerIn()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, strangerServed);
+    remote = std::make_unique<ServerFixture>(ServerTimings{}); // the program's own timings
+    const int number = remote->login();                        // the owner, from 127.0.0.1
+    QVERIFY(number >= 0);
+    // Fifty addresses, a browser's share of connections each: far more than the queue holds.
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int address = 2; address <= 51; ++address) {
+        for (int i = 0; i < int{RemoteServer::MaxWaitingPerPeer}; ++i) {
+            crowd.push_back(std::make_unique<Client>(remote->port, u"127.0.0.%1"_s.arg(address)));
+            crowd.back()->send(sent); // once connected, or turned away
+        }
+    }
+    const auto open = [&] {
+        return std::count_if(crowd.cbegin(), crowd.cend(),
+                             [](const auto &client) { return !client->closed; });
+    };
+    // The queue is full and the rest have been turned away.
+    QVERIFY(waitFor([&] { return open() <= RemoteServer::MaxWaitingConnections + 1; }));
+    QVERIFY(open() >= RemoteServer::MaxWaitingConnections);
+
+    QElapsedTimer waited;
+    waited.start();
+    const QByteArray answer = remote->exchange(getRequest(u"/%1/"_s.arg(number)), 5000);
+    QCOMPARE(answer, EmptyControlResponse);
+    QVERIFY2(waited.elapsed() < 2000, qPrintable(u"answered after %1 ms"_s.arg(waited.elapsed())));
+    if (strangerServed) {
+        waited.restart();
+        QVERIFY(isLoginPage(remote->exchange(LoginRequest, 5000, u"127.0.0.60"_s)));
+        QVERIFY2(waited.elapsed() < 2000,
+                 qPrintable(u"the stranger was answered after %1 ms"_s.arg(waited.elapsed())));
+    }
+}
+
+void ConnectionsTest::strangersUnfinishedRequestHoldsTheOwnerAMoment()
+{
+    const ServerTimings timings; // the program's own
+    remote = std::make_unique<ServerFixture>(timings);
+    const int number = remote->login(); // the owner, from 127.0.0.1
+    QVERIFY(number >= 0);
+    pump(timings.pauseMs);
+    Client slow(remote->port, u"127.0.0.2"_s);
+    slow.send("GET / HTTP/1.0\r\n");
+    QVERIFY(waitFor([&] { return serving(); }));
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(remote->exchange(getRequest(u"/%1/"_s.arg(number)), 5000), EmptyControlResponse);
+    QVERIFY2(waited.elapsed() < timings.trustedWaitMs + timings.pauseMs + 300,
+             qPrintable(u"answered after %1 ms"_s.arg(waited.elapsed())));
+    QVERIFY(slow.waitClosed(1000));
+    QVERIFY(slow.received.isEmpty());
 }
 
 void ConnectionsTest::floodBeyondTheQueueIsTurnedAway_data()

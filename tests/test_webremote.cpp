@@ -4,6 +4,7 @@
 
 #include "webremote/pages.h"
 
+#include <QElapsedTimer>
 #include <QSysInfo>
 
 using namespace Qt::Literals::StringLiterals;
@@ -16,6 +17,9 @@ private slots:
     void cleanup();
     void requestsBeforeAnyLogin_data();
     void requestsBeforeAnyLogin();
+    void hostAndSiteOfTheRequest_data();
+    void hostAndSiteOfTheRequest();
+    void loginNumbersSpreadOverTheRange();
     void loginDrawsTheNumberOfEveryControlPath();
     void idBoxDecidesTheLogin_data();
     void idBoxDecidesTheLogin();
@@ -27,8 +31,11 @@ private slots:
     void limitBoxIsReadAtEachConnection();
     void hostileTitlesAreEscaped();
     void busyCaptionWhileAnswering();
-    void guessingLocksTheRemoteForAWhile_data();
-    void guessingLocksTheRemoteForAWhile();
+    void guessesLockTheGuesserNotTheOwner_data();
+    void guessesLockTheGuesserNotTheOwner();
+    void lockEndsOnTimeAndDoubles();
+    void rightLoginClearsTheCount();
+    void searchFromManyAddressesRefusesStrangersOnly();
 
 private:
     std::unique_ptr<ServerFixture> remote;
@@ -36,7 +43,7 @@ private:
 
 void WebRemoteTest::init()
 {
-    remote = std::make_unique<ServerFixture>();
+    remote = std::make_unique<ServerFixture>(ServerTimings{.pauseMs = 10});
     QVERIFY(remote->port != 0);
 }
 
@@ -56,15 +63,6 @@ void WebRemoteTest::requestsBeforeAnyLogin_data()
     QTest::newRow("/index.html") << QByteArray(
                                         "GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                                  << loginPage;
-    const QByteArray own = QSysInfo::machineHostName().toLatin1();
-    for (const QByteArray &host : {QByteArray("127.0.0.1:8080"), QByteArray("[::1]:80"),
-                                   QByteArray("LocalHost"), own, own + ".local:8080"})
-        QTest::newRow("Host: " + host) << "GET / HTTP/1.1\r\nhost: " + host + "\r\n\r\n"
-                                       << loginPage;
-    for (const QByteArray &host : {QByteArray("x"), QByteArray("evil.example:8080"),
-                                   QByteArray("localhost.evil.example"), own + ".evil.example"})
-        QTest::newRow("Host: " + host) << "GET / HTTP/1.1\r\nHost: " + host + "\r\n\r\n"
-                                       << NotFoundResponse;
     QTest::newRow("/INDEX.HTM: paths are case-sensitive")
         << QByteArray("GET /INDEX.HTM HTTP/1.0\r\n\r\n") << NotFoundResponse;
     QTest::newRow("no HTTP anywhere") << QByteArray("GET /\r\n\r\n") << NotFoundResponse;
@@ -108,6 +106,94 @@ void WebRemoteTest::requestsBeforeAnyLogin()
     // The player was not touched.
     QCOMPARE(remote->player.status(), kelpa::PlaybackStatus::Stopped);
     QCOMPARE(remote->player.current, -1);
+}
+
+void WebRemoteTest::hostAndSiteOfTheRequest_data()
+{
+    // The header lines of "GET / HTTP/1.1", and whether the login page is served or the 404.
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<bool>("served");
+    const QByteArray own = QSysInfo::machineHostName().section(u'.', 0, 0).toLatin1();
+    const QByteArray upper = own.toUpper();
+    const QList<std::pair<QByteArray, bool>> hosts{
+        {"127.0.0.1:8080", true},
+        {"[::1]:80", true},
+        {"LocalHost", true},
+        {"localhost.", true},
+        {own, true},
+        {own + ".local:8080", true},
+        // What routers' DNS and mDNS give a phone.
+        {own + ".lan", true},
+        {upper + ".fritz.box", true},
+        {own + ".home.arpa:80", true},
+        {own + "-2.local", true},
+        {own + ".local.", true},
+        {own + ".evil.example", true}, // the first label decides
+        {"x", false},
+        {"evil.example:8080", false},
+        {"localhost.evil.example", false},
+        {own + "2.local", false},
+        {own + "-x.local", false},
+        {own + "-2.lan", false},
+        {"x." + own + ".local", false},
+        // Lines that are no Host line a browser sends.
+        {"127.0.0.1:80@evil.example", false},
+        {"user@127.0.0.1", false},
+        {"127.0.0.1:http", false},
+        {"127.0.0.1/x", false},
+        {"127.0.0.1 evil.example", false},
+        {"", false},
+    };
+    for (const auto &[host, served] : hosts)
+        QTest::newRow("Host: " + host) << "Host: " + host + "\r\n" << served;
+    QTest::newRow("a blank before the colon") << QByteArray("Host : 127.0.0.1\r\n") << false;
+    QTest::newRow("two Host lines")
+        << QByteArray("Host: 127.0.0.1\r\nHost: 127.0.0.1\r\n") << false;
+    QTest::newRow("no Host line") << QByteArray("User-Agent: feature phone\r\n") << true;
+
+    // What a browser says of the page that made the request.
+    QTest::newRow("typed in or scanned")
+        << QByteArray("Host: 127.0.0.1:80\r\nSec-Fetch-Site: none\r\n") << true;
+    QTest::newRow("from the remote's own page")
+        << QByteArray("Host: 127.0.0.1\r\nSec-Fetch-Site: same-origin\r\n") << true;
+    QTest::newRow("from a page of another site")
+        << QByteArray("Host: 127.0.0.1\r\nSec-Fetch-Site: cross-site\r\n") << false;
+    QTest::newRow("its own origin")
+        << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:8080\r\n") << true;
+    QTest::newRow("the origin of another host")
+        << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: http://evil.example\r\n") << false;
+    QTest::newRow("the origin of another port")
+        << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: http://127.0.0.1:8081\r\n") << false;
+    QTest::newRow("a hidden origin")
+        << QByteArray("Host: 127.0.0.1:8080\r\nOrigin: null\r\n") << false;
+    QTest::newRow("an origin without a Host line")
+        << QByteArray("Origin: http://127.0.0.1\r\n") << false;
+}
+
+void WebRemoteTest::hostAndSiteOfTheRequest()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(bool, served);
+    const QByteArray answer = remote->exchange("GET / HTTP/1.1\r\n" + headers + "\r\n");
+    if (served)
+        QCOMPARE(answer, AnsiEncode(BuildOkResponse(LoginPage())));
+    else
+        QCOMPARE(answer, NotFoundResponse);
+}
+
+void WebRemoteTest::loginNumbersSpreadOverTheRange()
+{
+    // Forty logins: numbers from 0 to 9999 come out nearly all different, and large ones too.
+    QSet<int> drawn;
+    int largest = 0;
+    for (int i = 0; i < 40; ++i) {
+        const int number = remote->login();
+        QVERIFY(number >= 0 && number < RemoteServer::LoginNumberRange);
+        drawn.insert(number);
+        largest = std::max(largest, number);
+    }
+    QVERIFY2(drawn.size() >= 36, qPrintable(u"%1 different numbers"_s.arg(drawn.size())));
+    QVERIFY2(largest >= 5000, qPrintable(u"the largest was %1"_s.arg(largest)));
 }
 
 void WebRemoteTest::loginDrawsTheNumberOfEveryControlPath()
@@ -331,33 +417,132 @@ void WebRemoteTest::busyCaptionWhileAnswering()
     QCOMPARE(captions.size(), 2);
 }
 
-void WebRemoteTest::guessingLocksTheRemoteForAWhile_data()
+void WebRemoteTest::guessesLockTheGuesserNotTheOwner_data()
 {
+    // A guess, with %1 for a number, and the header lines it comes with.
     QTest::addColumn<QString>("guess");
-    QTest::newRow("wrong IDs") << u"/l.cgi?id=guess%1"_s;
-    QTest::newRow("wrong login numbers") << u"/%1/3"_s;
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<bool>("locks");
+    QTest::newRow("wrong IDs") << u"/l.cgi?id=guess%1"_s << QByteArray() << true;
+    QTest::newRow("wrong login numbers") << u"/%1/3"_s << QByteArray() << true;
+    // The <img> tags of a page elsewhere, as a browser fetches them: no miss at all.
+    QTest::newRow("a page of another site")
+        << u"/%1/"_s << QByteArray("Host: 127.0.0.1\r\nSec-Fetch-Site: cross-site\r\n") << false;
+    QTest::newRow("a script of another origin")
+        << u"/l.cgi?id=guess%1"_s
+        << QByteArray("Host: 127.0.0.1\r\nOrigin: http://evil.example\r\n") << false;
 }
 
-void WebRemoteTest::guessingLocksTheRemoteForAWhile()
+void WebRemoteTest::guessesLockTheGuesserNotTheOwner()
 {
     QFETCH(QString, guess);
-    remote = std::make_unique<ServerFixture>(ServerTimings{.pauseMs = 10, .lockoutMs = 1500});
-    const int number = remote->login(u"wuzel"_s);
+    QFETCH(QByteArray, headers);
+    QFETCH(bool, locks);
+    remote = std::make_unique<ServerFixture>(ServerTimings{.pauseMs = 10, .lockoutMs = 800});
+    const QString guesser = u"127.0.0.2"_s;
+    const int number = remote->login();
     QVERIFY(number >= 0);
     const QString control = u"/%1/"_s.arg(number);
-    for (int i = 0; i < RemoteServer::MaxMisses - 1; ++i)
-        remote->get(guess.arg((number + 1 + i) % 10000));
-    QCOMPARE(remote->get(control), EmptyControlResponse); // not yet
+    const auto guessFromAfar = [&](int i) {
+        return remote->exchange("GET " + AnsiEncode(guess.arg((number + 1 + i) % 10000)) +
+                                    " HTTP/1.1\r\n" + headers + "\r\n",
+                                10000, guesser);
+    };
+    for (int i = 0; i < LoginGuard::MaxMisses - 1; ++i)
+        guessFromAfar(i);
+    QCOMPARE(remote->get(control, guesser), EmptyControlResponse); // not yet
     QCOMPARE(remote->server.caption(), u"kelpa"_s);
-
-    remote->get(guess.arg((number + 1) % 10000));
+    guessFromAfar(LoginGuard::MaxMisses);
+    if (!locks) {
+        QCOMPARE(remote->server.caption(), u"kelpa"_s);
+        QVERIFY(remote->login(u"wuzel"_s, guesser) >= 0);
+        return;
+    }
     QCOMPARE(remote->server.caption(), u"kelpa (ログイン停止中)"_s);
-    QCOMPARE(remote->get(control), LoginErrorResponse);
-    QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s), LoginErrorResponse);
-    QVERIFY(remote->get(u"/"_s).contains("about kelpa")); // the login page stays
+
+    // The owner's address is served as ever, and logs in again.
+    QCOMPARE(remote->get(control), EmptyControlResponse);
+    const int again = remote->login();
+    QVERIFY(again >= 0);
+    const QString newControl = u"/%1/"_s.arg(again);
+
+    // The guesser learns nothing: right and wrong get the same bytes.
+    const QString wrongNumber = u"/%1/"_s.arg((again + 1) % 10000);
+    QCOMPARE(remote->get(newControl, guesser), NotFoundResponse);
+    QCOMPARE(remote->get(wrongNumber, guesser), NotFoundResponse);
+    QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s, guesser), LoginErrorResponse);
+    QCOMPARE(remote->get(u"/l.cgi?id=nobody"_s, guesser), LoginErrorResponse);
+    QVERIFY(remote->get(u"/"_s, guesser).contains("about kelpa")); // the login page stays
 
     QTRY_COMPARE_WITH_TIMEOUT(remote->server.caption(), u"kelpa"_s, 3000);
-    QVERIFY(remote->login(u"wuzel"_s) >= 0);
+    QCOMPARE(remote->get(newControl, guesser), EmptyControlResponse);
+}
+
+void WebRemoteTest::lockEndsOnTimeAndDoubles()
+{
+    const ServerTimings timings{.pauseMs = 10, .lockoutMs = 600};
+    remote = std::make_unique<ServerFixture>(timings);
+    const QString guesser = u"127.0.0.2"_s;
+    QElapsedTimer sinceLocked;
+    const auto lock = [&] {
+        for (int i = 0; i < LoginGuard::MaxMisses; ++i)
+            remote->get(u"/l.cgi?id=guess"_s, guesser);
+        sinceLocked.start();
+    };
+    lock();
+    // Guessing on during the lock does not make it last longer.
+    while (sinceLocked.elapsed() < timings.lockoutMs - 150)
+        QCOMPARE(remote->get(u"/l.cgi?id=guess"_s, guesser), LoginErrorResponse);
+    QTest::qWait(static_cast<int>(timings.lockoutMs - sinceLocked.elapsed()) + 50);
+    QVERIFY(remote->get(u"/l.cgi?id=wuzel"_s, guesser).contains("welcome to kelpa"));
+
+    // The next lock of the same address lasts twice as long.
+    lock();
+    QTest::qWait(timings.lockoutMs + 100);
+    QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s, guesser), LoginErrorResponse);
+    QCOMPARE(remote->server.caption(), u"kelpa (ログイン停止中)"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(remote->server.caption(), u"kelpa"_s, 2 * timings.lockoutMs);
+    QVERIFY(sinceLocked.elapsed() >= 2 * timings.lockoutMs - 20);
+    QVERIFY(remote->get(u"/l.cgi?id=wuzel"_s, guesser).contains("welcome to kelpa"));
+}
+
+void WebRemoteTest::rightLoginClearsTheCount()
+{
+    // Nine typos, the right ID, then a stale bookmark: no lock.
+    for (int i = 0; i < LoginGuard::MaxMisses - 1; ++i)
+        QCOMPARE(remote->get(u"/l.cgi?id=wuzle"_s), LoginErrorResponse);
+    const int number = remote->login();
+    QVERIFY(number >= 0);
+    QCOMPARE(remote->get(u"/%1/"_s.arg((number + 1) % 10000)), NotFoundResponse);
+    QCOMPARE(remote->server.caption(), u"kelpa"_s);
+    QCOMPARE(remote->get(u"/%1/"_s.arg(number)), EmptyControlResponse);
+}
+
+void WebRemoteTest::searchFromManyAddressesRefusesStrangersOnly()
+{
+    const ServerTimings timings{.pauseMs = 1, .crowdWindowMs = 2000};
+    remote = std::make_unique<ServerFixture>(timings);
+    const int number = remote->login(); // the owner, trusted from now on
+    QVERIFY(number >= 0);
+    QElapsedTimer searching;
+    searching.start();
+    // Nine wrong numbers from each of twelve addresses: none is locked, 108 misses in all.
+    for (int address = 10; address < 22; ++address) {
+        for (int i = 0; i < LoginGuard::MaxMisses - 1; ++i)
+            remote->get(u"/%1/"_s.arg((number + 1 + i) % 10000), u"127.0.0.%1"_s.arg(address));
+    }
+    QVERIFY2(searching.elapsed() < timings.crowdWindowMs - 300, "the search took too long");
+    QCOMPARE(remote->server.caption(), u"kelpa (ログイン停止中)"_s);
+    const QString stranger = u"127.0.0.99"_s;
+    QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s, stranger), LoginErrorResponse);
+    const int again = remote->login();
+    QVERIFY(again >= 0);
+    QCOMPARE(remote->get(u"/%1/"_s.arg(again)), EmptyControlResponse);
+    QCOMPARE(remote->get(u"/%1/"_s.arg(again), stranger), NotFoundResponse);
+
+    // Once the rate falls, strangers log in again.
+    QTRY_COMPARE_WITH_TIMEOUT(remote->server.caption(), u"kelpa"_s, timings.crowdWindowMs);
+    QVERIFY(remote->login(u"wuzel"_s, stranger) >= 0);
 }
 
 QTEST_MAIN(WebRemoteTest)

@@ -5,9 +5,12 @@
 // pause is a timer. Nothing waits inside a connection request either: a request that
 // finds the connection busy is queued, and the queue is served whenever the connection is
 // closed and the pause has passed, so a flood of connections grows a bounded queue instead of
-// the stack. No peer address holds more than a few places in it, and a connection that others
-// wait behind gets a short time to complete its request, so a handful of silent or slow
-// clients cannot shut everyone else out.
+// the stack. No peer address holds more than a browser's share of places in it; a full queue
+// gives the places of strangers' silent connections to newcomers, and any stranger's place to
+// a trusted address; the connections that have sent their request go first, a trusted
+// address's before all; and a connection that others wait behind gets a short time to
+// complete its request. So neither a crowd of silent or slow clients from one address nor one
+// from many shuts the owner out.
 #include "remoteserver.h"
 
 #include "net/winsock.h"
@@ -29,8 +32,8 @@ void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
     });
     const QHostAddress peer = Winsock::RequestPeer(requestID);
     const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
-    if (waiting_.size() >= MaxWaitingConnections ||
-        std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer) {
+    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer ||
+        (waiting_.size() >= MaxWaitingConnections && !MakeRoom(guard_.isTrusted(peer)))) {
         Winsock::DropRequest(requestID);
         return;
     }
@@ -39,10 +42,27 @@ void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
     ServeWaitingConnection();
 }
 
+bool RemoteServer::MakeRoom(bool forTrusted)
+{
+    const auto stranger = [this](const Waiting &waiting) {
+        return !guard_.isTrusted(waiting.peer);
+    };
+    auto leaving = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting &waiting) {
+        return stranger(waiting) && !Winsock::HasRequestData(waiting.requestID);
+    });
+    if (leaving == waiting_.end() && forTrusted)
+        leaving = std::find_if(waiting_.begin(), waiting_.end(), stranger);
+    if (leaving == waiting_.end())
+        return false;
+    Winsock::DropRequest(leaving->requestID);
+    waiting_.erase(leaving);
+    return true;
+}
+
 bool RemoteServer::IsIdleSpare() const
 {
     return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
-           clock_.elapsed() - acceptedAt_ >= timings_.spareConnectionMs;
+           clock_.elapsed() - connectedAt_ >= timings_.spareConnectionMs;
 }
 
 void RemoteServer::ServeWaitingConnection()
@@ -63,37 +83,62 @@ void RemoteServer::ServeWaitingConnection()
             Winsock2->Close();
             break;
         }
-        // Looked at again when the connection has been silent long enough (bytes that came
-        // and are still to be read are given a moment to be announced).
-        if (!heardFrom_ && !spareTimer_->isActive())
-            spareTimer_->start(
-                qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - acceptedAt_)));
+        if (!spareTimer_->isActive())
+            StartSpareTimer();
         return; // served when the connection is closed
     }
 
     spareTimer_->stop();
     requestTimer_->stop();
     crowdedTimer_->stop();
-    while (!waiting_.isEmpty()) {
-        const Waiting next = waiting_.dequeue();
-        if (Winsock2->Accept(next.requestID)) {
-            // Bytes that came while the connection waited may have come as soon as it asked
-            // to connect.
-            firstByteAt_ = Winsock2->BytesReceived() > 0 ? next.since : -1;
-            break;
-        }
-    }
-    if (Winsock2->State() == Winsock::sckClosed)
+    if (!AcceptNext())
         return;
 
     // The page limit is fixed for the connection from the settings as they are now.
     emit connectionAccepted();
     RecvBuffer.clear();
     heardFrom_ = false;
-    acceptedAt_ = clock_.elapsed();
     requestTimer_->start(timings_.requestTimeoutMs);
+    // A silent connection taken up while others wait is looked at again when it has been
+    // silent long enough, or at once when it waited that long already.
+    if (!waiting_.isEmpty())
+        StartSpareTimer();
     // The listening socket keeps listening after an accept, so it is not told to listen
     // again: that would also restart it after the toggle was released.
+}
+
+void RemoteServer::StartSpareTimer()
+{
+    // Bytes that came and are still to be read are given a moment to be announced.
+    if (!heardFrom_)
+        spareTimer_->start(static_cast<int>(
+            qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - connectedAt_))));
+}
+
+bool RemoteServer::AcceptNext()
+{
+    // A request already sent is served before a connection still silent, a trusted address's
+    // before a stranger's; otherwise in the order they came.
+    const auto rank = [this](const Waiting &waiting) {
+        const bool sent = Winsock::HasRequestData(waiting.requestID);
+        return sent ? (guard_.isTrusted(waiting.peer) ? 0 : 1) : 2;
+    };
+    while (!waiting_.isEmpty()) {
+        const auto next =
+            std::min_element(waiting_.begin(), waiting_.end(),
+                             [&](const Waiting &a, const Waiting &b) { return rank(a) < rank(b); });
+        const Waiting taken = *next;
+        waiting_.erase(next);
+        if (Winsock2->Accept(taken.requestID)) {
+            peer_ = taken.peer;
+            connectedAt_ = taken.since;
+            // Bytes that came while the connection waited may have come as soon as it asked
+            // to connect.
+            firstByteAt_ = Winsock2->BytesReceived() > 0 ? taken.since : -1;
+            return true;
+        }
+    }
+    return false;
 }
 
 void RemoteServer::RequestTimer_Timeout()
@@ -108,10 +153,17 @@ void RemoteServer::EnforceCrowdedDeadline()
     if (!heardFrom_ || answering_ || waiting_.isEmpty() ||
         Winsock2->State() != Winsock::sckConnected)
         return;
-    const qint64 left = timings_.crowdedRequestMs - (clock_.elapsed() - firstByteAt_);
+    // A stranger's unfinished request holds a trusted address only a moment.
+    const bool trustedWaits =
+        !guard_.isTrusted(peer_) &&
+        std::any_of(waiting_.cbegin(), waiting_.cend(),
+                    [this](const Waiting &waiting) { return guard_.isTrusted(waiting.peer); });
+    const int allowed = trustedWaits ? std::min(timings_.crowdedRequestMs, timings_.trustedWaitMs)
+                                     : timings_.crowdedRequestMs;
+    const qint64 left = allowed - (clock_.elapsed() - firstByteAt_);
     if (left <= 0)
         DropConnection();
-    else if (!crowdedTimer_->isActive())
+    else if (!crowdedTimer_->isActive() || crowdedTimer_->remainingTime() > left)
         crowdedTimer_->start(static_cast<int>(left));
 }
 

@@ -9,6 +9,8 @@
 #include <QSysInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 QString RemoteServer::BuildControlPage() const
@@ -20,27 +22,29 @@ QString RemoteServer::BuildControlPage() const
 
 QString RemoteServer::IdleCaption() const
 {
-    return lockoutTimer_->isActive() ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
+    return guard_.isLocking(clock_.elapsed()) ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
 }
 
-void RemoteServer::CountMiss()
+void RemoteServer::ShowLocks()
 {
+    // The caption shows a lock for as long as it lasts, except while answering.
+    if (!answering_)
+        setCaption(IdleCaption());
     const qint64 now = clock_.elapsed();
-    misses_.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
-    misses_.append(now);
-    if (misses_.size() < MaxMisses)
-        return;
-    // Guessing the login number, or the ID, must take longer than anyone goes on guessing.
-    misses_.clear();
-    lockoutTimer_->start(timings_.lockoutMs);
+    const qint64 next = guard_.nextChange(now);
+    if (next < 0)
+        lockoutTimer_->stop();
+    else
+        lockoutTimer_->start(static_cast<int>(std::min<qint64>(next - now, 24 * 3600 * 1000)));
 }
 
 void RemoteServer::HandleRequest()
 {
-    // From here the connection is this request's until its answer is out.
+    // From here the connection is this request's until its answer is out. What a page from
+    // elsewhere has a browser send can neither drive the remote, log in, nor count as a miss.
     const QString request = AnsiDecode(RecvBuffer);
     const std::optional<QString> path = RequestPath(request);
-    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName())) {
+    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {
         SendNotFound();
         return;
     }
@@ -48,16 +52,25 @@ void RemoteServer::HandleRequest()
 
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
     Route route = RouteRequest(*path, LoginId, loginNumber);
-    if (lockoutTimer_->isActive() && route.kind != Route::LoginForm &&
-        route.kind != Route::NotFound)
-        route = {Route::LoginError};
-    else if (route.miss)
-        CountMiss();
+    const bool credential = route.miss || route.kind == Route::Login ||
+                            route.kind == Route::Control || route.kind == Route::PlayEntry;
+    const qint64 now = clock_.elapsed();
+    if (credential && !guard_.admits(peer_, now)) {
+        // Refused alike whether the ID or the number was right, so a refusal tells nothing:
+        // a login gets the login error page, a control path the 404.
+        route = {path->startsWith(u"/l.cgi"_s) ? Route::LoginError : Route::NotFound, std::nullopt,
+                 0, route.miss};
+    }
+    if (route.miss) {
+        guard_.miss(peer_, now);
+        ShowLocks(); // shown once the answer is out
+    }
     switch (route.kind) {
     case Route::LoginForm:
         SendPage(LoginPage());
         break;
     case Route::Login:
+        guard_.trust(peer_);
         LoginNumber = static_cast<int16_t>(random_.bounded(LoginNumberRange));
         LoggedIn = true;
         SendPage(WelcomePage(LoginNumber));

@@ -11,7 +11,7 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
     : QObject(parent), player_(player), timings_(timings), Winsock1(new Winsock(this)),
       Winsock2(new Winsock(this)), caption_(u"kelpa"_s),
       // Login numbers must not be guessable from the time the program started.
-      random_(QRandomGenerator::securelySeeded()), requestTimer_(new QTimer(this)),
+      random_(QRandomGenerator::securelySeeded()), guard_(timings), requestTimer_(new QTimer(this)),
       crowdedTimer_(new QTimer(this)), spareTimer_(new QTimer(this)), sendTimer_(new QTimer(this)),
       pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this))
 {
@@ -22,8 +22,7 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
         timer->setSingleShot(true);
     clock_.start();
 
-    connect(Winsock1, &Winsock::ConnectionRequest, this,
-            &RemoteServer::Winsock1_ConnectionRequest);
+    connect(Winsock1, &Winsock::ConnectionRequest, this, &RemoteServer::Winsock1_ConnectionRequest);
     connect(Winsock2, &Winsock::DataArrival, this, &RemoteServer::Winsock2_DataArrival);
     connect(Winsock2, &Winsock::SendComplete, this, &RemoteServer::Winsock2_SendComplete);
     connect(Winsock2, &Winsock::Closed, this, &RemoteServer::Winsock2_Close);
@@ -33,11 +32,7 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
     connect(spareTimer_, &QTimer::timeout, this, &RemoteServer::ServeWaitingConnection);
     connect(sendTimer_, &QTimer::timeout, this, &RemoteServer::FinishSend);
     connect(pauseTimer_, &QTimer::timeout, this, &RemoteServer::ServeWaitingConnection);
-    // The caption shows the lock-out for as long as it lasts, except while answering.
-    connect(lockoutTimer_, &QTimer::timeout, this, [this] {
-        if (!answering_)
-            setCaption(IdleCaption());
-    });
+    connect(lockoutTimer_, &QTimer::timeout, this, &RemoteServer::ShowLocks);
 }
 
 RemoteServer::~RemoteServer() = default;

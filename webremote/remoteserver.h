@@ -14,6 +14,7 @@
 #pragma once
 
 #include "control/playercontrol.h"
+#include "loginguard.h"
 #include "servertimings.h"
 
 #include <QAbstractSocket>
@@ -72,12 +73,13 @@ public:
     static constexpr int32_t DefaultListByteLimit = 5000;
     // Login numbers are drawn from 0 to one below this.
     static constexpr int LoginNumberRange = 10000;
-    // Connection requests beyond this many waiting for the busy connection are closed at once,
-    // and so are those of a peer address that already holds this many places.
+    // At most this many connections wait for the busy connection, and at most this many of
+    // one peer address (a browser opens up to six at once). A connection beyond the first is
+    // closed at once; beyond the second, it takes the place of the oldest waiting one of an
+    // untrusted address that has sent nothing, or, from a trusted address, of the oldest one
+    // of an untrusted address, and is closed at once only when there is none.
     static constexpr qsizetype MaxWaitingConnections = 64;
-    static constexpr qsizetype MaxWaitingPerPeer = 4;
-    // This many guesses within the miss window lock the remote's logins and controls.
-    static constexpr int MaxMisses = 10;
+    static constexpr qsizetype MaxWaitingPerPeer = 6;
 
 signals:
     void captionChanged(const QString &caption);
@@ -88,7 +90,10 @@ signals:
 private:
     // Connections (connections.cpp).
     void Winsock1_ConnectionRequest(int32_t requestID);
+    bool MakeRoom(bool forTrusted);
     void ServeWaitingConnection();
+    bool AcceptNext();
+    void StartSpareTimer();
     bool IsIdleSpare() const;
     void RequestTimer_Timeout();
     void EnforceCrowdedDeadline();
@@ -105,7 +110,7 @@ private:
     // Requests (handlerequest.cpp).
     void HandleRequest();
     void Answer(bool done);
-    void CountMiss();
+    void ShowLocks();
     QString IdleCaption() const;
     void setCaption(const QString &caption);
 
@@ -124,25 +129,26 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port has been given to Winsock1
 
-    QList<qint64> misses_; // when the recent guesses came, on clock_
+    LoginGuard guard_; // on clock_
 
     // Connection bookkeeping.
     struct Waiting {
         int32_t requestID;
         QHostAddress peer;
-        qint64 since; // on clock_
+        qint64 since; // on clock_: when it asked to connect
     };
     QQueue<Waiting> waiting_; // connection requests in order of arrival
     bool answering_ = false;  // from a complete request until its connection is closed
     bool sending_ = false;    // from handing the answer to the socket until it has gone out
     bool heardFrom_ = false;  // the current connection has sent at least one byte
     QElapsedTimer clock_;
-    qint64 acceptedAt_ = 0;   // on clock_: when the current connection was accepted
+    QHostAddress peer_;       // where the current connection comes from
+    qint64 connectedAt_ = 0;  // on clock_: when the current connection asked to connect
     qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before
     QTimer *requestTimer_;
     QTimer *crowdedTimer_; // the deadline of a request that others wait behind
     QTimer *spareTimer_;
     QTimer *sendTimer_;    // the deadline of an answer its client does not take
     QTimer *pauseTimer_;   // the pause after an answer
-    QTimer *lockoutTimer_; // runs while logins and controls are locked
+    QTimer *lockoutTimer_; // fires when the locks in force may next change
 };
