@@ -6,6 +6,7 @@
 #include "about/form2.h"
 #include "app/uifont.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -91,6 +92,8 @@ private slots:
     void isASmallTopmostToolWindowThatRefusesToClose();
     void loadFillsTheSettings();
     void portBoxTakesDigitsOnly();
+    void portBoxTakesTheStandardEditingKeys_data();
+    void portBoxTakesTheStandardEditingKeys();
     void addressBoxCannotBeChanged();
     void limitOptionRaisesTheBoxToFiveHundred_data();
     void limitOptionRaisesTheBoxToFiveHundred();
@@ -185,6 +188,45 @@ void FrmSverTest::portBoxTakesDigitsOnly()
     QCOMPARE(port->text(), u"12ab"_s);
 }
 
+void FrmSverTest::portBoxTakesTheStandardEditingKeys_data()
+{
+    // The keys pressed in the port box, which holds "80" with the cursor at its end; then its
+    // text and what the clipboard holds ("clip" before).
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QString>("typedAfter");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("select all, type over")
+        << QKeySequence(QKeySequence::SelectAll) << u"8080"_s << u"8080"_s << u"clip"_s;
+    QTest::newRow("select all, copy")
+        << QKeySequence(u"Ctrl+A, Ctrl+C"_s) << QString() << u"80"_s << u"80"_s;
+    QTest::newRow("select all, cut")
+        << QKeySequence(u"Ctrl+A, Ctrl+X"_s) << QString() << QString() << u"80"_s;
+    QTest::newRow("paste") << QKeySequence(QKeySequence::Paste) << QString() << u"80clip"_s
+                           << u"clip"_s;
+    QTest::newRow("undo what was typed")
+        << QKeySequence(QKeySequence::Undo) << QString() << QString() << u"clip"_s;
+    QTest::newRow("a letter with Ctrl types nothing")
+        << QKeySequence(u"Ctrl+B"_s) << QString() << u"80"_s << u"clip"_s;
+}
+
+void FrmSverTest::portBoxTakesTheStandardEditingKeys()
+{
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, typedAfter);
+    QFETCH(QString, text);
+    QFETCH(QString, clipboard);
+    QApplication::clipboard()->setText(u"clip"_s);
+    QLineEdit *port = remote->text(1);
+    port->setFocus();
+    port->clear();
+    QTest::keyClicks(port, u"80"_s); // typed: one undo step takes it back
+    QTest::keySequence(port, keys);
+    QTest::keyClicks(port, typedAfter);
+    QCOMPARE(port->text(), text);
+    QCOMPARE(QApplication::clipboard()->text(), clipboard);
+}
+
 void FrmSverTest::addressBoxCannotBeChanged()
 {
     QLineEdit *address = remote->text(3);
@@ -270,22 +312,36 @@ void FrmSverTest::listenToggle()
 
 void FrmSverTest::failedListenSaysWhy_data()
 {
-    // "held" stands for a port another socket listens on.
+    // "held" stands for a port another socket listens on. With a port set before, the panel
+    // listens on that one in place of a typed one it cannot take; here it is held as well.
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("portSetBefore");
     QTest::addColumn<QString>("said");
     const QString notANumber = u"ポート「%1」では待機できません。ポート番号には 1 から 65535"_s;
-    QTest::newRow("port in use") << u"held"_s << u"ポート %1 はほかのプログラムが使用中"_s;
-    QTest::newRow("empty box at the first press") << QString() << notANumber;
-    QTest::newRow("pasted letters") << u"abc"_s << notANumber;
-    QTest::newRow("beyond 65535") << u"65536"_s << notANumber;
+    QTest::newRow("port in use") << u"held"_s << false << u"ポート %1 はほかのプログラムが使用中"_s;
+    QTest::newRow("empty box at the first press") << QString() << false << notANumber;
+    QTest::newRow("pasted letters") << u"abc"_s << false << notANumber;
+    QTest::newRow("beyond 65535") << u"65536"_s << false << notANumber;
+    QTest::newRow("beyond 65535, the port before held") << u"808080"_s << true << notANumber;
+    QTest::newRow("letters, the port before held") << u"abc"_s << true << notANumber;
 }
 
 void FrmSverTest::failedListenSaysWhy()
 {
     QFETCH(QString, typed);
+    QFETCH(bool, portSetBefore);
     QFETCH(QString, said);
     QTcpServer other;
-    QVERIFY(other.listen(QHostAddress::Any, 0));
+    if (portSetBefore) {
+        const quint16 before = freePort();
+        remote->text(1)->setText(QString::number(before));
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        QVERIFY(remote->check1()->isChecked());
+        QTest::mouseClick(remote->check1(), Qt::LeftButton);
+        QVERIFY(other.listen(QHostAddress::Any, before));
+    } else {
+        QVERIFY(other.listen(QHostAddress::Any, 0));
+    }
     if (typed == u"held"_s)
         typed = QString::number(other.serverPort());
     QLineEdit *portBox = remote->text(1);

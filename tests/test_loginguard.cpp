@@ -10,10 +10,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // Short timings, as a test passes them to the server.
-const ServerTimings Timings{.missWindowMs = 1000,
-                            .lockoutMs = 100,
-                            .maxLockoutMs = 350,
-                            .crowdWindowMs = 5000};
+const ServerTimings Timings{
+    .missWindowMs = 1000, .lockoutMs = 100, .maxLockoutMs = 350, .crowdWindowMs = 5000};
 
 // One step of a scenario: at `at` ms, `count` misses (or the right ID, or nothing) from the
 // address, then whether it is admitted.
@@ -50,21 +48,24 @@ void LoginGuardTest::scenarios_data()
         << QList<Step>{{0, a, Step::Miss, 10, false}, {1, b, Step::Look, 0, true}};
     QTest::newRow("misses spread beyond the window lock nothing")
         << QList<Step>{{0, a, Step::Miss, 5, true}, {1000, a, Step::Miss, 5, true}};
-    QTest::newRow("the lock ends on time")
-        << QList<Step>{{0, a, Step::Miss, 10, false}, {99, a, Step::Look, 0, false},
-                       {100, a, Step::Look, 0, true}};
+    QTest::newRow("the lock ends on time") << QList<Step>{{0, a, Step::Miss, 10, false},
+                                                          {99, a, Step::Look, 0, false},
+                                                          {100, a, Step::Look, 0, true}};
     QTest::newRow("misses during a lock do not restart it")
-        << QList<Step>{{0, a, Step::Miss, 10, false}, {50, a, Step::Miss, 10, false},
-                       {90, a, Step::Miss, 10, false}, {100, a, Step::Look, 0, true}};
+        << QList<Step>{{0, a, Step::Miss, 10, false},
+                       {50, a, Step::Miss, 10, false},
+                       {90, a, Step::Miss, 10, false},
+                       {100, a, Step::Look, 0, true}};
     QTest::newRow("each new lock doubles, up to the longest")
         << QList<Step>{{0, a, Step::Miss, 10, false},   {100, a, Step::Miss, 10, false},
                        {299, a, Step::Look, 0, false},  {300, a, Step::Miss, 10, false},
                        {649, a, Step::Look, 0, false},  {650, a, Step::Look, 0, true},
                        {650, a, Step::Miss, 10, false}, {999, a, Step::Look, 0, false},
                        {1000, a, Step::Look, 0, true}};
-    QTest::newRow("the right ID clears the count")
-        << QList<Step>{{0, a, Step::Miss, 9, true}, {1, a, Step::RightId, 0, true},
-                       {2, a, Step::Miss, 1, true}, {3, a, Step::Miss, 8, true}};
+    QTest::newRow("the right ID clears the count") << QList<Step>{{0, a, Step::Miss, 9, true},
+                                                                  {1, a, Step::RightId, 0, true},
+                                                                  {2, a, Step::Miss, 1, true},
+                                                                  {3, a, Step::Miss, 8, true}};
     QTest::newRow("the right ID does not lift a lock")
         << QList<Step>{{0, a, Step::Miss, 10, false}, {1, a, Step::RightId, 0, false}};
 }

@@ -16,6 +16,15 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+constexpr QKeySequence::StandardKey EditingKeys[] = {
+    QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+    QKeySequence::Paste,     QKeySequence::Undo, QKeySequence::Redo,
+};
+
+} // namespace
+
 FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const ServerTimings &timings,
                  QWidget *parent)
     : QWidget(parent,
@@ -79,13 +88,17 @@ bool FrmSver::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
         ShowQrCode();
     // The port box takes typed digits and Backspace; every other typed character, control
-    // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
-    // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
+    // characters such as Ctrl+letter included, is dropped. The standard editing keys (select
+    // all, copy, cut, paste, undo, redo) and keys that type nothing (arrows, Home, End,
+    // Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
         const bool movesFocus = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-        if (!typed.isEmpty() && !movesFocus && key->key() != Qt::Key_Delete) {
+        const bool edits = std::any_of(
+            std::begin(EditingKeys), std::end(EditingKeys),
+            [key](QKeySequence::StandardKey standard) { return key->matches(standard); });
+        if (!typed.isEmpty() && !movesFocus && !edits && key->key() != Qt::Key_Delete) {
             const char16_t c = typed.front().unicode();
             const bool passes = c == u'\b' || (c >= u'0' && c <= u'9');
             if (!passes)
@@ -110,21 +123,22 @@ void FrmSver::StartListening()
     bool readable = false;
     const QString typed = ui_->Text1->text();
     const int32_t port = typed.toInt(&readable);
-    if (readable)
-        server_->setPort(port);
+    const bool taken = readable && server_->setPort(port);
     if (server_->listen())
         return;
     // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
     ui_->Check1->setChecked(false);
     ShowRemoteAddress();
-    ShowListenFailure(typed);
+    ShowListenFailure(typed, taken);
 }
 
-void FrmSver::ShowListenFailure(const QString &typed)
+void FrmSver::ShowListenFailure(const QString &typed, bool taken)
 {
+    // The box speaks of the port the user typed: when that one could not be taken, not of
+    // the port set before, which was tried in its place.
     QString reason;
     const QString tried = QString::number(server_->port());
-    if (!server_->hasPort())
+    if (!taken)
         reason = u"ポート「%1」では待機できません。ポート番号には 1 から 65535 までの数字を"
                  u"入れてください。"_s.arg(typed);
     else if (server_->listenError() == QAbstractSocket::AddressInUseError)

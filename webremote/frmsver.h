@@ -54,7 +54,7 @@ private:
     void Form_Load();
     void Check1_Click();
     void StartListening();
-    void ShowListenFailure(const QString &typed);
+    void ShowListenFailure(const QString &typed, bool taken);
     void Option1_Click();
     void Option2_Click();
     void ApplyLimitOptions();

@@ -43,9 +43,8 @@ void LoginGuard::miss(const QHostAddress &peer, qint64 now)
     if (entry.misses.size() < MaxMisses)
         return;
     entry.misses.clear();
-    const qint64 lockout =
-        std::min<qint64>(qint64{timings_.lockoutMs} << std::min(entry.locks, 20),
-                         timings_.maxLockoutMs);
+    const qint64 lockout = std::min<qint64>(qint64{timings_.lockoutMs} << std::min(entry.locks, 20),
+                                            timings_.maxLockoutMs);
     entry.lockedUntil = now + lockout;
     ++entry.locks;
 }
@@ -89,9 +88,9 @@ qint64 LoginGuard::nextChange(qint64 now) const
 
 void LoginGuard::forgetQuietest()
 {
-    const auto quietest = std::min_element(
-        peers_.begin(), peers_.end(),
-        [](const Peer &a, const Peer &b) { return a.lastSeen < b.lastSeen; });
+    const auto quietest =
+        std::min_element(peers_.begin(), peers_.end(),
+                         [](const Peer &a, const Peer &b) { return a.lastSeen < b.lastSeen; });
     if (quietest != peers_.end())
         peers_.erase(quietest);
 }

@@ -42,9 +42,9 @@ public:
 
 private:
     struct Peer {
-        QList<qint64> misses;  // within the miss window
+        QList<qint64> misses; // within the miss window
         qint64 lockedUntil = 0;
-        int locks = 0;         // locks so far, for the doubling
+        int locks = 0; // locks so far, for the doubling
         qint64 lastSeen = 0;
     };
     static QHostAddress key(const QHostAddress &peer);
