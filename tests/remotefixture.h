@@ -205,8 +205,21 @@ public:
     }
     ~RemoteFixture() { settings_.reset(); } // the panel before the player it drives
 
+    // Adds fake tracks with these titles (and no artist) to the playlist by dropping them.
+    bool addTracks(const QStringList &titles)
+    {
+        QStringList paths;
+        for (const QString &title : titles) {
+            const QString path = u"/music/%1.mp3"_s.arg(trackCount_++);
+            engine.addTrack(path.toUtf8(), title.toUtf8(), QByteArray(), 180);
+            paths.append(path);
+        }
+        return player.dropFiles(paths);
+    }
+
 private:
     std::unique_ptr<FrmSver> settings_;
+    static inline int trackCount_ = 0; // paths unique across the fixtures of a test program
 
 public:
     FakeEngine engine;
