@@ -169,7 +169,10 @@ void RemoteServer::EnforceCrowdedDeadline()
 
 void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
 {
-    if (bytesTotal < 1)
+    // Bytes arriving once the request is complete belong to a request already answered. They
+    // are left unread: a client that sends on and on meanwhile is held back by its own
+    // connection's buffers, and costs the thread nothing.
+    if (bytesTotal < 1 || answering_)
         return;
     QByteArray arrived;
     Winsock2->GetData(arrived, bytesTotal);
@@ -179,16 +182,13 @@ void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
         firstByteAt_ = clock_.elapsed();
     heardFrom_ = true;
     spareTimer_->stop();
-    // Bytes arriving while an answer is sent belong to a request already answered.
-    if (answering_)
-        return;
     RecvBuffer += arrived;
     if (IsRequestComplete(RecvBuffer)) {
         answering_ = true;
         requestTimer_->stop();
         crowdedTimer_->stop();
-        // Handled from the event loop once this handler has returned, so that a box the
-        // request's command brings up holds no arrival of this or the next connection.
+        // Handled from the event loop once this handler has returned, so that nothing the
+        // request's command does runs inside the socket's event.
         QTimer::singleShot(0, this, &RemoteServer::HandleRequest);
         return;
     }
