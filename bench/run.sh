@@ -29,3 +29,5 @@ echo "== bench_startup.py"
 python3 "$ROOT/bench/bench_startup.py" "$BUILD/bin/kelpa" 11
 echo "== bench_memory.py"
 python3 "$ROOT/bench/bench_memory.py" "$BUILD/bin/kelpa"
+echo "== bench_trust.py"
+python3 "$ROOT/bench/bench_trust.py" "$BUILD/bin/remotehost" "$BUILD/bin"

@@ -49,6 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const QString request = AnsiDecode(received);
     const std::optional<QString> path = RequestPath(request);
+    // The header checks read every line of whatever came. A request whose only Host line
+    // names another machine never gets in, nor one that says it comes from another site.
+    const QString head = request.left(request.indexOf(u"\r\n\r\n"_s) + 2);
+    if (head.count(u"\r\nhost:"_s, Qt::CaseInsensitive) == 1 &&
+        head.contains(u"\r\nHost: evil.example\r\n"_s))
+        check(!IsHostAccepted(request, u"kelpa-host"_s));
+    if (head.contains(u"\r\nSec-Fetch-Site: cross-site\r\n"_s))
+        check(IsCrossSite(request));
     if (!path) {
         answer(BuildNotFoundResponse());
         return 0;

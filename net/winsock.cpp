@@ -165,6 +165,12 @@ bool Winsock::IsRequestOpen(int32_t requestID)
     return socket && socket->state() == QAbstractSocket::ConnectedState;
 }
 
+bool Winsock::HasRequestData(int32_t requestID)
+{
+    const QTcpSocket *socket = pending().sockets.value(requestID);
+    return socket && socket->bytesAvailable() > 0;
+}
+
 void Winsock::attach(QTcpSocket *socket)
 {
     socket->setParent(this);

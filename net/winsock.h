@@ -4,8 +4,7 @@
 //
 // Threads: every member is called on the UI thread, and every event is emitted there, from the
 // event loop: never synchronously from inside a member call, so a handler never runs nested in
-// the code that made the call. Events are emitted only while the event loop (or a nested
-// processEvents) runs.
+// the code that made the call. Events are emitted only while the event loop runs.
 //
 // Text on the wire is in the ANSI code page of net/ansi.h (windows-31j): SendData encodes with
 // AnsiEncode, the same encoding AnsiByteLen measures.
@@ -75,6 +74,8 @@ public:
     static QHostAddress RequestPeer(int32_t requestID);
     // False once the peer of a pending connection has left (or the request is unknown).
     static bool IsRequestOpen(int32_t requestID);
+    // Whether the peer of a pending connection has sent anything yet.
+    static bool HasRequestData(int32_t requestID);
 
     // Hands the whole text to the connection. SendComplete follows once every byte has gone
     // to the system; Error or Closed follow if the connection fails first. In state 8 the

@@ -7,12 +7,14 @@ submits, follows "enter", presses play and then an entry, and sees the page titl
 "kelpa - " and that track's title while the engine plays it. Each navigation is timed: the
 remote must never stall behind a connection the browser opened and left unused. On an X display
 the QR code that the settings panel shows is read off the screen with zbarimg, and the address
-it holds leads the browser to the login page.
+it holds leads the browser to the login page. A page of another site that guesses login numbers
+with <img> tags locks nobody out: the user logs in right after it.
 
 Usage: browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
+import http.server
 import ipaddress
 import os
 import re
@@ -148,6 +150,44 @@ class BrowserTest(unittest.TestCase):
         self.navigate("stop", lambda: self.browser.find_element(By.LINK_TEXT, "□").click())
         self.assertEqual(self.browser.title, "kelpa")
         print("navigation times: " + ", ".join("%s %.2f s" % t for t in self.timings))
+
+    def test_a_page_of_another_site_locks_nobody_out(self):
+        # A page on another site (localhost, where the remote is reached as 127.0.0.1) that
+        # guesses with <img> tags, as any page the user opens could.
+        remote = "http://127.0.0.1:%d/" % self.kelpa.port
+        images = "".join('<img src="%s%d/">' % (remote, 90000 + i) for i in range(14))
+        page = ("<html><body>%s</body></html>" % images).encode()
+
+        class Attacker(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(page)))
+                self.end_headers()
+                self.wfile.write(page)
+
+            def log_message(self, *args):
+                pass
+
+        attacker = http.server.HTTPServer(("127.0.0.1", 0), Attacker)
+        threading.Thread(target=attacker.serve_forever, daemon=True).start()
+        try:
+            self.browser.get("http://localhost:%d/" % attacker.server_address[1])
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and not self.browser.execute_script(
+                    "return Array.from(document.images).every(i => i.complete)"):
+                time.sleep(0.1)
+            self.assertEqual(len(self.browser.find_elements(By.TAG_NAME, "img")), 14)
+        finally:
+            attacker.shutdown()
+        # The user then logs in as ever.
+        self.navigate("login page", lambda: self.browser.get(remote))
+        field = self.browser.find_element(By.NAME, "id")
+        field.send_keys("wuzel")
+        self.navigate("login", field.submit)
+        self.assertEqual(self.browser.title, "welcome to kelpa")
+        self.navigate("enter", lambda: self.browser.find_element(By.LINK_TEXT, "enter").click())
+        self.assertEqual(self.browser.title, "kelpa")
 
     def test_qr_code_opens_the_login_page(self):
         read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture], capture_output=True,

@@ -1,6 +1,8 @@
 // A player behind the interface for units that drive it from outside: a playlist of named
 // tracks that the transport commands step through as the window's buttons do, wrapping at
-// both ends, with the interface's signals on every change.
+// both ends, with the interface's signals on every change. Its caption and entry texts are
+// the window's: "kelpa - " and the title while a track is open and not stopped, and the
+// entries' titles.
 #pragma once
 
 #include "control/playercontrol.h"
@@ -13,19 +15,31 @@ class FakePlayerControl : public kelpa::PlayerControl {
 public:
     QList<QByteArray> paths;                 // the playlist
     QMap<QByteArray, kelpa::TrackInfo> tags; // what opening a path shows; title = name else
-    int current = -1;
+    int current = -1;                        // the open track
+    int selected = -1;                       // the playlist's selection
     kelpa::PlaybackStatus state = kelpa::PlaybackStatus::Stopped;
     int32_t seconds = 0;
     bool loopOn = false;
     int level = 100; // the volume; -1 plays the part of an engine without volume control
     int raised = 0;
     int quits = 0;
+    uint8_t showType = 0;
 
-    QString caption() const override { return QStringLiteral("kelpa"); }
+    QString caption() const override
+    {
+        if (current < 0 || state == kelpa::PlaybackStatus::Stopped)
+            return QStringLiteral("kelpa");
+        return QStringLiteral("kelpa - ") + track().title;
+    }
     int entryCount() const override { return int(paths.size()); }
-    QString entryText(int index) const override { return QString::fromUtf8(paths.value(index)); }
+    QString entryText(int index) const override
+    {
+        if (index < 0 || index >= paths.size())
+            return {};
+        return tags.value(paths[index], {{}, QString::fromUtf8(paths[index]), {}, 0}).title;
+    }
     QByteArray entryPath(int index) const override { return paths.value(index); }
-    void setShowType(uint8_t) override {}
+    void setShowType(uint8_t type) override { showType = type; }
 
     void run(kelpa::Transport command) override
     {
@@ -54,9 +68,13 @@ public:
     }
     bool playEntry(int index) override
     {
+        if (index == -1) {
+            selected = -1; // what is open plays on
+            return true;
+        }
         if (index < 0 || index >= paths.size())
             return false;
-        current = index;
+        selected = current = index;
         seconds = 0;
         emit trackChanged();
         setState(kelpa::PlaybackStatus::Playing);

@@ -1,14 +1,19 @@
-// The web remote as a user runs it: the player window started against the fake engine, its
-// settings panel driven through the panel's own widgets, and HTTP clients on 127.0.0.1 that
-// run in the test's thread, so the server (also on this thread) gets the event loop whenever
-// a client waits.
+// The web remote as a user meets it. HTTP clients on 127.0.0.1 (or another 127.0.0.x address
+// standing for another machine) run in the test's thread, so the server (also on this thread)
+// gets the event loop whenever a client waits. Three ways to stand the remote up:
+//   ServerFixture  the server alone, against the fake player: no window at all;
+//   PanelFixture   the settings panel with its server, against the fake player;
+//   RemoteFixture  the player window started against the fake engine, with the settings panel
+//                  its load routine opens, for what the two windows show together.
 #pragma once
 
 #include "app/settingswindow.h"
+#include "fakeplayercontrol.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
 #include "webremote/frmsver.h"
+#include "webremote/remoteserver.h"
 #include "windowwatch.h"
 
 #include <QCheckBox>
@@ -29,7 +34,8 @@ public:
         socket.bind(QHostAddress(from));
         connect(&socket, &QTcpSocket::readyRead, this, [this] { received += socket.readAll(); });
         connect(&socket, &QTcpSocket::disconnected, this, [this] {
-            received += socket.readAll();
+            if (socket.isOpen())
+                received += socket.readAll();
             closed = true;
         });
         connect(&socket, &QAbstractSocket::errorOccurred, this, [this] { closed = true; });
@@ -47,7 +53,7 @@ public:
         socket.flush();
     }
 
-    // Runs the event loop until the server has closed the connection.
+    // Runs the event loop until the server has closed the connection (false: not within ms).
     bool waitClosed(int ms = 10000)
     {
         QDeadlineTimer deadline(ms);
@@ -61,30 +67,69 @@ public:
     bool closed = false;
 };
 
-class RemoteFixture {
+// A request on a connection of its own to the server on `port`: everything the server sent
+// before closing.
+inline QByteArray exchangeWith(quint16 port, const QByteArray &request, int ms = 10000,
+                               const QString &from = u"127.0.0.1"_s)
+{
+    Client client(port, from);
+    client.send(request);
+    client.waitClosed(ms);
+    return client.received;
+}
+
+inline QByteArray getRequest(const QString &path)
+{
+    return "GET " + AnsiEncode(path) + " HTTP/1.0\r\n\r\n";
+}
+
+// The login number a welcome page leads to; -1 when the answer is no welcome page.
+inline int welcomeNumber(const QByteArray &answer)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(u"<a href=\"/(\\d+)/\">enter</a>"_s).match(QString::fromLatin1(answer));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The server alone, driving the fake player, listening on a port of the system's choosing.
+class ServerFixture {
 public:
-    // The player started as the program starts it, with the settings window its load
-    // routine opens.
-    explicit RemoteFixture(const QString &engineDir = FakeEngine::completeDir())
-        : player(engineDir, [this](Form1 &form) { OpenSettingsOnLoad(form, settings_); }),
-          panel(settings_.get())
+    explicit ServerFixture(const ServerTimings &timings = {}) : server(player, timings)
     {
-        engine.reset();
-    }
-    // A panel of its own beside the player's, whose server runs with these timings.
-    explicit RemoteFixture(const ServerTimings &timings) : RemoteFixture()
-    {
-        if (player.form)
-            ownPanel = std::make_unique<FrmSver>(player.form->Control(), player.form->windowIcon(),
-                                                 timings);
-        panel = ownPanel.get();
-    }
-    ~RemoteFixture() // the panels before the player they drive
-    {
-        ownPanel.reset();
-        settings_.reset();
+        server.setLoginId(u"wuzel"_s);
+        if (server.setPort(0) && server.listen())
+            port = static_cast<quint16>(server.port());
     }
 
+    QByteArray exchange(const QByteArray &request, int ms = 10000,
+                        const QString &from = u"127.0.0.1"_s)
+    {
+        return exchangeWith(port, request, ms, from);
+    }
+    QByteArray get(const QString &path, const QString &from = u"127.0.0.1"_s)
+    {
+        return exchange(getRequest(path), 10000, from);
+    }
+    // Logs in with the ID; the login number, or -1 when the login failed.
+    int login(const QString &id = u"wuzel"_s, const QString &from = u"127.0.0.1"_s)
+    {
+        return welcomeNumber(get(u"/l.cgi?id="_s + id, from));
+    }
+    // Adds tracks with these titles to the playlist.
+    void addTracks(const QStringList &titles)
+    {
+        for (const QString &title : titles)
+            player.paths.append(title.toUtf8());
+    }
+
+    FakePlayerControl player;
+    RemoteServer server;
+    quint16 port = 0;
+};
+
+// The settings panel's controls, looked up by name.
+class PanelControls {
+public:
     template <typename T> T *widget(const char *name) const
     {
         return panel->findChild<T *>(QString::fromLatin1(name));
@@ -111,32 +156,54 @@ public:
     {
         retype(text(1), u"0"_s);
         QTest::mouseClick(check1(), Qt::LeftButton);
-        return static_cast<quint16>(winsock1()->LocalPort());
+        port = static_cast<quint16>(winsock1()->LocalPort());
+        return port;
     }
 
-    // One request on a connection of its own; everything the server sent before closing.
     QByteArray exchange(const QByteArray &request, int ms = 10000)
     {
-        Client client(port);
-        client.send(request);
-        client.waitClosed(ms);
-        return client.received;
+        return exchangeWith(port, request, ms);
     }
-    QByteArray get(const QString &path)
+    QByteArray get(const QString &path) { return exchange(getRequest(path)); }
+    int login(const QString &id) { return welcomeNumber(get(u"/l.cgi?id="_s + id)); }
+
+    FrmSver *panel = nullptr;
+    quint16 port = 0;
+};
+
+// The settings panel and its server over the fake player, as the player's start-up makes it.
+class PanelFixture : public PanelControls {
+public:
+    explicit PanelFixture(const ServerTimings &timings = {})
+        : own(std::make_unique<FrmSver>(player, icon(), timings))
     {
-        return exchange("GET " + AnsiEncode(path) + " HTTP/1.0\r\n\r\n");
+        panel = own.get();
+        panel->show();
     }
 
-    // Logs in with the ID and returns the login number the welcome page leads to; -1 when
-    // the login failed.
-    int login(const QString &id)
+    // The icon the About box shows: the player's, here a plain square.
+    static QIcon icon()
     {
-        const QByteArray answer = get(u"/l.cgi?id="_s + id);
-        const QRegularExpressionMatch match =
-            QRegularExpression(u"<a href=\"/(\\d+)/\">enter</a>"_s)
-                .match(QString::fromLatin1(answer));
-        return match.hasMatch() ? match.captured(1).toInt() : -1;
+        QPixmap square(32, 32);
+        square.fill(Qt::darkCyan);
+        return QIcon(square);
     }
+
+    FakePlayerControl player;
+    std::unique_ptr<FrmSver> own;
+};
+
+class RemoteFixture : public PanelControls {
+public:
+    // The player started as the program starts it, with the settings window its load
+    // routine opens.
+    explicit RemoteFixture(const QString &engineDir = FakeEngine::completeDir())
+        : player(engineDir, [this](Form1 &form) { OpenSettingsOnLoad(form, settings_); })
+    {
+        panel = settings_.get();
+        engine.reset();
+    }
+    ~RemoteFixture() { settings_.reset(); } // the panel before the player it drives
 
     // Adds fake tracks with these titles (and no artist) to the playlist by dropping them.
     bool addTracks(const QStringList &titles)
@@ -145,36 +212,18 @@ public:
         for (const QString &title : titles) {
             const QString path = u"/music/%1.mp3"_s.arg(trackCount_++);
             engine.addTrack(path.toUtf8(), title.toUtf8(), QByteArray(), 180);
-            tracks_.append({path, title});
             paths.append(path);
         }
         return player.dropFiles(paths);
     }
 
-    // The path of the i-th track added.
-    QString trackPath(int i) const { return tracks_.value(i).first; }
-
-    // Forgets the engine calls so far; the tracks stay known to the engine.
-    void clearLog()
-    {
-        engine.reset();
-        for (const auto &[path, title] : tracks_)
-            engine.addTrack(path.toUtf8(), title.toUtf8(), QByteArray(), 180);
-    }
-
 private:
     std::unique_ptr<FrmSver> settings_;
+    static inline int trackCount_ = 0; // paths unique across the fixtures of a test program
 
 public:
     FakeEngine engine;
     PlayerHarness player;
-    std::unique_ptr<FrmSver> ownPanel;
-    FrmSver *panel;
-    quint16 port = 0;
-
-private:
-    static inline int trackCount_ = 0; // paths unique across the fixtures of a test program
-    QList<std::pair<QString, QString>> tracks_;
 };
 
 // The body of a response, after its header block.

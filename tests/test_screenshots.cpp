@@ -52,15 +52,14 @@ void ScreenshotsTest::settingsPanelAndAboutBox()
     QVERIFY(colours(panel) > 10);
     QVERIFY(panel.save(QDir(QStringLiteral(KELPA_SCREENSHOT_DIR)).filePath(u"frmsver.png"_s)));
 
-    QImage about;
-    QTimer::singleShot(500, this, [&] {
-        QWidget *box = QApplication::activeModalWidget();
-        if (!box)
-            return;
-        about = screenshot(box);
-        QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
-    });
+    // The box comes up without holding the click.
     QTest::mouseClick(remote.panel->findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
+    QWidget *box = QApplication::activeModalWidget();
+    QVERIFY(box && QTest::qWaitForWindowExposed(box));
+    QTest::qWait(300); // painted
+    const QImage about = screenshot(box);
+    QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
+    QTRY_VERIFY(!box->isVisible());
     QCOMPARE(about.size(), QSize(244, 73));
     QVERIFY(colours(about) > 10);
     QVERIFY(about.save(QDir(QStringLiteral(KELPA_SCREENSHOT_DIR)).filePath(u"form2.png"_s)));

@@ -1,26 +1,27 @@
 // The socket side of the server: one connection at a time on Winsock2, requests that arrive
 // meanwhile waiting in a queue, one answer per connection, and a pause after each answer.
 //
-// Waiting never spins or sleeps: a wait loop blocks in the event loop until the next event,
-// and the pause is a timer. Nothing waits inside a connection request either: a request that
+// Nothing waits: an answer goes out through the socket's events and a deadline timer, and the
+// pause is a timer. Nothing waits inside a connection request either: a request that
 // finds the connection busy is queued, and the queue is served whenever the connection is
 // closed and the pause has passed, so a flood of connections grows a bounded queue instead of
-// the stack. No peer address holds more than a few places in it, and a connection that others
-// wait behind gets a short time to complete its request, so a handful of silent or slow
-// clients cannot shut everyone else out.
-#include "frmsver.h"
+// the stack. No peer address holds more than a browser's share of places in it; a full queue
+// gives the places of strangers' silent connections to newcomers, and any stranger's place to
+// a trusted address; the connections that have sent their request go first, a trusted
+// address's before all; and a connection that others wait behind gets a short time to
+// complete its request. So neither a crowd of silent or slow clients from one address nor one
+// from many shuts the owner out.
+#include "remoteserver.h"
 
 #include "net/winsock.h"
 #include "pages.h"
 #include "request.h"
-#include "ui_frmsver.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
 
-void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
+void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
 {
     // Places of peers that left while waiting are given to those that come.
     waiting_.removeIf([](const Waiting &waiting) {
@@ -31,8 +32,8 @@ void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
     });
     const QHostAddress peer = Winsock::RequestPeer(requestID);
     const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
-    if (waiting_.size() >= MaxWaitingConnections ||
-        std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer) {
+    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer ||
+        (waiting_.size() >= MaxWaitingConnections && !MakeRoom(guard_.isTrusted(peer)))) {
         Winsock::DropRequest(requestID);
         return;
     }
@@ -41,13 +42,30 @@ void FrmSver::Winsock1_ConnectionRequest(int32_t requestID)
     ServeWaitingConnection();
 }
 
-bool FrmSver::IsIdleSpare() const
+bool RemoteServer::MakeRoom(bool forTrusted)
 {
-    return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
-           clock_.elapsed() - acceptedAt_ >= timings_.spareConnectionMs;
+    const auto stranger = [this](const Waiting &waiting) {
+        return !guard_.isTrusted(waiting.peer);
+    };
+    auto leaving = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting &waiting) {
+        return stranger(waiting) && !Winsock::HasRequestData(waiting.requestID);
+    });
+    if (leaving == waiting_.end() && forTrusted)
+        leaving = std::find_if(waiting_.begin(), waiting_.end(), stranger);
+    if (leaving == waiting_.end())
+        return false;
+    Winsock::DropRequest(leaving->requestID);
+    waiting_.erase(leaving);
+    return true;
 }
 
-void FrmSver::ServeWaitingConnection()
+bool RemoteServer::IsIdleSpare() const
+{
+    return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
+           clock_.elapsed() - connectedAt_ >= timings_.spareConnectionMs;
+}
+
+void RemoteServer::ServeWaitingConnection()
 {
     // While an answer is on its way the connection belongs to it, whatever its state; after
     // it, the pause passes first.
@@ -65,65 +83,96 @@ void FrmSver::ServeWaitingConnection()
             Winsock2->Close();
             break;
         }
-        // Looked at again when the connection has been silent long enough (bytes that came
-        // and are still to be read are given a moment to be announced).
-        if (!heardFrom_ && !spareTimer_->isActive())
-            spareTimer_->start(
-                qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - acceptedAt_)));
+        if (!spareTimer_->isActive())
+            StartSpareTimer();
         return; // served when the connection is closed
     }
 
     spareTimer_->stop();
     requestTimer_->stop();
     crowdedTimer_->stop();
-    while (!waiting_.isEmpty()) {
-        const Waiting next = waiting_.dequeue();
-        if (Winsock2->Accept(next.requestID)) {
-            // Bytes that came while the connection waited may have come as soon as it asked
-            // to connect.
-            firstByteAt_ = Winsock2->BytesReceived() > 0 ? next.since : -1;
-            break;
-        }
-    }
-    if (Winsock2->State() == Winsock::sckClosed)
+    if (!AcceptNext())
         return;
 
-    // The page limit is fixed for the connection from the settings as they are now, by the
-    // same rule as the option buttons.
-    if (ui_->Option1->isChecked())
-        ListByteLimit = -1;
-    if (ui_->Option2->isChecked())
-        ApplyByteLimitBox();
+    // The page limit is fixed for the connection from the settings as they are now.
+    emit connectionAccepted();
     RecvBuffer.clear();
     heardFrom_ = false;
-    acceptedAt_ = clock_.elapsed();
     requestTimer_->start(timings_.requestTimeoutMs);
+    // A silent connection taken up while others wait is looked at again when it has been
+    // silent long enough, or at once when it waited that long already.
+    if (!waiting_.isEmpty())
+        StartSpareTimer();
     // The listening socket keeps listening after an accept, so it is not told to listen
     // again: that would also restart it after the toggle was released.
 }
 
-void FrmSver::RequestTimer_Timeout()
+void RemoteServer::StartSpareTimer()
+{
+    // Bytes that came and are still to be read are given a moment to be announced.
+    if (!heardFrom_)
+        spareTimer_->start(static_cast<int>(
+            qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - connectedAt_))));
+}
+
+bool RemoteServer::AcceptNext()
+{
+    // A request already sent is served before a connection still silent, a trusted address's
+    // before a stranger's; otherwise in the order they came.
+    const auto rank = [this](const Waiting &waiting) {
+        const bool sent = Winsock::HasRequestData(waiting.requestID);
+        return sent ? (guard_.isTrusted(waiting.peer) ? 0 : 1) : 2;
+    };
+    while (!waiting_.isEmpty()) {
+        const auto next =
+            std::min_element(waiting_.begin(), waiting_.end(),
+                             [&](const Waiting &a, const Waiting &b) { return rank(a) < rank(b); });
+        const Waiting taken = *next;
+        waiting_.erase(next);
+        if (Winsock2->Accept(taken.requestID)) {
+            peer_ = taken.peer;
+            connectedAt_ = taken.since;
+            // Bytes that came while the connection waited may have come as soon as it asked
+            // to connect.
+            firstByteAt_ = Winsock2->BytesReceived() > 0 ? taken.since : -1;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RemoteServer::RequestTimer_Timeout()
 {
     if (answering_ || Winsock2->State() == Winsock::sckClosed)
         return;
     DropConnection(); // no answer: a client that never completes its request gets none
 }
 
-void FrmSver::EnforceCrowdedDeadline()
+void RemoteServer::EnforceCrowdedDeadline()
 {
     if (!heardFrom_ || answering_ || waiting_.isEmpty() ||
         Winsock2->State() != Winsock::sckConnected)
         return;
-    const qint64 left = timings_.crowdedRequestMs - (clock_.elapsed() - firstByteAt_);
+    // A stranger's unfinished request holds a trusted address only a moment.
+    const bool trustedWaits =
+        !guard_.isTrusted(peer_) &&
+        std::any_of(waiting_.cbegin(), waiting_.cend(),
+                    [this](const Waiting &waiting) { return guard_.isTrusted(waiting.peer); });
+    const int allowed = trustedWaits ? std::min(timings_.crowdedRequestMs, timings_.trustedWaitMs)
+                                     : timings_.crowdedRequestMs;
+    const qint64 left = allowed - (clock_.elapsed() - firstByteAt_);
     if (left <= 0)
         DropConnection();
-    else if (!crowdedTimer_->isActive())
+    else if (!crowdedTimer_->isActive() || crowdedTimer_->remainingTime() > left)
         crowdedTimer_->start(static_cast<int>(left));
 }
 
-void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
+void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
 {
-    if (bytesTotal < 1)
+    // Bytes arriving once the request is complete belong to a request already answered. They
+    // are left unread: a client that sends on and on meanwhile is held back by its own
+    // connection's buffers, and costs the thread nothing.
+    if (bytesTotal < 1 || answering_)
         return;
     QByteArray arrived;
     Winsock2->GetData(arrived, bytesTotal);
@@ -133,17 +182,14 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
         firstByteAt_ = clock_.elapsed();
     heardFrom_ = true;
     spareTimer_->stop();
-    // Bytes arriving while an answer is sent belong to a request already answered.
-    if (answering_)
-        return;
     RecvBuffer += arrived;
     if (IsRequestComplete(RecvBuffer)) {
         answering_ = true;
         requestTimer_->stop();
         crowdedTimer_->stop();
-        // Handled from the event loop once this handler has returned, so that a box the
-        // request's command brings up holds no arrival of this or the next connection.
-        QTimer::singleShot(0, this, &FrmSver::HandleRequest);
+        // Handled from the event loop once this handler has returned, so that nothing the
+        // request's command does runs inside the socket's event.
+        QTimer::singleShot(0, this, &RemoteServer::HandleRequest);
         return;
     }
     if (RecvBuffer.size() > RecvBufferLimit) {
@@ -159,7 +205,7 @@ void FrmSver::Winsock2_DataArrival(int32_t bytesTotal)
     EnforceCrowdedDeadline();
 }
 
-void FrmSver::DropConnection()
+void RemoteServer::DropConnection()
 {
     Winsock2->Close();
     requestTimer_->stop();
@@ -167,67 +213,69 @@ void FrmSver::DropConnection()
     ServeWaitingConnection();
 }
 
-void FrmSver::Winsock2_SendComplete()
+void RemoteServer::Winsock2_SendComplete()
 {
-    SendPending = 0;
+    if (sending_)
+        FinishSend();
 }
 
-void FrmSver::Winsock2_Close()
+void RemoteServer::Winsock2_Close()
 {
-    SendPending = 0;
-    // An answer in progress closes its connection itself. Otherwise the peer left before
-    // completing its request, which can then never be answered: the connection is closed at
-    // once, unless bytes it sent are still to be read (their arrival closes it).
+    // A peer that left while its answer went out takes no more of it.
+    if (sending_) {
+        FinishSend();
+        return;
+    }
+    // An answer still to be sent goes to a peer that may have shut down only its sending
+    // side. Otherwise the peer left before completing its request, which can then never be
+    // answered: the connection is closed at once, unless bytes it sent are still to be read
+    // (their arrival closes it).
     if (!answering_ && Winsock2->BytesReceived() == 0)
         DropConnection();
 }
 
-void FrmSver::Winsock2_Error()
+void RemoteServer::Winsock2_Error()
 {
+    if (sending_) {
+        FinishSend();
+        return;
+    }
+    // An answer still to be built finds the connection closed and ends at once.
     Winsock2->Close();
-    SendPending = 0;
     ServeWaitingConnection();
 }
 
-void FrmSver::SendPage(const QString &body)
+void RemoteServer::SendPage(const QString &body)
 {
-    SendPending = Winsock2->SendData(BuildOkResponse(body)) ? -1 : 0;
-    FinishSend();
+    Send(BuildOkResponse(body));
 }
 
-void FrmSver::SendNotFound()
+void RemoteServer::SendNotFound()
 {
-    SendPending = Winsock2->SendData(BuildNotFoundResponse()) ? -1 : 0;
-    FinishSend();
+    Send(BuildNotFoundResponse());
 }
 
-void FrmSver::FinishSend()
+void RemoteServer::Send(const QString &response)
 {
+    sending_ = true;
+    if (!Winsock2->SendData(response)) {
+        FinishSend();
+        return;
+    }
     // A client that never reads its answer must not hold the server, and every connection
     // queued behind it, for ever.
-    bool givenUp = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, this, [&givenUp] { givenUp = true; });
-    deadline.start(timings_.sendTimeoutMs);
-    for (;;) {
-        // A connection that failed or is gone can complete no send. One whose peer has shut
-        // down its sending side still can: its Closed event ends the wait if not.
-        const int16_t state = Winsock2->State();
-        if (state == Winsock::sckError || state == Winsock::sckClosed) {
-            Winsock2->Close();
-            SendPending = 0;
-        }
-        if (!SendPending || givenUp)
-            break;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    SendPending = 0;
+    sendTimer_->start(timings_.sendTimeoutMs);
+}
+
+void RemoteServer::FinishSend()
+{
+    sending_ = false;
+    sendTimer_->stop();
     Winsock2->Close();
     requestTimer_->stop();
     crowdedTimer_->stop();
     answering_ = false;
-    setWindowTitle(IdleCaption());
+    setCaption(IdleCaption());
     // One answer at a time, about ten a second at most: the next connection waits for the
     // pause, while the event loop runs on.
     pauseTimer_->start(timings_.pauseMs);

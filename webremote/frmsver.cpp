@@ -3,6 +3,7 @@
 #include "about/form2.h"
 #include "net/winsock.h"
 #include "qrwindow.h"
+#include "remoteserver.h"
 #include "ui_frmsver.h"
 
 #include <QCloseEvent>
@@ -10,9 +11,19 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTimer>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr QKeySequence::StandardKey EditingKeys[] = {
+    QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+    QKeySequence::Paste,     QKeySequence::Undo, QKeySequence::Redo,
+};
+
+} // namespace
 
 FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const ServerTimings &timings,
                  QWidget *parent)
@@ -21,10 +32,8 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      player_(player), timings_(timings), ui_(std::make_unique<Ui::FrmSver>()),
-      Winsock1(new Winsock(this)), Winsock2(new Winsock(this)), aboutIcon_(aboutIcon),
-      requestTimer_(new QTimer(this)), crowdedTimer_(new QTimer(this)),
-      spareTimer_(new QTimer(this)), pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this))
+      server_(new RemoteServer(player, timings, this)), ui_(std::make_unique<Ui::FrmSver>()),
+      aboutIcon_(aboutIcon)
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
@@ -37,11 +46,6 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
     ui_->Frame1->setStyleSheet(u"QRadioButton { spacing: 2px; }"_s);
     setFixedSize(169, 163);
     move(screen()->availableGeometry().center() - rect().center());
-    Winsock1->setObjectName(u"Winsock1"_s);
-    Winsock2->setObjectName(u"Winsock2"_s);
-    for (QTimer *timer : {requestTimer_, crowdedTimer_, spareTimer_, pauseTimer_, lockoutTimer_})
-        timer->setSingleShot(true);
-    clock_.start();
 
     ui_->Text1->installEventFilter(this);
     ui_->Text3->installEventFilter(this);
@@ -55,20 +59,8 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
     connect(ui_->Combo1, &QComboBox::activated, this, &FrmSver::Combo1_Click);
     connect(ui_->Command1, &QPushButton::clicked, this, &FrmSver::Command1_Click);
 
-    connect(Winsock1, &Winsock::ConnectionRequest, this, &FrmSver::Winsock1_ConnectionRequest);
-    connect(Winsock2, &Winsock::DataArrival, this, &FrmSver::Winsock2_DataArrival);
-    connect(Winsock2, &Winsock::SendComplete, this, &FrmSver::Winsock2_SendComplete);
-    connect(Winsock2, &Winsock::Closed, this, &FrmSver::Winsock2_Close);
-    connect(Winsock2, &Winsock::Error, this, &FrmSver::Winsock2_Error);
-    connect(requestTimer_, &QTimer::timeout, this, &FrmSver::RequestTimer_Timeout);
-    connect(crowdedTimer_, &QTimer::timeout, this, &FrmSver::EnforceCrowdedDeadline);
-    connect(spareTimer_, &QTimer::timeout, this, &FrmSver::ServeWaitingConnection);
-    connect(pauseTimer_, &QTimer::timeout, this, &FrmSver::ServeWaitingConnection);
-    // The caption shows the lock-out for as long as it lasts, except while answering.
-    connect(lockoutTimer_, &QTimer::timeout, this, [this] {
-        if (!answering_)
-            setWindowTitle(IdleCaption());
-    });
+    connect(server_, &RemoteServer::captionChanged, this, &QWidget::setWindowTitle);
+    connect(server_, &RemoteServer::connectionAccepted, this, &FrmSver::ApplyLimitOptions);
 
     Form_Load();
 }
@@ -81,11 +73,8 @@ void FrmSver::Form_Load()
     ui_->Combo1->addItems({u"<ﾀｲﾄﾙ>"_s, u"<ｱｰﾃｨｽﾄ> - <ﾀｲﾄﾙ>"_s, u"<ﾀｲﾄﾙ> - <ｱｰﾃｨｽﾄ>"_s});
     ui_->Combo1->setCurrentIndex(0);
     Combo1_Click(0);
-    LoginId = ui_->Text4->text();
-    ListByteLimit = DefaultListByteLimit;
-    SendPending = 0;
-    // Login numbers must not be guessable from the time the program started.
-    random_ = QRandomGenerator::securelySeeded();
+    server_->setLoginId(ui_->Text4->text());
+    server_->setListByteLimit(RemoteServer::DefaultListByteLimit);
 }
 
 void FrmSver::closeEvent(QCloseEvent *event)
@@ -95,24 +84,21 @@ void FrmSver::closeEvent(QCloseEvent *event)
 
 bool FrmSver::eventFilter(QObject *watched, QEvent *event)
 {
-    // A modal box shown while a request's command runs: its answer goes out from the box's
-    // event loop (handlerequest.cpp).
-    if (unanswered_ && event->type() == QEvent::Show && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->isModal()) {
-        QTimer::singleShot(0, this,
-                           [this, request = unanswered_] { SendPendingAnswer(request, true); });
-    }
     // A double-click on the address box opens the QR code; the box still selects a word.
     if (watched == ui_->Text3 && event->type() == QEvent::MouseButtonDblClick)
         ShowQrCode();
     // The port box takes typed digits and Backspace; every other typed character, control
-    // characters such as Ctrl+letter included, is dropped. Keys that type nothing (arrows,
-    // Home, End, Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
+    // characters such as Ctrl+letter included, is dropped. The standard editing keys (select
+    // all, copy, cut, paste, undo, redo) and keys that type nothing (arrows, Home, End,
+    // Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const QString typed = key->text();
         const bool movesFocus = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-        if (!typed.isEmpty() && !movesFocus && key->key() != Qt::Key_Delete) {
+        const bool edits = std::any_of(
+            std::begin(EditingKeys), std::end(EditingKeys),
+            [key](QKeySequence::StandardKey standard) { return key->matches(standard); });
+        if (!typed.isEmpty() && !movesFocus && !edits && key->key() != Qt::Key_Delete) {
             const char16_t c = typed.front().unicode();
             const bool passes = c == u'\b' || (c >= u'0' && c <= u'9');
             if (!passes)
@@ -127,7 +113,7 @@ void FrmSver::Check1_Click()
     if (ui_->Check1->isChecked())
         StartListening();
     else
-        Winsock1->Close();
+        server_->stopListening();
     ShowRemoteAddress();
 }
 
@@ -137,33 +123,47 @@ void FrmSver::StartListening()
     bool readable = false;
     const QString typed = ui_->Text1->text();
     const int32_t port = typed.toInt(&readable);
-    if (readable && Winsock1->setLocalPort(port))
-        portSet_ = true;
-    if (portSet_ && Winsock1->Listen())
+    const bool taken = readable && server_->setPort(port);
+    if (server_->listen())
         return;
     // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
     ui_->Check1->setChecked(false);
     ShowRemoteAddress();
+    ShowListenFailure(typed, taken);
+}
+
+void FrmSver::ShowListenFailure(const QString &typed, bool taken)
+{
+    // The box speaks of the port the user typed: when that one could not be taken, not of
+    // the port set before, which was tried in its place.
     QString reason;
-    const QString tried = QString::number(Winsock1->LocalPort());
-    if (!portSet_)
+    const QString tried = QString::number(server_->port());
+    if (!taken)
         reason = u"ポート「%1」では待機できません。ポート番号には 1 から 65535 までの数字を"
                  u"入れてください。"_s.arg(typed);
-    else if (Winsock1->ListenError() == QAbstractSocket::AddressInUseError)
+    else if (server_->listenError() == QAbstractSocket::AddressInUseError)
         reason = u"ポート %1 はほかのプログラムが使用中のため、待機できません。"
                  u"別のポート番号を入れてください。"_s.arg(tried);
-    else if (Winsock1->ListenError() == QAbstractSocket::SocketAccessError)
+    else if (server_->listenError() == QAbstractSocket::SocketAccessError)
         reason = u"ポート %1 で待機するには管理者の権限が必要です。1024 以上のポート番号"
                  u"（例: 8080）を入れてください。"_s.arg(tried);
     else
         reason = u"ポート %1 で待機できません。別のポート番号を入れてください。"_s.arg(tried);
-    QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, reason, QMessageBox::Ok, this);
-    box.exec();
+    // One box at a time, modal to the user as ever, but nothing waits for it: the remote and
+    // the player go on meanwhile. A second failure says its reason in the box that is up.
+    if (!listenFailure_) {
+        listenFailure_ =
+            new QMessageBox(QMessageBox::NoIcon, u"kelpa"_s, QString(), QMessageBox::Ok, this);
+        listenFailure_->setAttribute(Qt::WA_DeleteOnClose);
+        listenFailure_->setWindowModality(Qt::ApplicationModal);
+    }
+    listenFailure_->setText(reason);
+    listenFailure_->show();
 }
 
 void FrmSver::Option1_Click()
 {
-    ListByteLimit = -1;
+    server_->setListByteLimit(-1);
 }
 
 void FrmSver::Option2_Click()
@@ -172,15 +172,22 @@ void FrmSver::Option2_Click()
         ApplyByteLimitBox();
 }
 
+void FrmSver::ApplyLimitOptions()
+{
+    // At each connection, by the same rule as the option buttons.
+    if (ui_->Option1->isChecked())
+        server_->setListByteLimit(-1);
+    if (ui_->Option2->isChecked())
+        ApplyByteLimitBox();
+}
+
 void FrmSver::ApplyByteLimitBox()
 {
     bool readable = false;
-    const int32_t limit = ui_->Text2->text().toInt(&readable);
-    if (readable)
-        ListByteLimit = limit;
-    if (ListByteLimit < LeastListByteLimit)
-        ListByteLimit = LeastListByteLimit;
-    ui_->Text2->setText(QString::number(ListByteLimit));
+    const int32_t typed = ui_->Text2->text().toInt(&readable);
+    const int32_t limit = std::max(readable ? typed : server_->listByteLimit(), LeastListByteLimit);
+    server_->setListByteLimit(limit);
+    ui_->Text2->setText(QString::number(limit));
 }
 
 void FrmSver::Text3_Change()
@@ -195,9 +202,9 @@ void FrmSver::Text3_Change()
 
 QString FrmSver::RemoteUrl() const
 {
-    if (Winsock1->State() != Winsock::sckListening)
+    if (!server_->isListening())
         return {};
-    return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(Winsock1->LocalPort());
+    return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(server_->port());
 }
 
 void FrmSver::ShowRemoteAddress()
@@ -220,28 +227,33 @@ void FrmSver::ShowQrCode()
 
 void FrmSver::Text3_ContextMenu(const QPoint &position)
 {
-    // The box's own items (copy, select all) stay, with the code's item after them.
-    std::unique_ptr<QMenu> menu(ui_->Text3->createStandardContextMenu());
+    // The box's own items (copy, select all) stay, with the code's item after them. The menu
+    // is shown without waiting for it, and goes when it closes.
+    QMenu *menu = ui_->Text3->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addSeparator();
     QAction *showCode = menu->addAction(u"QRコードを表示"_s);
     showCode->setObjectName(u"ShowQrCode"_s);
     connect(showCode, &QAction::triggered, this, &FrmSver::ShowQrCode);
-    menu->exec(ui_->Text3->mapToGlobal(position));
+    menu->popup(ui_->Text3->mapToGlobal(position));
 }
 
 void FrmSver::Text4_Change()
 {
-    LoginId = ui_->Text4->text();
+    server_->setLoginId(ui_->Text4->text());
 }
 
 void FrmSver::Combo1_Click(int index)
 {
-    player_.setShowType(static_cast<uint8_t>(index));
+    server_->setShowType(static_cast<uint8_t>(index));
 }
 
 void FrmSver::Command1_Click()
 {
-    if (!form2_)
+    if (!form2_) {
         form2_ = std::make_unique<Form2>(aboutIcon_, this);
-    form2_->exec();
+        form2_->setWindowModality(Qt::ApplicationModal);
+    }
+    // Modal to the user, shown without waiting for it to be hidden again.
+    form2_->show();
 }

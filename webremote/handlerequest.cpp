@@ -1,70 +1,76 @@
 // What a request asks for, carried out on the player through the operations its own buttons
 // and list use, and answered.
-#include "frmsver.h"
+#include "remoteserver.h"
 
 #include "net/ansi.h"
 #include "pages.h"
 #include "request.h"
 
-#include <QApplication>
 #include <QSysInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
-QString FrmSver::BuildControlPage() const
+QString RemoteServer::BuildControlPage() const
 {
     return ::BuildControlPage(
         player_.caption(), player_.entryCount(),
         [this](int index) { return player_.entryText(index); }, ListByteLimit);
 }
 
-void FrmSver::SendLoginPage()
+QString RemoteServer::IdleCaption() const
 {
-    SendPage(LoginPage());
+    return guard_.isLocking(clock_.elapsed()) ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
 }
 
-QString FrmSver::IdleCaption() const
+void RemoteServer::ShowLocks()
 {
-    return lockoutTimer_->isActive() ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
-}
-
-void FrmSver::CountMiss()
-{
+    // The caption shows a lock for as long as it lasts, except while answering.
+    if (!answering_)
+        setCaption(IdleCaption());
     const qint64 now = clock_.elapsed();
-    misses_.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
-    misses_.append(now);
-    if (misses_.size() < MaxMisses)
-        return;
-    // Guessing the login number, or the ID, must take longer than anyone goes on guessing.
-    misses_.clear();
-    lockoutTimer_->start(timings_.lockoutMs);
+    const qint64 next = guard_.nextChange(now);
+    if (next < 0)
+        lockoutTimer_->stop();
+    else
+        lockoutTimer_->start(static_cast<int>(std::min<qint64>(next - now, 24 * 3600 * 1000)));
 }
 
-void FrmSver::HandleRequest()
+void RemoteServer::HandleRequest()
 {
-    // From here the connection is this request's until its answer is out, also while a player
-    // operation holds the thread with a message box.
+    // From here the connection is this request's until its answer is out. What a page from
+    // elsewhere has a browser send can neither drive the remote, log in, nor count as a miss.
     const QString request = AnsiDecode(RecvBuffer);
     const std::optional<QString> path = RequestPath(request);
-    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName())) {
+    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {
         SendNotFound();
         return;
     }
-    setWindowTitle(u"kelpa (処理中)"_s);
+    setCaption(u"kelpa (処理中)"_s);
 
     const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
     Route route = RouteRequest(*path, LoginId, loginNumber);
-    if (lockoutTimer_->isActive() && route.kind != Route::LoginForm &&
-        route.kind != Route::NotFound)
-        route = {Route::LoginError};
-    else if (route.miss)
-        CountMiss();
+    const bool credential = route.miss || route.kind == Route::Login ||
+                            route.kind == Route::Control || route.kind == Route::PlayEntry;
+    const qint64 now = clock_.elapsed();
+    if (credential && !guard_.admits(peer_, now)) {
+        // Refused alike whether the ID or the number was right, so a refusal tells nothing:
+        // a login gets the login error page, a control path the 404.
+        route = {path->startsWith(u"/l.cgi"_s) ? Route::LoginError : Route::NotFound, std::nullopt,
+                 0, route.miss};
+    }
+    if (route.miss) {
+        guard_.miss(peer_, now);
+        ShowLocks(); // shown once the answer is out
+    }
     switch (route.kind) {
     case Route::LoginForm:
-        SendLoginPage();
+        SendPage(LoginPage());
         break;
     case Route::Login:
+        guard_.trust(peer_);
         LoginNumber = static_cast<int16_t>(random_.bounded(LoginNumberRange));
         LoggedIn = true;
         SendPage(WelcomePage(LoginNumber));
@@ -73,14 +79,12 @@ void FrmSver::HandleRequest()
         SendPage(LoginErrorPage());
         break;
     case Route::Control:
-        RunThenAnswer([this, command = route.command] {
-            if (command)
-                player_.run(*command);
-            return true;
-        });
+        if (route.command)
+            player_.run(*route.command);
+        Answer(true);
         break;
     case Route::PlayEntry:
-        RunThenAnswer([this, entry = route.entry] { return player_.playEntry(entry); });
+        Answer(player_.playEntry(route.entry));
         break;
     case Route::NotFound:
         SendNotFound();
@@ -88,24 +92,11 @@ void FrmSver::HandleRequest()
     }
 }
 
-void FrmSver::RunThenAnswer(const std::function<bool()> &command)
+void RemoteServer::Answer(bool done)
 {
-    // Carried out before the page is built, so the page shows its effect. A box the command
-    // brings up (an "Open Error") waits for the person at the desktop; the answer goes out
-    // from the box's event loop instead, and the server goes on serving meanwhile.
-    const uint64_t request = ++requests_;
-    unanswered_ = request;
-    qApp->installEventFilter(this);
-    const bool done = command();
-    qApp->removeEventFilter(this);
-    SendPendingAnswer(request, done);
-}
-
-void FrmSver::SendPendingAnswer(uint64_t request, bool done)
-{
-    if (unanswered_ != request)
-        return;
-    unanswered_ = 0;
+    // The command ran before the page is built, so the page shows its effect. A box the
+    // command brought up (an "Open Error") stays with the person at the desktop; the answer
+    // does not wait for it.
     if (done)
         SendPage(BuildControlPage());
     else

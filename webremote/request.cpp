@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -32,37 +34,137 @@ std::optional<QString> RequestPath(const QString &request)
 
 namespace {
 
-// The host part of a Host value: "[::1]:8080" gives "::1", "kelpa.local:80" gives "kelpa.local".
-QStringView hostPart(QStringView value)
+// The header lines of a request: the lines after the request line, up to the empty line.
+QList<QStringView> headerLines(const QString &request)
 {
+    const qsizetype headersEnd = request.indexOf(u"\r\n\r\n"_s);
+    QList<QStringView> lines = QStringView(request).left(headersEnd).split(u"\r\n"_s);
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    return lines;
+}
+
+// The values of the header lines named `name`, in order. A line whose name is followed by a
+// blank before the colon is malformed: its value is nullopt.
+QList<std::optional<QStringView>> headerValues(const QString &request, QStringView name)
+{
+    QList<std::optional<QStringView>> values;
+    for (const QStringView line : headerLines(request)) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0)
+            continue;
+        const QStringView lineName = line.left(colon);
+        if (lineName.trimmed().compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (lineName.size() != name.size())
+            values.append(std::nullopt);
+        else
+            values.append(line.mid(colon + 1).trimmed());
+    }
+    return values;
+}
+
+bool allDigits(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+bool isHostNameCharacter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+           c == u'.' || c == u'-' || c == u'_';
+}
+
+struct Authority {
+    QString host; // without brackets, in lower case
+    int port = 80;
+};
+
+// "[::1]:8080", "kelpa.local:80" or "192.168.1.2"; nullopt when it is no host with an
+// optional port (user info, a path, blanks, an empty host, a port that is no number).
+std::optional<Authority> parseAuthority(QStringView value)
+{
+    QStringView host = value;
+    QStringView rest;
     if (value.startsWith(u'[')) {
         const qsizetype end = value.indexOf(u']');
-        return end < 0 ? value : value.mid(1, end - 1);
+        if (end < 0)
+            return std::nullopt;
+        host = value.mid(1, end - 1);
+        rest = value.mid(end + 1);
+        if (QHostAddress(host.toString()).protocol() != QAbstractSocket::IPv6Protocol)
+            return std::nullopt;
+    } else {
+        const qsizetype colon = value.indexOf(u':');
+        if (colon >= 0) {
+            host = value.left(colon);
+            rest = value.mid(colon);
+        }
+        if (host.isEmpty() || !std::all_of(host.begin(), host.end(), isHostNameCharacter))
+            return std::nullopt;
     }
-    const qsizetype colon = value.indexOf(u':');
-    return colon < 0 ? value : value.left(colon);
+    Authority authority{host.toString().toLower()};
+    if (rest.isEmpty())
+        return authority;
+    const QStringView port = rest.mid(1);
+    if (!rest.startsWith(u':') || port.isEmpty() || port.size() > 5 || !allDigits(port))
+        return std::nullopt;
+    authority.port = port.toInt();
+    return authority;
 }
 
 } // namespace
 
 bool IsHostAccepted(const QString &request, const QString &machineName)
 {
-    const qsizetype headersEnd = request.indexOf(u"\r\n\r\n"_s);
-    const QStringList lines = request.left(headersEnd).split(u"\r\n"_s);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString &line = lines.at(i);
-        if (!line.startsWith(u"host:"_s, Qt::CaseInsensitive))
-            continue;
-        const QString host = hostPart(QStringView(line).mid(5).trimmed()).toString();
-        if (host.isEmpty() || !QHostAddress(host).isNull())
-            return true;
-        for (const QString &own : {u"localhost"_s, machineName, machineName + u".local"_s}) {
-            if (!own.isEmpty() && host.compare(own, Qt::CaseInsensitive) == 0)
-                return true;
-        }
+    const QList<std::optional<QStringView>> hosts = headerValues(request, u"host");
+    if (hosts.isEmpty())
+        return true;
+    if (hosts.size() > 1 || !hosts.front())
         return false;
+    const std::optional<Authority> authority = parseAuthority(*hosts.front());
+    if (!authority)
+        return false;
+    QString host = authority->host;
+    const QHostAddress literal(host);
+    if (literal.protocol() == QAbstractSocket::IPv6Protocol ||
+        (literal.protocol() == QAbstractSocket::IPv4Protocol && host.count(u'.') == 3))
+        return true;
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    if (host == u"localhost"_s)
+        return true;
+    const QString own = machineName.section(u'.', 0, 0).toLower();
+    if (own.isEmpty())
+        return false;
+    const QString first = host.section(u'.', 0, 0);
+    if (first == own)
+        return true;
+    // The name mDNS gives the machine when another one holds its own: "NAME-2.local".
+    const QStringView number = QStringView(first).mid(own.size() + 1);
+    return first.startsWith(own + u'-') && !number.isEmpty() && allDigits(number) &&
+           QStringView(host).mid(first.size()) == u".local"_s;
+}
+
+bool IsCrossSite(const QString &request)
+{
+    for (const std::optional<QStringView> &site : headerValues(request, u"sec-fetch-site")) {
+        if (site && site->compare(u"cross-site"_s, Qt::CaseInsensitive) == 0)
+            return true;
     }
-    return true;
+    const QList<std::optional<QStringView>> origins = headerValues(request, u"origin");
+    if (origins.isEmpty())
+        return false;
+    // A page's origin names the scheme, host and port it came from; "null" hides it.
+    const QList<std::optional<QStringView>> hosts = headerValues(request, u"host");
+    if (origins.size() > 1 || !origins.front() || hosts.size() != 1 || !hosts.front())
+        return true;
+    const QStringView origin = *origins.front();
+    if (!origin.startsWith(u"http://"_s, Qt::CaseInsensitive))
+        return true;
+    const std::optional<Authority> from = parseAuthority(origin.mid(7));
+    const std::optional<Authority> to = parseAuthority(*hosts.front());
+    return !from || !to || from->host != to->host || from->port != to->port;
 }
 
 namespace {

@@ -1,9 +1,10 @@
 // Reading a request: when the received bytes hold a whole one, what its path is, and which
-// answer the path asks for. No state and no I/O here; FrmSver::HandleRequest acts on the
+// answer the path asks for. No state and no I/O here; RemoteServer::HandleRequest acts on the
 // result.
 //
 // Comparisons are exact and case-sensitive and nothing is percent-decoded: the remote's own
-// pages produce exactly the paths routed here. Of the header lines only Host is read.
+// pages produce exactly the paths routed here. Of the header lines only Host, Origin and
+// Sec-Fetch-Site are read, to refuse what a page from elsewhere has a browser send.
 #pragma once
 
 #include "control/playercontrol.h"
@@ -27,11 +28,21 @@ bool IsRequestComplete(const QByteArray &received);
 // "HTTP" is looked for in the whole request, so the first occurrence cuts the line there.
 std::optional<QString> RequestPath(const QString &request);
 
-// False when the request's Host line names a domain: a page from elsewhere that had the
-// domain's name point at this machine must not reach the remote through the browser. An IP
-// literal, "localhost" and this machine's own name (with or without ".local") pass, in any
-// case and with a port; so does a request without a Host line (HTTP/1.0 clients).
+// Whether the request's Host line lets it in. It names the machine a browser was pointed at: a
+// page from elsewhere that had its own name point at this machine must not reach the remote.
+// Served: no Host line (HTTP/1.0 clients), an IP literal, "localhost", and a name whose first
+// label is this machine's name in any case and with any suffix, as phones get it from the
+// local network's DNS or from mDNS ("NAME.lan", "NAME.local", "NAME-2.local" after a name
+// conflict), with a trailing dot or a port. Refused: any other name, and a Host line that is
+// not well formed (a blank before the colon, user info, characters no host name holds, an
+// empty value, more than one Host line).
 bool IsHostAccepted(const QString &request, const QString &machineName);
+
+// Whether a browser says the request comes from a page of another site: "Sec-Fetch-Site:
+// cross-site", or an Origin other than the host the request was sent to (its Host line).
+// Requests without these headers (feature phones, scripts, the remote's own links and form)
+// are not cross-site.
+bool IsCrossSite(const QString &request);
 
 struct Route {
     enum Kind {

@@ -11,14 +11,21 @@ struct ServerTimings {
     int crowdedRequestMs = 2000;
     // An answer not taken by its client within this time is given up.
     int sendTimeoutMs = 10000;
-    // A connection that has sent nothing at all this long after it was accepted is a
-    // browser's spare one; it is closed as soon as another connection waits.
+    // A connection that has sent nothing at all this long after it connected is a browser's
+    // spare one; it is closed as soon as another connection waits.
     int spareConnectionMs = 500;
     // The pause after each answer before the next connection is taken up, which keeps the
     // server at about ten answers a second.
     int pauseMs = 100;
-    // Failed logins and wrong login numbers are counted within this window...
+    // Failed logins and wrong login numbers are counted per address within this window...
     int missWindowMs = 60000;
-    // ...and too many of them refuse every login and control request for this long.
+    // ...and too many of them refuse that address's logins and controls for this long, twice
+    // as long at each new lock of the same address, up to the longest lock-out.
     int lockoutMs = 30000;
+    int maxLockoutMs = 15 * 60000;
+    // Misses from all addresses together are counted within this window (loginguard.h).
+    int crowdWindowMs = 10 * 60000;
+    // A connection that has not completed its request is given this long at most once a
+    // trusted address waits behind it.
+    int trustedWaitMs = 500;
 };

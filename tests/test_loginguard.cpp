@@ -1,0 +1,127 @@
+// Who may try a login or a login number, told by the clock alone: locks per address that
+// double and end on time, trust earned by the right ID, and the refusal of untrusted addresses
+// while misses come from everywhere.
+#include "webremote/loginguard.h"
+
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Short timings, as a test passes them to the server.
+const ServerTimings Timings{
+    .missWindowMs = 1000, .lockoutMs = 100, .maxLockoutMs = 350, .crowdWindowMs = 5000};
+
+// One step of a scenario: at `at` ms, `count` misses (or the right ID, or nothing) from the
+// address, then whether it is admitted.
+struct Step {
+    qint64 at;
+    QString from;
+    enum { Miss, RightId, Look } what;
+    int count;
+    bool admitted;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Step>)
+
+class LoginGuardTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void scenarios_data();
+    void scenarios();
+    void crowdOfAddressesRefusesStrangersOnly();
+    void anIPv6NetworkIsOneAddress();
+};
+
+void LoginGuardTest::scenarios_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    const QString a = u"192.168.1.20"_s;
+    const QString b = u"192.168.1.30"_s;
+    QTest::newRow("nine misses lock nothing")
+        << QList<Step>{{0, a, Step::Miss, 9, true}, {10, a, Step::Look, 0, true}};
+    QTest::newRow("the tenth locks that address, not another")
+        << QList<Step>{{0, a, Step::Miss, 10, false}, {1, b, Step::Look, 0, true}};
+    QTest::newRow("misses spread beyond the window lock nothing")
+        << QList<Step>{{0, a, Step::Miss, 5, true}, {1000, a, Step::Miss, 5, true}};
+    QTest::newRow("the lock ends on time") << QList<Step>{{0, a, Step::Miss, 10, false},
+                                                          {99, a, Step::Look, 0, false},
+                                                          {100, a, Step::Look, 0, true}};
+    QTest::newRow("misses during a lock do not restart it")
+        << QList<Step>{{0, a, Step::Miss, 10, false},
+                       {50, a, Step::Miss, 10, false},
+                       {90, a, Step::Miss, 10, false},
+                       {100, a, Step::Look, 0, true}};
+    QTest::newRow("each new lock doubles, up to the longest")
+        << QList<Step>{{0, a, Step::Miss, 10, false},   {100, a, Step::Miss, 10, false},
+                       {299, a, Step::Look, 0, false},  {300, a, Step::Miss, 10, false},
+                       {649, a, Step::Look, 0, false},  {650, a, Step::Look, 0, true},
+                       {650, a, Step::Miss, 10, false}, {999, a, Step::Look, 0, false},
+                       {1000, a, Step::Look, 0, true}};
+    QTest::newRow("the right ID clears the count") << QList<Step>{{0, a, Step::Miss, 9, true},
+                                                                  {1, a, Step::RightId, 0, true},
+                                                                  {2, a, Step::Miss, 1, true},
+                                                                  {3, a, Step::Miss, 8, true}};
+    QTest::newRow("the right ID does not lift a lock")
+        << QList<Step>{{0, a, Step::Miss, 10, false}, {1, a, Step::RightId, 0, false}};
+}
+
+void LoginGuardTest::scenarios()
+{
+    QFETCH(QList<Step>, steps);
+    LoginGuard guard(Timings);
+    for (const Step &step : steps) {
+        const QHostAddress from(step.from);
+        for (int i = 0; i < step.count; ++i)
+            guard.miss(from, step.at);
+        if (step.what == Step::RightId)
+            guard.trust(from);
+        QVERIFY2(guard.admits(from, step.at) == step.admitted,
+                 qPrintable(u"at %1 ms from %2"_s.arg(step.at).arg(step.from)));
+        QVERIFY(step.admitted || guard.isLocking(step.at)); // the caption says so
+    }
+}
+
+void LoginGuardTest::crowdOfAddressesRefusesStrangersOnly()
+{
+    LoginGuard guard(Timings);
+    const QHostAddress owner(u"10.0.0.2"_s);
+    guard.trust(owner);
+    // Nine misses from each of twelve addresses: none locked, 108 misses in all.
+    for (int i = 0; i < 12; ++i) {
+        for (int m = 0; m < 9; ++m) {
+            guard.miss(QHostAddress(u"10.0.1.%1"_s.arg(i)), i * 10);
+            QVERIFY(guard.admits(QHostAddress(u"10.0.3.1"_s), i * 10) ||
+                    i * 9 + m + 1 > LoginGuard::MaxCrowdMisses);
+        }
+    }
+    const QHostAddress stranger(u"10.0.2.7"_s);
+    QVERIFY(!guard.admits(stranger, 200));
+    QVERIFY(guard.admits(owner, 200));
+    QVERIFY(guard.isLocking(200));
+    // Until the rate falls: to 100 once the first eight misses, all at 0 ms, leave the window.
+    QCOMPARE(guard.nextChange(200), Timings.crowdWindowMs);
+    QVERIFY(!guard.admits(stranger, Timings.crowdWindowMs - 1));
+    QVERIFY(guard.admits(stranger, Timings.crowdWindowMs));
+    QVERIFY(!guard.isLocking(Timings.crowdWindowMs));
+}
+
+void LoginGuardTest::anIPv6NetworkIsOneAddress()
+{
+    LoginGuard guard(Timings);
+    for (int i = 0; i < LoginGuard::MaxMisses; ++i)
+        guard.miss(QHostAddress(u"2001:db8:1:2::%1"_s.arg(i + 1)), 0);
+    QVERIFY(!guard.admits(QHostAddress(u"2001:db8:1:2:ffff::9"_s), 1));
+    QVERIFY(guard.admits(QHostAddress(u"2001:db8:1:3::1"_s), 1));
+    // An IPv4 peer seen through an IPv6 socket is that IPv4 address.
+    guard.trust(QHostAddress(u"::ffff:192.168.1.5"_s));
+    QVERIFY(guard.isTrusted(QHostAddress(u"192.168.1.5"_s)));
+    QVERIFY(!guard.isTrusted(QHostAddress(u"192.168.1.6"_s)));
+}
+
+QTEST_MAIN(LoginGuardTest)
+#include "test_loginguard.moc"

@@ -1,0 +1,154 @@
+// The web remote's server: the HTTP/1.0 remote control that drives the player through
+// kelpa::PlayerControl. It serves one connection at a time on the UI thread: it accepts a
+// connection, collects one GET request, answers it in one piece, closes the connection and
+// pauses before taking up the next. Nothing in it waits: every step is a socket event or a
+// timer, so a command that brings up a box, a client that never reads, or a crowd of clients
+// holds neither the thread nor the player.
+//
+// The settings panel (frmsver.h) feeds it the port, the login ID and the page's byte limit, and
+// shows its caption. Its files:
+//   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
+//   handlerequest.cpp  what a request asks for, carried out on the player
+//   servertimings.h    how long the server waits for what
+//   pages.h, request.h the answers' bytes and the reading of requests, without state
+#pragma once
+
+#include "control/playercontrol.h"
+#include "loginguard.h"
+#include "servertimings.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QQueue>
+#include <QRandomGenerator>
+#include <QString>
+
+#include <cstdint>
+
+class QTimer;
+class Winsock;
+
+class RemoteServer : public QObject {
+    Q_OBJECT
+
+public:
+    // The player outlives the server.
+    explicit RemoteServer(kelpa::PlayerControl &player, const ServerTimings &timings = {},
+                          QObject *parent = nullptr);
+    ~RemoteServer() override;
+
+    // The ID a login must carry; no login succeeds with an empty one.
+    void setLoginId(const QString &id);
+    // The control page lists entries while its body stays below this many bytes; -1: all.
+    // A connection keeps the limit in force when it was accepted (see connectionAccepted).
+    void setListByteLimit(int32_t limit);
+    int32_t listByteLimit() const { return ListByteLimit; }
+    // The display format of playlist entries added from now on, handed to the player.
+    void setShowType(uint8_t showType);
+
+    // The port the next listen() uses; false, and the port last set stays, outside 0..65535
+    // or while listening. Port 0 lets the system choose.
+    bool setPort(int32_t port);
+    bool hasPort() const { return portSet_; }
+    // Starts listening on the port set (on every interface); false when it cannot, with the
+    // reason in listenError().
+    bool listen();
+    QAbstractSocket::SocketError listenError() const;
+    // Stops listening; connections queued or being served are served to the end.
+    void stopListening();
+    bool isListening() const;
+    // While listening, the port in use; otherwise the port set.
+    int32_t port() const;
+
+    // "kelpa", "kelpa (処理中)" while a request is answered, "kelpa (ログイン停止中)" while
+    // logins are locked.
+    QString caption() const { return caption_; }
+    // The control page body as a request would get it now.
+    QString BuildControlPage() const;
+
+    // The playlist's part of the control page is cut at this many bytes until a limit is set.
+    static constexpr int32_t DefaultListByteLimit = 5000;
+    // Login numbers are drawn from 0 to one below this.
+    static constexpr int LoginNumberRange = 10000;
+    // At most this many connections wait for the busy connection, and at most this many of
+    // one peer address (a browser opens up to six at once). A connection beyond the first is
+    // closed at once; beyond the second, it takes the place of the oldest waiting one of an
+    // untrusted address that has sent nothing, or, from a trusted address, of the oldest one
+    // of an untrusted address, and is closed at once only when there is none.
+    static constexpr qsizetype MaxWaitingConnections = 64;
+    static constexpr qsizetype MaxWaitingPerPeer = 6;
+
+signals:
+    void captionChanged(const QString &caption);
+    // A connection was accepted. Emitted before anything of it is read, so a handler that
+    // sets the byte limit sets it for this connection.
+    void connectionAccepted();
+
+private:
+    // Connections (connections.cpp).
+    void Winsock1_ConnectionRequest(int32_t requestID);
+    bool MakeRoom(bool forTrusted);
+    void ServeWaitingConnection();
+    bool AcceptNext();
+    void StartSpareTimer();
+    bool IsIdleSpare() const;
+    void RequestTimer_Timeout();
+    void EnforceCrowdedDeadline();
+    void DropConnection();
+    void Winsock2_DataArrival(int32_t bytesTotal);
+    void Winsock2_SendComplete();
+    void Winsock2_Close();
+    void Winsock2_Error();
+    void SendPage(const QString &body);
+    void SendNotFound();
+    void Send(const QString &response);
+    void FinishSend();
+
+    // Requests (handlerequest.cpp).
+    void HandleRequest();
+    void Answer(bool done);
+    void ShowLocks();
+    QString IdleCaption() const;
+    void setCaption(const QString &caption);
+
+    kelpa::PlayerControl &player_;
+    const ServerTimings timings_;
+    Winsock *Winsock1;
+    Winsock *Winsock2;
+    QString caption_;
+
+    // Server state.
+    QByteArray RecvBuffer; // the bytes received on the current connection, decoded whole
+    int16_t LoginNumber = 0;
+    bool LoggedIn = false; // until the first login no login number is valid
+    QString LoginId;
+    int32_t ListByteLimit = DefaultListByteLimit;
+    QRandomGenerator random_;
+    bool portSet_ = false; // a port has been given to Winsock1
+
+    LoginGuard guard_; // on clock_
+
+    // Connection bookkeeping.
+    struct Waiting {
+        int32_t requestID;
+        QHostAddress peer;
+        qint64 since; // on clock_: when it asked to connect
+    };
+    QQueue<Waiting> waiting_; // connection requests in order of arrival
+    bool answering_ = false;  // from a complete request until its connection is closed
+    bool sending_ = false;    // from handing the answer to the socket until it has gone out
+    bool heardFrom_ = false;  // the current connection has sent at least one byte
+    QElapsedTimer clock_;
+    QHostAddress peer_;       // where the current connection comes from
+    qint64 connectedAt_ = 0;  // on clock_: when the current connection asked to connect
+    qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before
+    QTimer *requestTimer_;
+    QTimer *crowdedTimer_; // the deadline of a request that others wait behind
+    QTimer *spareTimer_;
+    QTimer *sendTimer_;    // the deadline of an answer its client does not take
+    QTimer *pauseTimer_;   // the pause after an answer
+    QTimer *lockoutTimer_; // fires when the locks in force may next change
+};
