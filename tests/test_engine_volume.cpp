@@ -188,7 +188,8 @@ void TestEngineVolume::levelIsHeardAndShownInTheServer()
         break;
     }
     QCOMPARE(engine_.getVolume(), percent);
-    QTRY_COMPARE(kelpaStreamLevels(), QStringList{QString::number(percent) + u'%'});
+    QTRY_COMPARE_WITH_TIMEOUT(kelpaStreamLevels(), QStringList{QString::number(percent) + u'%'},
+                              1500);
     QTest::qWait(1000);
     const QList<qint16> heard = recorder.stop();
     engine_.stop();
