@@ -11,8 +11,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,30 +26,47 @@ namespace {
 constexpr double kFirstTone = 440;
 constexpr double kSecondTone = 1320;
 
-// The percentages pactl shows for the channels of kelpa's streams, e.g. {"50%"}: one entry
-// per distinct value, so that a stream at another level beside it shows too.
-QStringList kelpaStreamLevels()
+QString pactl(const QStringList &arguments)
 {
-    QProcess pactl;
+    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"LC_ALL"_s, u"C"_s);
-    pactl.setProcessEnvironment(env);
-    pactl.start(u"pactl"_s, {u"list"_s, u"sink-inputs"_s});
-    if (!pactl.waitForFinished(5000))
-        return {u"<pactl failed>"_s};
-    QStringList levels;
-    const QString output = QString::fromUtf8(pactl.readAllStandardOutput());
+    process.setProcessEnvironment(env);
+    process.start(u"pactl"_s, arguments);
+    if (!process.waitForFinished(5000))
+        return u"<pactl failed>"_s;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// kelpa's streams in the sound server: each one's index, and the percentages pactl shows for
+// its channels, e.g. {"50%"}, one entry per distinct value.
+QMap<QString, QStringList> kelpaStreams()
+{
+    QMap<QString, QStringList> streams;
     static const QRegularExpression volumeLine(u"^\\s*Volume:(.*)$"_s,
                                                QRegularExpression::MultilineOption);
     static const QRegularExpression percent(u"(\\d+)%"_s);
-    for (const QString &block : output.split(u"Sink Input #"_s)) {
+    for (const QString &block : pactl({u"list"_s, u"sink-inputs"_s}).split(u"Sink Input #"_s)) {
         if (!block.contains(u"application.name = \"kelpa\""_s))
             continue;
+        QStringList &levels = streams[block.section(u'\n', 0, 0).trimmed()];
         const QString line = volumeLine.match(block).captured(1);
         for (const QRegularExpressionMatch &match : percent.globalMatch(line))
             if (!levels.contains(match.captured(0)))
                 levels << match.captured(0);
     }
+    return streams;
+}
+
+// The levels of all of kelpa's streams together: a stream at another level beside one at the
+// expected level shows too.
+QStringList kelpaStreamLevels()
+{
+    QStringList levels;
+    for (const QStringList &stream : kelpaStreams())
+        for (const QString &level : stream)
+            if (!levels.contains(level))
+                levels << level;
     return levels;
 }
 
@@ -62,6 +81,7 @@ class TestEngineVolume : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void serverLevelStandsUntilSet();
     void levelIsHeardAndShownInTheServer_data();
     void levelIsHeardAndShownInTheServer();
 
@@ -124,6 +144,34 @@ bool TestEngineVolume::openAndPlay(const QString &file)
         return false;
     engine_.play();
     return true;
+}
+
+// Runs first, before anything sets a level in this process. A user who turned kelpa down in
+// the desktop's mixer finds it there again on the next stream (the server restores it), and
+// kelpa reads that level back, until kelpa's own level is set: from then on, that one holds.
+void TestEngineVolume::serverLevelStandsUntilSet()
+{
+    KELPA_REQUIRE_SOUND_SERVER();
+    const QString module =
+        pactl({u"load-module"_s, u"module-stream-restore"_s, u"restore_device=false"_s});
+    QVERIFY2(module.toInt() > 0, qPrintable(module));
+    const auto unload = qScopeGuard([&] { pactl({u"unload-module"_s, module}); });
+    QVERIFY(openAndPlay(first_));
+    QTRY_COMPARE(kelpaStreams().size(), 1);
+    pactl({u"set-sink-input-volume"_s, kelpaStreams().firstKey(), u"40%"_s});
+    QTRY_COMPARE(kelpaStreamLevels(), QStringList{u"40%"_s});
+
+    const QList<std::pair<int, QString>> steps = {{-1, u"40%"_s}, {70, u"70%"_s}, {-1, u"70%"_s}};
+    for (const auto &[set, shown] : steps) {
+        engine_.stop(); // the next play is a new stream
+        if (set >= 0)
+            engine_.setVolume(set);
+        engine_.play();
+        QTRY_COMPARE_WITH_TIMEOUT(kelpaStreamLevels(), QStringList{shown}, 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(engine_.getVolume(), shown.chopped(1).toInt(), 1500);
+    }
+    engine_.stop();
+    engine_.close();
 }
 
 void TestEngineVolume::levelIsHeardAndShownInTheServer_data()

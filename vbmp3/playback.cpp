@@ -1,6 +1,7 @@
 #include "playback.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vbmp3 {
 namespace {
@@ -178,6 +179,7 @@ void Playback::setVolume(int32_t percent)
 {
     Lock lock(loop_.get());
     volume_ = std::clamp(percent, 0, 100);
+    volumeSet_ = true;
     applyVolume();
 }
 
@@ -236,7 +238,8 @@ void Playback::createStream()
                                        (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
     // The level goes with the stream, so that not one sample is heard at another level.
     const pa_cvolume volume = streamVolume(spec.channels);
-    if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, &volume, nullptr) < 0) {
+    if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags,
+                                   volumeSet_ ? &volume : nullptr, nullptr) < 0) {
         dropStream();
         mode_ = Mode::Idle;
     }
@@ -260,9 +263,14 @@ void Playback::applyVolume()
     // the level once it is ready (onStreamState), in case it changed meanwhile.
     if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
         return;
+    const uint32_t index = pa_stream_get_index(stream_.get());
+    if (!volumeSet_) {
+        forget(
+            pa_context_get_sink_input_info(context_.get(), index, &Playback::onStreamInfo, this));
+        return;
+    }
     const pa_cvolume volume = streamVolume(pa_stream_get_sample_spec(stream_.get())->channels);
-    forget(pa_context_set_sink_input_volume(context_.get(), pa_stream_get_index(stream_.get()),
-                                            &volume, nullptr, nullptr));
+    forget(pa_context_set_sink_input_volume(context_.get(), index, &volume, nullptr, nullptr));
 }
 
 void Playback::dropStream()
@@ -416,6 +424,16 @@ void Playback::onStreamState(pa_stream *stream, void *self)
         playback->dropStream();
         playback->mode_ = Mode::Idle;
     }
+}
+
+void Playback::onStreamInfo(pa_context *, const pa_sink_input_info *info, int last, void *self)
+{
+    auto *playback = static_cast<Playback *>(self);
+    if (last || !info || playback->volumeSet_)
+        return;
+    // Read back as a mixer shows it; above 100 % (a mixer allows that) is full here.
+    const double percent = 100.0 * pa_cvolume_max(&info->volume) / PA_VOLUME_NORM;
+    playback->volume_ = std::clamp(static_cast<int32_t>(std::lround(percent)), 0, 100);
 }
 
 void Playback::onWrite(pa_stream *, std::size_t bytes, void *self)

@@ -81,6 +81,8 @@ private:
     // Engine thread, main loop lock held (PulseAudio calls them so).
     static void onContextState(pa_context *context, void *self);
     static void onStreamState(pa_stream *stream, void *self);
+    static void onStreamInfo(pa_context *context, const pa_sink_input_info *info, int last,
+                             void *self);
     static void onWrite(pa_stream *stream, std::size_t bytes, void *self);
     static void onDrained(pa_stream *stream, int success, void *self);
 
@@ -100,6 +102,10 @@ private:
     int64_t floorFrame_ = 0;   // where playback last started or landed: never heard earlier
     int64_t lastHeard_ = 0;
     int32_t volume_ = 100; // percent, on the scale desktop mixers show
+    // Until the caller first sets a level, the sound server picks each stream's own (it may
+    // restore what the user chose for kelpa in a mixer), and volume_ reads it back; from then
+    // on the caller's level is every stream's for the run.
+    bool volumeSet_ = false;
 };
 
 } // namespace vbmp3

@@ -104,9 +104,13 @@ VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
  * is kept for the run: it holds across tracks, joined or not, and across a new connection to
  * the sound server. It is the stream's volume in the sound server, on the scale that desktop
  * mixers show (100 is the server's normal level, 50 reads as 50 % there), applied to a new
- * stream from its first sample. The change is sent to the server without waiting for it. */
+ * stream from its first sample. The change is sent to the server without waiting for it.
+ * Until the first call the server picks each stream's level, as it did before this call
+ * existed (it may restore the level a mixer last gave kelpa). */
 VBMP3_API int32_t vbmp3_setVolume(int32_t percent);
-/* [engine lock] The level last set by vbmp3_setVolume, 100 until then. */
+/* [engine lock] The level last set by vbmp3_setVolume; before that, the level the server gave
+ * the playing stream, read back shortly after the stream starts (capped at 100), and 100
+ * before the first stream. */
 VBMP3_API int32_t vbmp3_getVolume(void);
 /* [file, any thread] Nonzero only for a regular file that really holds MPEG audio (several
  * consecutive frames); fills Title and Artist from ID3v2, else APE, else ID3v1. A name that is
