@@ -26,7 +26,8 @@ public:
     EngineLibrary &operator=(const EngineLibrary &) = delete;
 
     // Loads the library and calls vbmp3_init, whose result is ignored. False when the library
-    // cannot be loaded or lacks any of its eleven entry points; vbmp3_init is not called then.
+    // cannot be loaded or lacks any of its eleven required entry points; vbmp3_init is not called
+    // then.
     bool init();
 
     // vbmp3_free, for good, at the program's end: every call after it is a no-op that returns

@@ -4,6 +4,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -34,6 +35,11 @@ QString LoopStatusName(bool loop)
     return loop ? u"Playlist"_s : u"None"_s;
 }
 
+double VolumeOnTheBus(int percent)
+{
+    return percent < 0 ? 1.0 : percent / 100.0;
+}
+
 MprisPlayer::MprisPlayer(MprisService &service) : QDBusAbstractAdaptor(&service), service_(service)
 {}
 
@@ -62,6 +68,22 @@ void MprisPlayer::setLoopStatus(const QString &status)
 QVariantMap MprisPlayer::metadata() const
 {
     return service_.metadata();
+}
+
+double MprisPlayer::volume() const
+{
+    return VolumeOnTheBus(player().volume());
+}
+
+void MprisPlayer::setVolume(double volume)
+{
+    if (player().volume() < 0 || std::isnan(volume)) {
+        // Nothing changes: a client that moved its slider already hears where it stays.
+        service_.announceVolume();
+        return;
+    }
+    // Below 0 is silence, as the bus's rules ask; above 1 is no more than full.
+    player().setVolume(int(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
 }
 
 qlonglong MprisPlayer::position() const

@@ -41,6 +41,7 @@ MprisService::MprisService(PlayerControl &player, QObject *parent)
     connect(&player, &PlayerControl::loopChanged, this, [this] {
         announce(kPlayerInterface, {{u"LoopStatus"_s, LoopStatusName(player_.loop())}});
     });
+    connect(&player, &PlayerControl::volumeChanged, this, &MprisService::announceVolume);
     connect(&player, &PlayerControl::seeked, playerInterface, [playerInterface](int32_t seconds) {
         emit playerInterface->Seeked(seconds * 1000000LL);
     });
@@ -80,6 +81,11 @@ QVariantMap MprisService::metadata() const
     map.insert(u"xesam:artist"_s, QStringList{track.artist});
     map.insert(u"xesam:url"_s, FileUrl(track.path));
     return map;
+}
+
+void MprisService::announceVolume()
+{
+    announce(kPlayerInterface, {{u"Volume"_s, VolumeOnTheBus(player_.volume())}});
 }
 
 void MprisService::announce(const QString &interfaceName, const QVariantMap &changed)

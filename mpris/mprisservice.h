@@ -1,8 +1,8 @@
 // The desktop's media controls and media keys: the player on the session bus as
 // org.mpris.MediaPlayer2.kelpa, object /org/mpris/MediaPlayer2, with the root and the Player
 // interfaces. Commands act as the window's buttons do, through PlayerControl; changes of the
-// status, the track and loop play go out as PropertiesChanged. Everything runs on the UI
-// thread, where Qt D-Bus delivers the calls.
+// status, the track, loop play and the volume go out as PropertiesChanged. Everything runs on the
+// UI thread, where Qt D-Bus delivers the calls.
 #pragma once
 
 #include <QDBusConnection>
@@ -32,6 +32,9 @@ public:
     QString trackId() const;
     // The Player interface's Metadata of the open track.
     QVariantMap metadata() const;
+    // Tells the bus the volume as it stands: after a change from any side, and after a write
+    // that changed nothing.
+    void announceVolume();
 
 private:
     void announce(const QString &interfaceName, const QVariantMap &changed);

@@ -10,6 +10,8 @@ class EngineLibraryTest : public QObject {
 
 private slots:
     void loadsWithEveryEntryPointAndIdlesHarmlessly();
+    void volumeIsClampedAndKept_data();
+    void volumeIsClampedAndKept();
 };
 
 void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
@@ -17,7 +19,9 @@ void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
     const QString folder = QString::fromUtf8(KELPA_ENGINE_DIR);
     QVERIFY(QFileInfo::exists(folder + QStringLiteral("/libvbmp3.so")));
     EngineLibrary engine(folder);
-    QVERIFY(engine.init()); // fails if any of the eleven entry points is missing
+    QVERIFY(engine.init()); // fails if any of the eleven required entry points is missing
+    QVERIFY(engine.hasVolume());
+    QCOMPARE(engine.getVolume(), 100);
 
     int32_t seconds = -1;
     QCOMPARE(engine.getState(seconds), VBMP3_STATE_IDLE);
@@ -32,6 +36,32 @@ void EngineLibraryTest::loadsWithEveryEntryPointAndIdlesHarmlessly()
     QCOMPARE(engine.getFileInfo(missing, tag, stream), 0);
     QCOMPARE(engine.getState(seconds), VBMP3_STATE_IDLE);
     engine.free();
+}
+
+void EngineLibraryTest::volumeIsClampedAndKept_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("below the range") << -20 << 0;
+    QTest::newRow("silent") << 0 << 0;
+    QTest::newRow("within") << 37 << 37;
+    QTest::newRow("full") << 100 << 100;
+    QTest::newRow("above the range") << 250 << 100;
+}
+
+// Without a track or a sound server: the level is the engine's own until a stream takes it.
+void EngineLibraryTest::volumeIsClampedAndKept()
+{
+    QFETCH(int, percent);
+    QFETCH(int, kept);
+    EngineLibrary engine(QString::fromUtf8(KELPA_ENGINE_DIR));
+    QVERIFY(engine.init());
+    QVERIFY(engine.hasVolume());
+    engine.setVolume(percent);
+    QCOMPARE(engine.getVolume(), kept);
+    engine.free();
+    QCOMPARE(engine.getVolume(), kept); // for the run, not for one connection
+    engine.setVolume(100);
 }
 
 QTEST_GUILESS_MAIN(EngineLibraryTest)

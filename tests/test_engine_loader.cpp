@@ -20,6 +20,8 @@ private slots:
     void nothingIsCalledAfterTheEnd();
     void failsCleanlyWithoutAUsableLibrary_data();
     void failsCleanlyWithoutAUsableLibrary();
+    void volumeOnlyWhereTheEngineHasIt_data();
+    void volumeOnlyWhereTheEngineHasIt();
 
 private:
     FakeEngine fake_;
@@ -152,6 +154,48 @@ void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
     QVERIFY(incomplete.log().isEmpty());
     QVERIFY(fake_.log().isEmpty());
     QVERIFY(!engine.init());
+}
+
+void EngineLoaderTest::volumeOnlyWhereTheEngineHasIt_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("hasVolume");
+    QTest::addColumn<int>("volume"); // after setting 30
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("engine with volume control")
+        << FakeEngine::completeDir() << true << 30
+        << QStringList{u"vbmp3_init"_s, u"vbmp3_setVolume 30"_s, u"vbmp3_open /music/umi.mp3"_s,
+                       u"vbmp3_play"_s};
+    // An engine from before the volume calls is no less an engine: everything else goes on.
+    QTest::newRow("engine without volume control")
+        << FakeEngine::noVolumeDir() << false << -1
+        << QStringList{u"vbmp3_init"_s, u"vbmp3_open /music/umi.mp3"_s, u"vbmp3_play"_s};
+}
+
+void EngineLoaderTest::volumeOnlyWhereTheEngineHasIt()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, hasVolume);
+    QFETCH(int, volume);
+    QFETCH(QStringList, calls);
+    FakeEngine fake(folder);
+    fake.reset();
+    fake.addTrack("/music/umi.mp3", "海の歌", "ケルパ", 215);
+
+    EngineLibrary engine(folder);
+    QVERIFY(engine.init());
+    QCOMPARE(engine.hasVolume(), hasVolume);
+    QCOMPARE(engine.getVolume(), hasVolume ? 100 : -1);
+    engine.setVolume(30);
+    QCOMPARE(engine.getVolume(), volume);
+    EngineLibrary::OpenRecord opened{};
+    QCOMPARE(engine.open("/music/umi.mp3", opened), 1);
+    QCOMPARE(CutAtNull(opened.Title), u"海の歌"_s);
+    engine.play();
+    int32_t seconds = -1;
+    QCOMPARE(engine.getState(seconds), VBMP3_STATE_PLAYING);
+    calls << u"vbmp3_getState"_s;
+    QCOMPARE(fake.log(), calls);
 }
 
 void EngineLoaderTest::nothingIsCalledAfterTheEnd()

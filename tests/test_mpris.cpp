@@ -174,6 +174,89 @@ private slots:
         follow.waitForFinished();
     }
 
+    void volumeBothWays_data()
+    {
+        QTest::addColumn<int>("start"); // the player's level; -1 without volume control
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("level"); // the player's level after the command
+        QTest::addColumn<QString>("shown");
+        const QStringList set = {u"playerctl"_s, u"volume"_s};
+        QTest::newRow("playerctl sets half")
+            << 100 << set + QStringList{u"0.5"_s} << 50 << u"0.5"_s;
+        QTest::newRow("playerctl steps down")
+            << 100 << set + QStringList{u"0.1-"_s} << 90 << u"0.9"_s;
+        QTest::newRow("playerctl rounds to a percent")
+            << 100 << set + QStringList{u"0.333"_s} << 33 << u"0.33"_s;
+        QTest::newRow("above full is full") << 40 << set + QStringList{u"1.7"_s} << 100 << u"1"_s;
+        QTest::newRow("below silence is silence")
+            << 40 << QStringList{u"gdbus"_s, u"-0.3"_s} << 0 << u"0"_s;
+        QTest::newRow("a huge value is full")
+            << 40 << QStringList{u"gdbus"_s, u"1e300"_s} << 100 << u"1"_s;
+        QTest::newRow("a level set elsewhere reads back") << 25 << QStringList{} << 25 << u"0.25"_s;
+        QTest::newRow("no volume control reads full and stays")
+            << -1 << set + QStringList{u"0.5"_s} << -1 << u"1"_s;
+        QTest::newRow("no volume control ignores gdbus")
+            << -1 << QStringList{u"gdbus"_s, u"0.2"_s} << -1 << u"1"_s;
+    }
+    void volumeBothWays()
+    {
+        QFETCH(int, start);
+        QFETCH(QStringList, command);
+        player_->level = start;
+        if (command.value(0) == u"playerctl"_s)
+            playerctl(command.mid(1));
+        else if (command.value(0) == u"gdbus"_s)
+            client(u"gdbus"_s,
+                   {u"call"_s, u"--session"_s, u"--dest"_s, u"org.mpris.MediaPlayer2.kelpa"_s,
+                    u"--object-path"_s, u"/org/mpris/MediaPlayer2"_s, u"--method"_s,
+                    u"org.freedesktop.DBus.Properties.Set"_s, u"org.mpris.MediaPlayer2.Player"_s,
+                    u"Volume"_s, u"<%1>"_s.arg(command[1])});
+        QTEST(player_->level, "level");
+        QTEST(QString::number(playerctl({u"volume"_s}).toDouble()), "shown");
+    }
+
+    // A follower hears the volume change, whoever changed it; a write that changes nothing is
+    // told too, so that a client's slider returns to where the volume stays.
+    void volumeChangesAreAnnounced_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<bool>("fromPhone"); // else from playerctl
+        QTest::addColumn<QString>("heard");
+        QTest::newRow("from a remote") << 100 << true << u"0.25>"_s;
+        QTest::newRow("from playerctl") << 100 << false << u"0.5>"_s;
+        QTest::newRow("refused without volume control") << -1 << false << u"1.0>"_s;
+    }
+    void volumeChangesAreAnnounced()
+    {
+        QFETCH(int, start);
+        QFETCH(bool, fromPhone);
+        QFETCH(QString, heard);
+        player_->level = start;
+        QProcess monitor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address_);
+        monitor.setProcessEnvironment(env);
+        monitor.start(u"gdbus"_s, {u"monitor"_s, u"--session"_s, u"--dest"_s,
+                                   u"org.mpris.MediaPlayer2.kelpa"_s});
+        QString seen;
+        const auto waitFor = [&](const QString &text) {
+            return QTest::qWaitFor(
+                [&] {
+                    seen += QString::fromUtf8(monitor.readAllStandardOutput());
+                    return seen.contains(text);
+                },
+                10000);
+        };
+        QVERIFY2(waitFor(u"is owned by"_s), qPrintable(seen));
+        if (fromPhone)
+            player_->setVolume(25);
+        else
+            playerctl({u"volume"_s, u"0.5"_s});
+        QVERIFY2(waitFor(u"{'Volume': <"_s + heard), qPrintable(seen));
+        monitor.kill();
+        monitor.waitForFinished();
+    }
+
     void rootCommands()
     {
         QCOMPARE(rootCall(u"Raise"_s), u"()"_s);

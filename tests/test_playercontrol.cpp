@@ -24,6 +24,8 @@ private slots:
     void addedFilesPlayWhenNothingElseDoes_data();
     void addedFilesPlayWhenNothingElseDoes();
     void loopFollowsTheMenuItem();
+    void volumeWhereTheEngineHasIt_data();
+    void volumeWhereTheEngineHasIt();
     void raiseBringsBackAMinimizedWindow();
 
 private:
@@ -237,6 +239,51 @@ void PlayerControlTest::loopFollowsTheMenuItem()
         QCOMPARE(item->isChecked(), s.on);
         QCOMPARE(changed.size(), s.announced);
     }
+}
+
+void PlayerControlTest::volumeWhereTheEngineHasIt_data()
+{
+    QTest::addColumn<QString>("engineDir");
+    QTest::addColumn<QList<int>>("levels"); // set one after the other
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QList<int>>("announced");
+    const QString full = FakeEngine::completeDir();
+    QTest::newRow("full at start") << full << QList<int>{} << 100 << QList<int>{};
+    QTest::newRow("set") << full << QList<int>{40} << 40 << QList<int>{40};
+    QTest::newRow("clamped above") << full << QList<int>{40, 250} << 100 << QList<int>{40, 100};
+    QTest::newRow("clamped below") << full << QList<int>{-5} << 0 << QList<int>{0};
+    QTest::newRow("the same level again is no change")
+        << full << QList<int>{40, 40, 100} << 100 << QList<int>{40, 100};
+    QTest::newRow("an engine without volume control")
+        << FakeEngine::noVolumeDir() << QList<int>{40} << -1 << QList<int>{};
+}
+
+void PlayerControlTest::volumeWhereTheEngineHasIt()
+{
+    QFETCH(QString, engineDir);
+    QFETCH(QList<int>, levels);
+    QFETCH(int, shown);
+    QFETCH(QList<int>, announced);
+    player_.reset();
+    FakeEngine engine(engineDir);
+    engine.reset();
+    for (int i = 0; i < paths_.size(); ++i)
+        engine.addTrack(QFile::encodeName(paths_[i]), "T" + QByteArray::number(i), "R", 100);
+    player_ = std::make_unique<PlayerHarness>(engineDir);
+    QVERIFY(player_->started);
+    QList<int> heard;
+    connect(&control(), &kelpa::PlayerControl::volumeChanged, this,
+            [&heard](int percent) { heard.append(percent); });
+    for (const int level : levels)
+        control().setVolume(level);
+    QCOMPARE(control().volume(), shown);
+    QCOMPARE(heard, announced);
+    // Volume or not, the player plays as before.
+    QVERIFY(player_->dropFiles(paths_));
+    control().playEntry(1);
+    QCOMPARE(control().status(), PlaybackStatus::Playing);
+    QCOMPARE(control().caption(), u"kelpa - T1"_s);
+    QCOMPARE(control().volume(), shown);
 }
 
 void PlayerControlTest::raiseBringsBackAMinimizedWindow()

@@ -198,6 +198,21 @@ int32_t vbmp3_getState(int32_t *seconds)
         0);
 }
 
+int32_t vbmp3_setVolume(int32_t percent)
+{
+    return guarded(
+        [=] {
+            playback()->setVolume(percent);
+            return 1;
+        },
+        0);
+}
+
+int32_t vbmp3_getVolume(void)
+{
+    return guarded([] { return playback()->volume(); }, 100);
+}
+
 int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamRecord *stream)
 {
     return guarded(

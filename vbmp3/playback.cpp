@@ -1,6 +1,7 @@
 #include "playback.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vbmp3 {
 namespace {
@@ -174,6 +175,20 @@ int32_t Playback::state(int32_t &seconds)
     return mode_ == Mode::Paused ? 2 : 1;
 }
 
+void Playback::setVolume(int32_t percent)
+{
+    Lock lock(loop_.get());
+    volume_ = std::clamp(percent, 0, 100);
+    volumeSet_ = true;
+    applyVolume();
+}
+
+int32_t Playback::volume()
+{
+    Lock lock(loop_.get());
+    return volume_;
+}
+
 void Playback::shutdown()
 {
     {
@@ -221,10 +236,41 @@ void Playback::createStream()
     auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                        (mode_ == Mode::Paused ? PA_STREAM_START_CORKED : 0));
-    if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) {
+    // The level goes with the stream, so that not one sample is heard at another level.
+    const pa_cvolume volume = streamVolume(spec.channels);
+    if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags,
+                                   volumeSet_ ? &volume : nullptr, nullptr) < 0) {
         dropStream();
         mode_ = Mode::Idle;
     }
+}
+
+pa_cvolume Playback::streamVolume(uint8_t channels) const
+{
+    // Percent of the server's normal level on its own scale, which is what mixers show: even
+    // steps sound even, where a share of the amplitude would crowd the audible change at the
+    // bottom of the range.
+    pa_cvolume volume;
+    pa_cvolume_set(
+        &volume, channels,
+        static_cast<pa_volume_t>(uint64_t{PA_VOLUME_NORM} * static_cast<uint64_t>(volume_) / 100));
+    return volume;
+}
+
+void Playback::applyVolume()
+{
+    // The stream as it plays, a finished track's tail included; a stream still connecting gets
+    // the level once it is ready (onStreamState), in case it changed meanwhile.
+    if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
+        return;
+    const uint32_t index = pa_stream_get_index(stream_.get());
+    if (!volumeSet_) {
+        forget(
+            pa_context_get_sink_input_info(context_.get(), index, &Playback::onStreamInfo, this));
+        return;
+    }
+    const pa_cvolume volume = streamVolume(pa_stream_get_sample_spec(stream_.get())->channels);
+    forget(pa_context_set_sink_input_volume(context_.get(), index, &volume, nullptr, nullptr));
 }
 
 void Playback::dropStream()
@@ -372,10 +418,22 @@ void Playback::onStreamState(pa_stream *stream, void *self)
 {
     auto *playback = static_cast<Playback *>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY)
+        playback->applyVolume();
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         playback->dropStream();
         playback->mode_ = Mode::Idle;
     }
+}
+
+void Playback::onStreamInfo(pa_context *, const pa_sink_input_info *info, int last, void *self)
+{
+    auto *playback = static_cast<Playback *>(self);
+    if (last || !info || playback->volumeSet_)
+        return;
+    // Read back as a mixer shows it; above 100 % (a mixer allows that) is full here.
+    const double percent = 100.0 * pa_cvolume_max(&info->volume) / PA_VOLUME_NORM;
+    playback->volume_ = std::clamp(static_cast<int32_t>(std::lround(percent)), 0, 100);
 }
 
 void Playback::onWrite(pa_stream *, std::size_t bytes, void *self)

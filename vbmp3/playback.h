@@ -39,6 +39,8 @@ public:
     void restart();
     void seek(int32_t seconds); // the decoder moves later, on the engine thread
     int32_t state(int32_t &seconds);
+    void setVolume(int32_t percent); // clamped to 0..100; kept for the run
+    int32_t volume();
     // Caller's thread: stops, closes the file, disconnects under the lock, then joins the
     // engine thread without it. The one teardown path; safe to run twice.
     void shutdown();
@@ -64,6 +66,8 @@ private:
     // Either thread, main loop lock held.
     bool ensureContext();
     void createStream();
+    pa_cvolume streamVolume(uint8_t channels) const;
+    void applyVolume();
     void dropStream();
     void silence();
     bool ownsStream() const;
@@ -77,6 +81,8 @@ private:
     // Engine thread, main loop lock held (PulseAudio calls them so).
     static void onContextState(pa_context *context, void *self);
     static void onStreamState(pa_stream *stream, void *self);
+    static void onStreamInfo(pa_context *context, const pa_sink_input_info *info, int last,
+                             void *self);
     static void onWrite(pa_stream *stream, std::size_t bytes, void *self);
     static void onDrained(pa_stream *stream, int success, void *self);
 
@@ -95,6 +101,11 @@ private:
     int64_t writeFrame_ = 0;   // track frame at the stream's write index
     int64_t floorFrame_ = 0;   // where playback last started or landed: never heard earlier
     int64_t lastHeard_ = 0;
+    int32_t volume_ = 100; // percent, on the scale desktop mixers show
+    // Until the caller first sets a level, the sound server picks each stream's own (it may
+    // restore what the user chose for kelpa in a mixer), and volume_ reads it back; from then
+    // on the caller's level is every stream's for the run.
+    bool volumeSet_ = false;
 };
 
 } // namespace vbmp3

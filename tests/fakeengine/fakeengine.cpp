@@ -1,9 +1,10 @@
-// A stand-in for the engine library, for tests only. It exports the eleven vbmp3_* entry
+// A stand-in for the engine library, for tests only. It exports the thirteen vbmp3_* entry
 // points, records every call, and plays nothing: tracks are registered by the test, and
 // playback is a state and a position that the calls (and the test) move.
 //
-// Built twice: complete, and without vbmp3_getFileInfo (FAKE_ENGINE_WITHOUT_FILE_INFO), to
-// stand for a library that lacks an entry point.
+// Built three times: complete; without vbmp3_getFileInfo (FAKE_ENGINE_WITHOUT_FILE_INFO), to
+// stand for a library that lacks an entry point; and without the volume calls
+// (FAKE_ENGINE_WITHOUT_VOLUME), as engines were before them.
 #include "fakecontrol.h"
 
 #include <vbmp3.h>
@@ -34,6 +35,7 @@ struct Fake {
     std::string openPath; // empty: nothing open
     int32_t state = VBMP3_STATE_IDLE;
     int32_t position = 0;
+    int32_t volume = 100;
 };
 
 // The player reads tags on a thread of its own while its UI thread drives playback, and the
@@ -231,6 +233,23 @@ int32_t vbmp3_getState(int32_t *seconds)
         *seconds = fake().position;
     return fake().state;
 }
+
+#ifndef FAKE_ENGINE_WITHOUT_VOLUME
+int32_t vbmp3_setVolume(int32_t percent)
+{
+    const std::lock_guard guard(mutex());
+    record("vbmp3_setVolume " + std::to_string(percent));
+    fake().volume = std::clamp(percent, 0, 100);
+    return 1;
+}
+
+// A query with no effect, asked whenever a view shows the level: not logged.
+int32_t vbmp3_getVolume(void)
+{
+    const std::lock_guard guard(mutex());
+    return fake().volume;
+}
+#endif
 
 #ifndef FAKE_ENGINE_WITHOUT_FILE_INFO
 int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamRecord *)

@@ -15,6 +15,8 @@ public:
     static QString completeDir();
     // A build of the fake without vbmp3_getFileInfo.
     static QString incompleteDir();
+    // A build of the fake without vbmp3_setVolume and vbmp3_getVolume, as older engines are.
+    static QString noVolumeDir();
 
     explicit FakeEngine(const QString &dir = completeDir());
 

@@ -17,6 +17,11 @@ QString FakeEngine::incompleteDir()
     return QString::fromUtf8(KELPA_FAKE_ENGINE_INCOMPLETE_DIR);
 }
 
+QString FakeEngine::noVolumeDir()
+{
+    return QString::fromUtf8(KELPA_FAKE_ENGINE_NOVOLUME_DIR);
+}
+
 FakeEngine::FakeEngine(const QString &dir) : library_(QDir(dir).filePath(u"libvbmp3.so"_s))
 {
     if (!library_.load())
