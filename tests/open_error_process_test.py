@@ -199,8 +199,11 @@ class OpenErrorProcessTest(unittest.TestCase):
               f"{before} -> {after} KiB", file=sys.stderr)
         self.assertIsNone(self.kelpa.poll(), "the program runs on")
         self.assertEqual(len(self.boxes()), 1, "one box on screen")
-        # Each stacked box took about 34 KB; a few hundred KiB of the allocator's own slack.
-        self.assertLess(after - before, 2048)
+        # Each stacked box took about 34 KB; a few hundred KiB of the allocator's own slack. The
+        # address sanitizer holds freed memory back on purpose: there the figure says nothing.
+        with open(f"/proc/{self.kelpa.pid}/maps") as maps:
+            if "libasan" not in maps.read():
+                self.assertLess(after - before, 2048)
         self.assertEqual(self.playlist_on_the_page(port, control),
                          [(str(number), title) for number, title in enumerate(TITLES)])
 
