@@ -21,7 +21,7 @@ import tempfile
 import time
 import unittest
 
-from app_process_test import (PLAYER_SIZE, SETTINGS_SIZE, close_window, free_port,
+from app_process_test import (PLAYER_SIZE, SETTINGS_SIZE, can_connect, close_window, free_port,
                               visible_windows, wait_for, xdotool)
 
 KELPA = None
@@ -82,8 +82,7 @@ class OpenErrorProcessTest(unittest.TestCase):
         self.processes = []
         # The entry's file goes once it is in the list: a share gone away, a stick pulled.
         self.gone = shutil.copy(self.tracks[GONE], self.runtime)
-        self.files = [self.tracks[0], self.gone, self.tracks[2]]
-        self.kelpa = self.start(*self.files)
+        self.kelpa = self.start(self.tracks[0], self.gone, self.tracks[2])
         self.player = self.window(PLAYER_SIZE)
         self.panel = self.window(SETTINGS_SIZE)
         self.assertTrue(wait_for(lambda: self.playerctl("status") == "Playing"), "it plays")
@@ -135,18 +134,10 @@ class OpenErrorProcessTest(unittest.TestCase):
         """Listens on a free port and logs a phone in: the port and the control page's path."""
         port = free_port()
         self.listen(port)
-        self.assertTrue(wait_for(lambda: self.answers(port), timeout=5.0), "the remote listens")
+        self.assertTrue(wait_for(lambda: can_connect(port), timeout=5.0), "the remote listens")
         status, body, _ = http_get(port, "/l.cgi?id=wuzel")
         self.assertIn("200", status)
         return port, re.search(r'href="(/\d+/)"', body).group(1)
-
-    @staticmethod
-    def answers(port):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=2).close()
-            return True
-        except OSError:
-            return False
 
     def open_error(self, port, control):
         """Asks for the removed entry and waits for the box it brings up."""
