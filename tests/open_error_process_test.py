@@ -21,6 +21,7 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # the import of the other process test leaves the tree clean
 from app_process_test import (PLAYER_SIZE, SETTINGS_SIZE, can_connect, close_window, free_port,
                               visible_windows, wait_for, xdotool)
 
