@@ -156,6 +156,8 @@ void FrmSver::ShowListenFailure(const QString &typed, bool taken)
             new QMessageBox(QMessageBox::NoIcon, u"kelpa"_s, QString(), QMessageBox::Ok, this);
         listenFailure_->setAttribute(Qt::WA_DeleteOnClose);
         listenFailure_->setWindowModality(Qt::ApplicationModal);
+        // The panel itself stays on top: a box of its own must stand above it on any desktop.
+        listenFailure_->setWindowFlag(Qt::WindowStaysOnTopHint);
     }
     listenFailure_->setText(reason);
     listenFailure_->show();
