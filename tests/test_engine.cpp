@@ -470,20 +470,24 @@ void TestEngine::openEstimatesALengthNotCounted_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("seconds");  // counted, once its tags were read
     QTest::addColumn<int>("estimate"); // when opened before that
+    QTest::addColumn<int>("slack");    // seconds the estimate may be off from run to run
     const QString d = dir_.path();
     Fixtures::ToneOptions vbr;
     vbr.vbr = true;
     Fixtures::ToneOptions bare = vbr;
     bare.noXingHeader = true;
+    // The tones are dithered afresh on every run: a VBR file's frames, and so the estimate,
+    // vary a little, within 10 % or a second of the true length.
     const QString two = Fixtures::makeTwoTones(d, u"est-two.mp3"_s, 1.0, 440, 9.0, 3000, bare);
-    QTest::newRow("VBR without header") << two << 10 << 9;
+    QTest::newRow("VBR without header") << two << 10 << 10 << 1;
     QTest::newRow("VBR without header, 11 copies of 10 s")
-        << repeated(two, path(u"est-copies.mp3"_s), 11) << 110 << 100;
+        << repeated(two, path(u"est-copies.mp3"_s), 11) << 110 << 110 << 11;
     QTest::newRow("Xing frame count 0xFFFFFFFF")
         << overwritten(Fixtures::makeTone(d, u"est-huge.src.mp3"_s, 7.0, 440, vbr),
                        path(u"est-huge.mp3"_s), 44, "\xFF\xFF\xFF\xFF")
-        << 7 << 6;
-    // What sampling misjudges most: an abrupt change of rate, 3 s at 64 kbit/s and 3 s at 320.
+        << 7 << 7 << 1;
+    // What sampling misjudges most, an abrupt change of rate: 3 s at 64 kbit/s, then 3 s at 320
+    // (of fixed sizes, the same on every run), sampled once at 64 and three times at 320.
     Fixtures::ToneOptions slow;
     slow.noXingHeader = true;
     slow.bitrateKbps = 64;
@@ -496,20 +500,20 @@ void TestEngine::openEstimatesALengthNotCounted_data()
                     Fixtures::appendToFile(slowPart, Fixtures::readFile(fastPart))
                 ? slowPart
                 : QString())
-        << 6 << 7;
+        << 6 << 7 << 0;
 }
 
 // A track opened without its tags read first (not added to the list) is not counted: its
-// length is estimated, within 10 % or a second; once the tags are read it is exact.
+// length is estimated from its size; once the tags are read it is exact.
 void TestEngine::openEstimatesALengthNotCounted()
 {
     QFETCH(QString, file);
     QFETCH(int, seconds);
     QFETCH(int, estimate);
+    QFETCH(int, slack);
     KELPA_VERIFY_FIXTURE(file);
     const int estimated = openedSeconds(file);
-    QCOMPARE(estimated, estimate);
-    QVERIFY2(std::abs(estimated - seconds) <= std::max(1, seconds / 10),
+    QVERIFY2(std::abs(estimated - estimate) <= slack,
              qPrintable(u"%1 s estimated for %2 s"_s.arg(estimated).arg(seconds)));
     QVERIFY(readInfo(file));
     QCOMPARE(openedSeconds(file), seconds);
@@ -526,8 +530,18 @@ void TestEngine::changedFileIsNotGivenItsOldLength_data()
     bare.noXingHeader = true;
     const QString d = dir_.path();
     const QString first = Fixtures::makeTwoTones(d, u"chg-10.mp3"_s, 1.0, 440, 9.0, 3000, bare);
-    const QString other = Fixtures::makeTone(d, u"chg-other.mp3"_s, 40.0, 440, bare);
-    const QByteArray audio = other.isEmpty() ? QByteArray() : Fixtures::readFile(other);
+    // Other audio, of another rate than the first file's whatever part of it is kept: 1 s at
+    // 64 kbit/s, then 10 s at 320.
+    Fixtures::ToneOptions slow;
+    slow.noXingHeader = true;
+    slow.bitrateKbps = 64;
+    Fixtures::ToneOptions fast = slow;
+    fast.bitrateKbps = 320;
+    const QString slowPart = Fixtures::makeTone(d, u"chg-64.mp3"_s, 1.0, 440, slow);
+    const QString fastPart = Fixtures::makeTone(d, u"chg-320.mp3"_s, 10.0, 440, fast);
+    const QByteArray audio = slowPart.isEmpty() || fastPart.isEmpty()
+                                 ? QByteArray()
+                                 : Fixtures::readFile(slowPart) + Fixtures::readFile(fastPart);
     const QString rows[] = {u"chg-a.mp3"_s, u"chg-b.mp3"_s, u"chg-c.mp3"_s};
     for (const QString &row : rows) {
         if (!first.isEmpty())

@@ -103,23 +103,27 @@ SizeLength lengthFromSize(int fd, const FrameHeader &first)
     std::vector<unsigned char> head(static_cast<std::size_t>(kFirstFrames * (first.length + 1)));
     if (bytes <= 0 || !readAt(fd, first.offset, head))
         return {};
-    Run sampled = runOfFrames(head, 0, kFirstFrames, first);
+    const Run start = runOfFrames(head, 0, kFirstFrames, first);
     // A file shorter than the run is never taken as CBR: its few frames are all there is.
-    bool constant = sampled.frames == kFirstFrames && sampled.firstRate;
-    for (const int quarter : {1, 2, 3}) {
-        const Run run = sampleAt(fd, first.offset + bytes * quarter / 4, first);
+    bool constant = start.frames == kFirstFrames && start.firstRate;
+    // Each place stands for a quarter of the bytes, so each weighs the same in the mean,
+    // however many frames were read there (a loud first frame must not outweigh the rest).
+    double secondsPerByte = 0;
+    int places = 0;
+    for (const int quarter : {0, 1, 2, 3}) {
+        const Run run =
+            quarter == 0 ? start : sampleAt(fd, first.offset + bytes * quarter / 4, first);
         constant = constant && run.frames > 0 && run.firstRate;
-        sampled.bytes += run.bytes;
-        sampled.seconds += run.seconds;
+        if (run.bytes > 0) {
+            secondsPerByte += run.seconds / static_cast<double>(run.bytes);
+            ++places;
+        }
     }
-    if (sampled.bytes <= 0)
+    if (places == 0)
         return {};
-    if (constant) {
-        const double seconds = static_cast<double>(bytes) * 8 / (first.bitrateKbps * 1000.0);
-        return {true, static_cast<int64_t>(seconds * first.sampleRate + 0.5)};
-    }
-    const double seconds = static_cast<double>(bytes) * sampled.seconds / sampled.bytes;
-    return {false, static_cast<int64_t>(seconds * first.sampleRate + 0.5)};
+    const double seconds = constant ? static_cast<double>(bytes) * 8 / (first.bitrateKbps * 1000.0)
+                                    : static_cast<double>(bytes) * secondsPerByte / places;
+    return {constant, static_cast<int64_t>(seconds * first.sampleRate + 0.5)};
 }
 
 } // namespace vbmp3
