@@ -16,10 +16,10 @@ class Decoder {
 public:
     // Takes over fd, a file that passed the frame check with `first` as its first frame, and
     // decodes it by position-independent reads: nothing opens the file again. nullptr (fd
-    // closed) when libmpg123 cannot decode it. Reads a bounded number of bytes whatever the
-    // file. The length is from the Xing/Info/VBRI header when the file's size agrees with it;
-    // else from the size when the stream is plainly CBR; else `countedFrames` when the caller
-    // knows them (from countedLength), or an estimate from the size and sampled frames.
+    // closed) when libmpg123 cannot decode it. It never counts the frames: the length is from
+    // the Xing/Info/VBRI header when the file's size agrees with it; else from the size when
+    // the stream is plainly CBR; else `countedFrames` when the caller knows them (from
+    // countedLength), or an estimate from the size and sampled frames.
     static std::unique_ptr<Decoder> open(int fd, const FrameHeader &first,
                                          int64_t countedFrames = -1);
     // Whether only counting the frames tells the length of the file at fd: it states none that
