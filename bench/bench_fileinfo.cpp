@@ -2,8 +2,9 @@
 // same title and artist, over many small tagged MP3 files with a warm cache; then the time of
 // one vbmp3_getFileInfo and one vbmp3_open on hostile tags (700,000 tiny TXXX frames in 9 MB,
 // a 5 MB picture, 256 MB of tiny or of 64 KB frames), each with the title and artist after the
-// bulk, and of one vbmp3_open on 300 MB files without a length header (CBR and VBR). The large
-// files are written at run time into a temporary folder and removed again.
+// bulk, and on 300 MB files without a length header (CBR and VBR): vbmp3_open of the file not
+// read before, vbmp3_getFileInfo (which counts a VBR file's frames) and vbmp3_open after it.
+// The large files are written at run time into a temporary folder and removed again.
 //
 // Usage: bench_fileinfo [files=10000] [runs=5]; needs sox and lame to make the one track the
 // files are built from.
@@ -21,6 +22,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,10 +49,13 @@ template <typename F> double medianRate(int runs, int files, F &&pass)
     return rates[rates.size() / 2];
 }
 
-double medianMs(int runs, const std::function<void()> &call)
+// The median time of `call`; `before` runs untimed before each call.
+double medianMs(
+    int runs, const std::function<void()> &call, const std::function<void()> &before = [] {})
 {
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
+        before();
         QElapsedTimer timer;
         timer.start();
         call();
@@ -88,8 +95,8 @@ QByteArray frameBytes(const QList<Fixtures::Id3Frame> &frames)
     return Fixtures::id3v2(frames, 4).mid(10);
 }
 
-// vbmp3_open of 300 MB files without a length header, made of copies of a short track: CBR,
-// measured by its size, and VBR, whose frames are counted.
+// 300 MB files without a length header, made of copies of a short track: CBR, measured by its
+// size, and VBR, whose length vbmp3_open estimates unless vbmp3_getFileInfo counted it before.
 void lengthWithoutHeader(EngineLibrary &engine, const QString &dir)
 {
     Fixtures::ToneOptions bare;
@@ -114,14 +121,33 @@ void lengthWithoutHeader(EngineLibrary &engine, const QString &dir)
         out.close();
         const QByteArray path = QFile::encodeName(file);
         int seconds = 0;
-        const double open = medianMs(5, [&] {
+        const auto open = [&] {
             EngineLibrary::OpenRecord record{};
             engine.open(path, record);
             seconds = record.TotalSeconds;
-        });
+        };
+        const double unread = medianMs(5, open);
+        const int estimated = seconds;
+        // A new modification time before each read, so that the file is counted each time.
+        timespec modified{1000000000, 0};
+        const double info = medianMs(
+            5,
+            [&] {
+                EngineLibrary::TagRecord tag{};
+                EngineLibrary::StreamRecord stream{};
+                engine.getFileInfo(path, tag, stream);
+            },
+            [&] {
+                ++modified.tv_sec;
+                const timespec times[2] = {modified, modified};
+                ::utimensat(AT_FDCWD, path.constData(), times, 0);
+            });
+        const double read = medianMs(5, open);
         engine.close();
-        std::printf("%-24s (%5.1f MB): open %8.2f ms, length %d s (%lld copies of 10 s)\n", c.what,
-                    QFileInfo(file).size() / 1e6, open, seconds, static_cast<long long>(copies));
+        std::printf("%-24s (%5.1f MB): open unread %8.2f ms (length %d s), getFileInfo %8.2f ms, "
+                    "open after it %8.2f ms (length %d s; %lld copies of 10 s)\n",
+                    c.what, QFileInfo(file).size() / 1e6, unread, estimated, info, read, seconds,
+                    static_cast<long long>(copies));
     }
     QFile::remove(file);
 }

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -22,9 +23,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <future>
+#include <optional>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -80,6 +84,27 @@ QString withVbriHeader(const QString &file, const QString &copy)
     return Fixtures::writeFile(copy, frame + audio) ? copy : QString();
 }
 
+// `file` `copies` times over, as one file.
+QString repeated(const QString &file, const QString &copy, int copies)
+{
+    const QByteArray audio = file.isEmpty() ? QByteArray() : Fixtures::readFile(file);
+    return !audio.isEmpty() && Fixtures::writeFile(copy, audio.repeated(copies)) ? copy : QString();
+}
+
+std::optional<timespec> modified(const QString &file)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtim;
+}
+
+bool setModified(const QString &file, timespec when)
+{
+    const timespec times[2] = {when, when};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0) == 0;
+}
+
 } // namespace
 
 class TestEngine : public QObject {
@@ -95,6 +120,10 @@ private slots:
     void longTextIsCutAtACharacterBoundary();
     void openGivesTheRealLength_data();
     void openGivesTheRealLength();
+    void openEstimatesALengthNotCounted_data();
+    void openEstimatesALengthNotCounted();
+    void changedFileIsNotGivenItsOldLength_data();
+    void changedFileIsNotGivenItsOldLength();
     void idleCallsAreHarmless();
     void playIsHeardAndPositionAdvances();
     void pauseAndRestartLoseAndRepeatNothing();
@@ -111,6 +140,9 @@ private:
     QString path(const QString &name) const { return dir_.filePath(name); }
     QString tagged(const QString &name, const QByteArray &front, const QByteArray &back);
     bool waitForState(int32_t wanted, int timeoutMs);
+    // TotalSeconds as vbmp3_open gives it; -1 when the file does not open.
+    int openedSeconds(const QString &file);
+    bool readInfo(const QString &file);
     // Waits for the reported end and then for the last moments that still sound after it.
     bool waitForEndHeard(int timeoutMs);
 
@@ -406,12 +438,157 @@ void TestEngine::openGivesTheRealLength()
     QFETCH(int, rate);
     QFETCH(int, channels);
     KELPA_VERIFY_FIXTURE(file);
+    // As in the player, the file's tags are read before it is opened.
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     QCOMPARE(record.TotalSeconds, seconds);
     QCOMPARE(record.SampleRate, rate);
     QCOMPARE(record.Channels, channels);
     engine_.close();
+}
+
+int TestEngine::openedSeconds(const QString &file)
+{
+    EngineLibrary::OpenRecord record{};
+    const bool opened = engine_.open(QFile::encodeName(file), record) != 0;
+    engine_.close();
+    return opened ? record.TotalSeconds : -1;
+}
+
+bool TestEngine::readInfo(const QString &file)
+{
+    EngineLibrary::TagRecord tag{};
+    EngineLibrary::StreamRecord stream{};
+    return engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0;
+}
+
+void TestEngine::openEstimatesALengthNotCounted_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("seconds");  // counted, once its tags were read
+    QTest::addColumn<int>("estimate"); // when opened before that
+    QTest::addColumn<int>("slack");    // seconds the estimate may be off from run to run
+    const QString d = dir_.path();
+    Fixtures::ToneOptions vbr;
+    vbr.vbr = true;
+    Fixtures::ToneOptions bare = vbr;
+    bare.noXingHeader = true;
+    // The tones are dithered afresh on every run: a VBR file's frames, and so the estimate,
+    // vary a little, within 10 % or a second of the true length.
+    const QString two = Fixtures::makeTwoTones(d, u"est-two.mp3"_s, 1.0, 440, 9.0, 3000, bare);
+    QTest::newRow("VBR without header") << two << 10 << 10 << 1;
+    QTest::newRow("VBR without header, 11 copies of 10 s")
+        << repeated(two, path(u"est-copies.mp3"_s), 11) << 110 << 110 << 11;
+    QTest::newRow("Xing frame count 0xFFFFFFFF")
+        << overwritten(Fixtures::makeTone(d, u"est-huge.src.mp3"_s, 7.0, 440, vbr),
+                       path(u"est-huge.mp3"_s), 44, "\xFF\xFF\xFF\xFF")
+        << 7 << 7 << 1;
+    // What sampling misjudges most, an abrupt change of rate: 3 s at 64 kbit/s, then 3 s at 320
+    // (of fixed sizes, the same on every run), sampled once at 64 and three times at 320.
+    Fixtures::ToneOptions slow;
+    slow.noXingHeader = true;
+    slow.bitrateKbps = 64;
+    Fixtures::ToneOptions fast = slow;
+    fast.bitrateKbps = 320;
+    const QString slowPart = Fixtures::makeTone(d, u"est-64.mp3"_s, 3.0, 440, slow);
+    const QString fastPart = Fixtures::makeTone(d, u"est-320.mp3"_s, 3.0, 440, fast);
+    QTest::newRow("64 then 320 kbit/s without header")
+        << (!slowPart.isEmpty() && !fastPart.isEmpty() &&
+                    Fixtures::appendToFile(slowPart, Fixtures::readFile(fastPart))
+                ? slowPart
+                : QString())
+        << 6 << 7 << 0;
+}
+
+// A track opened without its tags read first (not added to the list) is not counted: its
+// length is estimated from its size; once the tags are read it is exact.
+void TestEngine::openEstimatesALengthNotCounted()
+{
+    QFETCH(QString, file);
+    QFETCH(int, seconds);
+    QFETCH(int, estimate);
+    QFETCH(int, slack);
+    KELPA_VERIFY_FIXTURE(file);
+    const int estimated = openedSeconds(file);
+    QVERIFY2(std::abs(estimated - estimate) <= slack,
+             qPrintable(u"%1 s estimated for %2 s"_s.arg(estimated).arg(seconds)));
+    QVERIFY(readInfo(file));
+    QCOMPARE(openedSeconds(file), seconds);
+}
+
+void TestEngine::changedFileIsNotGivenItsOldLength_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("audio"); // what it holds after the change
+    QTest::addColumn<bool>("sameSize");
+    QTest::addColumn<bool>("laterTime"); // else it keeps its modification time
+    QTest::addColumn<bool>("replaced");  // a new file renamed over it, else rewritten in place
+    Fixtures::ToneOptions bare;
+    bare.vbr = true;
+    bare.noXingHeader = true;
+    const QString d = dir_.path();
+    const QString first = Fixtures::makeTwoTones(d, u"chg-10.mp3"_s, 1.0, 440, 9.0, 3000, bare);
+    // Other audio, of another rate than the first file's whatever part of it is kept: 1 s at
+    // 64 kbit/s, then 10 s at 320.
+    Fixtures::ToneOptions slow;
+    slow.noXingHeader = true;
+    slow.bitrateKbps = 64;
+    Fixtures::ToneOptions fast = slow;
+    fast.bitrateKbps = 320;
+    const QString slowPart = Fixtures::makeTone(d, u"chg-64.mp3"_s, 1.0, 440, slow);
+    const QString fastPart = Fixtures::makeTone(d, u"chg-320.mp3"_s, 10.0, 440, fast);
+    const QByteArray audio = slowPart.isEmpty() || fastPart.isEmpty()
+                                 ? QByteArray()
+                                 : Fixtures::readFile(slowPart) + Fixtures::readFile(fastPart);
+    const QString rows[] = {u"chg-a.mp3"_s, u"chg-b.mp3"_s, u"chg-c.mp3"_s};
+    for (const QString &row : rows) {
+        if (!first.isEmpty())
+            QFile::copy(first, path(row));
+    }
+    QTest::newRow("rewritten in place, other size, same time")
+        << path(rows[0]) << audio << false << false << false;
+    QTest::newRow("rewritten in place, same size, later time")
+        << path(rows[1]) << audio << true << true << false;
+    QTest::newRow("replaced by a file of the same size and time")
+        << path(rows[2]) << audio << true << false << true;
+}
+
+// A file counted when its tags were read and changed before it is opened is given the length
+// of what it holds now: what opening a copy of it gives, not the old count.
+void TestEngine::changedFileIsNotGivenItsOldLength()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, audio);
+    QFETCH(bool, sameSize);
+    QFETCH(bool, laterTime);
+    QFETCH(bool, replaced);
+    KELPA_VERIFY_FIXTURE(file);
+    QVERIFY(!audio.isEmpty());
+    QVERIFY(readInfo(file));
+    const int counted = openedSeconds(file);
+    QCOMPARE(counted, 10);
+
+    const std::optional<timespec> before = modified(file);
+    QVERIFY(before);
+    const QByteArray now = sameSize ? audio.left(QFileInfo(file).size()) : audio;
+    QVERIFY(now.size() > 0 && (!sameSize || now.size() == QFileInfo(file).size()));
+    const QString fresh = file + u".fresh"_s; // the same bytes, never read
+    QVERIFY(Fixtures::writeFile(fresh, now));
+    if (replaced) {
+        const QString next = file + u".new"_s;
+        QVERIFY(Fixtures::writeFile(next, now));
+        QVERIFY(::rename(QFile::encodeName(next).constData(),
+                         QFile::encodeName(file).constData()) == 0);
+    } else {
+        QVERIFY(Fixtures::writeFile(file, now));
+    }
+    QVERIFY(setModified(file, {before->tv_sec + (laterTime ? 1 : 0), before->tv_nsec}));
+    const int expected = openedSeconds(fresh);
+    QVERIFY2(expected > 0 && expected != counted, "the new audio must differ in length");
+    QCOMPARE(openedSeconds(file), expected);
 }
 
 bool TestEngine::waitForEndHeard(int timeoutMs)
@@ -536,6 +713,7 @@ void TestEngine::seekIntoJunkReturnsAtOnceAndEnds()
     const QString file = firstFrames(tone_, path(u"junk.mp3"_s), 5);
     KELPA_VERIFY_FIXTURE(file);
     KELPA_VERIFY_FIXTURE(Fixtures::truncate(file, qint64{64} << 20));
+    QVERIFY(readInfo(file)); // counted there, as the player reads every entry before it opens it
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     QCOMPARE(record.TotalSeconds, 0);

@@ -2,6 +2,7 @@
 // interface into the player.
 #include "decoder.h"
 #include "framecheck.h"
+#include "lengthcache.h"
 #include "playback.h"
 #include "tags.h"
 #include "tagtext.h"
@@ -42,6 +43,14 @@ PlaybackCall playback()
     return {};
 }
 
+// Lengths counted where the tags are read, for vbmp3_open, which never counts. A few thousand
+// tracks of a list cost a few hundred kilobytes.
+vbmp3::LengthCache &countedLengths()
+{
+    static vbmp3::LengthCache instance(4096);
+    return instance;
+}
+
 // The file is opened once, for the frame check, the tags and the decoding.
 class FileHandle {
 public:
@@ -59,6 +68,14 @@ public:
         return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first);
     }
     vbmp3::TrackTags readTags() const { return vbmp3::readTags(fd_); }
+    // Counts the length of a file that only counting tells, unless it is known for the file
+    // as it is now: on the tag reader's thread, ahead of vbmp3_open.
+    void countLength(const vbmp3::FrameHeader &first) const
+    {
+        if (vbmp3::Decoder::needsCounting(fd_, first))
+            countedLengths().countOnce(fd_, [this] { return vbmp3::Decoder::countedLength(fd_); });
+    }
+    int64_t countedLength() const { return countedLengths().find(fd_); }
     int release() { return std::exchange(fd_, -1); }
 
 private:
@@ -108,7 +125,8 @@ int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record)
             if (!file.probe(first))
                 return 0;
             const vbmp3::TrackTags tags = record ? file.readTags() : vbmp3::TrackTags{};
-            auto decoder = vbmp3::Decoder::open(file.release(), first);
+            const int64_t counted = file.countedLength();
+            auto decoder = vbmp3::Decoder::open(file.release(), first, counted);
             if (!decoder)
                 return 0;
             if (record) {
@@ -221,6 +239,7 @@ int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamReco
             FileHandle file(path);
             if (!file.probe(first))
                 return 0;
+            file.countLength(first);
             if (tag) {
                 const vbmp3::TrackTags tags = file.readTags();
                 setText(tag->Title, tags.title);

@@ -1,8 +1,9 @@
 #include "decoder.h"
 
-#include "constantrate.h"
 #include "lengthheader.h"
+#include "sizelength.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,29 @@ bool initLibrary()
     static bool ok = false;
     std::call_once(once, [] { ok = mpg123_init() == MPG123_OK; });
     return ok;
+}
+
+// What a file tells of its length without counting its frames.
+struct KnownLength {
+    StatedLength stated; // only a header the file's size agrees with; kind None otherwise
+    SizeLength sized;    // when no header is believed
+};
+
+KnownLength knownLength(int fd, const FrameHeader &first)
+{
+    std::vector<unsigned char> head(static_cast<std::size_t>(first.length));
+    const ssize_t got = ::pread(fd, head.data(), head.size(), static_cast<off_t>(first.offset));
+    KnownLength known;
+    known.stated =
+        readStatedLength(head.data(), got > 0 ? static_cast<std::size_t>(got) : 0, first);
+    if (statedLengthFits(known.stated, first, fileSize(fd) - first.offset))
+        return known;
+    // A file whose header is false may be cut or patched anywhere: its size is only an estimate.
+    known.sized = lengthFromSize(fd, first);
+    known.sized.constantRate =
+        known.sized.constantRate && known.stated.kind == StatedLength::Kind::None;
+    known.stated = {};
+    return known;
 }
 
 } // namespace
@@ -100,15 +124,31 @@ off_t Decoder::seekSource(void *source, off_t offset, int whence)
     return static_cast<off_t>(s->position);
 }
 
-std::unique_ptr<Decoder> Decoder::open(int fd, const FrameHeader &first)
+std::unique_ptr<Decoder> Decoder::open(int fd, const FrameHeader &first, int64_t countedFrames)
 {
     std::unique_ptr<Decoder> decoder(new Decoder(fd));
-    if (fd < 0 || !initLibrary() || !decoder->start(first))
+    if (fd < 0 || !initLibrary() || !decoder->start() || !decoder->findLength(first, countedFrames))
         return nullptr;
     return decoder;
 }
 
-bool Decoder::start(const FrameHeader &first)
+bool Decoder::needsCounting(int fd, const FrameHeader &first)
+{
+    const KnownLength known = knownLength(fd, first);
+    return known.stated.kind == StatedLength::Kind::None && !known.sized.constantRate;
+}
+
+int64_t Decoder::countedLength(int fd)
+{
+    // The counter closes a descriptor of its own; the caller's stays open.
+    std::unique_ptr<Decoder> counter(new Decoder(::fcntl(fd, F_DUPFD_CLOEXEC, 0)));
+    if (counter->source_.fd < 0 || !initLibrary() || !counter->start() ||
+        mpg123_scan(counter->handle_) != MPG123_OK)
+        return -1;
+    return mpg123_length(counter->handle_);
+}
+
+bool Decoder::start()
 {
     int error = MPG123_OK;
     handle_ = mpg123_new(nullptr, &error);
@@ -132,36 +172,32 @@ bool Decoder::start(const FrameHeader &first)
         mpg123_open_handle(h, &source_) != MPG123_OK)
         return false;
     int encoding = 0;
-    if (mpg123_getformat(h, &rate_, &channels_, &encoding) != MPG123_OK || rate_ <= 0 ||
-        channels_ < 1 || channels_ > 2)
-        return false;
-    samplesPerFrame_ = samplesPerFrame(first);
+    return mpg123_getformat(h, &rate_, &channels_, &encoding) == MPG123_OK && rate_ > 0 &&
+           channels_ >= 1 && channels_ <= 2;
+}
 
-    std::vector<unsigned char> head(static_cast<std::size_t>(first.length));
-    const ssize_t got =
-        ::pread(source_.fd, head.data(), head.size(), static_cast<off_t>(first.offset));
-    const StatedLength stated =
-        readStatedLength(head.data(), got > 0 ? static_cast<std::size_t>(got) : 0, first);
-    if (statedLengthFits(stated, first, fileSize(source_.fd) - first.offset)) {
+bool Decoder::findLength(const FrameHeader &first, int64_t countedFrames)
+{
+    samplesPerFrame_ = samplesPerFrame(first);
+    const KnownLength known = knownLength(source_.fd, first);
+    if (known.stated.kind == StatedLength::Kind::Vbri) {
         // libmpg123 reads Xing/Info itself (and trims the encoder's delay), but not VBRI.
-        if (stated.kind == StatedLength::Kind::Vbri) {
-            totalFrames_ = stated.frames * samplesPerFrame_;
-            return true;
-        }
-    } else {
-        // Without a header, a plainly CBR file's size tells its length without reading it all.
-        // Otherwise only counting the frames does: a first-frame estimate is wrong for VBR,
-        // and a header may be false or the file cut short.
-        const int64_t constant =
-            stated.kind == StatedLength::Kind::None ? constantRateLength(source_.fd, first) : -1;
-        if (constant >= 0) {
-            totalFrames_ = constant;
-            return true;
-        }
-        if (mpg123_scan(h) != MPG123_OK)
-            return false;
+        totalFrames_ = known.stated.frames * samplesPerFrame_;
+        return true;
     }
-    const off_t length = mpg123_length(h);
+    if (known.stated.kind == StatedLength::Kind::None) {
+        // Without a header, a plainly CBR file's size tells its length without reading it all.
+        // Otherwise only counting the frames does, which reads all of the file: the caller
+        // counts beforehand, away from the UI thread, and when it could not, an estimate from
+        // the size stands in (a first-frame estimate would be far off for VBR).
+        const int64_t frames =
+            known.sized.constantRate || countedFrames < 0 ? known.sized.frames : countedFrames;
+        if (frames >= 0) {
+            totalFrames_ = frames;
+            return true;
+        }
+    }
+    const off_t length = mpg123_length(handle_);
     if (length < 0)
         return false;
     totalFrames_ = length;

@@ -16,10 +16,18 @@ class Decoder {
 public:
     // Takes over fd, a file that passed the frame check with `first` as its first frame, and
     // decodes it by position-independent reads: nothing opens the file again. nullptr (fd
-    // closed) when libmpg123 cannot decode it. The length is true: from the Xing/Info/VBRI
-    // header when the file's size agrees with it; without a header, from the size when the
-    // stream is plainly CBR; else from a scan of the frame headers.
-    static std::unique_ptr<Decoder> open(int fd, const FrameHeader &first);
+    // closed) when libmpg123 cannot decode it. It never counts the frames: the length is from
+    // the Xing/Info/VBRI header when the file's size agrees with it; else from the size when
+    // the stream is plainly CBR; else `countedFrames` when the caller knows them (from
+    // countedLength), or an estimate from the size and sampled frames.
+    static std::unique_ptr<Decoder> open(int fd, const FrameHeader &first,
+                                         int64_t countedFrames = -1);
+    // Whether only counting the frames tells the length of the file at fd: it states none that
+    // its size agrees with, and is not plainly CBR.
+    static bool needsCounting(int fd, const FrameHeader &first);
+    // Sample frames of the file at fd as libmpg123 counts them, reading all of it; -1 when it
+    // cannot. fd stays open.
+    static int64_t countedLength(int fd);
     ~Decoder();
     Decoder(const Decoder &) = delete;
     Decoder &operator=(const Decoder &) = delete;
@@ -53,7 +61,8 @@ private:
         std::size_t bufferSize = 0;
     };
     explicit Decoder(int fd) { source_.fd = fd; }
-    bool start(const FrameHeader &first);
+    bool start();
+    bool findLength(const FrameHeader &first, int64_t countedFrames);
 
     static mpg123_ssize_t readSource(void *source, void *buffer, size_t bytes);
     static off_t seekSource(void *source, off_t offset, int whence);
