@@ -13,8 +13,8 @@
 // from many shuts the owner out.
 #include "remoteserver.h"
 
-#include "net/winsock.h"
 #include "net/ansi.h"
+#include "net/winsock.h"
 #include "pages.h"
 #include "phonerequest.h"
 #include "request.h"

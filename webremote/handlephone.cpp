@@ -129,11 +129,16 @@ void RemoteServer::RunPhoneCommand(const QString &command)
         player_.run(Transport::Next);
     else if (command == u"stop"_s)
         player_.run(Transport::Stop);
-    else if (command == u"pp"_s)
-        // Pause also resumes a paused track; only a stopped player starts with play.
-        player_.run(player_.status() == PlaybackStatus::Stopped ? Transport::Play
-                                                                : Transport::Pause);
-    else if (command == u"loop"_s)
+    else if (command == u"pp"_s) {
+        // Pause also resumes a paused track; a stopped player starts with play, which plays
+        // the selected entry, or with the first entry when nothing has been opened yet.
+        if (player_.status() != PlaybackStatus::Stopped)
+            player_.run(Transport::Pause);
+        else if (player_.track().path.isEmpty() && player_.entryCount() > 0)
+            player_.playEntry(0);
+        else
+            player_.run(Transport::Play);
+    } else if (command == u"loop"_s)
         player_.setLoop(!player_.loop());
     else if (volume < 0)
         ; // the volume buttons are not shown, and do nothing

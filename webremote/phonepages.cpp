@@ -73,7 +73,8 @@ constexpr char16_t Script[] =
 
 QString pageStart()
 {
-    return u"<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
+    return u"<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"utf-8\"><meta "
+           u"name=\"viewport\" "
            "content=\"width=device-width, initial-scale=1\"><title>kelpa</title>"_s +
            QString::fromUtf16(Style) + u"</head><body>"_s;
 }
@@ -154,14 +155,14 @@ void appendJsonString(QString &out, const QString &text)
 QByteArray PhoneOkResponse(const QByteArray &body, const char *type)
 {
     return "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\nContent-Type: " + type +
-           "; charset=utf-8\r\n" + Headers + "\r\n" + body;
+           QByteArray::number(body.size()) + "\r\nContent-Type: " + type + "; charset=utf-8\r\n" +
+           Headers + "\r\n" + body;
 }
 
 QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session)
 {
-    QByteArray response = "HTTP/1.0 303 See Other\r\nServer: kelpa/0.01\r\nLocation: " +
-                          location + "\r\nCache-Control: no-store\r\n";
+    QByteArray response = "HTTP/1.0 303 See Other\r\nServer: kelpa/0.01\r\nLocation: " + location +
+                          "\r\nCache-Control: no-store\r\n";
     if (!session.isEmpty())
         response += QByteArray("Set-Cookie: ") + PhoneCookieName + '=' + session +
                     "; Path=/m/; HttpOnly; SameSite=Strict\r\n";
@@ -174,9 +175,10 @@ QByteArray PhoneLoginPage(bool failed)
     if (failed)
         page += u"<p role=\"alert\">ログインできませんでした。IDを確かめてください。"
                 "QRコードは一度しか使えません。</p>"_s;
-    page += u"<form method=\"post\" action=\"/m/login\"><label for=\"id\">ID</label>"
-            "<input id=\"id\" name=\"id\" type=\"text\" autocomplete=\"off\" autocapitalize=\"off\">"
-            "<button type=\"submit\">ログイン</button></form></main></body></html>"_s;
+    page +=
+        u"<form method=\"post\" action=\"/m/login\"><label for=\"id\">ID</label>"
+        "<input id=\"id\" name=\"id\" type=\"text\" autocomplete=\"off\" autocapitalize=\"off\">"
+        "<button type=\"submit\">ログイン</button></form></main></body></html>"_s;
     return page.toUtf8();
 }
 
@@ -231,18 +233,17 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
            QString::number(length) + u"\" aria-valuenow=\""_s + QString::number(position) +
            u"\"><div id=\"fill\" style=\"width:"_s + QString::number(filled) + u"%\"></div>"_s;
     for (int tenth = 0; tenth < 10; ++tenth)
-        out += u"<button name=\"c\" value=\"s%1\" title=\"%2%\">%2%</button>"_s.arg(tenth * 100).arg(
-            tenth * 10);
+        out += u"<button name=\"c\" value=\"s%1\" title=\"%2%\">%2%</button>"_s.arg(tenth * 100)
+                   .arg(tenth * 10);
     out += u"</div>"_s;
 
-    out += u"<div class=\"row\">"_s + button(u"prev"_s, u"前へ"_s, u"前へ"_s) +
-           button(u"pp"_s, u"再生/一時停止"_s, u"<span id=\"pp\">"_s +
-                                                   (status == PlaybackStatus::Playing
-                                                        ? u"一時停止"_s
-                                                        : u"再生"_s) +
-                                                   u"</span>"_s) +
-           button(u"stop"_s, u"停止"_s, u"停止"_s) + button(u"next"_s, u"次へ"_s, u"次へ"_s) +
-           u"</div>"_s;
+    out +=
+        u"<div class=\"row\">"_s + button(u"prev"_s, u"前へ"_s, u"前へ"_s) +
+        button(u"pp"_s, u"再生/一時停止"_s,
+               u"<span id=\"pp\">"_s +
+                   (status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s) + u"</span>"_s) +
+        button(u"stop"_s, u"停止"_s, u"停止"_s) + button(u"next"_s, u"次へ"_s, u"次へ"_s) +
+        u"</div>"_s;
     if (const int volume = player.volume(); volume >= 0)
         out += u"<div class=\"row\">"_s + button(u"vdown"_s, u"音量を下げる"_s, u"−"_s) +
                u"<span id=\"vol\" style=\"text-align:center\">"_s + QString::number(volume) +
@@ -286,11 +287,11 @@ QByteArray PhoneState(const kelpa::PlayerControl &player, int open)
     appendJsonString(out, track.path.isEmpty() ? QString() : shownTitle(track));
     out += u",\"artist\":"_s;
     appendJsonString(out, track.artist);
-    out += u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"loop\":%4,\"current\":%5}"_s
-               .arg(player.position())
-               .arg(std::max(track.lengthSeconds, 0))
-               .arg(player.volume())
-               .arg(player.loop() ? u"true"_s : u"false"_s)
-               .arg(open);
+    out +=
+        u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"loop\":%4,\"current\":%5}"_s.arg(player.position())
+            .arg(std::max(track.lengthSeconds, 0))
+            .arg(player.volume())
+            .arg(player.loop() ? u"true"_s : u"false"_s)
+            .arg(open);
     return out.toUtf8();
 }

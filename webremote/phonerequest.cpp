@@ -89,9 +89,8 @@ std::optional<PhoneRequest> ParsePhoneRequest(const QByteArray &received)
     const qsizetype headEnd = received.indexOf(HeaderEnd);
     const QByteArrayView head = QByteArrayView(received).first(headEnd);
     const qsizetype lineEnd = head.indexOf("\r\n");
-    const QList<QByteArray> words = head.first(lineEnd < 0 ? head.size() : lineEnd)
-                                        .toByteArray()
-                                        .split(' ');
+    const QList<QByteArray> words =
+        head.first(lineEnd < 0 ? head.size() : lineEnd).toByteArray().split(' ');
     if (words.size() != 3 || !words[2].startsWith("HTTP/"))
         return std::nullopt;
     PhoneRequest request;
@@ -106,10 +105,11 @@ std::optional<PhoneRequest> ParsePhoneRequest(const QByteArray &received)
         if (length < 0 || length > PhoneBodyLimit)
             return std::nullopt;
         const QList<QByteArray> types = headerValues(head, "content-type");
-        if (length > 0 && (types.size() != 1 ||
-                           !types.front().toLower().startsWith("application/x-www-form-urlencoded")))
+        if (length > 0 && (types.size() != 1 || !types.front().toLower().startsWith(
+                                                    "application/x-www-form-urlencoded")))
             return std::nullopt;
-        addFields(request.field, QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
+        addFields(request.field,
+                  QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
     }
     request.session = sessionCookie(headerValues(head, "cookie"));
     return request;

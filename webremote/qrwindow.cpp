@@ -25,8 +25,9 @@ QrWindow::QrWindow(QWidget *panel)
     code_->setObjectName(u"Code"_s);
     text_->setObjectName(u"Address"_s);
     note_->setObjectName(u"Note"_s);
-    note_->setText(u"スマートフォンのカメラで読み取ると、IDを入力しなくてもそのスマートフォンが\n"
-                   u"ログインします。コードは一度使うと新しいものに変わり、10分で無効になります。"_s);
+    note_->setText(
+        u"スマートフォンのカメラで読み取ると、IDを入力しなくてもそのスマートフォンが\n"
+        u"ログインします。コードは一度使うと新しいものに変わり、10分で無効になります。"_s);
     note_->setAlignment(Qt::AlignCenter);
     code_->setAlignment(Qt::AlignCenter);
     text_->setAlignment(Qt::AlignCenter);

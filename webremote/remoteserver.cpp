@@ -15,7 +15,8 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
       // Login numbers must not be guessable from the time the program started.
       random_(QRandomGenerator::securelySeeded()), guard_(timings), requestTimer_(new QTimer(this)),
       crowdedTimer_(new QTimer(this)), spareTimer_(new QTimer(this)), sendTimer_(new QTimer(this)),
-      pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this)), pairingTimer_(new QTimer(this))
+      pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this)),
+      pairingTimer_(new QTimer(this))
 {
     Winsock1->setObjectName(u"Winsock1"_s);
     Winsock2->setObjectName(u"Winsock2"_s);

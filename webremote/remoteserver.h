@@ -147,10 +147,10 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port has been given to Winsock1
 
-    LoginGuard guard_; // on clock_
-    PhoneSessions phones_; // on clock_
+    LoginGuard guard_;       // on clock_
+    PhoneSessions phones_;   // on clock_
     int openEntryHint_ = -1; // where the open track's entry was last found
-    int unmutedVolume_ = 50;  // what the mute button gives back
+    int unmutedVolume_ = 50; // what the mute button gives back
 
     // Connection bookkeeping.
     struct Waiting {

@@ -12,11 +12,11 @@
  * named file (the frame check, the tags and the length, in bounded time whatever the file
  * holds, except counting the frames of a long file that states no length and is not plainly
  * of one bit rate). "[engine lock]" holds the engine thread's lock for the call, so it
- * may wait for the engine thread's current refill, which decodes at most three quarters of a second of
- * audio and reads a bounded number of bytes whatever the file: a few milliseconds at worst. Nothing
- * waits for the sound server. Paths are NUL-terminated bytes in the file
- * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
- * NUL-terminated. Positions and lengths are whole seconds.
+ * may wait for the engine thread's current refill, which decodes at most three quarters of a second
+ * of audio and reads a bounded number of bytes whatever the file: a few milliseconds at worst.
+ * Nothing waits for the sound server. Paths are NUL-terminated bytes in the file system's encoding.
+ * Text fields of the records are UTF-8, cut at a character boundary and NUL-terminated. Positions
+ * and lengths are whole seconds.
  */
 #ifndef KELPA_VBMP3_H
 #define KELPA_VBMP3_H
