@@ -54,8 +54,7 @@ class Phone {
 public:
     Phone(ServerFixture &fixture, const QString &from = u"127.0.0.1"_s)
         : fixture_(fixture), from_(from)
-    {
-    }
+    {}
     Answer get(const QByteArray &target, const QByteArray &extra = {})
     {
         return Answer(fixture_.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
@@ -149,8 +148,8 @@ void PhoneTest::waysIn()
     request.replace("%CODE%", fixture.server.pairingCode());
     Phone phone(fixture);
     const QList<QByteArray> parts = request.split(' ');
-    const Answer answer = parts[0] == "POST" ? phone.post(parts[1], parts.value(2))
-                                             : phone.get(parts[1]);
+    const Answer answer =
+        parts[0] == "POST" ? phone.post(parts[1], parts.value(2)) : phone.get(parts[1]);
     phone.session = answer.session();
     if (in) {
         QCOMPARE(answer.status, 303);
@@ -239,17 +238,16 @@ void PhoneTest::commands_data()
                            << QVariant(u"一時停止"_s);
     QTest::newRow("stop") << QByteArray("c=stop") << u"state"_s << QVariant(u"再生中"_s)
                           << QVariant(u"停止"_s);
-    QTest::newRow("loop") << QByteArray("c=loop") << u"loop"_s << QVariant(false)
-                          << QVariant(true);
+    QTest::newRow("loop") << QByteArray("c=loop") << u"loop"_s << QVariant(false) << QVariant(true);
     QTest::newRow("volume down") << QByteArray("c=vdown") << u"volume"_s << QVariant(100)
                                  << QVariant(90);
-    QTest::newRow("volume up at most 100") << QByteArray("c=vup") << u"volume"_s << QVariant(100)
-                                           << QVariant(100);
+    QTest::newRow("volume up at most 100")
+        << QByteArray("c=vup") << u"volume"_s << QVariant(100) << QVariant(100);
     QTest::newRow("mute") << QByteArray("c=mute") << u"volume"_s << QVariant(100) << QVariant(0);
     QTest::newRow("half way") << QByteArray("c=s500") << u"pos"_s << QVariant(0) << QVariant(150);
     QTest::newRow("end") << QByteArray("c=s1000") << u"pos"_s << QVariant(0) << QVariant(300);
-    QTest::newRow("beyond the end") << QByteArray("c=s1001") << u"pos"_s << QVariant(0)
-                                    << QVariant(0);
+    QTest::newRow("beyond the end")
+        << QByteArray("c=s1001") << u"pos"_s << QVariant(0) << QVariant(0);
     QTest::newRow("unknown") << QByteArray("c=x9") << u"title"_s << QVariant(u"b"_s)
                              << QVariant(u"b"_s);
     QTest::newRow("by GET") << QByteArray("GET c=next") << u"title"_s << QVariant(u"b"_s)
@@ -268,9 +266,8 @@ void PhoneTest::commands()
     Phone phone(fixture);
     QVERIFY(phone.login());
     QCOMPARE(phone.state().value(field).toVariant(), before);
-    const Answer answer = form.startsWith("GET ")
-                              ? phone.get("/m/cmd?" + form.mid(4))
-                              : phone.post("/m/cmd", form + "&page=0");
+    const Answer answer = form.startsWith("GET ") ? phone.get("/m/cmd?" + form.mid(4))
+                                                  : phone.post("/m/cmd", form + "&page=0");
     QCOMPARE(answer.status, 303);
     QCOMPARE(answer.header("Location"),
              form.startsWith("GET ") ? QByteArray("/m/") : QByteArray("/m/?page=0"));
@@ -280,8 +277,8 @@ void PhoneTest::commands()
     if (field == u"state"_s)
         QVERIFY(page.contains(u"<p id=\"state\" class=\"dim\">"_s + after.toString()));
     if (field == u"volume"_s)
-        QVERIFY(page.contains(u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(
-            after.toInt())));
+        QVERIFY(page.contains(
+            u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(after.toInt())));
 }
 
 void PhoneTest::reloadRepeatsNoCommand()
@@ -335,23 +332,25 @@ void PhoneTest::pageShows_data()
     QTest::addColumn<int>("level");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("notShown");
-    const QStringList labels{u"aria-label=\"前へ\""_s,        u"aria-label=\"再生/一時停止\""_s,
-                             u"aria-label=\"停止\""_s,        u"aria-label=\"次へ\""_s,
-                             u"aria-label=\"ループ再生\""_s,  u"aria-label=\"再生位置\""_s,
-                             u"charset=\"utf-8\""_s,
-                             u"content=\"width=device-width, initial-scale=1\""_s};
+    const QStringList labels{
+        u"aria-label=\"前へ\""_s,       u"aria-label=\"再生/一時停止\""_s,
+        u"aria-label=\"停止\""_s,       u"aria-label=\"次へ\""_s,
+        u"aria-label=\"ループ再生\""_s, u"aria-label=\"再生位置\""_s,
+        u"charset=\"utf-8\""_s,         u"content=\"width=device-width, initial-scale=1\""_s};
     const QStringList volume{u"aria-label=\"音量を下げる\""_s, u"aria-label=\"音量を上げる\""_s,
                              u"aria-label=\"消音\""_s};
     QTest::newRow("tagged") << QByteArray("/music/a.mp3") << u"Tag & <Title> \"1\""_s << 40
-                            << labels + volume + QStringList{u"Tag &amp; &lt;Title&gt; &quot;1&quot;"_s, u">40%<"_s}
+                            << labels + volume +
+                                   QStringList{u"Tag &amp; &lt;Title&gt; &quot;1&quot;"_s,
+                                               u">40%<"_s}
                             << QStringList{u"<Title>"_s};
     QTest::newRow("untagged: the file name")
         << QByteArray("/music/<b>夜.mp3") << QString() << 100
         << QStringList{u"<h1 id=\"title\">&lt;b&gt;夜.mp3</h1>"_s,
                        u"aria-current=\"true\">&lt;b&gt;夜.mp3</button>"_s}
         << QStringList{u"<b>"_s};
-    QTest::newRow("engine without volume") << QByteArray("/a.mp3") << u"t"_s << -1 << labels
-                                           << volume + QStringList{u"id=\"vol\""_s};
+    QTest::newRow("engine without volume")
+        << QByteArray("/a.mp3") << u"t"_s << -1 << labels << volume + QStringList{u"id=\"vol\""_s};
 }
 
 void PhoneTest::pageShows()
@@ -393,8 +392,8 @@ void PhoneTest::playlistPages_data()
     QTest::newRow("first of three") << 250 << 0 << QByteArray("/m/") << 0 << 99 << u">"_s;
     QTest::newRow("where it plays") << 250 << 130 << QByteArray("/m/") << 100 << 199 << u"<>"_s;
     QTest::newRow("last") << 250 << 0 << QByteArray("/m/?page=2") << 200 << 249 << u"<"_s;
-    QTest::newRow("beyond the last") << 250 << 0 << QByteArray("/m/?page=9") << 200 << 249
-                                     << u"<"_s;
+    QTest::newRow("beyond the last")
+        << 250 << 0 << QByteArray("/m/?page=9") << 200 << 249 << u"<"_s;
 }
 
 void PhoneTest::playlistPages()
@@ -413,7 +412,8 @@ void PhoneTest::playlistPages()
     Phone phone(fixture);
     QVERIFY(phone.login());
     const QString page = phone.get(target).text();
-    static const QRegularExpression entry(u"<li><button name=\"c\" value=\"e(\\d+)\"( aria-current=\"true\")?>/m/t(\\d+)\\.mp3<"_s);
+    static const QRegularExpression entry(
+        u"<li><button name=\"c\" value=\"e(\\d+)\"( aria-current=\"true\")?>/m/t(\\d+)\\.mp3<"_s);
     QList<int> shown;
     int marked = -1;
     for (const QRegularExpressionMatch &match : entry.globalMatch(page)) {
@@ -495,7 +495,7 @@ void PhoneTest::bodyMayComeLater()
     // A body beyond the limit is not waited for.
     const Answer large(fixture.exchange("POST /m/login HTTP/1.1\r\nContent-Type: "
                                         "application/x-www-form-urlencoded\r\nContent-Length: " +
-                                        QByteArray::number(PhoneBodyLimit + 1) + "\r\n\r\nid=",
+                                            QByteArray::number(PhoneBodyLimit + 1) + "\r\n\r\nid=",
                                         3000));
     QCOMPARE(large.status, 404);
     // The design's routes answer as ever to a POST.

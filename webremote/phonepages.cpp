@@ -13,11 +13,12 @@ using kelpa::PlaybackStatus;
 namespace {
 
 // What a phone page may load and do: its own style and script, requests to this server only,
-// and no framing by another page.
+// and no framing by another page. The referrer stays on this server: with none at all the
+// browser sends its own form's POST with "Origin: null", which is refused as another site's.
 constexpr char Headers[] =
     "Cache-Control: no-store\r\n"
     "X-Content-Type-Options: nosniff\r\n"
-    "Referrer-Policy: no-referrer\r\n"
+    "Referrer-Policy: same-origin\r\n"
     "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
     "script-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; base-uri 'none'; "
     "frame-ancestors 'none'\r\n";
