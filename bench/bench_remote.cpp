@@ -217,7 +217,8 @@ int main(int argc, char *argv[])
         FrmSver *panel = settings.get();
         panel->findChild<QRadioButton *>(u"Option1"_s)->click();
         std::printf("control page from the player window, %d entries, no limit: %7.2f ms\n",
-                    player.count(), bestMs(5, [&] { (void)panel->server().BuildControlPage(); }));
+                    player.count(),
+                    bestMs(5, [&] { (void)panel->server().BuildControlPage(); }));
     }
 
     // Latency with 1,000 entries, the whole list on the page.

@@ -10,14 +10,13 @@
  * Decoding and sound output run on the engine's own thread (the PulseAudio main loop), which
  * never calls back into the caller. Labels below: "[file]" holds no lock while it reads the
  * named file (the frame check, the tags and the length, in bounded time whatever the file
- * holds). "[file, counts]" may also read all of a file that states no length and is not
- * plainly of one bit rate, to count its frames (some 0.4 ms per megabyte from the page cache):
- * only vbmp3_getFileInfo does, so the UI thread leaves it to a worker. "[engine lock]" holds the
- * engine thread's lock for the call, so it may wait for the engine thread's current refill, which
- * decodes at most three quarters of a second of audio and reads a bounded number of bytes whatever
- * the file: a few milliseconds at worst. Nothing waits for the sound server. Paths are
- * NUL-terminated bytes in the file system's encoding. Text fields of the records are UTF-8, cut at
- * a character boundary and NUL-terminated. Positions and lengths are whole seconds.
+ * holds, except counting the frames of a long file that states no length and is not plainly
+ * of one bit rate). "[engine lock]" holds the engine thread's lock for the call, so it
+ * may wait for the engine thread's current refill, which decodes at most three quarters of a second of
+ * audio and reads a bounded number of bytes whatever the file: a few milliseconds at worst. Nothing
+ * waits for the sound server. Paths are NUL-terminated bytes in the file
+ * system's encoding. Text fields of the records are UTF-8, cut at a character boundary and
+ * NUL-terminated. Positions and lengths are whole seconds.
  */
 #ifndef KELPA_VBMP3_H
 #define KELPA_VBMP3_H
@@ -71,11 +70,9 @@ VBMP3_API int32_t vbmp3_init(void);
  * thread and closes the sound connection. Safe to repeat. */
 VBMP3_API int32_t vbmp3_free(void);
 /* [file, then engine lock; a worker thread may call it] Opens an MPEG audio file for playing,
- * replacing any open one. Nonzero when opened; the record then holds the tags and the length:
- * stated by the file's header when its size agrees, else from its size when it is plainly CBR,
- * else (VBR) as vbmp3_getFileInfo counted it for the file as it is now. It never counts: for
- * a VBR file without a header that was not read by vbmp3_getFileInfo, or was changed since,
- * the length is estimated from its size and the mean bit rate of frames sampled across it. */
+ * replacing any open one. Nonzero when opened; the record then holds the tags and the real
+ * length: stated by the file's header when its size agrees, else from its size when it is
+ * plainly CBR, else counted frame by frame (VBR). */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
 /* [engine lock] Releases the open file; harmless when none is open. After a reported end the
  * track's last moments play on, as after vbmp3_stop. */
@@ -103,25 +100,10 @@ VBMP3_API int32_t vbmp3_seek(int32_t seconds);
  * a second of it is left to hear, so that a stop, close, open and play of the next file within
  * that time join the two without a gap; those last moments still play. */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
-/* [engine lock] Sets the output volume in percent, clamped to 0..100, and returns 1. The level
- * is kept for the run: it holds across tracks, joined or not, and across a new connection to
- * the sound server. It is the stream's volume in the sound server, on the scale that desktop
- * mixers show (100 is the server's normal level, 50 reads as 50 % there), applied to a new
- * stream from its first sample. The change is sent to the server without waiting for it.
- * Until the first call the server picks each stream's level, as it did before this call
- * existed (it may restore the level a mixer last gave kelpa). */
-VBMP3_API int32_t vbmp3_setVolume(int32_t percent);
-/* [engine lock] The level last set by vbmp3_setVolume; before that, the level the server gave
- * the playing stream, read back shortly after the stream starts (capped at 100), and 100
- * before the first stream. */
-VBMP3_API int32_t vbmp3_getVolume(void);
-/* [file, counts; any thread] Nonzero only for a regular file that really holds MPEG audio
- * (several consecutive frames); fills Title and Artist from ID3v2, else APE, else ID3v1. A
- * name that is no regular file (a FIFO, a device) is refused without being opened. Reads a
- * bounded number of bytes whatever the tags hold: a title past the first 12 MiB of a tag stays
- * unread. A VBR file without a length header is counted frame by frame, and its length kept
- * for vbmp3_open while the file keeps its device, inode, size and modification time (for the
- * last 4096 files counted); other files are not counted. */
+/* [file, any thread] Nonzero only for a regular file that really holds MPEG audio (several
+ * consecutive frames); fills Title and Artist from ID3v2, else APE, else ID3v1. A name that is
+ * no regular file (a FIFO, a device) is refused without being opened. Reads a bounded number
+ * of bytes whatever the tags hold: a title past the first 12 MiB of a tag stays unread. */
 VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
                                     Vbmp3StreamRecord *stream);
 
