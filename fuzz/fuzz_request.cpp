@@ -2,8 +2,10 @@
 // way HandleRequest takes them (completion test, whole decoding, request line, routing) and
 // the answer is built and encoded as it would be sent. Besides crashes, it checks what a
 // hostile request must never achieve: control without a login, a length line that lies, a
-// page over its byte limit, markup from a title reaching the page unescaped.
+// page over its byte limit, markup from a title reaching the page unescaped. Requests for the
+// phone pages go through their own reading: the body wait, the form fields and the cookie.
 #include "webremote/pages.h"
+#include "webremote/phonerequest.h"
 #include "webremote/request.h"
 
 #include <QByteArray>
@@ -42,6 +44,16 @@ void answer(const QString &response)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray received(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    if (IsPhoneRequest(received)) {
+        if (!IsRequestComplete(received) || !IsBodyComplete(received))
+            return 0;
+        if (const std::optional<PhoneRequest> phone = ParsePhoneRequest(received)) {
+            // A request is answered by what its request line names, and nothing else.
+            check(phone->path.startsWith(u"/m/"_s) &&
+                  QString::fromUtf8(received.left(received.indexOf("\r\n"))).contains(phone->path));
+        }
+        return 0;
+    }
     if (!IsRequestComplete(received)) {
         if (received.size() > RecvBufferLimit)
             answer(BuildNotFoundResponse());

@@ -256,12 +256,16 @@ void Winsock::onSocketError(int error)
 
 bool Winsock::SendData(const QString &data)
 {
+    return SendBytes(AnsiEncode(data));
+}
+
+bool Winsock::SendBytes(const QByteArray &bytes)
+{
     if (socket_ && state_ == sckClosing)
-        return sendAfterPeerClosed(AnsiEncode(data));
+        return sendAfterPeerClosed(bytes);
     if (!socket_ || state_ != sckConnected)
         return false;
     sending_ = true;
-    const QByteArray bytes = AnsiEncode(data);
     if (socket_->write(bytes) != bytes.size()) {
         sending_ = false;
         state_ = sckError;

@@ -84,6 +84,8 @@ public:
     // send on (state 0 or 9), whose Closed or Error event has then already been raised or is
     // on its way.
     bool SendData(const QString &data);
+    // The same for bytes that are already encoded (the phone pages go out in UTF-8).
+    bool SendBytes(const QByteArray &bytes);
     // Moves up to maxLen waiting bytes into data, which is resized to what was read.
     // Returns the number of bytes read.
     int32_t GetData(QByteArray &data, int32_t maxLen);

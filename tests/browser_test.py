@@ -6,8 +6,8 @@ listening on a free port) is started here. The browser opens the login page, typ
 submits, follows "enter", presses play and then an entry, and sees the page title become
 "kelpa - " and that track's title while the engine plays it. Each navigation is timed: the
 remote must never stall behind a connection the browser opened and left unused. On an X display
-the QR code that the settings panel shows is read off the screen with zbarimg, and the address
-it holds leads the browser to the login page. A page of another site that guesses login numbers
+the QR code that the settings panel shows is read off the screen with zbarimg, and the pairing
+address it holds leads the browser into the phone pages. A page of another site that guesses login numbers
 with <img> tags locks nobody out: the user logs in right after it.
 
 Usage: browser_test.py REMOTEHOST ENGINE_DIR
@@ -193,14 +193,16 @@ class BrowserTest(unittest.TestCase):
         read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture], capture_output=True,
                               text=True, timeout=30)
         url = read.stdout.strip()
-        self.assertEqual(url, "http://%s:%d/" % (self.kelpa.address, self.kelpa.port),
-                         "the code holds the login page's address only: " + read.stderr)
+        self.assertRegex(url, r"^http://%s:%d/m/pair/[0-9a-f]{24}$" % (
+            re.escape(self.kelpa.address), self.kelpa.port),
+            "the code holds the phone pages' pairing address only: " + read.stderr)
         host = re.match(r"http://([^:/]+):", url).group(1)
         # The address is this machine's own; tests reach it only through the loopback network.
         if not ipaddress.ip_address(host).is_loopback:
             url = url.replace(host, "127.0.0.1", 1)
-        self.navigate("login page from the QR code", lambda: self.browser.get(url))
-        self.assertEqual(self.browser.title, "kelpa login")
+        self.navigate("player page from the QR code", lambda: self.browser.get(url))
+        self.assertEqual(self.browser.title, "kelpa")
+        self.assertTrue(self.browser.find_elements(By.CSS_SELECTOR, "[aria-label='再生位置']"))
 
 
 def sound_server_answers():

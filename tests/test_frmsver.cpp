@@ -513,16 +513,27 @@ void FrmSverTest::qrCodeFollowsTheServer()
         PanelFixture::retype(remote->text(1), QString::number(port));
         QTest::mouseClick(remote->check1(), Qt::LeftButton);
         const QString url = u"http://%1:%2/"_s.arg(address->text()).arg(port);
-        QCOMPARE(text->text(), url);
+        RemoteServer &server = remote->panel->server();
+        const QString pairing = url + u"m/pair/"_s + QString::fromLatin1(server.pairingCode());
+        QCOMPARE(text->text(), pairing);
         QVERIFY(address->toolTip().contains(url));
-        QCOMPARE(readQrCode(window->grab().toImage()), url);
+        QCOMPARE(readQrCode(window->grab().toImage()), pairing);
+        auto *note = window->findChild<QLabel *>(u"Note"_s);
+        QVERIFY(note->isVisible() && note->text().contains(u"ログインします"_s));
+        // A phone that scans it uses the code up: the window shows the next one at once.
+        const QByteArray scanned = exchangeWith(
+            port, getRequest(u"/m/pair/"_s + QString::fromLatin1(server.pairingCode())));
+        QVERIFY(scanned.startsWith("HTTP/1.0 303 See Other"));
+        QVERIFY(text->text() != pairing);
+        QCOMPARE(readQrCode(window->grab().toImage()),
+                 url + u"m/pair/"_s + QString::fromLatin1(server.pairingCode()));
         // Sharp: black and white only, so nothing is lost in one bit per pixel.
         const QImage picture = code->pixmap().toImage();
         QCOMPARE(picture.convertToFormat(QImage::Format_Mono).convertToFormat(picture.format()),
                  picture);
         QTest::mouseClick(remote->check1(), Qt::LeftButton);
         QCOMPARE(text->text(), u"待機していません"_s);
-        QVERIFY(!code->isVisible());
+        QVERIFY(!code->isVisible() && !note->isVisible());
     }
 
     // Closed, it opens again from the address box's menu.

@@ -13,8 +13,10 @@
 // from many shuts the owner out.
 #include "remoteserver.h"
 
+#include "net/ansi.h"
 #include "net/winsock.h"
 #include "pages.h"
+#include "phonerequest.h"
 #include "request.h"
 
 #include <QTimer>
@@ -183,7 +185,7 @@ void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
     heardFrom_ = true;
     spareTimer_->stop();
     RecvBuffer += arrived;
-    if (IsRequestComplete(RecvBuffer)) {
+    if (IsRequestComplete(RecvBuffer) && IsBodyComplete(RecvBuffer)) {
         answering_ = true;
         requestTimer_->stop();
         crowdedTimer_->stop();
@@ -257,8 +259,13 @@ void RemoteServer::SendNotFound()
 
 void RemoteServer::Send(const QString &response)
 {
+    SendBytes(AnsiEncode(response));
+}
+
+void RemoteServer::SendBytes(const QByteArray &response)
+{
     sending_ = true;
-    if (!Winsock2->SendData(response)) {
+    if (!Winsock2->SendBytes(response)) {
         FinishSend();
         return;
     }

@@ -60,6 +60,7 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
     connect(ui_->Command1, &QPushButton::clicked, this, &FrmSver::Command1_Click);
 
     connect(server_, &RemoteServer::captionChanged, this, &QWidget::setWindowTitle);
+    connect(server_, &RemoteServer::pairingCodeChanged, this, &FrmSver::ShowRemoteAddress);
     connect(server_, &RemoteServer::connectionAccepted, this, &FrmSver::ApplyLimitOptions);
 
     Form_Load();
@@ -209,6 +210,12 @@ QString FrmSver::RemoteUrl() const
     return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(server_->port());
 }
 
+QString FrmSver::PairingUrl() const
+{
+    const QString url = RemoteUrl();
+    return url.isEmpty() ? url : url + u"m/pair/"_s + QString::fromLatin1(server_->pairingCode());
+}
+
 void FrmSver::ShowRemoteAddress()
 {
     const QString url = RemoteUrl();
@@ -216,14 +223,14 @@ void FrmSver::ShowRemoteAddress()
     ui_->Text3->setToolTip(u"%1\nダブルクリック（または右クリックのメニュー）で、スマートフォンで"
                            u"開けるQRコードを表示します"_s.arg(shown));
     if (qrWindow_)
-        qrWindow_->SetAddress(url);
+        qrWindow_->SetAddress(PairingUrl());
 }
 
 void FrmSver::ShowQrCode()
 {
     if (!qrWindow_)
         qrWindow_ = new QrWindow(this);
-    qrWindow_->SetAddress(RemoteUrl());
+    qrWindow_->SetAddress(PairingUrl());
     qrWindow_->Open();
 }
 

@@ -64,7 +64,8 @@ private:
     void Combo1_Click(int index);
     void Command1_Click();
     // The remote's address for a phone: the address box's tool tip and the QR code window.
-    QString RemoteUrl() const; // http://ADDRESS:PORT/ while listening, else empty
+    QString RemoteUrl() const;  // http://ADDRESS:PORT/ while listening, else empty
+    QString PairingUrl() const; // http://ADDRESS:PORT/m/pair/CODE while listening, else empty
     void ShowRemoteAddress();
     void ShowQrCode();
     void Text3_ContextMenu(const QPoint &position);

@@ -4,6 +4,7 @@
 
 #include "net/ansi.h"
 #include "pages.h"
+#include "phonerequest.h"
 #include "request.h"
 
 #include <QSysInfo>
@@ -42,6 +43,10 @@ void RemoteServer::HandleRequest()
 {
     // From here the connection is this request's until its answer is out. What a page from
     // elsewhere has a browser send can neither drive the remote, log in, nor count as a miss.
+    if (IsPhoneRequest(RecvBuffer)) {
+        HandlePhoneRequest();
+        return;
+    }
     const QString request = AnsiDecode(RecvBuffer);
     const std::optional<QString> path = RequestPath(request);
     if (!path || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {

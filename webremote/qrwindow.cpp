@@ -18,12 +18,17 @@ constexpr int CodeSide = 240;
 QrWindow::QrWindow(QWidget *panel)
     : QWidget(panel, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      code_(new QLabel(this)), text_(new QLabel(this))
+      code_(new QLabel(this)), text_(new QLabel(this)), note_(new QLabel(this))
 {
     setObjectName(u"QrWindow"_s);
     setWindowTitle(u"QRコード"_s);
     code_->setObjectName(u"Code"_s);
     text_->setObjectName(u"Address"_s);
+    note_->setObjectName(u"Note"_s);
+    note_->setText(
+        u"スマートフォンのカメラで読み取ると、IDを入力しなくてもそのスマートフォンが\n"
+        u"ログインします。コードは一度使うと新しいものに変わり、10分で無効になります。"_s);
+    note_->setAlignment(Qt::AlignCenter);
     code_->setAlignment(Qt::AlignCenter);
     text_->setAlignment(Qt::AlignCenter);
     // The address can be copied into a message as well.
@@ -32,6 +37,7 @@ QrWindow::QrWindow(QWidget *panel)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(code_);
     layout->addWidget(text_);
+    layout->addWidget(note_);
     Draw();
 }
 
@@ -61,6 +67,7 @@ void QrWindow::Draw()
     if (url_.isEmpty()) {
         code_->clear();
         code_->hide();
+        note_->hide();
         text_->setText(u"待機していません"_s);
         return;
     }
@@ -70,6 +77,7 @@ void QrWindow::Draw()
     image.setDevicePixelRatio(ratio);
     code_->setPixmap(QPixmap::fromImage(image));
     code_->show();
+    note_->show();
     text_->setText(url_);
 }
 

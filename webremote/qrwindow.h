@@ -1,7 +1,8 @@
-// The remote's address as a QR code, for a phone's camera: a small window owned by the settings
-// panel, above other windows, with no task bar button. It shows the login page's address as a
-// code and as text beneath, or "待機していません" while the server does not listen. The code never
-// carries the login ID.
+// The remote's pairing address as a QR code, for a phone's camera: a small window owned by the
+// settings panel, above other windows, with no task bar button. It shows the address of the
+// phone pages' one-time pairing code as a code and as text beneath, with a note that scanning
+// logs the phone in, or "待機していません" while the server does not listen. The code never
+// carries the login ID; the panel hands over each new pairing address as it is drawn.
 #pragma once
 
 #include <QString>
@@ -15,7 +16,8 @@ class QrWindow : public QWidget {
 public:
     explicit QrWindow(QWidget *panel);
 
-    // The address to show, http://ADDRESS:PORT/; empty while the server does not listen.
+    // The address to show, http://ADDRESS:PORT/m/pair/CODE; empty while the server does not
+    // listen.
     void SetAddress(const QString &url);
 
     // Shows the window beside its panel (the first time) and brings it to the front.
@@ -28,5 +30,6 @@ private:
     QString url_;
     QLabel *code_;
     QLabel *text_;
+    QLabel *note_;
     bool placed_ = false;
 };

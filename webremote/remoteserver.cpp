@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &timings,
@@ -13,7 +15,8 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
       // Login numbers must not be guessable from the time the program started.
       random_(QRandomGenerator::securelySeeded()), guard_(timings), requestTimer_(new QTimer(this)),
       crowdedTimer_(new QTimer(this)), spareTimer_(new QTimer(this)), sendTimer_(new QTimer(this)),
-      pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this))
+      pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this)),
+      pairingTimer_(new QTimer(this))
 {
     Winsock1->setObjectName(u"Winsock1"_s);
     Winsock2->setObjectName(u"Winsock2"_s);
@@ -33,13 +36,33 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
     connect(sendTimer_, &QTimer::timeout, this, &RemoteServer::FinishSend);
     connect(pauseTimer_, &QTimer::timeout, this, &RemoteServer::ServeWaitingConnection);
     connect(lockoutTimer_, &QTimer::timeout, this, &RemoteServer::ShowLocks);
+    pairingTimer_->setSingleShot(true);
+    connect(pairingTimer_, &QTimer::timeout, this, &RemoteServer::RenewPairingCode);
+    pairingTimer_->start(static_cast<int>(phones_.pairingExpiry()));
 }
 
 RemoteServer::~RemoteServer() = default;
 
 void RemoteServer::setLoginId(const QString &id)
 {
+    if (id == LoginId)
+        return;
     LoginId = id;
+    phones_.closeAll(clock_.elapsed());
+    RenewPairingCode();
+}
+
+QByteArray RemoteServer::pairingCode()
+{
+    return phones_.pairingCode(clock_.elapsed());
+}
+
+void RemoteServer::RenewPairingCode()
+{
+    const qint64 now = clock_.elapsed();
+    phones_.pairingCode(now); // a lapsed one is replaced
+    pairingTimer_->start(static_cast<int>(std::max<qint64>(phones_.pairingExpiry() - now, 1)));
+    emit pairingCodeChanged();
 }
 
 void RemoteServer::setListByteLimit(int32_t limit)

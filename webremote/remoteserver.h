@@ -9,12 +9,15 @@
 // shows its caption. Its files:
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
 //   handlerequest.cpp  what a request asks for, carried out on the player
+//   handlephone.cpp    the phone pages under /m/: their sessions, pairing and commands
 //   servertimings.h    how long the server waits for what
 //   pages.h, request.h the answers' bytes and the reading of requests, without state
+//   phonepages.h, phonerequest.h  the same for the phone pages; phonesessions.h who is in
 #pragma once
 
 #include "control/playercontrol.h"
 #include "loginguard.h"
+#include "phonesessions.h"
 #include "servertimings.h"
 
 #include <QAbstractSocket>
@@ -40,8 +43,13 @@ public:
                           QObject *parent = nullptr);
     ~RemoteServer() override;
 
-    // The ID a login must carry; no login succeeds with an empty one.
+    // The ID a login must carry; no login succeeds with an empty one. A change ends every
+    // phone session and replaces the pairing code.
     void setLoginId(const QString &id);
+    // The one-time code of the pairing address http://ADDRESS:PORT/m/pair/CODE, which logs a
+    // phone in without the ID. pairingCodeChanged follows each new one: after each use, after
+    // an ID change, and when it lapses.
+    QByteArray pairingCode();
     // The control page lists entries while its body stays below this many bytes; -1: all.
     // A connection keeps the limit in force when it was accepted (see connectionAccepted).
     void setListByteLimit(int32_t limit);
@@ -83,6 +91,7 @@ public:
 
 signals:
     void captionChanged(const QString &caption);
+    void pairingCodeChanged();
     // A connection was accepted. Emitted before anything of it is read, so a handler that
     // sets the byte limit sets it for this connection.
     void connectionAccepted();
@@ -105,6 +114,7 @@ private:
     void SendPage(const QString &body);
     void SendNotFound();
     void Send(const QString &response);
+    void SendBytes(const QByteArray &response);
     void FinishSend();
 
     // Requests (handlerequest.cpp).
@@ -113,6 +123,14 @@ private:
     void ShowLocks();
     QString IdleCaption() const;
     void setCaption(const QString &caption);
+
+    // The phone pages (handlephone.cpp).
+    void HandlePhoneRequest();
+    void PhoneLogin(bool right, qint64 now);
+    void RunPhoneCommand(const QString &command);
+    QByteArray PhonePageLocation(const QString &page) const;
+    int PhoneOpenEntry();
+    void RenewPairingCode();
 
     kelpa::PlayerControl &player_;
     const ServerTimings timings_;
@@ -129,7 +147,10 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port has been given to Winsock1
 
-    LoginGuard guard_; // on clock_
+    LoginGuard guard_;       // on clock_
+    PhoneSessions phones_;   // on clock_
+    int openEntryHint_ = -1; // where the open track's entry was last found
+    int unmutedVolume_ = 50; // what the mute button gives back
 
     // Connection bookkeeping.
     struct Waiting {
@@ -151,4 +172,5 @@ private:
     QTimer *sendTimer_;    // the deadline of an answer its client does not take
     QTimer *pauseTimer_;   // the pause after an answer
     QTimer *lockoutTimer_; // fires when the locks in force may next change
+    QTimer *pairingTimer_; // fires when the pairing code lapses
 };

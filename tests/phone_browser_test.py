@@ -1,0 +1,288 @@
+#!/usr/bin/env python3
+"""The phone pages in a phone's browser: Debian's chromium, headless, with mobile emulation
+(390 x 844 CSS px, device pixel ratio 3), against kelpa with the real engine playing real files
+into the null sink (remotehost, from browser_test.py).
+
+It checks what a person with a phone meets: a page laid out 390 px wide whose controls are
+at least 44 x 44 px and whose text is at least 16 px; the pairing address read with zbarimg off
+a screenshot of the QR window logs a phone in without typing, and fails once used; two phones
+stay logged in together; a tap at half the bar seeks to about half the track; a reload after a
+command does not repeat it; the page works without JavaScript (its script taken off before each
+tap: chromedriver cannot click in a page whose scripts are switched off) and, with it, sends
+commands without a page load; a tap on volume down lowers the stream's volume in the sound server
+(only where the engine library has a volume control; otherwise that step is skipped with its
+reason printed).
+
+Usage: phone_browser_test.py REMOTEHOST ENGINE_DIR
+Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
+KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import browser_test
+from browser_test import CHROMEDRIVER, CHROMIUM, Kelpa, sound_server_answers, webdriver
+
+if webdriver is not None:
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.common.exceptions import WebDriverException
+
+TRACK_SECONDS = 30  # remotehost's tracks
+CONTROLS = ["前へ", "再生/一時停止", "停止", "次へ", "ループ再生"]
+VOLUME_CONTROLS = ["音量を下げる", "音量を上げる", "消音"]
+
+
+class PhoneBrowserTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="kelpa-phone-")
+        self.qr_picture = None
+        if self._testMethodName == "test_pairing_by_the_qr_code":
+            if not os.environ.get("DISPLAY"):
+                self.skipTest("no X display to show the QR code on")
+            self.qr_picture = os.path.join(self.folder, "qrcode.png")
+        self.kelpa = Kelpa(self.qr_picture)
+        self.base = "http://127.0.0.1:%d/m/" % self.kelpa.port
+        self.browsers = []
+
+    def tearDown(self):
+        for browser in self.browsers:
+            browser.quit()
+        self.kelpa.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def phone(self, javascript=True):
+        """A phone of its own: a browser with its own profile, so its own cookies."""
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        profile = tempfile.mkdtemp(prefix="profile-", dir=self.folder)
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--no-first-run",
+                     "--user-data-dir=" + profile):
+            options.add_argument(flag)
+        options.add_experimental_option("mobileEmulation", {
+            "deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0, "touch": True},
+            "userAgent": "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 "
+                         "(KHTML, like Gecko) Chrome/120.0 Mobile Safari/537.36"})
+        browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        # chromedriver waits for ever on a click that loads a page with scripts switched off
+        # (by the browser's settings or by DevTools alike). So a phone "without JavaScript"
+        # has the page's script taken off before each tap (tap()): its buttons then do what
+        # they do without it, as plain form buttons that load the next page.
+        browser.kelpa_scripts = javascript
+        browser.set_page_load_timeout(30)
+        self.browsers.append(browser)
+        return browser
+
+    def login(self, browser):
+        browser.get(self.base)
+        self.wait_for("the login page", lambda: browser.find_elements(By.NAME, "id"))
+        field = browser.find_element(By.NAME, "id")
+        field.send_keys("wuzel")
+        self.tap(browser, "button[type=submit]")
+        self.wait_for("the ID logs in", lambda: self.is_player_page(browser))
+
+    @staticmethod
+    def tap(browser, css, index=0):
+        """Taps the index-th element that matches css."""
+        if not browser.kelpa_scripts:
+            browser.execute_script(
+                "var f=document.getElementById('f');if(f)f.replaceWith(f.cloneNode(true));"
+                "var last=setInterval(function(){},1000);for(var i=0;i<=last;i++)clearInterval(i)")
+        browser.find_elements(By.CSS_SELECTOR, css)[index].click()
+
+    @staticmethod
+    def is_player_page(browser):
+        return bool(browser.find_elements(By.CSS_SELECTOR, "[aria-label='再生位置']"))
+
+    @staticmethod
+    def control(browser, label):
+        return browser.find_element(By.CSS_SELECTOR, "[aria-label='%s']" % label)
+
+    def wait_for(self, what, condition, seconds=8.0):
+        """A click returns before the page it leads to has loaded: what it does is waited for."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            try:
+                if condition():
+                    return
+            except WebDriverException:
+                pass  # the page is being replaced
+            time.sleep(0.2)
+        self.fail("not within %.0f s: %s" % (seconds, what))
+
+    def wait_text(self, browser, element, text):
+        self.wait_for("%s shows %r" % (element, text),
+                      lambda: browser.find_element(By.ID, element).text == text)
+
+    def engine_position(self):
+        """The engine's last reported position, and whether it plays."""
+        if not self.kelpa.states:
+            return None, False
+        _, state, position = self.kelpa.states[-1]
+        return position, state not in (0, 2)
+
+    def test_layout_fits_a_phone(self):
+        browser = self.phone()
+        self.login(browser)
+        self.assertEqual(browser.execute_script("return document.documentElement.clientWidth"), 390)
+        self.assertEqual(browser.execute_script("return document.documentElement.scrollWidth"), 390,
+                         "nothing wider than the screen")
+        labels = CONTROLS + (VOLUME_CONTROLS if self.volume_shown(browser) else [])
+        boxes = [(label, self.control(browser, label).rect) for label in labels]
+        boxes += [("entry " + e.text, e.rect) for e in browser.find_elements(By.CSS_SELECTOR, "li button")]
+        bar = self.control(browser, "再生位置").rect
+        boxes.append(("再生位置", bar))
+        for label, box in boxes:
+            self.assertGreaterEqual(box["width"], 44, label)
+            self.assertGreaterEqual(box["height"], 44, label)
+        # The bar's tenths, buttons without JavaScript, span it and are as tall.
+        tenths = browser.find_elements(By.CSS_SELECTOR, "#bar button")
+        self.assertEqual(len(tenths), 10)
+        self.assertAlmostEqual(sum(t.rect["width"] for t in tenths), bar["width"], delta=5)
+        self.assertTrue(all(t.rect["height"] >= 44 for t in tenths))
+        small = browser.execute_script(
+            "var small=[];document.querySelectorAll('body *').forEach(function(e){"
+            "if(e.closest('#bar')||e.tagName==='SCRIPT'||e.tagName==='STYLE')return;"
+            "var own=Array.prototype.some.call(e.childNodes,function(n){"
+            "return n.nodeType===3&&n.textContent.trim()!==''});"
+            "if(own&&parseFloat(getComputedStyle(e).fontSize)<16)small.push(e.tagName+':'+e.textContent)});"
+            "return small")
+        self.assertEqual(small, [], "text under 16 px")
+        self.assertEqual([e.text for e in browser.find_elements(By.CSS_SELECTOR, "li button")],
+                         ["Morning Tone", "夜明けのトーン", "Evening & <Tone>"])
+
+    def volume_shown(self, browser):
+        return bool(browser.find_elements(By.CSS_SELECTOR, "[aria-label='音量を下げる']"))
+
+    def test_pairing_by_the_qr_code(self):
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture], capture_output=True,
+                              text=True, timeout=30)
+        url = read.stdout.strip()
+        match = re.fullmatch(r"http://([^:/]+):(\d+)/m/pair/([0-9a-f]{24})", url)
+        self.assertTrue(match, "the code holds the pairing address: %r %s" % (url, read.stderr))
+        self.assertEqual(match.group(1), self.kelpa.address)
+        self.assertEqual(int(match.group(2)), self.kelpa.port)
+        # The address is this machine's own; tests reach it only through the loopback network.
+        url = "http://127.0.0.1:%d/m/pair/%s" % (self.kelpa.port, match.group(3))
+        first = self.phone()
+        first.get(url)
+        self.wait_for("scanning logs in, with nothing typed", lambda: self.is_player_page(first))
+        self.assertEqual(first.current_url, self.base)
+        self.assertNotIn(match.group(3), first.page_source)
+        second = self.phone()
+        second.get(url)
+        self.wait_for("the code is used up", lambda: "ログインできませんでした" in second.page_source)
+        self.assertFalse(self.is_player_page(second))
+        first.refresh()
+        self.assertTrue(self.is_player_page(first))
+
+    def test_two_phones_stay_logged_in(self):
+        first, second = self.phone(), self.phone(javascript=False)
+        self.login(first)
+        self.login(second)
+        for browser in (first, second):
+            browser.refresh()
+            self.assertTrue(self.is_player_page(browser))
+        self.tap(second, "li button", 1)  # without JavaScript
+        self.wait_text(second, "title", "夜明けのトーン")
+        first.refresh()
+        self.assertTrue(self.is_player_page(first))
+        self.wait_text(first, "title", "夜明けのトーン")
+
+    def test_without_javascript(self):
+        browser = self.phone(javascript=False)
+        self.login(browser)
+        self.assertEqual(browser.find_element(By.ID, "state").text, "停止")
+        started = time.monotonic()
+        self.tap(browser, "[aria-label='再生/一時停止']")
+        self.wait_text(browser, "state", "再生中")
+        self.wait_text(browser, "title", "Morning Tone")
+        self.wait_for("the engine plays", lambda: self.kelpa.playing_since(started))
+        self.tap(browser, "[aria-label='次へ']")
+        self.wait_text(browser, "title", "夜明けのトーン")
+        # The reload loads the page the command was answered with; it skips no track.
+        for _ in range(3):
+            browser.refresh()
+        self.assertEqual(browser.find_element(By.ID, "title").text, "夜明けのトーン")
+        current = browser.find_element(By.CSS_SELECTOR, "li button[aria-current]")
+        self.assertEqual(current.text, "夜明けのトーン")
+        # The tenth at half the bar seeks there.
+        self.tap(browser, "#bar button", 5)
+        self.wait_for("the engine at half the track",
+                      lambda: abs((self.engine_position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
+        self.tap(browser, "[aria-label='停止']")
+        self.wait_text(browser, "state", "停止")
+
+    def test_with_javascript(self):
+        browser = self.phone()
+        self.login(browser)
+        browser.find_elements(By.CSS_SELECTOR, "li button")[2].click()
+        self.wait_for("the live page shows the track",
+                      lambda: browser.find_element(By.ID, "title").text == "Evening & <Tone>")
+        browser.execute_script("window.kelpaMark = 1")
+        self.control(browser, "次へ").click()
+        self.wait_for("the next track shows",
+                      lambda: browser.find_element(By.ID, "title").text == "Morning Tone")
+        self.assertEqual(browser.execute_script("return window.kelpaMark"), 1, "no page load")
+        self.assertEqual(browser.find_element(By.CSS_SELECTOR, "li button[aria-current]").text,
+                         "Morning Tone")
+        self.wait_for("the engine plays", lambda: self.engine_position()[1])
+        # A tap at 50 % of the bar.
+        bar = self.control(browser, "再生位置")
+        ActionChains(browser).move_to_element_with_offset(bar, 0, 0).click().perform()
+        self.wait_for("the engine at half the track",
+                      lambda: abs((self.engine_position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
+        self.wait_for("the page shows the time",
+                      lambda: browser.find_element(By.ID, "pos").text in
+                      ["0:%02d" % s for s in range(13, 19)])
+        self.control(browser, "ループ再生").click()
+        self.wait_for("loop on", lambda: self.control(browser, "ループ再生")
+                      .get_attribute("aria-pressed") == "true")
+        self.control(browser, "再生/一時停止").click()
+        self.wait_for("paused", lambda: browser.find_element(By.ID, "state").text == "一時停止")
+        self.assertEqual(browser.execute_script("return window.kelpaMark"), 1, "no page load")
+
+    def test_volume_down_reaches_the_sound_server(self):
+        browser = self.phone()
+        self.login(browser)
+        if not self.volume_shown(browser):
+            print("\nskipped step: the engine library has no volume control (no vbmp3_setVolume);"
+                  " the page hides the volume buttons", file=sys.stderr)
+            return
+        browser.find_elements(By.CSS_SELECTOR, "li button")[0].click()
+        self.wait_for("a stream", lambda: sink_input_volume() is not None)
+        before = sink_input_volume()
+        self.control(browser, "音量を下げる").click()
+        self.wait_for("a lower volume", lambda: (sink_input_volume() or before) < before)
+        self.wait_for("the page shows it",
+                      lambda: browser.find_element(By.ID, "vol").text != "100%")
+
+
+def sink_input_volume():
+    """The first stream's volume in percent as the sound server reports it; None without one."""
+    listed = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
+                            timeout=10).stdout
+    match = re.search(r"^\s*Volume:.*?(\d+)%", listed, re.MULTILINE)
+    return int(match.group(1)) if match else None
+
+
+if __name__ == "__main__":
+    browser_test.HOST, browser_test.ENGINE_DIR = sys.argv[1], sys.argv[2]
+    missing = [name for name, there in (("selenium", webdriver is not None),
+                                        ("chromium", os.path.exists(CHROMIUM)),
+                                        ("chromedriver", os.path.exists(CHROMEDRIVER))) if not there]
+    if missing:
+        print("skipped: no " + ", ".join(missing))
+        sys.exit(77)
+    if not sound_server_answers():
+        print("no sound server (run the tests through scripts/test.sh)")
+        sys.exit(1 if os.environ.get("KELPA_REQUIRE_SOUND", "0") not in ("", "0") else 77)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

@@ -1,0 +1,535 @@
+// The phone pages under /m/ as a phone's browser meets them, against the fake player: logins by
+// the ID and by the pairing code, several phones at once, the commands and what the page and
+// the live state then show, and the same throttle and refusals as the design's pages.
+#include "remotefixture.h"
+#include "webremote/phonerequest.h"
+#include "webremote/phonesessions.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+ServerTimings quick()
+{
+    ServerTimings timings;
+    timings.pauseMs = 5;
+    return timings;
+}
+
+// One answer, split into its status, header lines and body.
+struct Answer {
+    explicit Answer(const QByteArray &bytes)
+    {
+        const qsizetype end = bytes.indexOf("\r\n\r\n");
+        head = bytes.left(end);
+        body = end < 0 ? QByteArray() : bytes.mid(end + 4);
+        status = head.mid(9, 3).toInt();
+    }
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const QByteArray &line : head.split('\n')) {
+            if (line.toLower().startsWith(name.toLower() + ':'))
+                return line.mid(name.size() + 1).trimmed();
+        }
+        return {};
+    }
+    // The session the answer sets, from its Set-Cookie line.
+    QByteArray session() const
+    {
+        const QByteArray cookie = header("Set-Cookie");
+        if (!cookie.startsWith("kelpa_m="))
+            return {};
+        return cookie.mid(8, cookie.indexOf(';') - 8);
+    }
+    QString text() const { return QString::fromUtf8(body); }
+    QByteArray head;
+    QByteArray body;
+    int status = 0;
+};
+
+class Phone {
+public:
+    Phone(ServerFixture &fixture, const QString &from = u"127.0.0.1"_s)
+        : fixture_(fixture), from_(from)
+    {}
+    Answer get(const QByteArray &target, const QByteArray &extra = {})
+    {
+        return Answer(fixture_.exchange("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                            cookieLine() + extra + "\r\n",
+                                        10000, from_));
+    }
+    Answer post(const QByteArray &target, const QByteArray &form, const QByteArray &extra = {})
+    {
+        return Answer(fixture_.exchange(
+            "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + cookieLine() + extra +
+                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                QByteArray::number(form.size()) + "\r\n\r\n" + form,
+            10000, from_));
+    }
+    // Logs in with the ID as the login form does; whether a session came.
+    bool login(const QByteArray &id = "wuzel")
+    {
+        session = post("/m/login", "id=" + id).session();
+        return !session.isEmpty();
+    }
+    QJsonObject state() { return QJsonDocument::fromJson(get("/m/state").body).object(); }
+    QByteArray session;
+
+private:
+    QByteArray cookieLine() const
+    {
+        return session.isEmpty() ? QByteArray() : "Cookie: theme=dark; kelpa_m=" + session + "\r\n";
+    }
+    ServerFixture &fixture_;
+    QString from_;
+};
+
+bool isLoginPage(const Answer &answer)
+{
+    return answer.status == 200 && answer.text().contains(u"action=\"/m/login\""_s);
+}
+
+bool isPlayerPage(const Answer &answer)
+{
+    return answer.status == 200 && answer.text().contains(u"aria-label=\"再生位置\""_s);
+}
+
+} // namespace
+
+class PhoneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void waysIn_data();
+    void waysIn();
+    void pairingCodeIsUsedUpAndReplaced();
+    void phonesStayInTogether();
+    void idChangeEndsPhoneSessions();
+    void commands_data();
+    void commands();
+    void reloadRepeatsNoCommand();
+    void noSessionRunsNothing_data();
+    void noSessionRunsNothing();
+    void pageShows_data();
+    void pageShows();
+    void playlistPages_data();
+    void playlistPages();
+    void stateEscapesTexts();
+    void refusalsTellNothing();
+    void bodyMayComeLater();
+    void sessionsAreBounded();
+    void pairingCodeLapses();
+};
+
+void PhoneTest::waysIn_data()
+{
+    QTest::addColumn<QByteArray>("request"); // %CODE% stands for the pairing code
+    QTest::addColumn<bool>("in");
+    QTest::newRow("right ID") << QByteArray("POST /m/login id=wuzel") << true;
+    QTest::newRow("wrong ID") << QByteArray("POST /m/login id=wuzek") << false;
+    QTest::newRow("ID with more") << QByteArray("POST /m/login id=wuzel2") << false;
+    QTest::newRow("no ID") << QByteArray("POST /m/login ") << false;
+    QTest::newRow("ID in the query") << QByteArray("GET /m/login?id=wuzel") << false;
+    QTest::newRow("pairing code") << QByteArray("GET /m/pair/%CODE%") << true;
+    QTest::newRow("wrong code") << QByteArray("GET /m/pair/0123456789abcdef01234567") << false;
+    QTest::newRow("code cut short") << QByteArray("GET /m/pair/%CODE%!") << false;
+    QTest::newRow("empty code") << QByteArray("GET /m/pair/") << false;
+}
+
+void PhoneTest::waysIn()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, in);
+    ServerFixture fixture(quick());
+    request.replace("%CODE%!", fixture.server.pairingCode().chopped(1));
+    request.replace("%CODE%", fixture.server.pairingCode());
+    Phone phone(fixture);
+    const QList<QByteArray> parts = request.split(' ');
+    const Answer answer =
+        parts[0] == "POST" ? phone.post(parts[1], parts.value(2)) : phone.get(parts[1]);
+    phone.session = answer.session();
+    if (in) {
+        QCOMPARE(answer.status, 303);
+        QCOMPARE(answer.header("Location"), QByteArray("/m/"));
+        QCOMPARE(answer.header("Set-Cookie"),
+                 "kelpa_m=" + phone.session + "; Path=/m/; HttpOnly; SameSite=Strict");
+        QCOMPARE(phone.session.size(), 32); // 128 bits
+        const Answer page = phone.get("/m/");
+        QVERIFY(isPlayerPage(page));
+        QVERIFY(!page.body.contains(phone.session));
+    } else {
+        QVERIFY(phone.session.isEmpty());
+        QVERIFY(isLoginPage(answer));
+        const bool tried = request.startsWith("POST") || request.contains("/pair/");
+        QCOMPARE(answer.text().contains(u"ログインできませんでした"_s), tried);
+    }
+}
+
+void PhoneTest::pairingCodeIsUsedUpAndReplaced()
+{
+    ServerFixture fixture(quick());
+    QSignalSpy changed(&fixture.server, &RemoteServer::pairingCodeChanged);
+    const QByteArray code = fixture.server.pairingCode();
+    QVERIFY(code.size() >= 16); // 64 bits and more
+    Phone first(fixture);
+    first.session = first.get("/m/pair/" + code).session();
+    QVERIFY(!first.session.isEmpty());
+    QCOMPARE(changed.size(), 1);
+    const QByteArray next = fixture.server.pairingCode();
+    QVERIFY(next != code);
+
+    Phone second(fixture);
+    const Answer again = second.get("/m/pair/" + code);
+    QVERIFY(again.session().isEmpty());
+    QVERIFY(again.text().contains(u"ログインできませんでした"_s));
+    QVERIFY(second.get("/m/pair/" + next).session().size() == 32);
+    QVERIFY(isPlayerPage(first.get("/m/")));
+}
+
+void PhoneTest::phonesStayInTogether()
+{
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"one"_s, u"two"_s});
+    Phone first(fixture);
+    Phone second(fixture, u"127.0.0.2"_s);
+    QVERIFY(first.login());
+    QVERIFY(second.login());
+    QVERIFY(first.session != second.session);
+    // The design's login draws a new login number; the phones stay in all the same.
+    QVERIFY(fixture.login() >= 0);
+    QVERIFY(isPlayerPage(first.get("/m/")));
+    QVERIFY(isPlayerPage(second.get("/m/")));
+    first.post("/m/cmd", "c=e1");
+    QCOMPARE(second.state().value(u"title"_s).toString(), u"two"_s);
+}
+
+void PhoneTest::idChangeEndsPhoneSessions()
+{
+    ServerFixture fixture(quick());
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    const QByteArray code = fixture.server.pairingCode();
+    fixture.server.setLoginId(u"wuzel"_s); // no change
+    QVERIFY(isPlayerPage(phone.get("/m/")));
+    fixture.server.setLoginId(u"newid"_s);
+    QVERIFY(isLoginPage(phone.get("/m/")));
+    QVERIFY(fixture.server.pairingCode() != code);
+    QVERIFY(!phone.login("wuzel"));
+    QVERIFY(phone.login("newid"));
+}
+
+void PhoneTest::commands_data()
+{
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QString>("field"); // of the state
+    QTest::addColumn<QVariant>("before");
+    QTest::addColumn<QVariant>("after");
+    QTest::newRow("next") << QByteArray("c=next") << u"title"_s << QVariant(u"b"_s)
+                          << QVariant(u"c"_s);
+    QTest::newRow("previous") << QByteArray("c=prev") << u"title"_s << QVariant(u"b"_s)
+                              << QVariant(u"a"_s);
+    QTest::newRow("entry") << QByteArray("c=e2") << u"current"_s << QVariant(1) << QVariant(2);
+    QTest::newRow("entry beyond") << QByteArray("c=e3") << u"current"_s << QVariant(1)
+                                  << QVariant(1);
+    QTest::newRow("pause") << QByteArray("c=pp") << u"state"_s << QVariant(u"再生中"_s)
+                           << QVariant(u"一時停止"_s);
+    QTest::newRow("stop") << QByteArray("c=stop") << u"state"_s << QVariant(u"再生中"_s)
+                          << QVariant(u"停止"_s);
+    QTest::newRow("loop") << QByteArray("c=loop") << u"loop"_s << QVariant(false) << QVariant(true);
+    QTest::newRow("volume down") << QByteArray("c=vdown") << u"volume"_s << QVariant(100)
+                                 << QVariant(90);
+    QTest::newRow("volume up at most 100")
+        << QByteArray("c=vup") << u"volume"_s << QVariant(100) << QVariant(100);
+    QTest::newRow("mute") << QByteArray("c=mute") << u"volume"_s << QVariant(100) << QVariant(0);
+    QTest::newRow("half way") << QByteArray("c=s500") << u"pos"_s << QVariant(0) << QVariant(150);
+    QTest::newRow("end") << QByteArray("c=s1000") << u"pos"_s << QVariant(0) << QVariant(300);
+    QTest::newRow("beyond the end")
+        << QByteArray("c=s1001") << u"pos"_s << QVariant(0) << QVariant(0);
+    QTest::newRow("unknown") << QByteArray("c=x9") << u"title"_s << QVariant(u"b"_s)
+                             << QVariant(u"b"_s);
+    QTest::newRow("by GET") << QByteArray("GET c=next") << u"title"_s << QVariant(u"b"_s)
+                            << QVariant(u"c"_s);
+}
+
+void PhoneTest::commands()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(QString, field);
+    QFETCH(QVariant, before);
+    QFETCH(QVariant, after);
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"b"_s, u"c"_s});
+    fixture.player.playEntry(1);
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    QCOMPARE(phone.state().value(field).toVariant(), before);
+    const Answer answer = form.startsWith("GET ") ? phone.get("/m/cmd?" + form.mid(4))
+                                                  : phone.post("/m/cmd", form + "&page=0");
+    QCOMPARE(answer.status, 303);
+    QCOMPARE(answer.header("Location"),
+             form.startsWith("GET ") ? QByteArray("/m/") : QByteArray("/m/?page=0"));
+    QCOMPARE(phone.state().value(field).toVariant(), after);
+    // The page shows it too.
+    const QString page = phone.get("/m/").text();
+    if (field == u"state"_s)
+        QVERIFY(page.contains(u"<p id=\"state\" class=\"dim\">"_s + after.toString()));
+    if (field == u"volume"_s)
+        QVERIFY(page.contains(
+            u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(after.toInt())));
+}
+
+void PhoneTest::reloadRepeatsNoCommand()
+{
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"b"_s, u"c"_s});
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    const Answer answer = phone.post("/m/cmd", "c=next&page=0");
+    // The browser follows the redirect, and a reload loads what it was sent to.
+    for (int reload = 0; reload < 3; ++reload)
+        QVERIFY(isPlayerPage(phone.get(answer.header("Location"))));
+    QCOMPARE(fixture.player.current, 1);
+    // A live page's command is sent on to the state.
+    const Answer live = phone.post("/m/cmd", "c=next&js=1");
+    QCOMPARE(live.header("Location"), QByteArray("/m/state"));
+    QCOMPARE(phone.state().value(u"current"_s).toInt(), 2);
+}
+
+void PhoneTest::noSessionRunsNothing_data()
+{
+    QTest::addColumn<QByteArray>("session");
+    QTest::newRow("none") << QByteArray();
+    QTest::newRow("unknown") << QByteArray("0123456789abcdef0123456789abcdef");
+    QTest::newRow("empty") << QByteArray("");
+}
+
+void PhoneTest::noSessionRunsNothing()
+{
+    QFETCH(QByteArray, session);
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"b"_s});
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    phone.session = session;
+    const Answer answer = phone.post("/m/cmd", "c=next");
+    QCOMPARE(answer.status, 303);
+    QCOMPARE(answer.header("Location"), QByteArray("/m/"));
+    QCOMPARE(fixture.player.current, 0);
+    QVERIFY(isLoginPage(phone.get("/m/")));
+    QCOMPARE(phone.get("/m/state").status, 404);
+    // Not taken for a guess: the right ID still gets in at once.
+    QVERIFY(phone.login());
+}
+
+void PhoneTest::pageShows_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("notShown");
+    const QStringList labels{
+        u"aria-label=\"前へ\""_s,       u"aria-label=\"再生/一時停止\""_s,
+        u"aria-label=\"停止\""_s,       u"aria-label=\"次へ\""_s,
+        u"aria-label=\"ループ再生\""_s, u"aria-label=\"再生位置\""_s,
+        u"charset=\"utf-8\""_s,         u"content=\"width=device-width, initial-scale=1\""_s};
+    const QStringList volume{u"aria-label=\"音量を下げる\""_s, u"aria-label=\"音量を上げる\""_s,
+                             u"aria-label=\"消音\""_s};
+    QTest::newRow("tagged") << QByteArray("/music/a.mp3") << u"Tag & <Title> \"1\""_s << 40
+                            << labels + volume +
+                                   QStringList{u"Tag &amp; &lt;Title&gt; &quot;1&quot;"_s,
+                                               u">40%<"_s}
+                            << QStringList{u"<Title>"_s};
+    QTest::newRow("untagged: the file name")
+        << QByteArray("/music/<b>夜.mp3") << QString() << 100
+        << QStringList{u"<h1 id=\"title\">&lt;b&gt;夜.mp3</h1>"_s,
+                       u"aria-current=\"true\">&lt;b&gt;夜.mp3</button>"_s}
+        << QStringList{u"<b>"_s};
+    QTest::newRow("engine without volume")
+        << QByteArray("/a.mp3") << u"t"_s << -1 << labels << volume + QStringList{u"id=\"vol\""_s};
+}
+
+void PhoneTest::pageShows()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, title);
+    QFETCH(int, level);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, notShown);
+    ServerFixture fixture(quick());
+    fixture.player.paths = {path};
+    if (!title.isNull())
+        fixture.player.tags.insert(path, {path, title, u"Artist"_s, 200});
+    else
+        fixture.player.tags.insert(path, {path, QString(), QString(), 200});
+    fixture.player.level = level;
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    const Answer page = phone.get("/m/");
+    QCOMPARE(page.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
+    const QString text = page.text();
+    for (const QString &part : shown)
+        QVERIFY2(text.contains(part), qPrintable(part));
+    for (const QString &part : notShown)
+        QVERIFY2(!text.contains(part), qPrintable(part));
+}
+
+void PhoneTest::playlistPages_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("open");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("first"); // the first entry shown, -1: none
+    QTest::addColumn<int>("last");
+    QTest::addColumn<QString>("links"); // "<" previous page, ">" next page
+    QTest::newRow("empty") << 0 << -1 << QByteArray("/m/") << -1 << -1 << QString();
+    QTest::newRow("one page") << 100 << 0 << QByteArray("/m/") << 0 << 99 << QString();
+    QTest::newRow("first of three") << 250 << 0 << QByteArray("/m/") << 0 << 99 << u">"_s;
+    QTest::newRow("where it plays") << 250 << 130 << QByteArray("/m/") << 100 << 199 << u"<>"_s;
+    QTest::newRow("last") << 250 << 0 << QByteArray("/m/?page=2") << 200 << 249 << u"<"_s;
+    QTest::newRow("beyond the last")
+        << 250 << 0 << QByteArray("/m/?page=9") << 200 << 249 << u"<"_s;
+}
+
+void PhoneTest::playlistPages()
+{
+    QFETCH(int, entries);
+    QFETCH(int, open);
+    QFETCH(QByteArray, target);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QFETCH(QString, links);
+    ServerFixture fixture(quick());
+    for (int i = 0; i < entries; ++i)
+        fixture.player.paths.append("/m/t" + QByteArray::number(i) + ".mp3");
+    if (open >= 0)
+        fixture.player.playEntry(open);
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    const QString page = phone.get(target).text();
+    static const QRegularExpression entry(
+        u"<li><button name=\"c\" value=\"e(\\d+)\"( aria-current=\"true\")?>/m/t(\\d+)\\.mp3<"_s);
+    QList<int> shown;
+    int marked = -1;
+    for (const QRegularExpressionMatch &match : entry.globalMatch(page)) {
+        QCOMPARE(match.captured(1), match.captured(3));
+        shown.append(match.captured(1).toInt());
+        if (!match.captured(2).isEmpty())
+            marked = shown.last();
+    }
+    QCOMPARE(shown.value(0, -1), first);
+    QCOMPARE(shown.isEmpty() ? -1 : shown.last(), last);
+    QCOMPARE(shown.size(), first < 0 ? 0 : last - first + 1);
+    QCOMPARE(marked, open >= first && open <= last ? open : -1);
+    QCOMPARE(page.contains(u"\">前の100曲</a>"_s), links.contains(u'<'));
+    QCOMPARE(page.contains(u"\">次の100曲</a>"_s), links.contains(u'>'));
+}
+
+void PhoneTest::stateEscapesTexts()
+{
+    ServerFixture fixture(quick());
+    const QString title = u"\"q\" \\ </script>\n\t\x01 夜 \u2028"_s;
+    fixture.player.paths = {"/x.mp3"};
+    fixture.player.tags.insert("/x.mp3", {"/x.mp3", title, u"<a>"_s, 61});
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    const Answer answer = phone.get("/m/state");
+    QCOMPARE(answer.header("Content-Type"), QByteArray("application/json; charset=utf-8"));
+    QVERIFY(!answer.body.contains("</script>"));
+    QVERIFY(!answer.body.contains('\n'));
+    const QJsonObject state = QJsonDocument::fromJson(answer.body).object();
+    QCOMPARE(state.value(u"title"_s).toString(), title);
+    QCOMPARE(state.value(u"artist"_s).toString(), u"<a>"_s);
+    QCOMPARE(state.value(u"len"_s).toInt(), 61);
+    QCOMPARE(state.value(u"status"_s).toString(), u"playing"_s);
+}
+
+void PhoneTest::refusalsTellNothing()
+{
+    ServerTimings timings = quick();
+    ServerFixture fixture(timings);
+    fixture.addTracks({u"a"_s, u"b"_s});
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    // Another site's page, and a name that is not this machine's, reach nothing.
+    QCOMPARE(phone.post("/m/login", "id=wuzel", "Sec-Fetch-Site: cross-site\r\n").status, 404);
+    QCOMPARE(phone.post("/m/login", "id=wuzel", "Origin: http://evil.example\r\n").status, 404);
+    Answer foreignHost(fixture.exchange("GET /m/ HTTP/1.1\r\nHost: evil.example\r\n\r\n"));
+    QCOMPARE(foreignHost.status, 404);
+    QVERIFY(phone.session.isEmpty());
+
+    const QByteArray wrong = phone.post("/m/login", "id=nope").body;
+    for (int miss = 1; miss < LoginGuard::MaxMisses; ++miss)
+        phone.get("/m/pair/" + QByteArray(24, 'f'));
+    // Locked: the right ID and the right code get what a wrong one gets, and the code stays.
+    const QByteArray code = fixture.server.pairingCode();
+    const Answer right = phone.post("/m/login", "id=wuzel");
+    QCOMPARE(right.body, wrong);
+    QVERIFY(right.session().isEmpty());
+    const Answer paired = phone.get("/m/pair/" + code);
+    QCOMPARE(paired.body, wrong);
+    QCOMPARE(fixture.server.pairingCode(), code);
+    // Another address is not locked, and uses the code.
+    Phone other(fixture, u"127.0.0.3"_s);
+    QCOMPARE(other.get("/m/pair/" + code).status, 303);
+}
+
+void PhoneTest::bodyMayComeLater()
+{
+    ServerFixture fixture(quick());
+    Client client(fixture.port);
+    client.send("POST /m/login HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                "Content-Length: 8\r\n\r\nid=w");
+    QTest::qWait(200);
+    QVERIFY(!client.closed);
+    client.send("uzel");
+    QVERIFY(client.waitClosed());
+    QCOMPARE(Answer(client.received).status, 303);
+
+    // A body beyond the limit is not waited for.
+    const Answer large(fixture.exchange("POST /m/login HTTP/1.1\r\nContent-Type: "
+                                        "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                            QByteArray::number(PhoneBodyLimit + 1) + "\r\n\r\nid=",
+                                        3000));
+    QCOMPARE(large.status, 404);
+    // The design's routes answer as ever to a POST.
+    QCOMPARE(Answer(fixture.exchange("POST / HTTP/1.0\r\n\r\n")).status, 404);
+}
+
+void PhoneTest::sessionsAreBounded()
+{
+    PhoneSessions sessions;
+    QList<QByteArray> tokens;
+    for (int i = 0; i < PhoneSessions::MaxSessions; ++i)
+        tokens.append(sessions.open(i));
+    QVERIFY(sessions.isOpen(tokens[0], 100)); // used: no longer the one unused longest
+    tokens.append(sessions.open(101));
+    QCOMPARE(sessions.count(), PhoneSessions::MaxSessions);
+    QVERIFY(sessions.isOpen(tokens[0], 102));
+    QVERIFY(!sessions.isOpen(tokens[1], 102));
+    QVERIFY(sessions.isOpen(tokens[2], 102));
+    QVERIFY(sessions.isOpen(tokens.last(), 102));
+    QCOMPARE(QSet<QByteArray>(tokens.begin(), tokens.end()).size(), tokens.size());
+}
+
+void PhoneTest::pairingCodeLapses()
+{
+    PhoneSessions sessions;
+    const QByteArray code = sessions.pairingCode(0);
+    const qint64 lapse = PhoneSessions::PairingLifetimeMs;
+    QCOMPARE(sessions.pairingCode(lapse - 1), code);
+    QVERIFY(!sessions.redeem(code, lapse));
+    QVERIFY(sessions.pairingCode(lapse) != code);
+    const QByteArray next = sessions.pairingCode(lapse);
+    QVERIFY(sessions.redeem(next, lapse + 1));
+    QVERIFY(!sessions.redeem(next, lapse + 2));
+}
+
+QTEST_MAIN(PhoneTest)
+#include "test_phone.moc"

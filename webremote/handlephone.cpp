@@ -1,0 +1,168 @@
+// The phone pages: a login by the ID or by the pairing code opens a session of that phone's
+// own; a session sees the player page and sends commands, each answered by a redirect so that
+// a reload never repeats it. The Host check, the refusal of other sites' pages and the throttle
+// apply as to the design's pages, and a refusal looks the same whether the ID, code or session
+// was right or wrong. A cookie of no open session (one from an earlier run, or ended by an ID
+// change) gets the login page and counts as no miss: its 128 random bits leave nothing to guess.
+#include "remoteserver.h"
+
+#include "net/ansi.h"
+#include "phonepages.h"
+#include "phonerequest.h"
+#include "request.h"
+
+#include <QSysInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The volume buttons' step, in percent.
+constexpr int VolumeStep = 10;
+
+QByteArray htmlResponse(const QByteArray &page)
+{
+    return PhoneOkResponse(page, "text/html");
+}
+
+} // namespace
+
+void RemoteServer::HandlePhoneRequest()
+{
+    const std::optional<PhoneRequest> phone = ParsePhoneRequest(RecvBuffer);
+    const QString request = AnsiDecode(RecvBuffer);
+    if (!phone || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {
+        SendNotFound();
+        return;
+    }
+    setCaption(u"kelpa (処理中)"_s);
+    const qint64 now = clock_.elapsed();
+    const bool admitted = guard_.admits(peer_, now);
+    const QString &path = phone->path;
+
+    if (path == u"/m/login"_s && phone->post) {
+        const QString id = phone->field.value(u"id"_s);
+        PhoneLogin(!LoginId.isEmpty() && id == LoginId && admitted, now);
+        if (LoginId.isEmpty() || id != LoginId) {
+            guard_.miss(peer_, now);
+            ShowLocks();
+        }
+        return;
+    }
+    if (path.startsWith(u"/m/pair/"_s)) {
+        // A refused address does not use the code up.
+        const bool right = admitted && phones_.redeem(path.mid(8).toUtf8(), now);
+        if (right)
+            RenewPairingCode();
+        else {
+            guard_.miss(peer_, now);
+            ShowLocks();
+        }
+        PhoneLogin(right, now);
+        return;
+    }
+
+    const bool in = admitted && phones_.isOpen(phone->session, now);
+    if (path == u"/m/"_s || path == u"/m/login"_s) {
+        if (!in) {
+            SendBytes(htmlResponse(PhoneLoginPage(false)));
+            return;
+        }
+        bool numbered = false;
+        int page = phone->field.value(u"page"_s).toInt(&numbered);
+        const int open = PhoneOpenEntry();
+        if (!numbered)
+            page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
+        SendBytes(htmlResponse(PhonePlayerPage(player_, page, open)));
+    } else if (path == u"/m/state"_s) {
+        if (in)
+            SendBytes(PhoneOkResponse(PhoneState(player_, PhoneOpenEntry()), "application/json"));
+        else
+            SendNotFound(); // the live page then loads again, and finds the login page
+    } else if (path == u"/m/cmd"_s) {
+        if (!in) {
+            SendBytes(PhoneRedirect("/m/"));
+            return;
+        }
+        RunPhoneCommand(phone->field.value(u"c"_s));
+        SendBytes(PhoneRedirect(phone->field.contains(u"js"_s)
+                                    ? QByteArray("/m/state")
+                                    : PhonePageLocation(phone->field.value(u"page"_s))));
+    } else {
+        SendNotFound();
+    }
+}
+
+void RemoteServer::PhoneLogin(bool right, qint64 now)
+{
+    if (!right) {
+        SendBytes(htmlResponse(PhoneLoginPage(true)));
+        return;
+    }
+    guard_.trust(peer_);
+    SendBytes(PhoneRedirect("/m/", phones_.open(now)));
+}
+
+QByteArray RemoteServer::PhonePageLocation(const QString &page) const
+{
+    bool numbered = false;
+    const int number = page.toInt(&numbered);
+    if (!numbered || number < 0)
+        return "/m/";
+    return "/m/?page=" + QByteArray::number(number);
+}
+
+int RemoteServer::PhoneOpenEntry()
+{
+    openEntryHint_ = OpenEntry(player_, openEntryHint_);
+    return openEntryHint_;
+}
+
+void RemoteServer::RunPhoneCommand(const QString &command)
+{
+    using kelpa::PlaybackStatus;
+    using kelpa::Transport;
+    const int volume = player_.volume();
+    if (command == u"prev"_s)
+        player_.run(Transport::Previous);
+    else if (command == u"next"_s)
+        player_.run(Transport::Next);
+    else if (command == u"stop"_s)
+        player_.run(Transport::Stop);
+    else if (command == u"pp"_s) {
+        // Pause also resumes a paused track; a stopped player starts with play, which plays
+        // the selected entry, or with the first entry when nothing has been opened yet.
+        if (player_.status() != PlaybackStatus::Stopped)
+            player_.run(Transport::Pause);
+        else if (player_.track().path.isEmpty() && player_.entryCount() > 0)
+            player_.playEntry(0);
+        else
+            player_.run(Transport::Play);
+    } else if (command == u"loop"_s)
+        player_.setLoop(!player_.loop());
+    else if (volume < 0)
+        ; // the volume buttons are not shown, and do nothing
+    else if (command == u"vdown"_s)
+        player_.setVolume(volume - VolumeStep);
+    else if (command == u"vup"_s)
+        player_.setVolume(volume + VolumeStep);
+    else if (command == u"mute"_s) {
+        if (volume > 0) {
+            unmutedVolume_ = volume;
+            player_.setVolume(0);
+        } else
+            player_.setVolume(unmutedVolume_);
+    }
+    if (command.size() < 2)
+        return;
+    bool numbered = false;
+    const int number = QStringView(command).mid(1).toInt(&numbered);
+    if (!numbered || number < 0)
+        return;
+    if (command.startsWith(u's') && number <= 1000) {
+        const int32_t length = player_.track().lengthSeconds;
+        if (length > 0)
+            player_.seek(static_cast<int32_t>(int64_t{length} * number / 1000));
+    } else if (command.startsWith(u'e') && number < player_.entryCount())
+        player_.playEntry(number);
+}
