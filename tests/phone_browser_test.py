@@ -259,6 +259,8 @@ class PhoneBrowserTest(unittest.TestCase):
             return
         browser.find_elements(By.CSS_SELECTOR, "li button")[0].click()
         self.wait_for("a stream", lambda: sink_input_volume() is not None)
+        self.wait_for("the page shows it playing",
+                      lambda: browser.find_element(By.ID, "state").text == "再生中")
         before = sink_input_volume()
         self.control(browser, "音量を下げる").click()
         self.wait_for("a lower volume", lambda: (sink_input_volume() or before) < before)
