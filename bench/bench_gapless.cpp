@@ -14,6 +14,7 @@
 #include "playerdrive.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
+#include "support/smallblocks.h"
 #include "support/toneanalysis.h"
 
 #include <QAction>
@@ -114,10 +115,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot make the tracks: %s\n", qPrintable(Fixtures::lastError()));
         return 1;
     }
-    QProcess companion;
-    companion.setStandardInputFile(u"/dev/zero"_s);
-    companion.start(u"pacat"_s, {u"--playback"_s, u"--raw"_s, u"--latency-msec=20"_s});
-    if (!companion.waitForStarted()) {
+    SmallBlocks companion;
+    if (!companion.start()) {
         std::fprintf(stderr, "pacat is needed for the low-latency stream\n");
         return 1;
     }
@@ -157,8 +156,7 @@ int main(int argc, char **argv)
         });
     audtool({u"shutdown"_s});
     peer.waitForFinished();
-    companion.kill();
-    companion.waitForFinished();
+    companion.stop();
 
     std::printf("silences between tracks in loop play of two %.1f s tracks, a 20 ms stream "
                 "beside the player\n",

@@ -8,13 +8,13 @@
 #include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
+#include "support/smallblocks.h"
 #include "support/soundserver.h"
 #include "support/toneanalysis.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -51,7 +51,7 @@ private:
     bool openAndPlay(const QString &file);
 
     QTemporaryDir dir_;
-    QProcess companion_;
+    SmallBlocks companion_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
     QString first_;
 };
@@ -63,17 +63,14 @@ void TestEngineJoin::initTestCase()
     first_ = Fixtures::makeTone(dir_.path(), u"first.mp3"_s, 1.5, kFirstTone);
     KELPA_VERIFY_FIXTURE(first_);
     if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
-        companion_.setStandardInputFile(u"/dev/zero"_s);
-        companion_.start(u"pacat"_s, {u"--playback"_s, u"--raw"_s, u"--latency-msec=20"_s});
-        QVERIFY2(companion_.waitForStarted(), "pacat plays the low-latency stream");
+        QVERIFY2(companion_.start(), "pacat plays the low-latency stream");
     }
 }
 
 void TestEngineJoin::cleanupTestCase()
 {
     engine_.free();
-    companion_.kill();
-    companion_.waitForFinished();
+    companion_.stop();
 }
 
 bool TestEngineJoin::tickUntilEnded(int timeoutMs, int periodMs)

@@ -5,6 +5,7 @@
 #include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
+#include "support/smallblocks.h"
 #include "support/soundserver.h"
 #include "support/toneanalysis.h"
 
@@ -91,7 +92,7 @@ private:
     bool openAndPlay(const QString &file);
 
     QTemporaryDir dir_;
-    QProcess companion_;
+    SmallBlocks companion_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
     QString first_;
     QString second_;
@@ -109,17 +110,14 @@ void TestEngineVolume::initTestCase()
     // A stream with a 20 ms latency beside kelpa's, so that the null sink mixes in small blocks
     // as a sound card does and a change of level is heard when it is made.
     if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
-        companion_.setStandardInputFile(u"/dev/zero"_s);
-        companion_.start(u"pacat"_s, {u"--playback"_s, u"--raw"_s, u"--latency-msec=20"_s});
-        QVERIFY2(companion_.waitForStarted(), "pacat plays the low-latency stream");
+        QVERIFY2(companion_.start(), "pacat plays the low-latency stream");
     }
 }
 
 void TestEngineVolume::cleanupTestCase()
 {
     engine_.free();
-    companion_.kill();
-    companion_.waitForFinished();
+    companion_.stop();
 }
 
 bool TestEngineVolume::tickUntilEnded(int timeoutMs)
