@@ -40,6 +40,17 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 NAVIGATION_LIMIT_S = 3.0
 
 
+def chromium_options(profile):
+    """Headless chromium with a profile of its own, quiet: no updates, syncing or first run."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--no-first-run",
+                 "--user-data-dir=" + profile):
+        options.add_argument(flag)
+    return options
+
+
 class Kelpa:
     """remotehost, with its port and the engine states it reports."""
 
@@ -92,13 +103,8 @@ class BrowserTest(unittest.TestCase):
             self.qr_picture = os.path.join(self.folder, "qrcode.png")
         self.kelpa = Kelpa(self.qr_picture)
         self.profile = tempfile.mkdtemp(prefix="kelpa-chromium-")
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync", "--no-first-run",
-                     "--user-data-dir=" + self.profile):
-            options.add_argument(flag)
-        self.browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        self.browser = webdriver.Chrome(service=Service(CHROMEDRIVER),
+                                        options=chromium_options(self.profile))
         self.browser.set_page_load_timeout(30)
         self.timings = []
 

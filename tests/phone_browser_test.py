@@ -27,7 +27,8 @@ import time
 import unittest
 
 import browser_test
-from browser_test import CHROMEDRIVER, CHROMIUM, Kelpa, sound_server_answers, webdriver
+from browser_test import (CHROMEDRIVER, CHROMIUM, Kelpa, chromium_options, sound_server_answers,
+                          webdriver)
 
 if webdriver is not None:
     from selenium.webdriver.chrome.service import Service
@@ -60,13 +61,7 @@ class PhoneBrowserTest(unittest.TestCase):
 
     def phone(self, javascript=True):
         """A phone of its own: a browser with its own profile, so its own cookies."""
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        profile = tempfile.mkdtemp(prefix="profile-", dir=self.folder)
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync", "--no-first-run",
-                     "--user-data-dir=" + profile):
-            options.add_argument(flag)
+        options = chromium_options(tempfile.mkdtemp(prefix="profile-", dir=self.folder))
         options.add_experimental_option("mobileEmulation", {
             "deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0, "touch": True},
             "userAgent": "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 "
