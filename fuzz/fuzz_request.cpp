@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString head = request.left(request.indexOf(u"\r\n\r\n"_s) + 2);
     if (head.count(u"\r\nhost:"_s, Qt::CaseInsensitive) == 1 &&
         head.contains(u"\r\nHost: evil.example\r\n"_s))
-        check(!IsHostAccepted(request, u"kelpa-host"_s));
+        check(!IsHostAccepted(request, HostNames{u"kelpa-host"_s, {}}));
     if (head.contains(u"\r\nSec-Fetch-Site: cross-site\r\n"_s))
         check(IsCrossSite(request));
     if (!path) {

@@ -161,8 +161,18 @@ QHostAddress Winsock::RequestPeer(int32_t requestID)
 
 bool Winsock::IsRequestOpen(int32_t requestID)
 {
-    const QTcpSocket *socket = pending().sockets.value(requestID);
-    return socket && socket->state() == QAbstractSocket::ConnectedState;
+    QTcpSocket *socket = pending().sockets.value(requestID);
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    if (socket->bytesAvailable() > 0)
+        return true; // a request that came, even if its sender then shut its side
+    // A peer that left before sending anything is seen at once, not only once Qt has read the
+    // end of its stream: a new connection from that address must not find the places its
+    // abandoned ones held still taken.
+    char byte = 0;
+    const ssize_t peeked = ::recv(static_cast<int>(socket->socketDescriptor()), &byte, 1,
+                                  MSG_PEEK | MSG_DONTWAIT);
+    return peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
 bool Winsock::HasRequestData(int32_t requestID)

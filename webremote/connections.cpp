@@ -34,8 +34,20 @@ void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
     });
     const QHostAddress peer = Winsock::RequestPeer(requestID);
     const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
-    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer ||
-        (waiting_.size() >= MaxWaitingConnections && !MakeRoom(guard_.isTrusted(peer)))) {
+    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer) {
+        // A newcomer takes the place of its own address's oldest silent connection, which is
+        // a spare or an abandoned one; an address whose places all hold requests waits.
+        const auto silent = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting &w) {
+            return samePeer(w) && !Winsock::HasRequestData(w.requestID);
+        });
+        if (silent == waiting_.end()) {
+            Winsock::DropRequest(requestID);
+            return;
+        }
+        Winsock::DropRequest(silent->requestID);
+        waiting_.erase(silent);
+    }
+    if (waiting_.size() >= MaxWaitingConnections && !MakeRoom(guard_.isTrusted(peer))) {
         Winsock::DropRequest(requestID);
         return;
     }

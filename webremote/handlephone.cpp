@@ -1,8 +1,8 @@
 // The phone pages: a login by the ID or by the pairing code opens a session of that phone's
 // own; a session sees the player page and sends commands, each answered by a redirect so that
 // a reload never repeats it. The Host check, the refusal of other sites' pages and the throttle
-// apply as to the design's pages, and a refusal looks the same whether the ID, code or session
-// was right or wrong. A cookie of no open session (one from an earlier run, or ended by an ID
+// apply as to the design's pages, and a refusal looks the same whether the ID was right or
+// wrong. A cookie of no open session (one from an earlier run, or ended by an ID
 // change) gets the login page and counts as no miss: its 128 random bits leave nothing to guess.
 #include "remoteserver.h"
 
@@ -11,7 +11,6 @@
 #include "phonerequest.h"
 #include "request.h"
 
-#include <QSysInfo>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -31,63 +30,74 @@ void RemoteServer::HandlePhoneRequest()
 {
     const std::optional<PhoneRequest> phone = ParsePhoneRequest(RecvBuffer);
     const QString request = AnsiDecode(RecvBuffer);
-    if (!phone || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {
+    if (!phone || !IsHostAccepted(request, LocalHostNames()) || IsCrossSite(request)) {
         SendNotFound();
         return;
     }
     setCaption(u"kelpa (処理中)"_s);
     const qint64 now = clock_.elapsed();
-    const bool admitted = guard_.admits(peer_, now);
     const QString &path = phone->path;
 
+    // Whatever changes anything goes by POST with a token read off one of our own pages, which
+    // no page from elsewhere can read: a GET, an image or a navigation never gets that far.
     if (path == u"/m/login"_s && phone->post) {
-        const QString id = phone->field.value(u"id"_s);
-        PhoneLogin(!LoginId.isEmpty() && id == LoginId && admitted, now);
-        if (LoginId.isEmpty() || id != LoginId) {
-            guard_.miss(peer_, now);
+        if (!SameSecret(phone->form.value(u"t"_s).toUtf8(), phones_.loginToken())) {
+            SendBytes(htmlResponse(PhoneLoginPage(false, phones_.loginToken())));
+            return;
+        }
+        // Refused alike whether the ID was right, and a refused try is no miss.
+        const bool admitted = guard_.admit(peer_, now, LoginGuard::Proof::Proven);
+        const bool right = !LoginId.isEmpty() && phone->form.value(u"id"_s) == LoginId;
+        if (admitted && !right) {
+            guard_.miss(peer_, now, LoginGuard::Proof::Proven);
             ShowLocks();
         }
+        PhoneLogin(admitted && right, now);
         return;
     }
     if (path.startsWith(u"/m/pair/"_s)) {
-        // A refused address does not use the code up.
-        const bool right = admitted && phones_.redeem(path.mid(8).toUtf8(), now);
-        if (right)
+        // 96 random bits leave nothing to guess, so a wrong code is no miss and no lock keeps
+        // the right one out. Only a POST uses it up: a link preview's GET does not.
+        const QByteArray code = path.mid(8).toUtf8();
+        if (!phone->post)
+            SendBytes(htmlResponse(PhonePairPage(code)));
+        else if (phones_.redeem(code, now)) {
             RenewPairingCode();
-        else {
-            guard_.miss(peer_, now);
-            ShowLocks();
-        }
-        PhoneLogin(right, now);
+            PhoneLogin(true, now);
+        } else
+            PhoneLogin(false, now);
         return;
     }
 
-    const bool in = admitted && phones_.isOpen(phone->session, now);
+    // A session's 128 bits are proof enough: no lock of its address refuses it.
+    const bool in = phones_.isOpen(phone->session, now);
     if (path == u"/m/"_s || path == u"/m/login"_s) {
         if (!in) {
-            SendBytes(htmlResponse(PhoneLoginPage(false)));
+            SendBytes(htmlResponse(PhoneLoginPage(false, phones_.loginToken())));
             return;
         }
         bool numbered = false;
-        int page = phone->field.value(u"page"_s).toInt(&numbered);
+        int page = phone->query.value(u"page"_s).toInt(&numbered);
         const int open = PhoneOpenEntry();
         if (!numbered)
             page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
-        SendBytes(htmlResponse(PhonePlayerPage(player_, page, open)));
+        SendBytes(htmlResponse(
+            PhonePlayerPage(player_, page, open, phones_.formToken(phone->session))));
     } else if (path == u"/m/state"_s) {
         if (in)
             SendBytes(PhoneOkResponse(PhoneState(player_, PhoneOpenEntry()), "application/json"));
         else
             SendNotFound(); // the live page then loads again, and finds the login page
     } else if (path == u"/m/cmd"_s) {
-        if (!in) {
+        if (!in || !phone->post ||
+            !SameSecret(phone->form.value(u"t"_s).toUtf8(), phones_.formToken(phone->session))) {
             SendBytes(PhoneRedirect("/m/"));
             return;
         }
-        RunPhoneCommand(phone->field.value(u"c"_s));
-        SendBytes(PhoneRedirect(phone->field.contains(u"js"_s)
+        RunPhoneCommand(phone->form.value(u"c"_s));
+        SendBytes(PhoneRedirect(phone->form.contains(u"js"_s)
                                     ? QByteArray("/m/state")
-                                    : PhonePageLocation(phone->field.value(u"page"_s))));
+                                    : PhonePageLocation(phone->form.value(u"page"_s))));
     } else {
         SendNotFound();
     }
@@ -96,11 +106,11 @@ void RemoteServer::HandlePhoneRequest()
 void RemoteServer::PhoneLogin(bool right, qint64 now)
 {
     if (!right) {
-        SendBytes(htmlResponse(PhoneLoginPage(true)));
+        SendBytes(htmlResponse(PhoneLoginPage(true, phones_.loginToken())));
         return;
     }
     guard_.trust(peer_);
-    SendBytes(PhoneRedirect("/m/", phones_.open(now)));
+    SendBytes(PhoneRedirect("/m/", phones_.open(peer_, now)));
 }
 
 QByteArray RemoteServer::PhonePageLocation(const QString &page) const

@@ -7,7 +7,6 @@
 #include "phonerequest.h"
 #include "request.h"
 
-#include <QSysInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -49,25 +48,28 @@ void RemoteServer::HandleRequest()
     }
     const QString request = AnsiDecode(RecvBuffer);
     const std::optional<QString> path = RequestPath(request);
-    if (!path || !IsHostAccepted(request, QSysInfo::machineHostName()) || IsCrossSite(request)) {
+    if (!path || !IsHostAccepted(request, LocalHostNames()) || IsCrossSite(request)) {
         SendNotFound();
         return;
     }
     setCaption(u"kelpa (処理中)"_s);
 
-    const std::optional<int16_t> loginNumber = LoggedIn ? std::optional(LoginNumber) : std::nullopt;
+    // The login number is the address's that logged in: from anywhere else it is a guess.
+    const std::optional<int16_t> loginNumber =
+        LoggedIn && LoginPeer == peer_ ? std::optional(LoginNumber) : std::nullopt;
     Route route = RouteRequest(*path, LoginId, loginNumber);
     const bool credential = route.miss || route.kind == Route::Login ||
                             route.kind == Route::Control || route.kind == Route::PlayEntry;
     const qint64 now = clock_.elapsed();
-    if (credential && !guard_.admits(peer_, now)) {
+    // Any page the owner opens can have the browser send these, so they are blind tries.
+    if (credential && !guard_.admit(peer_, now, LoginGuard::Proof::Blind)) {
         // Refused alike whether the ID or the number was right, so a refusal tells nothing:
         // a login gets the login error page, a control path the 404.
         route = {path->startsWith(u"/l.cgi"_s) ? Route::LoginError : Route::NotFound, std::nullopt,
                  0, route.miss};
     }
     if (route.miss) {
-        guard_.miss(peer_, now);
+        guard_.miss(peer_, now, LoginGuard::Proof::Blind);
         ShowLocks(); // shown once the answer is out
     }
     switch (route.kind) {
@@ -78,6 +80,7 @@ void RemoteServer::HandleRequest()
         guard_.trust(peer_);
         LoginNumber = static_cast<int16_t>(random_.bounded(LoginNumberRange));
         LoggedIn = true;
+        LoginPeer = peer_;
         SendPage(WelcomePage(LoginNumber));
         break;
     case Route::LoginError:

@@ -2,72 +2,109 @@
 
 #include <algorithm>
 
-QHostAddress LoginGuard::key(const QHostAddress &peer)
+QHostAddress LoginGuard::address(const QHostAddress &peer)
 {
+    // An IPv4 peer seen through an IPv6 socket is that IPv4 address.
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-    if (isIPv4)
-        return QHostAddress(ipv4);
-    Q_IPV6ADDR network = peer.toIPv6Address();
-    std::fill(std::begin(network.c) + 8, std::end(network.c), quint8{0});
-    return QHostAddress(network);
+    return isIPv4 ? QHostAddress(ipv4) : QHostAddress(peer.toIPv6Address());
 }
 
-bool LoginGuard::crowdRefuses(qint64 now) const
+QList<LoginGuard::Key> LoginGuard::keys(const QHostAddress &peer)
+{
+    const QHostAddress own = address(peer);
+    if (own.protocol() == QAbstractSocket::IPv4Protocol)
+        return {{own, false}};
+    Q_IPV6ADDR network = own.toIPv6Address();
+    std::fill(std::begin(network.c) + 8, std::end(network.c), quint8{0});
+    return {{own, false}, {QHostAddress(network), true}};
+}
+
+bool LoginGuard::crowdSlows(qint64 now) const
 {
     crowdMisses_.removeIf([&](qint64 at) { return now - at >= timings_.crowdWindowMs; });
     return crowdMisses_.size() > MaxCrowdMisses;
 }
 
-bool LoginGuard::admits(const QHostAddress &peer, qint64 now) const
+bool LoginGuard::admit(const QHostAddress &peer, qint64 now, Proof proof)
 {
-    const QHostAddress who = key(peer);
-    const auto found = peers_.constFind(who);
-    if (found != peers_.cend() && found->lockedUntil > now)
+    const bool trusted = isTrusted(peer);
+    const QList<Key> own = keys(peer);
+    for (const Key &key : own) {
+        const auto found = records_.constFind(key);
+        if (found == records_.cend() || (key.second && trusted))
+            continue;
+        const Lock &lock = proof == Proof::Proven ? found->proven : found->any;
+        if (lock.until > now)
+            return false;
+    }
+    if (trusted || !crowdSlows(now))
+        return true;
+    qint64 &last = record(own.front(), now).lastTry[int(proof)];
+    if (last >= 0 && now - last < CrowdSpacingMs)
         return false;
-    return trusted_.contains(who) || !crowdRefuses(now);
+    last = now;
+    return true;
 }
 
-void LoginGuard::miss(const QHostAddress &peer, qint64 now)
+void LoginGuard::count(Lock &lock, qint64 now) const
 {
-    const QHostAddress who = key(peer);
-    if (!peers_.contains(who) && peers_.size() >= MaxPeers)
+    if (lock.until > now)
+        return;
+    lock.misses.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
+    lock.misses.append(now);
+    if (lock.misses.size() < MaxMisses)
+        return;
+    lock.misses.clear();
+    lock.until = now + std::min<qint64>(qint64{timings_.lockoutMs} << std::min(lock.count, 20),
+                                        timings_.maxLockoutMs);
+    ++lock.count;
+}
+
+void LoginGuard::miss(const QHostAddress &peer, qint64 now, Proof proof)
+{
+    bool counted = false;
+    for (const Key &key : keys(peer)) {
+        Record &entry = record(key, now);
+        counted = counted || entry.any.until <= now;
+        count(entry.any, now);
+        if (proof == Proof::Proven)
+            count(entry.proven, now);
+    }
+    if (counted)
+        crowdMisses_.append(now);
+}
+
+LoginGuard::Record &LoginGuard::record(const Key &key, qint64 now)
+{
+    if (!records_.contains(key) && records_.size() >= MaxPeers)
         forgetQuietest();
-    Peer &entry = peers_[who];
+    Record &entry = records_[key];
     entry.lastSeen = now;
-    if (entry.lockedUntil > now)
-        return;
-    crowdMisses_.append(now);
-    entry.misses.removeIf([&](qint64 at) { return now - at >= timings_.missWindowMs; });
-    entry.misses.append(now);
-    if (entry.misses.size() < MaxMisses)
-        return;
-    entry.misses.clear();
-    const qint64 lockout = std::min<qint64>(qint64{timings_.lockoutMs} << std::min(entry.locks, 20),
-                                            timings_.maxLockoutMs);
-    entry.lockedUntil = now + lockout;
-    ++entry.locks;
+    return entry;
 }
 
 void LoginGuard::trust(const QHostAddress &peer)
 {
-    const QHostAddress who = key(peer);
-    trusted_.insert(who);
-    if (const auto found = peers_.find(who); found != peers_.end())
-        found->misses.clear();
+    const QHostAddress own = address(peer);
+    trusted_.insert(own);
+    if (const auto found = records_.find({own, false}); found != records_.end()) {
+        found->any.misses.clear();
+        found->proven.misses.clear();
+    }
 }
 
 bool LoginGuard::isTrusted(const QHostAddress &peer) const
 {
-    return trusted_.contains(key(peer));
+    return trusted_.contains(address(peer));
 }
 
 bool LoginGuard::isLocking(qint64 now) const
 {
-    if (crowdRefuses(now))
+    if (crowdSlows(now))
         return true;
-    return std::any_of(peers_.cbegin(), peers_.cend(),
-                       [now](const Peer &entry) { return entry.lockedUntil > now; });
+    return std::any_of(records_.cbegin(), records_.cend(),
+                       [now](const Record &entry) { return entry.any.until > now; });
 }
 
 qint64 LoginGuard::nextChange(qint64 now) const
@@ -77,10 +114,10 @@ qint64 LoginGuard::nextChange(qint64 now) const
         if (at > now && (next < 0 || at < next))
             next = at;
     };
-    for (const Peer &entry : peers_)
-        consider(entry.lockedUntil);
-    // The crowd's refusal ends when enough of its misses have left the window.
-    if (crowdRefuses(now))
+    for (const Record &entry : records_)
+        consider(entry.any.until);
+    // The crowd's slowing ends when enough of its misses have left the window.
+    if (crowdSlows(now))
         consider(crowdMisses_.at(crowdMisses_.size() - MaxCrowdMisses - 1) +
                  timings_.crowdWindowMs);
     return next;
@@ -88,9 +125,9 @@ qint64 LoginGuard::nextChange(qint64 now) const
 
 void LoginGuard::forgetQuietest()
 {
-    const auto quietest =
-        std::min_element(peers_.begin(), peers_.end(),
-                         [](const Peer &a, const Peer &b) { return a.lastSeen < b.lastSeen; });
-    if (quietest != peers_.end())
-        peers_.erase(quietest);
+    const auto quietest = std::min_element(
+        records_.begin(), records_.end(),
+        [](const Record &a, const Record &b) { return a.lastSeen < b.lastSeen; });
+    if (quietest != records_.end())
+        records_.erase(quietest);
 }

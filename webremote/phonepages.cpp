@@ -64,6 +64,7 @@ constexpr char16_t Script[] =
     "function load(r){r.then(function(x){if(!x.ok){location.reload();return null}"
     "return x.json()}).then(function(j){if(j)show(j)}).catch(function(){})}"
     "function send(c){var b=new URLSearchParams();b.append('c',c);b.append('js','1');"
+    "b.append('t',f.elements.t.value);"
     "load(fetch('/m/cmd',{method:'POST',body:b,cache:'no-store'}))}"
     "f.addEventListener('submit',function(e){var b=e.submitter;if(!b||!b.value)return;"
     "e.preventDefault();send(b.value)});"
@@ -79,6 +80,13 @@ QString pageStart()
            u"name=\"viewport\" "
            "content=\"width=device-width, initial-scale=1\"><title>kelpa</title>"_s +
            QString::fromUtf16(Style) + u"</head><body>"_s;
+}
+
+// The form field that proves a request was sent from one of our own pages.
+QString hiddenToken(const QByteArray &token)
+{
+    return u"<input type=\"hidden\" name=\"t\" value=\""_s + QString::fromLatin1(token) +
+           u"\">"_s;
 }
 
 QString fileName(const QByteArray &path)
@@ -171,17 +179,32 @@ QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session)
     return response + "Content-Length: 0\r\n\r\n";
 }
 
-QByteArray PhoneLoginPage(bool failed)
+QByteArray PhoneLoginPage(bool failed, const QByteArray &token)
 {
     QString page = pageStart() + u"<main><h1>kelpa</h1>"_s;
     if (failed)
         page += u"<p role=\"alert\">ログインできませんでした。IDを確かめてください。"
                 "QRコードは一度しか使えません。</p>"_s;
     page +=
-        u"<form method=\"post\" action=\"/m/login\"><label for=\"id\">ID</label>"
+        u"<form method=\"post\" action=\"/m/login\">"_s + hiddenToken(token) +
+        u"<label for=\"id\">ID</label>"
         "<input id=\"id\" name=\"id\" type=\"text\" autocomplete=\"off\" autocapitalize=\"off\">"
         "<button type=\"submit\">ログイン</button></form></main></body></html>"_s;
     return page.toUtf8();
+}
+
+QByteArray PhonePairPage(const QByteArray &code)
+{
+    // The code comes from the address the QR code gave, so it is checked only on the POST and
+    // shown nowhere but in the form's own target.
+    QString target;
+    AppendHtmlEscaped(target, QString::fromUtf8(code.toPercentEncoding()));
+    return (pageStart() +
+            u"<main><h1>kelpa</h1><form id=\"pair\" method=\"post\" action=\"/m/pair/"_s +
+            target +
+            u"\"><button type=\"submit\">ログイン</button></form></main>"
+            "<script>document.getElementById('pair').submit()</script></body></html>"_s)
+        .toUtf8();
 }
 
 int OpenEntry(const kelpa::PlayerControl &player, int hint)
@@ -205,7 +228,8 @@ QString PhoneEntryText(const kelpa::PlayerControl &player, int index)
     return text.isEmpty() ? fileName(player.entryPath(index)) : text;
 }
 
-QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open)
+QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
+                           const QByteArray &token)
 {
     const kelpa::TrackInfo track = player.track();
     const PlaybackStatus status = player.status();
@@ -220,7 +244,7 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
     out.reserve(8192 + 120 * PhoneEntriesPerPage);
     out += u"<main><form id=\"f\" method=\"post\" action=\"/m/cmd\">"
            "<input type=\"hidden\" name=\"page\" value=\""_s +
-           pageField + u"\"><p id=\"state\" class=\"dim\">"_s + stateText(status) +
+           pageField + u"\">"_s + hiddenToken(token) + u"<p id=\"state\" class=\"dim\">"_s + stateText(status) +
            u"</p><h1 id=\"title\">"_s;
     AppendHtmlEscaped(out, track.path.isEmpty() ? QString() : shownTitle(track));
     out += u"</h1><p id=\"artist\" class=\"dim\">"_s;

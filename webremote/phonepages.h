@@ -22,16 +22,20 @@ QByteArray PhoneOkResponse(const QByteArray &body, const char *type);
 // The 303 response to location, setting the session cookie when one is given.
 QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session = {});
 
-// The login page; failed adds the one note every refused login gets.
-QByteArray PhoneLoginPage(bool failed);
+// The login page, its form carrying token; failed adds the one note every refused login gets.
+QByteArray PhoneLoginPage(bool failed, const QByteArray &token);
+// The page the QR code's address opens: a form that logs in with code by POST, sent at once by
+// its script (or by a tap without one).
+QByteArray PhonePairPage(const QByteArray &code);
 
 // The playlist entry of the open track (the first entry with its path, hint tried first);
 // -1 when none is open or its entry is gone.
 int OpenEntry(const kelpa::PlayerControl &player, int hint);
 
 // The player page showing the given page of the playlist (0 first; clamped), with entry
-// `open` marked as playing.
-QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open);
+// `open` marked as playing; its form carries the session's form token.
+QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
+                           const QByteArray &token);
 // The state the live page refreshes: status, state text, title, artist, position, length,
 // volume (-1: none), loop, open entry.
 QByteArray PhoneState(const kelpa::PlayerControl &player, int open);

@@ -99,7 +99,7 @@ std::optional<PhoneRequest> ParsePhoneRequest(const QByteArray &received)
     const qsizetype query = target.indexOf('?');
     request.path = QString::fromUtf8(query < 0 ? target : target.left(query));
     if (query >= 0)
-        addFields(request.field, QByteArrayView(target).sliced(query + 1));
+        addFields(request.query, QByteArrayView(target).sliced(query + 1));
     if (request.post) {
         const qint64 length = contentLength(headerValues(head, "content-length"));
         if (length < 0 || length > PhoneBodyLimit)
@@ -108,8 +108,7 @@ std::optional<PhoneRequest> ParsePhoneRequest(const QByteArray &received)
         if (length > 0 && (types.size() != 1 || !types.front().toLower().startsWith(
                                                     "application/x-www-form-urlencoded")))
             return std::nullopt;
-        addFields(request.field,
-                  QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
+        addFields(request.form, QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
     }
     request.session = sessionCookie(headerValues(head, "cookie"));
     return request;

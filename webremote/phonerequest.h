@@ -27,7 +27,8 @@ bool IsBodyComplete(const QByteArray &received);
 struct PhoneRequest {
     bool post = false;
     QString path;                  // from "/m/" on, without the query
-    QHash<QString, QString> field; // the query's fields, and a POST's form fields over them
+    QHash<QString, QString> query; // the query's fields
+    QHash<QString, QString> form;  // a POST's form fields: what a command or login sends
     QByteArray session;            // the session cookie's value; empty without one
 };
 

@@ -17,20 +17,54 @@ QByteArray randomHex(int words)
 
 } // namespace
 
-PhoneSessions::PhoneSessions()
+bool SameSecret(const QByteArray &a, const QByteArray &b)
+{
+    if (a.isEmpty() || a.size() != b.size())
+        return false;
+    unsigned difference = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        difference |= unsigned(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+PhoneSessions::PhoneSessions() : loginToken_(randomHex(4))
 {
     drawPairingCode(0);
 }
 
-QByteArray PhoneSessions::open(qint64 now)
+QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now)
 {
-    if (sessions_.size() >= MaxSessions) {
-        const auto oldest = std::min_element(sessions_.begin(), sessions_.end());
-        sessions_.erase(oldest);
+    const auto held = [&](const QHostAddress &address) {
+        return std::count_if(sessions_.cbegin(), sessions_.cend(),
+                             [&](const Session &session) { return session.peer == address; });
+    };
+    if (held(peer) >= MaxPerAddress) {
+        endOldestOf(peer);
+    } else if (sessions_.size() >= MaxSessions) {
+        QHostAddress most;
+        qsizetype mostHeld = 0;
+        for (const Session &session : std::as_const(sessions_)) {
+            if (const qsizetype n = held(session.peer); n > mostHeld) {
+                most = session.peer;
+                mostHeld = n;
+            }
+        }
+        endOldestOf(most);
     }
     QByteArray token = randomHex(4);
-    sessions_.insert(token, now);
+    sessions_.insert(token, {peer, randomHex(4), now});
     return token;
+}
+
+void PhoneSessions::endOldestOf(const QHostAddress &peer)
+{
+    auto oldest = sessions_.end();
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        if (it->peer == peer && (oldest == sessions_.end() || it->lastUsed < oldest->lastUsed))
+            oldest = it;
+    }
+    if (oldest != sessions_.end())
+        sessions_.erase(oldest);
 }
 
 bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)
@@ -38,13 +72,19 @@ bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)
     const auto found = sessions_.find(token);
     if (token.isEmpty() || found == sessions_.end())
         return false;
-    *found = now;
+    found->lastUsed = now;
     return true;
+}
+
+QByteArray PhoneSessions::formToken(const QByteArray &token) const
+{
+    return sessions_.value(token).formToken;
 }
 
 void PhoneSessions::closeAll(qint64 now)
 {
     sessions_.clear();
+    loginToken_ = randomHex(4);
     drawPairingCode(now);
 }
 
@@ -57,13 +97,7 @@ QByteArray PhoneSessions::pairingCode(qint64 now)
 
 bool PhoneSessions::redeem(const QByteArray &code, qint64 now)
 {
-    if (now >= pairingExpiry() || code.size() != pairing_.size())
-        return false;
-    // Compared in full whatever the first difference, so the time taken tells nothing.
-    unsigned difference = 0;
-    for (qsizetype i = 0; i < code.size(); ++i)
-        difference |= unsigned(code[i] ^ pairing_[i]);
-    if (difference != 0)
+    if (now >= pairingExpiry() || !SameSecret(code, pairing_))
         return false;
     drawPairingCode(now);
     return true;

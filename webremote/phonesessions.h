@@ -2,28 +2,41 @@
 // that its cookie carries, and the one-time pairing code that the QR window shows. Held in
 // memory for the run. Times are milliseconds on the caller's clock.
 //
-// Sessions are independent: opening one never ends another, up to MaxSessions, beyond which
-// the one unused longest ends. The pairing code is used up by its first use and replaced at
-// once; it also lapses PairingLifetimeMs after it was drawn.
+// Sessions are independent: opening one never ends another address's, up to MaxPerAddress per
+// address (beyond, that address's own session unused longest ends) and MaxSessions in all
+// (beyond, the session unused longest of the address holding the most ends, so a crowd of
+// logins ends its own sessions first). Each session has a form token of its own, which every
+// command must carry: a page from elsewhere can send the cookie but cannot read the token.
+// The login form carries a token too, shared by all and replaced with the ID. The pairing code
+// is used up by its first use and replaced at once; it also lapses PairingLifetimeMs after it
+// was drawn.
 #pragma once
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 
 class PhoneSessions {
 public:
     static constexpr qsizetype MaxSessions = 64;
+    static constexpr qsizetype MaxPerAddress = 8;
     static constexpr qint64 PairingLifetimeMs = 10 * 60000;
 
     PhoneSessions();
 
-    // A new session's token (32 hex digits).
-    QByteArray open(qint64 now);
+    // A new session's token (32 hex digits) for a phone at peer.
+    QByteArray open(const QHostAddress &peer, qint64 now);
     // Whether token names an open session; marks it used.
     bool isOpen(const QByteArray &token, qint64 now);
-    // Ends every session and replaces the pairing code: the login ID changed.
+    // The form token of an open session; empty for none.
+    QByteArray formToken(const QByteArray &token) const;
+    // Ends every session and replaces the pairing code and the login form's token: the login
+    // ID changed.
     void closeAll(qint64 now);
     qsizetype count() const { return sessions_.size(); }
+
+    // The token of the login form (32 hex digits).
+    QByteArray loginToken() const { return loginToken_; }
 
     // The pairing code in force (24 hex digits, 96 bits), replaced first when it has lapsed.
     QByteArray pairingCode(qint64 now);
@@ -33,9 +46,19 @@ public:
     bool redeem(const QByteArray &code, qint64 now);
 
 private:
+    struct Session {
+        QHostAddress peer;
+        QByteArray formToken;
+        qint64 lastUsed = 0;
+    };
+    void endOldestOf(const QHostAddress &peer);
     void drawPairingCode(qint64 now);
 
-    QHash<QByteArray, qint64> sessions_; // token -> last use
+    QHash<QByteArray, Session> sessions_; // by cookie token
+    QByteArray loginToken_;
     QByteArray pairing_;
     qint64 pairingDrawn_ = 0;
 };
+
+// Compares two secrets in full whatever the first difference, so the time taken tells nothing.
+bool SameSecret(const QByteArray &a, const QByteArray &b);

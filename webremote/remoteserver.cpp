@@ -48,6 +48,7 @@ void RemoteServer::setLoginId(const QString &id)
     if (id == LoginId)
         return;
     LoginId = id;
+    LoggedIn = false;
     phones_.closeAll(clock_.elapsed());
     RenewPairingCode();
 }

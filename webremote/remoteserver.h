@@ -43,8 +43,8 @@ public:
                           QObject *parent = nullptr);
     ~RemoteServer() override;
 
-    // The ID a login must carry; no login succeeds with an empty one. A change ends every
-    // phone session and replaces the pairing code.
+    // The ID a login must carry; no login succeeds with an empty one. A change ends the login
+    // number and every phone session, and replaces the pairing code.
     void setLoginId(const QString &id);
     // The one-time code of the pairing address http://ADDRESS:PORT/m/pair/CODE, which logs a
     // phone in without the ID. pairingCodeChanged follows each new one: after each use, after
@@ -82,8 +82,9 @@ public:
     // Login numbers are drawn from 0 to one below this.
     static constexpr int LoginNumberRange = 10000;
     // At most this many connections wait for the busy connection, and at most this many of
-    // one peer address (a browser opens up to six at once). A connection beyond the first is
-    // closed at once; beyond the second, it takes the place of the oldest waiting one of an
+    // one peer address (a browser opens up to six at once). A connection beyond the second
+    // takes the place of its own address's oldest one that has sent nothing, and is closed
+    // at once when there is none; beyond the first, it takes the place of the oldest waiting one of an
     // untrusted address that has sent nothing, or, from a trusted address, of the oldest one
     // of an untrusted address, and is closed at once only when there is none.
     static constexpr qsizetype MaxWaitingConnections = 64;
@@ -142,6 +143,7 @@ private:
     QByteArray RecvBuffer; // the bytes received on the current connection, decoded whole
     int16_t LoginNumber = 0;
     bool LoggedIn = false; // until the first login no login number is valid
+    QHostAddress LoginPeer; // the login number is valid from this address alone
     QString LoginId;
     int32_t ListByteLimit = DefaultListByteLimit;
     QRandomGenerator random_;

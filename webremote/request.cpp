@@ -115,7 +115,7 @@ std::optional<Authority> parseAuthority(QStringView value)
 
 } // namespace
 
-bool IsHostAccepted(const QString &request, const QString &machineName)
+bool IsHostAccepted(const QString &request, const HostNames &own)
 {
     const QList<std::optional<QStringView>> hosts = headerValues(request, u"host");
     if (hosts.isEmpty())
@@ -132,24 +132,28 @@ bool IsHostAccepted(const QString &request, const QString &machineName)
         return true;
     if (host.endsWith(u'.'))
         host.chop(1);
-    if (host == u"localhost"_s)
+    const QString machine = own.machine.toLower();
+    const QString first = machine.section(u'.', 0, 0);
+    if (host == u"localhost"_s || (!first.isEmpty() && (host == first || host == machine)) ||
+        (!own.canonical.isEmpty() && host == own.canonical.toLower()))
         return true;
-    const QString own = machineName.section(u'.', 0, 0).toLower();
-    if (own.isEmpty())
+    // What mDNS calls the machine: "NAME.local", or "NAME-2.local" when another one holds
+    // NAME. Only the local network answers for ".local", so no page can have it rebound.
+    if (first.isEmpty() || !host.endsWith(u".local"_s))
         return false;
-    const QString first = host.section(u'.', 0, 0);
-    if (first == own)
+    const QStringView label = QStringView(host).chopped(6);
+    if (label == first)
         return true;
-    // The name mDNS gives the machine when another one holds its own: "NAME-2.local".
-    const QStringView number = QStringView(first).mid(own.size() + 1);
-    return first.startsWith(own + u'-') && !number.isEmpty() && allDigits(number) &&
-           QStringView(host).mid(first.size()) == u".local"_s;
+    const QStringView number = label.mid(first.size() + 1);
+    return label.startsWith(first + u'-') && !number.isEmpty() && allDigits(number);
 }
 
 bool IsCrossSite(const QString &request)
 {
     for (const std::optional<QStringView> &site : headerValues(request, u"sec-fetch-site")) {
-        if (site && site->compare(u"cross-site"_s, Qt::CaseInsensitive) == 0)
+        // A page on another port of this host is "same-site", and no more ours than any other.
+        if (site && (site->compare(u"cross-site"_s, Qt::CaseInsensitive) == 0 ||
+                     site->compare(u"same-site"_s, Qt::CaseInsensitive) == 0))
             return true;
     }
     const QList<std::optional<QStringView>> origins = headerValues(request, u"origin");

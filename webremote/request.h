@@ -8,6 +8,7 @@
 #pragma once
 
 #include "control/playercontrol.h"
+#include "net/hostnames.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,17 +30,19 @@ bool IsRequestComplete(const QByteArray &received);
 std::optional<QString> RequestPath(const QString &request);
 
 // Whether the request's Host line lets it in. It names the machine a browser was pointed at: a
-// page from elsewhere that had its own name point at this machine must not reach the remote.
-// Served: no Host line (HTTP/1.0 clients), an IP literal, "localhost", and a name whose first
-// label is this machine's name in any case and with any suffix, as phones get it from the
-// local network's DNS or from mDNS ("NAME.lan", "NAME.local", "NAME-2.local" after a name
-// conflict), with a trailing dot or a port. Refused: any other name, and a Host line that is
-// not well formed (a blank before the colon, user info, characters no host name holds, an
-// empty value, more than one Host line).
-bool IsHostAccepted(const QString &request, const QString &machineName);
+// page from elsewhere that had its own name point at this machine (DNS rebinding) must not
+// reach the remote, so only names no outside DNS can answer for are served: no Host line
+// (HTTP/1.0 clients), an IP literal, "localhost", this machine's host name (or its first
+// label), the fully qualified name the system reports for it, and its mDNS names ("NAME.local",
+// "NAME-2.local" after a name conflict); in any case, with a trailing dot or a port. Refused:
+// any other name, whatever its first label, and a Host line that is not well formed (a blank
+// before the colon, user info, characters no host name holds, an empty value, more than one
+// Host line).
+bool IsHostAccepted(const QString &request, const HostNames &own);
 
-// Whether a browser says the request comes from a page of another site: "Sec-Fetch-Site:
-// cross-site", or an Origin other than the host the request was sent to (its Host line).
+// Whether a browser says the request comes from a page of another origin: "Sec-Fetch-Site:
+// cross-site" or "same-site" (another port of this host), or an Origin other than the host
+// the request was sent to (its Host line).
 // Requests without these headers (feature phones, scripts, the remote's own links and form)
 // are not cross-site.
 bool IsCrossSite(const QString &request);
