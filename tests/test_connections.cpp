@@ -589,12 +589,13 @@ void ConnectionsTest::loadKeepsMemoryFlatAndTheThreadRunning()
     auto concurrent = [&](int count) {
         std::vector<std::unique_ptr<Client>> clients;
         for (int i = 0; i < count; ++i) {
+            // Strangers: the login number is the owner's address's alone.
             clients.push_back(std::make_unique<Client>(remote->port, u"127.0.2.%1"_s.arg(i + 1)));
-            clients.back()->send("GET " + page.toLatin1() + " HTTP/1.0\r\n\r\n");
+            clients.back()->send("GET / HTTP/1.0\r\n\r\n");
         }
         int answered = 0;
         for (const auto &client : clients)
-            answered += client->waitClosed(30000) && listedEntries(client->received) == 50 ? 1 : 0;
+            answered += client->waitClosed(30000) && isLoginPage(client->received) ? 1 : 0;
         return answered;
     };
     auto randomBytes = [&](int count) {

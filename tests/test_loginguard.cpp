@@ -1,6 +1,6 @@
 // Who may try a login or a login number, told by the clock alone: locks per address that
-// double and end on time, trust earned by the right ID, and the refusal of untrusted addresses
-// while misses come from everywhere.
+// double and end on time, blind misses that never lock a proven login, trust earned by the
+// right ID, and a crowd of misses from everywhere that slows strangers without shutting them.
 #include "webremote/loginguard.h"
 
 #include <QTest>
@@ -13,14 +13,17 @@ namespace {
 const ServerTimings Timings{
     .missWindowMs = 1000, .lockoutMs = 100, .maxLockoutMs = 350, .crowdWindowMs = 5000};
 
-// One step of a scenario: at `at` ms, `count` misses (or the right ID, or nothing) from the
-// address, then whether it is admitted.
+using Proof = LoginGuard::Proof;
+
+// One step of a scenario: at `at` ms, `count` blind misses (or proven ones, or the right ID, or
+// nothing) from the address, then whether a blind try is admitted, and a proven one.
 struct Step {
     qint64 at;
     QString from;
-    enum { Miss, RightId, Look } what;
+    enum { Miss, ProvenMiss, RightId, Look } what;
     int count;
     bool admitted;
+    bool provenAdmitted = true;
 };
 
 } // namespace
@@ -33,8 +36,8 @@ class LoginGuardTest : public QObject {
 private slots:
     void scenarios_data();
     void scenarios();
-    void crowdOfAddressesRefusesStrangersOnly();
-    void anIPv6NetworkIsOneAddress();
+    void crowdOfAddressesSlowsStrangersOnly();
+    void anIPv6NetworkLocksItsStrangersOnly();
 };
 
 void LoginGuardTest::scenarios_data()
@@ -68,6 +71,13 @@ void LoginGuardTest::scenarios_data()
                                                                   {3, a, Step::Miss, 8, true}};
     QTest::newRow("the right ID does not lift a lock")
         << QList<Step>{{0, a, Step::Miss, 10, false}, {1, a, Step::RightId, 0, false}};
+    // A page the owner has open can make blind misses from the owner's own address.
+    QTest::newRow("blind misses never lock a proven login")
+        << QList<Step>{{0, a, Step::Miss, 50, false, true}, {300, a, Step::Miss, 50, false, true}};
+    QTest::newRow("proven misses lock both")
+        << QList<Step>{{0, a, Step::ProvenMiss, 9, true, true},
+                       {1, a, Step::ProvenMiss, 1, false, false},
+                       {101, a, Step::Look, 0, true, true}};
 }
 
 void LoginGuardTest::scenarios()
@@ -77,46 +87,56 @@ void LoginGuardTest::scenarios()
     for (const Step &step : steps) {
         const QHostAddress from(step.from);
         for (int i = 0; i < step.count; ++i)
-            guard.miss(from, step.at);
+            guard.miss(from, step.at, step.what == Step::ProvenMiss ? Proof::Proven : Proof::Blind);
         if (step.what == Step::RightId)
             guard.trust(from);
-        QVERIFY2(guard.admits(from, step.at) == step.admitted,
-                 qPrintable(u"at %1 ms from %2"_s.arg(step.at).arg(step.from)));
+        const QByteArray where = u"at %1 ms from %2"_s.arg(step.at).arg(step.from).toUtf8();
+        QVERIFY2(guard.admit(from, step.at, Proof::Blind) == step.admitted, where);
+        QVERIFY2(guard.admit(from, step.at, Proof::Proven) == step.provenAdmitted, where);
         QVERIFY(step.admitted || guard.isLocking(step.at)); // the caption says so
     }
 }
 
-void LoginGuardTest::crowdOfAddressesRefusesStrangersOnly()
+void LoginGuardTest::crowdOfAddressesSlowsStrangersOnly()
 {
-    LoginGuard guard(Timings);
+    ServerTimings timings = Timings;
+    timings.crowdWindowMs = 60000; // outlasts the spacing
+    LoginGuard guard(timings);
     const QHostAddress owner(u"10.0.0.2"_s);
     guard.trust(owner);
     // Nine misses from each of twelve addresses: none locked, 108 misses in all.
     for (int i = 0; i < 12; ++i) {
-        for (int m = 0; m < 9; ++m) {
-            guard.miss(QHostAddress(u"10.0.1.%1"_s.arg(i)), i * 10);
-            QVERIFY(guard.admits(QHostAddress(u"10.0.3.1"_s), i * 10) ||
-                    i * 9 + m + 1 > LoginGuard::MaxCrowdMisses);
-        }
+        for (int m = 0; m < 9; ++m)
+            guard.miss(QHostAddress(u"10.0.1.%1"_s.arg(i)), i * 10, Proof::Blind);
     }
-    const QHostAddress stranger(u"10.0.2.7"_s);
-    QVERIFY(!guard.admits(stranger, 200));
-    QVERIFY(guard.admits(owner, 200));
     QVERIFY(guard.isLocking(200));
+    // A stranger (the owner's new phone) gets its first try of each kind at once, then one per
+    // spacing; a trusted address is not slowed at all.
+    const QHostAddress stranger(u"10.0.2.7"_s);
+    for (const Proof proof : {Proof::Proven, Proof::Blind}) {
+        QVERIFY(guard.admit(stranger, 200, proof));
+        QVERIFY(!guard.admit(stranger, 200 + LoginGuard::CrowdSpacingMs - 1, proof));
+        QVERIFY(guard.admit(stranger, 200 + LoginGuard::CrowdSpacingMs, proof));
+    }
+    QVERIFY(guard.admit(owner, 201, Proof::Blind) && guard.admit(owner, 202, Proof::Blind));
     // Until the rate falls: to 100 once the first eight misses, all at 0 ms, leave the window.
-    QCOMPARE(guard.nextChange(200), Timings.crowdWindowMs);
-    QVERIFY(!guard.admits(stranger, Timings.crowdWindowMs - 1));
-    QVERIFY(guard.admits(stranger, Timings.crowdWindowMs));
-    QVERIFY(!guard.isLocking(Timings.crowdWindowMs));
+    QCOMPARE(guard.nextChange(200), timings.crowdWindowMs);
+    QVERIFY(!guard.isLocking(timings.crowdWindowMs));
 }
 
-void LoginGuardTest::anIPv6NetworkIsOneAddress()
+void LoginGuardTest::anIPv6NetworkLocksItsStrangersOnly()
 {
     LoginGuard guard(Timings);
+    const QHostAddress phone(u"2001:db8:1:2::77"_s);
+    guard.trust(phone);
+    // A neighbour in the phone's /64 is not trusted by the phone's login...
+    QVERIFY(!guard.isTrusted(QHostAddress(u"2001:db8:1:2::78"_s)));
+    // ...and its misses from ever new addresses lock the network, but not the trusted phone.
     for (int i = 0; i < LoginGuard::MaxMisses; ++i)
-        guard.miss(QHostAddress(u"2001:db8:1:2::%1"_s.arg(i + 1)), 0);
-    QVERIFY(!guard.admits(QHostAddress(u"2001:db8:1:2:ffff::9"_s), 1));
-    QVERIFY(guard.admits(QHostAddress(u"2001:db8:1:3::1"_s), 1));
+        guard.miss(QHostAddress(u"2001:db8:1:2::%1"_s.arg(i + 1)), 0, Proof::Proven);
+    QVERIFY(!guard.admit(QHostAddress(u"2001:db8:1:2:ffff::9"_s), 1, Proof::Proven));
+    QVERIFY(guard.admit(phone, 1, Proof::Proven));
+    QVERIFY(guard.admit(QHostAddress(u"2001:db8:1:3::1"_s), 1, Proof::Proven));
     // An IPv4 peer seen through an IPv6 socket is that IPv4 address.
     guard.trust(QHostAddress(u"::ffff:192.168.1.5"_s));
     QVERIFY(guard.isTrusted(QHostAddress(u"192.168.1.5"_s)));

@@ -69,11 +69,25 @@ public:
                 QByteArray::number(form.size()) + "\r\n\r\n" + form,
             10000, from_));
     }
+    // The token of the form on the page at target: the login form's, or the session's.
+    QByteArray formToken(const QByteArray &target = "/m/")
+    {
+        static const QRegularExpression field(u"name=\"t\" value=\"([0-9a-f]+)\""_s);
+        return field.match(get(target).text()).captured(1).toLatin1();
+    }
     // Logs in with the ID as the login form does; whether a session came.
     bool login(const QByteArray &id = "wuzel")
     {
-        session = post("/m/login", "id=" + id).session();
+        session = post("/m/login", "t=" + formToken() + "&id=" + id).session();
+        token_.clear();
         return !session.isEmpty();
+    }
+    // Sends a command as the player page's form does.
+    Answer command(const QByteArray &form)
+    {
+        if (token_.isEmpty())
+            token_ = formToken();
+        return post("/m/cmd", "t=" + token_ + '&' + form);
     }
     QJsonObject state() { return QJsonDocument::fromJson(get("/m/state").body).object(); }
     QByteArray session;
@@ -85,7 +99,10 @@ private:
     }
     ServerFixture &fixture_;
     QString from_;
+    QByteArray token_;
 };
+
+enum Outcome { In, Refused, Form, PairForm };
 
 bool isLoginPage(const Answer &answer)
 {
@@ -126,32 +143,46 @@ private slots:
 
 void PhoneTest::waysIn_data()
 {
-    QTest::addColumn<QByteArray>("request"); // %CODE% stands for the pairing code
-    QTest::addColumn<bool>("in");
-    QTest::newRow("right ID") << QByteArray("POST /m/login id=wuzel") << true;
-    QTest::newRow("wrong ID") << QByteArray("POST /m/login id=wuzek") << false;
-    QTest::newRow("ID with more") << QByteArray("POST /m/login id=wuzel2") << false;
-    QTest::newRow("no ID") << QByteArray("POST /m/login ") << false;
-    QTest::newRow("ID in the query") << QByteArray("GET /m/login?id=wuzel") << false;
-    QTest::newRow("pairing code") << QByteArray("GET /m/pair/%CODE%") << true;
-    QTest::newRow("wrong code") << QByteArray("GET /m/pair/0123456789abcdef01234567") << false;
-    QTest::newRow("code cut short") << QByteArray("GET /m/pair/%CODE%!") << false;
-    QTest::newRow("empty code") << QByteArray("GET /m/pair/") << false;
+    // %CODE% stands for the pairing code, %T% for the login form's token.
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("outcome"); // In, Refused, Form (the login page), PairForm
+    QTest::newRow("right ID") << QByteArray("POST /m/login t=%T%&id=wuzel") << int(In);
+    QTest::newRow("wrong ID") << QByteArray("POST /m/login t=%T%&id=wuzek") << int(Refused);
+    QTest::newRow("ID with more") << QByteArray("POST /m/login t=%T%&id=wuzel2") << int(Refused);
+    QTest::newRow("no ID") << QByteArray("POST /m/login t=%T%") << int(Refused);
+    QTest::newRow("ID in a POST's query") << QByteArray("POST /m/login?id=wuzel t=%T%")
+                                          << int(Refused);
+    QTest::newRow("no token") << QByteArray("POST /m/login id=wuzel") << int(Form);
+    QTest::newRow("wrong token") << QByteArray("POST /m/login t=%T%0&id=wuzel") << int(Form);
+    QTest::newRow("ID in the query") << QByteArray("GET /m/login?id=wuzel") << int(Form);
+    QTest::newRow("pairing code") << QByteArray("POST /m/pair/%CODE%") << int(In);
+    QTest::newRow("pairing code by GET") << QByteArray("GET /m/pair/%CODE%") << int(PairForm);
+    QTest::newRow("wrong code") << QByteArray("POST /m/pair/0123456789abcdef01234567")
+                                << int(Refused);
+    QTest::newRow("code cut short") << QByteArray("POST /m/pair/%CODE%!") << int(Refused);
+    QTest::newRow("empty code") << QByteArray("POST /m/pair/") << int(Refused);
 }
 
 void PhoneTest::waysIn()
 {
     QFETCH(QByteArray, request);
-    QFETCH(bool, in);
+    QFETCH(int, outcome);
     ServerFixture fixture(quick());
-    request.replace("%CODE%!", fixture.server.pairingCode().chopped(1));
-    request.replace("%CODE%", fixture.server.pairingCode());
+    const QByteArray code = fixture.server.pairingCode();
+    request.replace("%CODE%!", code.chopped(1));
+    request.replace("%CODE%", code);
     Phone phone(fixture);
+    request.replace("%T%", phone.formToken());
     const QList<QByteArray> parts = request.split(' ');
     const Answer answer =
         parts[0] == "POST" ? phone.post(parts[1], parts.value(2)) : phone.get(parts[1]);
     phone.session = answer.session();
-    if (in) {
+    if (outcome == PairForm) {
+        // A link preview's GET does not use the code up; the page's form does.
+        QVERIFY(answer.text().contains(u"method=\"post\" action=\"/m/pair/"_s + QString::fromLatin1(code) + u'"'));
+        QCOMPARE(fixture.server.pairingCode(), code);
+        QCOMPARE(phone.post("/m/pair/" + code, {}).status, 303);
+    } else if (outcome == In) {
         QCOMPARE(answer.status, 303);
         QCOMPARE(answer.header("Location"), QByteArray("/m/"));
         QCOMPARE(answer.header("Set-Cookie"),
@@ -163,8 +194,7 @@ void PhoneTest::waysIn()
     } else {
         QVERIFY(phone.session.isEmpty());
         QVERIFY(isLoginPage(answer));
-        const bool tried = request.startsWith("POST") || request.contains("/pair/");
-        QCOMPARE(answer.text().contains(u"ログインできませんでした"_s), tried);
+        QCOMPARE(answer.text().contains(u"ログインできませんでした"_s), outcome == Refused);
     }
 }
 
@@ -175,17 +205,17 @@ void PhoneTest::pairingCodeIsUsedUpAndReplaced()
     const QByteArray code = fixture.server.pairingCode();
     QVERIFY(code.size() >= 16); // 64 bits and more
     Phone first(fixture);
-    first.session = first.get("/m/pair/" + code).session();
+    first.session = first.post("/m/pair/" + code, {}).session();
     QVERIFY(!first.session.isEmpty());
     QCOMPARE(changed.size(), 1);
     const QByteArray next = fixture.server.pairingCode();
     QVERIFY(next != code);
 
     Phone second(fixture);
-    const Answer again = second.get("/m/pair/" + code);
+    const Answer again = second.post("/m/pair/" + code, {});
     QVERIFY(again.session().isEmpty());
     QVERIFY(again.text().contains(u"ログインできませんでした"_s));
-    QVERIFY(second.get("/m/pair/" + next).session().size() == 32);
+    QVERIFY(second.post("/m/pair/" + next, {}).session().size() == 32);
     QVERIFY(isPlayerPage(first.get("/m/")));
 }
 
@@ -202,7 +232,7 @@ void PhoneTest::phonesStayInTogether()
     QVERIFY(fixture.login() >= 0);
     QVERIFY(isPlayerPage(first.get("/m/")));
     QVERIFY(isPlayerPage(second.get("/m/")));
-    first.post("/m/cmd", "c=e1");
+    first.command("c=e1");
     QCOMPARE(second.state().value(u"title"_s).toString(), u"two"_s);
 }
 
@@ -250,8 +280,11 @@ void PhoneTest::commands_data()
         << QByteArray("c=s1001") << u"pos"_s << QVariant(0) << QVariant(0);
     QTest::newRow("unknown") << QByteArray("c=x9") << u"title"_s << QVariant(u"b"_s)
                              << QVariant(u"b"_s);
+    // What a page from elsewhere can have the browser send runs nothing.
     QTest::newRow("by GET") << QByteArray("GET c=next") << u"title"_s << QVariant(u"b"_s)
-                            << QVariant(u"c"_s);
+                            << QVariant(u"b"_s);
+    QTest::newRow("without the token")
+        << QByteArray("RAW c=next") << u"title"_s << QVariant(u"b"_s) << QVariant(u"b"_s);
 }
 
 void PhoneTest::commands()
@@ -266,11 +299,12 @@ void PhoneTest::commands()
     Phone phone(fixture);
     QVERIFY(phone.login());
     QCOMPARE(phone.state().value(field).toVariant(), before);
-    const Answer answer = form.startsWith("GET ") ? phone.get("/m/cmd?" + form.mid(4))
-                                                  : phone.post("/m/cmd", form + "&page=0");
+    const bool refused = form.startsWith("GET ") || form.startsWith("RAW ");
+    const Answer answer = form.startsWith("GET ")   ? phone.get("/m/cmd?" + form.mid(4))
+                          : form.startsWith("RAW ") ? phone.post("/m/cmd", form.mid(4))
+                                                    : phone.command(form + "&page=0");
     QCOMPARE(answer.status, 303);
-    QCOMPARE(answer.header("Location"),
-             form.startsWith("GET ") ? QByteArray("/m/") : QByteArray("/m/?page=0"));
+    QCOMPARE(answer.header("Location"), refused ? QByteArray("/m/") : QByteArray("/m/?page=0"));
     QCOMPARE(phone.state().value(field).toVariant(), after);
     // The page shows it too.
     const QString page = phone.get("/m/").text();
@@ -288,13 +322,13 @@ void PhoneTest::reloadRepeatsNoCommand()
     fixture.player.playEntry(0);
     Phone phone(fixture);
     QVERIFY(phone.login());
-    const Answer answer = phone.post("/m/cmd", "c=next&page=0");
+    const Answer answer = phone.command("c=next&page=0");
     // The browser follows the redirect, and a reload loads what it was sent to.
     for (int reload = 0; reload < 3; ++reload)
         QVERIFY(isPlayerPage(phone.get(answer.header("Location"))));
     QCOMPARE(fixture.player.current, 1);
     // A live page's command is sent on to the state.
-    const Answer live = phone.post("/m/cmd", "c=next&js=1");
+    const Answer live = phone.command("c=next&js=1");
     QCOMPARE(live.header("Location"), QByteArray("/m/state"));
     QCOMPARE(phone.state().value(u"current"_s).toInt(), 2);
 }
@@ -452,43 +486,41 @@ void PhoneTest::stateEscapesTexts()
 
 void PhoneTest::refusalsTellNothing()
 {
-    ServerTimings timings = quick();
-    ServerFixture fixture(timings);
-    fixture.addTracks({u"a"_s, u"b"_s});
-    fixture.player.playEntry(0);
+    ServerFixture fixture(quick());
     Phone phone(fixture);
+    const QByteArray t = "t=" + phone.formToken() + '&';
     // Another site's page, and a name that is not this machine's, reach nothing.
-    QCOMPARE(phone.post("/m/login", "id=wuzel", "Sec-Fetch-Site: cross-site\r\n").status, 404);
-    QCOMPARE(phone.post("/m/login", "id=wuzel", "Origin: http://evil.example\r\n").status, 404);
+    QCOMPARE(phone.post("/m/login", t + "id=wuzel", "Sec-Fetch-Site: cross-site\r\n").status, 404);
+    QCOMPARE(phone.post("/m/login", t + "id=wuzel", "Origin: http://evil.example\r\n").status, 404);
     Answer foreignHost(fixture.exchange("GET /m/ HTTP/1.1\r\nHost: evil.example\r\n\r\n"));
     QCOMPARE(foreignHost.status, 404);
     QVERIFY(phone.session.isEmpty());
 
-    const QByteArray wrong = phone.post("/m/login", "id=nope").body;
+    const QByteArray wrong = phone.post("/m/login", t + "id=nope").body;
     for (int miss = 1; miss < LoginGuard::MaxMisses; ++miss)
-        phone.get("/m/pair/" + QByteArray(24, 'f'));
-    // Locked: the right ID and the right code get what a wrong one gets, and the code stays.
-    const QByteArray code = fixture.server.pairingCode();
-    const Answer right = phone.post("/m/login", "id=wuzel");
+        phone.post("/m/login", t + "id=nope");
+    // Locked: the right ID gets what a wrong one gets.
+    const Answer right = phone.post("/m/login", t + "id=wuzel");
     QCOMPARE(right.body, wrong);
     QVERIFY(right.session().isEmpty());
-    const Answer paired = phone.get("/m/pair/" + code);
-    QCOMPARE(paired.body, wrong);
-    QCOMPARE(fixture.server.pairingCode(), code);
-    // Another address is not locked, and uses the code.
+    // The pairing code leaves nothing to guess, and pairs a locked address too.
+    QCOMPARE(phone.post("/m/pair/" + fixture.server.pairingCode(), {}).status, 303);
+    // Another address is not locked.
     Phone other(fixture, u"127.0.0.3"_s);
-    QCOMPARE(other.get("/m/pair/" + code).status, 303);
+    QVERIFY(other.login());
 }
 
 void PhoneTest::bodyMayComeLater()
 {
     ServerFixture fixture(quick());
+    const QByteArray body = "t=" + Phone(fixture).formToken() + "&id=wuzel";
     Client client(fixture.port);
     client.send("POST /m/login HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                "Content-Length: 8\r\n\r\nid=w");
+                "Content-Length: " +
+                QByteArray::number(body.size()) + "\r\n\r\n" + body.chopped(4));
     QTest::qWait(200);
     QVERIFY(!client.closed);
-    client.send("uzel");
+    client.send(body.right(4));
     QVERIFY(client.waitClosed());
     QCOMPARE(Answer(client.received).status, 303);
 
@@ -506,16 +538,24 @@ void PhoneTest::sessionsAreBounded()
 {
     PhoneSessions sessions;
     QList<QByteArray> tokens;
+    const auto at = [](int i) { return QHostAddress(u"10.0.0.%1"_s.arg(i % 8 + 1)); };
     for (int i = 0; i < PhoneSessions::MaxSessions; ++i)
-        tokens.append(sessions.open(i));
+        tokens.append(sessions.open(at(i), i));
     QVERIFY(sessions.isOpen(tokens[0], 100)); // used: no longer the one unused longest
-    tokens.append(sessions.open(101));
+    tokens.append(sessions.open(QHostAddress(u"10.0.1.1"_s), 101));
     QCOMPARE(sessions.count(), PhoneSessions::MaxSessions);
     QVERIFY(sessions.isOpen(tokens[0], 102));
     QVERIFY(!sessions.isOpen(tokens[1], 102));
     QVERIFY(sessions.isOpen(tokens[2], 102));
     QVERIFY(sessions.isOpen(tokens.last(), 102));
     QCOMPARE(QSet<QByteArray>(tokens.begin(), tokens.end()).size(), tokens.size());
+    // Logins from one address past its share end that address's own sessions alone.
+    PhoneSessions few;
+    const QByteArray owner = few.open(QHostAddress(u"10.0.0.1"_s), 0);
+    for (int i = 0; i < 3 * PhoneSessions::MaxPerAddress; ++i)
+        few.open(QHostAddress(u"10.0.0.66"_s), 1 + i);
+    QCOMPARE(few.count(), 1 + PhoneSessions::MaxPerAddress);
+    QVERIFY(few.isOpen(owner, 100));
 }
 
 void PhoneTest::pairingCodeLapses()

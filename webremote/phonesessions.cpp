@@ -34,37 +34,25 @@ PhoneSessions::PhoneSessions() : loginToken_(randomHex(4))
 
 QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now)
 {
-    const auto held = [&](const QHostAddress &address) {
-        return std::count_if(sessions_.cbegin(), sessions_.cend(),
-                             [&](const Session &session) { return session.peer == address; });
-    };
-    if (held(peer) >= MaxPerAddress) {
-        endOldestOf(peer);
-    } else if (sessions_.size() >= MaxSessions) {
-        QHostAddress most;
-        qsizetype mostHeld = 0;
-        for (const Session &session : std::as_const(sessions_)) {
-            if (const qsizetype n = held(session.peer); n > mostHeld) {
-                most = session.peer;
-                mostHeld = n;
-            }
+    QHash<QHostAddress, qsizetype> held;
+    for (const Session &session : std::as_const(sessions_))
+        ++held[session.peer];
+    const bool ownFull = held.value(peer) >= MaxPerAddress;
+    if (ownFull || sessions_.size() >= MaxSessions) {
+        // The address's own when it holds its share, else one of the most holding address's;
+        // of those, the one unused longest.
+        const qsizetype most = *std::max_element(held.cbegin(), held.cend());
+        auto ending = sessions_.end();
+        for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+            const bool candidate = ownFull ? it->peer == peer : held.value(it->peer) == most;
+            if (candidate && (ending == sessions_.end() || it->lastUsed < ending->lastUsed))
+                ending = it;
         }
-        endOldestOf(most);
+        sessions_.erase(ending);
     }
     QByteArray token = randomHex(4);
     sessions_.insert(token, {peer, randomHex(4), now});
     return token;
-}
-
-void PhoneSessions::endOldestOf(const QHostAddress &peer)
-{
-    auto oldest = sessions_.end();
-    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-        if (it->peer == peer && (oldest == sessions_.end() || it->lastUsed < oldest->lastUsed))
-            oldest = it;
-    }
-    if (oldest != sessions_.end())
-        sessions_.erase(oldest);
 }
 
 bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)

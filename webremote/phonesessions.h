@@ -51,7 +51,6 @@ private:
         QByteArray formToken;
         qint64 lastUsed = 0;
     };
-    void endOldestOf(const QHostAddress &peer);
     void drawPairingCode(qint64 now);
 
     QHash<QByteArray, Session> sessions_; // by cookie token
