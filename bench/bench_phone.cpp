@@ -118,13 +118,13 @@ int main(int argc, char *argv[])
         // The login form's token first, as a phone reads it off the login page.
         const QByteArray form = exchange(port, "GET /m/ HTTP/1.0\r\n\r\n");
         const qsizetype value = form.indexOf("name=\"t\" value=\"") + 16;
-        const QByteArray body = "t=" + form.mid(value, form.indexOf('"', value) - value) +
-                                "&id=wuzel";
-        const QByteArray login = exchange(port, "POST /m/login HTTP/1.0\r\nContent-Type: "
-                                                "application/x-www-form-urlencoded\r\n"
-                                                "Content-Length: " +
-                                                    QByteArray::number(body.size()) +
-                                                    "\r\n\r\n" + body);
+        const QByteArray body =
+            "t=" + form.mid(value, form.indexOf('"', value) - value) + "&id=wuzel";
+        const QByteArray login =
+            exchange(port, "POST /m/login HTTP/1.0\r\nContent-Type: "
+                           "application/x-www-form-urlencoded\r\n"
+                           "Content-Length: " +
+                               QByteArray::number(body.size()) + "\r\n\r\n" + body);
         const qsizetype at = login.indexOf("kelpa_m=");
         const QByteArray cookie = login.mid(at, login.indexOf(';', at) - at);
         const QByteArray request = "GET /m/state HTTP/1.0\r\nCookie: " + cookie + "\r\n\r\n";

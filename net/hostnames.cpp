@@ -21,8 +21,8 @@ QString canonicalName(const QString &machine)
     addrinfo *found = nullptr;
     if (getaddrinfo(machine.toUtf8().constData(), nullptr, &hints, &found) != 0)
         return {};
-    QString name = found->ai_canonname ? QString::fromUtf8(found->ai_canonname).toLower()
-                                       : QString();
+    QString name =
+        found->ai_canonname ? QString::fromUtf8(found->ai_canonname).toLower() : QString();
     freeaddrinfo(found);
     return name;
 }

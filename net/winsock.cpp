@@ -170,8 +170,8 @@ bool Winsock::IsRequestOpen(int32_t requestID)
     // end of its stream: a new connection from that address must not find the places its
     // abandoned ones held still taken.
     char byte = 0;
-    const ssize_t peeked = ::recv(static_cast<int>(socket->socketDescriptor()), &byte, 1,
-                                  MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t peeked =
+        ::recv(static_cast<int>(socket->socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 

@@ -521,8 +521,8 @@ void FrmSverTest::qrCodeFollowsTheServer()
         auto *note = window->findChild<QLabel *>(u"Note"_s);
         QVERIFY(note->isVisible() && note->text().contains(u"ログインします"_s));
         // A phone that scans it uses the code up: the window shows the next one at once.
-        const QByteArray scanned = exchangeWith(
-            port, "POST /m/pair/" + server.pairingCode() + " HTTP/1.0\r\n\r\n");
+        const QByteArray scanned =
+            exchangeWith(port, "POST /m/pair/" + server.pairingCode() + " HTTP/1.0\r\n\r\n");
         QVERIFY(scanned.startsWith("HTTP/1.0 303 See Other"));
         QVERIFY(text->text() != pairing);
         QCOMPARE(readQrCode(window->grab().toImage()),

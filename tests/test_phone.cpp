@@ -57,8 +57,8 @@ void PhoneTest::waysIn_data()
     QTest::newRow("wrong ID") << QByteArray("POST /m/login t=%T%&id=wuzek") << int(Refused);
     QTest::newRow("ID with more") << QByteArray("POST /m/login t=%T%&id=wuzel2") << int(Refused);
     QTest::newRow("no ID") << QByteArray("POST /m/login t=%T%") << int(Refused);
-    QTest::newRow("ID in a POST's query") << QByteArray("POST /m/login?id=wuzel t=%T%")
-                                          << int(Refused);
+    QTest::newRow("ID in a POST's query")
+        << QByteArray("POST /m/login?id=wuzel t=%T%") << int(Refused);
     QTest::newRow("no token") << QByteArray("POST /m/login id=wuzel") << int(Form);
     QTest::newRow("wrong token") << QByteArray("POST /m/login t=%T%0&id=wuzel") << int(Form);
     QTest::newRow("ID in the query") << QByteArray("GET /m/login?id=wuzel") << int(Form);
@@ -86,7 +86,8 @@ void PhoneTest::waysIn()
     phone.session = answer.session();
     if (outcome == PairForm) {
         // A link preview's GET does not use the code up; the page's form does.
-        QVERIFY(answer.text().contains(u"method=\"post\" action=\"/m/pair/"_s + QString::fromLatin1(code) + u'"'));
+        QVERIFY(answer.text().contains(u"method=\"post\" action=\"/m/pair/"_s +
+                                       QString::fromLatin1(code) + u'"'));
         QCOMPARE(fixture.server.pairingCode(), code);
         QCOMPARE(phone.post("/m/pair/" + code, {}).status, 303);
     } else if (outcome == In) {

@@ -11,7 +11,6 @@
 #include "phonerequest.h"
 #include "request.h"
 
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -81,8 +80,8 @@ void RemoteServer::HandlePhoneRequest()
         const int open = PhoneOpenEntry();
         if (!numbered)
             page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
-        SendBytes(htmlResponse(
-            PhonePlayerPage(player_, page, open, phones_.formToken(phone->session))));
+        SendBytes(
+            htmlResponse(PhonePlayerPage(player_, page, open, phones_.formToken(phone->session))));
     } else if (path == u"/m/state"_s) {
         if (in)
             SendBytes(PhoneOkResponse(PhoneState(player_, PhoneOpenEntry()), "application/json"));

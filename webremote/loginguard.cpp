@@ -125,9 +125,9 @@ qint64 LoginGuard::nextChange(qint64 now) const
 
 void LoginGuard::forgetQuietest()
 {
-    const auto quietest = std::min_element(
-        records_.begin(), records_.end(),
-        [](const Record &a, const Record &b) { return a.lastSeen < b.lastSeen; });
+    const auto quietest =
+        std::min_element(records_.begin(), records_.end(),
+                         [](const Record &a, const Record &b) { return a.lastSeen < b.lastSeen; });
     if (quietest != records_.end())
         records_.erase(quietest);
 }

@@ -85,8 +85,7 @@ QString pageStart()
 // The form field that proves a request was sent from one of our own pages.
 QString hiddenToken(const QByteArray &token)
 {
-    return u"<input type=\"hidden\" name=\"t\" value=\""_s + QString::fromLatin1(token) +
-           u"\">"_s;
+    return u"<input type=\"hidden\" name=\"t\" value=\""_s + QString::fromLatin1(token) + u"\">"_s;
 }
 
 QString fileName(const QByteArray &path)
@@ -200,8 +199,7 @@ QByteArray PhonePairPage(const QByteArray &code)
     QString target;
     AppendHtmlEscaped(target, QString::fromUtf8(code.toPercentEncoding()));
     return (pageStart() +
-            u"<main><h1>kelpa</h1><form id=\"pair\" method=\"post\" action=\"/m/pair/"_s +
-            target +
+            u"<main><h1>kelpa</h1><form id=\"pair\" method=\"post\" action=\"/m/pair/"_s + target +
             u"\"><button type=\"submit\">ログイン</button></form></main>"
             "<script>document.getElementById('pair').submit()</script></body></html>"_s)
         .toUtf8();
@@ -244,8 +242,8 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
     out.reserve(8192 + 120 * PhoneEntriesPerPage);
     out += u"<main><form id=\"f\" method=\"post\" action=\"/m/cmd\">"
            "<input type=\"hidden\" name=\"page\" value=\""_s +
-           pageField + u"\">"_s + hiddenToken(token) + u"<p id=\"state\" class=\"dim\">"_s + stateText(status) +
-           u"</p><h1 id=\"title\">"_s;
+           pageField + u"\">"_s + hiddenToken(token) + u"<p id=\"state\" class=\"dim\">"_s +
+           stateText(status) + u"</p><h1 id=\"title\">"_s;
     AppendHtmlEscaped(out, track.path.isEmpty() ? QString() : shownTitle(track));
     out += u"</h1><p id=\"artist\" class=\"dim\">"_s;
     AppendHtmlEscaped(out, track.artist);

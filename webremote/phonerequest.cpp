@@ -108,7 +108,8 @@ std::optional<PhoneRequest> ParsePhoneRequest(const QByteArray &received)
         if (length > 0 && (types.size() != 1 || !types.front().toLower().startsWith(
                                                     "application/x-www-form-urlencoded")))
             return std::nullopt;
-        addFields(request.form, QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
+        addFields(request.form,
+                  QByteArrayView(received).sliced(headEnd + HeaderEnd.size(), length));
     }
     request.session = sessionCookie(headerValues(head, "cookie"));
     return request;

@@ -84,9 +84,9 @@ public:
     // At most this many connections wait for the busy connection, and at most this many of
     // one peer address (a browser opens up to six at once). A connection beyond the second
     // takes the place of its own address's oldest one that has sent nothing, and is closed
-    // at once when there is none; beyond the first, it takes the place of the oldest waiting one of an
-    // untrusted address that has sent nothing, or, from a trusted address, of the oldest one
-    // of an untrusted address, and is closed at once only when there is none.
+    // at once when there is none; beyond the first, it takes the place of the oldest waiting one of
+    // an untrusted address that has sent nothing, or, from a trusted address, of the oldest one of
+    // an untrusted address, and is closed at once only when there is none.
     static constexpr qsizetype MaxWaitingConnections = 64;
     static constexpr qsizetype MaxWaitingPerPeer = 6;
 
@@ -142,7 +142,7 @@ private:
     // Server state.
     QByteArray RecvBuffer; // the bytes received on the current connection, decoded whole
     int16_t LoginNumber = 0;
-    bool LoggedIn = false; // until the first login no login number is valid
+    bool LoggedIn = false;  // until the first login no login number is valid
     QHostAddress LoginPeer; // the login number is valid from this address alone
     QString LoginId;
     int32_t ListByteLimit = DefaultListByteLimit;
