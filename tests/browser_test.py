@@ -175,7 +175,9 @@ class BrowserTest(unittest.TestCase):
             def log_message(self, *args):
                 pass
 
-        attacker = http.server.HTTPServer(("127.0.0.1", 0), Attacker)
+        # A thread per connection: a spare one the browser leaves silent must not hold
+        # the shutdown below.
+        attacker = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Attacker)
         threading.Thread(target=attacker.serve_forever, daemon=True).start()
         try:
             self.browser.get("http://localhost:%d/" % attacker.server_address[1])
