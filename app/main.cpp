@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     DropLoadPathsInSecureMode();
@@ -28,6 +30,14 @@ int main(int argc, char *argv[])
 
     PreferCompactJapaneseFont();
     Player player(QCoreApplication::applicationDirPath(), privateDir);
+    // A copy runs but did not take the files (swamped, or not listening yet). The box of a plain
+    // second start would read as if they had gone to it, and would hold a script's start until
+    // clicked: the start says what became of the files and fails instead.
+    if (!files.isEmpty() && player.AnotherCopyRunning()) {
+        std::fprintf(stderr, "kelpa: %lld files could not be handed to the running kelpa\n",
+                     static_cast<long long>(files.size()));
+        return 1;
+    }
     Form1 form1(player);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
     OpenSettingsOnLoad(form1, frmSver);

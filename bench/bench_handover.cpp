@@ -3,7 +3,8 @@
 // is the player window with its hand-over socket, as the program sets them up; the second
 // start is the real program. Medians of several runs, warm cache. Then what senders that never
 // finish cost the running copy: the memory of 8 sending 134 MB lists for 2 s, and the
-// descriptors held for 1,500 that connect and say nothing.
+// descriptors held for 1,500 that connect and say nothing; and the memory that 4,000 whole
+// lists of 1 MiB (names of no file) leave behind once they are read.
 //
 // Usage: bench_handover [files=1000] [runs=5]; needs sox and lame, and kelpa with its engine
 // library beside this program.
@@ -28,6 +29,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
@@ -102,6 +104,43 @@ void FatSenders(const QString &socketPath)
     QTest::qWait(500);
     std::printf("8 senders of 134 MB lists, 2 s:  %8.1f MB more at the peak, %.1f MB after\n",
                 double(peak - before) / 1024, double(RssKib() - before) / 1024);
+}
+
+// One start after another, each with a list of 256 names of 4 KiB that name no file: the peak
+// while they come, and what the running copy still holds once the player has read them all.
+void FinishedLists(const QString &socketPath, Player &player, int lists)
+{
+    QList<QByteArray> names;
+    for (int i = 0; i < 256; ++i)
+        names.append("/nonexistent/" + QByteArray::number(i) + QByteArray(4076, 'a'));
+    const QByteArray wire = kelpa::EncodeFileList(names);
+    const long before = RssKib();
+    std::atomic<int> answered = 0;
+    std::atomic<bool> done = false;
+    std::thread starts([&] {
+        for (int i = 0; i < lists; ++i) {
+            const int raw = ConnectRaw(socketPath);
+            char answer[kelpa::kAnswerBytes];
+            if (raw >= 0 &&
+                ::send(raw, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL) == wire.size() &&
+                ::recv(raw, answer, sizeof answer, MSG_WAITALL) == qsizetype(sizeof answer))
+                ++answered;
+            if (raw >= 0)
+                ::close(raw);
+        }
+        done = true;
+    });
+    long peak = before;
+    while (!done || player.Reading()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        peak = std::max(peak, RssKib());
+    }
+    starts.join();
+    QTest::qWait(500);
+    std::printf("%d lists of 1 MiB, one by one: RSS %.1f MB before, %.1f MB at the peak, %.1f MB "
+                "after (%d taken)\n",
+                lists, double(before) / 1024, double(peak) / 1024, double(RssKib()) / 1024,
+                int(answered));
 }
 
 void IdleSenders(const QString &socketPath)
@@ -181,5 +220,6 @@ int main(int argc, char **argv)
     std::printf("dropped on the list:           %8.1f ms\n", Bench::median(dropped));
     FatSenders(kelpa::HandoverSocketPath(dir.path()));
     IdleSenders(kelpa::HandoverSocketPath(dir.path()));
+    FinishedLists(kelpa::HandoverSocketPath(dir.path()), player, 4000);
     return 0;
 }

@@ -84,6 +84,8 @@ signals:
     void volumeChanged(int percent);
     // The position jumped (a seek), not its steady advance.
     void seeked(int32_t seconds);
+    // Nothing given to addFiles (or dropped on the list) is left to read: the names are let go.
+    void filesAdded();
 };
 
 } // namespace kelpa

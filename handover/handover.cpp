@@ -56,13 +56,16 @@ bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, in
 {
     if (socketPath.isEmpty())
         return false;
+    // Made before connecting: in a crowd, the running copy gives a place only to a connection
+    // that sends as soon as it is in.
+    const QList<QByteArray> sent = FilesThatFit(files);
+    const QByteArray list = EncodeFileList(sent);
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(deadline.remainingTime()))
         return false;
-    const QList<QByteArray> sent = FilesThatFit(files);
-    socket.write(EncodeFileList(sent));
+    socket.write(list);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(deadline.remainingTime()))
             return false;

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+class QTimer;
+
 namespace kelpa {
 
 class Listener;
@@ -36,13 +38,15 @@ bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, in
 struct HandoverLimits {
     int deadlineMs = 2000;                 // a connection delivers its whole list within this
     int connections = 8;                   // served at a time; later ones wait in the queue
-    qsizetype bytes = kMaxHandedListBytes; // held for unfinished lists, all together
+    qsizetype bytes = kMaxHandedListBytes; // held for unfinished lists, and for lists not read
     int retryMs = 200;                     // accept is tried again after descriptors ran out
+    int quietMs = 100;                     // a silent one gives way to one waiting after this
 };
 
 // The running copy's end: takes lists of files on the UI thread and passes each whole list,
 // as far as the playlist has room, to PlayerControl::addFiles, which plays the first one added
-// when nothing plays.
+// when nothing plays. While the lists it passed on and the player has not read yet hold as much
+// as the budget, it takes no more.
 class HandoverServer : public QObject {
     Q_OBJECT
 
@@ -57,13 +61,17 @@ public:
 
 private:
     void take(int descriptor);
+    void updatePaused();
+    void makeRoom();
 
     PlayerControl &player_;
     QString socketPath_;
     HandoverLimits limits_;
     Listener *listener_;
+    QTimer *makeRoom_;
     ListBudget budget_;
-    int open_ = 0; // connections being served
+    int open_ = 0;         // connections being served
+    qsizetype handed_ = 0; // held by lists passed to the player and not read yet
 };
 
 } // namespace kelpa

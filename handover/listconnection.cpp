@@ -3,6 +3,7 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace kelpa {
@@ -23,6 +24,7 @@ ListConnection::ListConnection(int descriptor, int deadlineMs, ListBudget &budge
     deadline_->setSingleShot(true);
     connect(deadline_, &QTimer::timeout, this, &ListConnection::finish);
     deadline_->start(deadlineMs);
+    since_.start();
     if (!socket_->setSocketDescriptor(descriptor)) {
         ::close(descriptor);
         QTimer::singleShot(0, this, &ListConnection::finish);
@@ -53,13 +55,22 @@ void ListConnection::read()
     }
 }
 
-void ListConnection::answer(uint32_t leftOut)
+bool ListConnection::answer(uint32_t leftOut)
 {
     if (finished_)
-        return;
-    socket_->write(EncodeAnswer(leftOut));
-    socket_->flush();
+        return false;
+    const bool told = socket_->write(EncodeAnswer(leftOut)) == kAnswerBytes && socket_->flush();
     finish();
+    return told;
+}
+
+void ListConnection::endIfQuiet(int quietMs)
+{
+    // Bytes that came while the UI thread was busy are in the socket, not read yet.
+    int unread = 0;
+    ::ioctl(int(socket_->socketDescriptor()), FIONREAD, &unread);
+    if (held_ == 0 && unread == 0 && since_.elapsed() >= quietMs)
+        finish();
 }
 
 void ListConnection::finish()

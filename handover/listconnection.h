@@ -5,6 +5,7 @@
 
 #include "filelist.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 class QLocalSocket;
@@ -26,8 +27,10 @@ public:
     ListConnection(int descriptor, int deadlineMs, ListBudget &budget, QObject *parent = nullptr);
 
     // Answers a complete list and closes: the sender is told how many of its files were left
-    // out. Only after listReady.
-    void answer(uint32_t leftOut);
+    // out. Only after listReady. False when the sender is gone and cannot be told.
+    bool answer(uint32_t leftOut);
+    // Closes the connection when its sender has sent nothing in the quietMs since it came in.
+    void endIfQuiet(int quietMs);
 
 signals:
     // The whole list arrived. Emitted once; answer() follows.
@@ -42,6 +45,7 @@ private:
 
     QLocalSocket *socket_;
     QTimer *deadline_;
+    QElapsedTimer since_;
     ListBudget &budget_;
     qsizetype held_ = 0;
     FileListReader reader_;

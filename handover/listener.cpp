@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -58,6 +59,12 @@ void Listener::setPaused(bool paused)
 {
     paused_ = paused;
     updateNotifier();
+}
+
+bool Listener::waiting() const
+{
+    pollfd queue{socket_, POLLIN, 0};
+    return socket_ >= 0 && ::poll(&queue, 1, 0) == 1;
 }
 
 void Listener::updateNotifier()

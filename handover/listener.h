@@ -24,6 +24,8 @@ public:
     bool listen(const QString &path);
     // While paused, connections stay in the socket's queue and nothing is accepted.
     void setPaused(bool paused);
+    // Connections wait in the queue.
+    bool waiting() const;
 
 signals:
     // A new connection's descriptor, now the receiver's to own and close. Emitted on the UI

@@ -15,8 +15,11 @@ Player::Player(const QString &programDir, const QString &lockDir, QObject *paren
       caption_(u"kelpa"_s)
 {
     connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
-    connect(&loader_, &PlaylistLoader::finished, this,
-            [this](int job) { playFirstRead_.remove(job); });
+    connect(&loader_, &PlaylistLoader::finished, this, [this](int job) {
+        playFirstRead_.remove(job);
+        if (!loader_.Busy())
+            emit filesAdded();
+    });
     // A copy that has run for days is as alive as one started a second ago; a crashed copy's
     // lock is still taken over, because its process is gone.
     instanceLock_.setStaleLockTime(0);
@@ -28,6 +31,9 @@ bool Player::AnotherCopyRunning()
 {
     // Only a lock held by a live copy says so. A lock that cannot be made at all (no runtime
     // folder, no permission) tells nothing about other copies, and must not keep the user out.
+    // A start with files asks before the load routine does; by then the lock may be ours.
+    if (instanceLock_.isLocked())
+        return false;
     return !instanceLock_.tryLock(0) && instanceLock_.error() == QLockFile::LockFailedError;
 }
 

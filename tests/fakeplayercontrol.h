@@ -86,6 +86,7 @@ public:
         paths.append(added);
         if (!added.isEmpty() && state != kelpa::PlaybackStatus::Playing)
             playEntry(first);
+        emit filesAdded(); // read at once
     }
     kelpa::PlaybackStatus status() const override { return state; }
     kelpa::TrackInfo track() const override
