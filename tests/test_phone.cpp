@@ -2,6 +2,7 @@
 // the ID and by the pairing code, several phones at once, the commands and what the page and
 // the live state then show, and the same throttle and refusals as the design's pages.
 #include "phoneclient.h"
+#include "webremote/phonepages.h"
 #include "webremote/phonerequest.h"
 #include "webremote/phonesessions.h"
 
@@ -41,6 +42,7 @@ private slots:
     void pageShows();
     void playlistPages_data();
     void playlistPages();
+    void pagesFillEveryField();
     void stateEscapesTexts();
     void refusalsTellNothing();
     void bodyMayComeLater();
@@ -370,6 +372,19 @@ void PhoneTest::playlistPages()
     QCOMPARE(marked, open >= first && open <= last ? open : -1);
     QCOMPARE(page.contains(u"\">前の100曲</a>"_s), links.contains(u'<'));
     QCOMPARE(page.contains(u"\">次の100曲</a>"_s), links.contains(u'>'));
+}
+
+void PhoneTest::pagesFillEveryField()
+{
+    // Every part of every page shown once: a field the page file names and the server leaves
+    // out stays "{{name}}".
+    FakePlayerControl player;
+    for (int i = 0; i < 250; ++i)
+        player.paths.append("/m/t" + QByteArray::number(i) + ".mp3");
+    player.playEntry(130);
+    for (const QByteArray &page :
+         {PhoneLoginPage(true, "t"), PhonePairPage("c"), PhonePlayerPage(player, 1, 130, "t")})
+        QVERIFY2(!page.contains("{{"), page.constData());
 }
 
 void PhoneTest::stateEscapesTexts()

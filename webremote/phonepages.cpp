@@ -1,6 +1,7 @@
 #include "phonepages.h"
 
 #include "pages.h"
+#include "pagetemplate.h"
 #include "phonerequest.h"
 
 #include <QFile>
@@ -22,71 +23,6 @@ constexpr char Headers[] =
     "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
     "script-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; base-uri 'none'; "
     "frame-ancestors 'none'\r\n";
-
-constexpr char16_t Style[] =
-    u"<style>:root{color-scheme:light dark;--bg:#fff;--fg:#111;--dim:#555;--acc:#0a58b0;"
-    "--bar:#d8d8d8}@media(prefers-color-scheme:dark){:root{--bg:#121212;--fg:#eee;--dim:#aaa;"
-    "--acc:#7ab8ff;--bar:#3a3a3a}}*{box-sizing:border-box}body{margin:0;padding:12px 16px;"
-    "font:16px/1.5 system-ui,sans-serif;background:var(--bg);color:var(--fg)}"
-    "h1{font-size:22px;margin:4px 0;overflow-wrap:anywhere}p{margin:4px 0}.dim{color:var(--dim)}"
-    "button,input,.b{font:inherit;min-height:48px;min-width:48px;padding:0 12px;"
-    "border:1px solid var(--dim);border-radius:8px;background:transparent;color:var(--fg);"
-    "display:inline-flex;align-items:center;justify-content:center;text-decoration:none}"
-    "input{width:100%;margin:8px 0;background:var(--bg)}"
-    ".row{display:flex;gap:8px;margin:8px 0;align-items:center}.row>*{flex:1;padding:0 4px;"
-    "white-space:nowrap}"
-    ".bar{display:flex;height:48px;border-radius:8px;overflow:hidden;background:var(--bar);"
-    "position:relative;margin:8px 0}.bar button{flex:1;min-width:0;padding:0;border:0;"
-    "border-radius:0;position:relative;color:transparent}#fill{position:absolute;left:0;top:0;"
-    "bottom:0;background:var(--acc)}ol{list-style:none;padding:0;margin:8px 0}"
-    "li button{width:100%;justify-content:flex-start;text-align:left;border-width:0 0 1px;"
-    "border-radius:0;overflow-wrap:anywhere}li button[aria-current]{font-weight:bold;"
-    "color:var(--acc)}</style>";
-
-// The live page: commands by fetch, the state once a second. A tap on the bar seeks to where
-// it is tapped; without the script each tenth of the bar is a button of its own.
-constexpr char16_t Script[] =
-    u"<script>(function(){var f=document.getElementById('f'),bar=document.getElementById('bar');"
-    "function $(i){return document.getElementById(i)}"
-    "function t(s){var m=Math.floor(s/60);s%=60;return m+':'+(s<10?'0':'')+s}"
-    "function put(i,v){var e=$(i);if(e&&e.textContent!==v)e.textContent=v}"
-    "function show(j){put('state',j.state);put('title',j.title);put('artist',j.artist);"
-    "put('pos',t(j.pos));put('len',t(j.len));"
-    "$('fill').style.width=(j.len>0?Math.min(100,j.pos*100/j.len):0)+'%';"
-    "bar.setAttribute('aria-valuenow',j.pos);bar.setAttribute('aria-valuemax',j.len);"
-    "put('pp',j.status==='playing'?'一時停止':'再生');"
-    "if(j.volume>=0)put('vol',j.volume+'%');"
-    "var l=$('loop');l.setAttribute('aria-pressed',j.loop?'true':'false');"
-    "put('loop',j.loop?'ループ再生: オン':'ループ再生: オフ');"
-    "f.querySelectorAll('li button').forEach(function(b){"
-    "if(b.value==='e'+j.current)b.setAttribute('aria-current','true');"
-    "else b.removeAttribute('aria-current')})}"
-    "function load(r){r.then(function(x){if(!x.ok){location.reload();return null}"
-    "return x.json()}).then(function(j){if(j)show(j)}).catch(function(){})}"
-    "function send(c){var b=new URLSearchParams();b.append('c',c);b.append('js','1');"
-    "b.append('t',f.elements.t.value);"
-    "load(fetch('/m/cmd',{method:'POST',body:b,cache:'no-store'}))}"
-    "f.addEventListener('submit',function(e){var b=e.submitter;if(!b||!b.value)return;"
-    "e.preventDefault();send(b.value)});"
-    "bar.addEventListener('click',function(e){e.preventDefault();"
-    "var r=bar.getBoundingClientRect(),x=(e.clientX-r.left)/r.width;"
-    "send('s'+Math.round(Math.max(0,Math.min(1,x))*1000))});"
-    "setInterval(function(){if(!document.hidden)load(fetch('/m/state',{cache:'no-store'}))},"
-    "1000)})()</script>";
-
-QString pageStart()
-{
-    return u"<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"utf-8\"><meta "
-           u"name=\"viewport\" "
-           "content=\"width=device-width, initial-scale=1\"><title>kelpa</title>"_s +
-           QString::fromUtf16(Style) + u"</head><body>"_s;
-}
-
-// The form field that proves a request was sent from one of our own pages.
-QString hiddenToken(const QByteArray &token)
-{
-    return u"<input type=\"hidden\" name=\"t\" value=\""_s + QString::fromLatin1(token) + u"\">"_s;
-}
 
 QString fileName(const QByteArray &path)
 {
@@ -128,13 +64,6 @@ QString statusName(PlaybackStatus status)
 QString shownTitle(const kelpa::TrackInfo &track)
 {
     return track.title.isEmpty() ? fileName(track.path) : track.title;
-}
-
-QString button(const QString &command, const QString &label, const QString &text,
-               const QString &extra = {})
-{
-    return u"<button name=\"c\" value=\""_s + command + u"\" aria-label=\""_s + label + u'"' +
-           extra + u'>' + text + u"</button>"_s;
 }
 
 void appendJsonString(QString &out, const QString &text)
@@ -180,29 +109,20 @@ QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session)
 
 QByteArray PhoneLoginPage(bool failed, const QByteArray &token)
 {
-    QString page = pageStart() + u"<main><h1>kelpa</h1>"_s;
-    if (failed)
-        page += u"<p role=\"alert\">ログインできませんでした。IDを確かめてください。"
-                "QRコードは一度しか使えません。</p>"_s;
-    page +=
-        u"<form method=\"post\" action=\"/m/login\">"_s + hiddenToken(token) +
-        u"<label for=\"id\">ID</label>"
-        "<input id=\"id\" name=\"id\" type=\"text\" autocomplete=\"off\" autocapitalize=\"off\">"
-        "<button type=\"submit\">ログイン</button></form></main></body></html>"_s;
-    return page.toUtf8();
+    static const PageTemplate html(u"login.html");
+    QString out;
+    html.fill(out, {{u"failed", failed}, {u"token", QString::fromLatin1(token)}});
+    return out.toUtf8();
 }
 
 QByteArray PhonePairPage(const QByteArray &code)
 {
     // The code comes from the address the QR code gave, so it is checked only on the POST and
     // shown nowhere but in the form's own target.
-    QString target;
-    AppendHtmlEscaped(target, QString::fromUtf8(code.toPercentEncoding()));
-    return (pageStart() +
-            u"<main><h1>kelpa</h1><form id=\"pair\" method=\"post\" action=\"/m/pair/"_s + target +
-            u"\"><button type=\"submit\">ログイン</button></form></main>"
-            "<script>document.getElementById('pair').submit()</script></body></html>"_s)
-        .toUtf8();
+    static const PageTemplate html(u"pair.html");
+    QString out;
+    html.fill(out, {{u"code", QString::fromUtf8(code.toPercentEncoding())}});
+    return out.toUtf8();
 }
 
 int OpenEntry(const kelpa::PlayerControl &player, int hint)
@@ -229,6 +149,8 @@ QString PhoneEntryText(const kelpa::PlayerControl &player, int index)
 QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
                            const QByteArray &token)
 {
+    static const PageTemplate html(u"player.html");
+    static const PageTemplate &row = html.part(u"entries");
     const kelpa::TrackInfo track = player.track();
     const PlaybackStatus status = player.status();
     const int32_t position = player.position();
@@ -236,69 +158,41 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
     const int count = player.entryCount();
     const int pages = std::max(1, (count + PhoneEntriesPerPage - 1) / PhoneEntriesPerPage);
     page = std::clamp(page, 0, pages - 1);
-    const QString pageField = QString::number(page);
-
-    QString out = pageStart();
-    out.reserve(8192 + 120 * PhoneEntriesPerPage);
-    out += u"<main><form id=\"f\" method=\"post\" action=\"/m/cmd\">"
-           "<input type=\"hidden\" name=\"page\" value=\""_s +
-           pageField + u"\">"_s + hiddenToken(token) + u"<p id=\"state\" class=\"dim\">"_s +
-           stateText(status) + u"</p><h1 id=\"title\">"_s;
-    AppendHtmlEscaped(out, track.path.isEmpty() ? QString() : shownTitle(track));
-    out += u"</h1><p id=\"artist\" class=\"dim\">"_s;
-    AppendHtmlEscaped(out, track.artist);
-    out += u"</p><p><span id=\"pos\">"_s + clock(position) + u"</span> / <span id=\"len\">"_s +
-           clock(length) + u"</span></p>"_s;
-
-    // The bar: ten buttons, each seeking to the start of its tenth.
-    const int filled = length > 0 ? std::clamp(position * 100 / length, 0, 100) : 0;
-    out += u"<div id=\"bar\" class=\"bar\" role=\"progressbar\" aria-label=\"再生位置\" "
-           "aria-valuemin=\"0\" aria-valuemax=\""_s +
-           QString::number(length) + u"\" aria-valuenow=\""_s + QString::number(position) +
-           u"\"><div id=\"fill\" style=\"width:"_s + QString::number(filled) + u"%\"></div>"_s;
-    for (int tenth = 0; tenth < 10; ++tenth)
-        out += u"<button name=\"c\" value=\"s%1\" title=\"%2%\">%2%</button>"_s.arg(tenth * 100)
-                   .arg(tenth * 10);
-    out += u"</div>"_s;
-
-    out +=
-        u"<div class=\"row\">"_s + button(u"prev"_s, u"前へ"_s, u"前へ"_s) +
-        button(u"pp"_s, u"再生/一時停止"_s,
-               u"<span id=\"pp\">"_s +
-                   (status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s) + u"</span>"_s) +
-        button(u"stop"_s, u"停止"_s, u"停止"_s) + button(u"next"_s, u"次へ"_s, u"次へ"_s) +
-        u"</div>"_s;
-    if (const int volume = player.volume(); volume >= 0)
-        out += u"<div class=\"row\">"_s + button(u"vdown"_s, u"音量を下げる"_s, u"−"_s) +
-               u"<span id=\"vol\" style=\"text-align:center\">"_s + QString::number(volume) +
-               u"%</span>"_s + button(u"vup"_s, u"音量を上げる"_s, u"＋"_s) +
-               button(u"mute"_s, u"消音"_s, u"消音"_s) + u"</div>"_s;
+    const int volume = player.volume();
     const bool loop = player.loop();
-    out += u"<div class=\"row\"><button id=\"loop\" name=\"c\" value=\"loop\" "
-           "aria-label=\"ループ再生\" aria-pressed=\""_s +
-           (loop ? u"true"_s : u"false"_s) + u"\">"_s +
-           (loop ? u"ループ再生: オン"_s : u"ループ再生: オフ"_s) + u"</button></div>"_s;
 
     const int first = page * PhoneEntriesPerPage;
     const int last = std::min(count, first + PhoneEntriesPerPage);
-    out += u"<h2 style=\"font-size:18px\">プレイリスト（"_s + QString::number(count) +
-           u"曲）</h2><ol start=\""_s + QString::number(first + 1) + u"\">"_s;
-    for (int i = first; i < last; ++i) {
-        out += u"<li><button name=\"c\" value=\"e"_s + QString::number(i) + u'"';
-        if (i == open)
-            out += u" aria-current=\"true\""_s;
-        out += u'>';
-        AppendHtmlEscaped(out, PhoneEntryText(player, i));
-        out += u"</button></li>"_s;
-    }
-    out += u"</ol><div class=\"row\">"_s;
-    if (page > 0)
-        out += u"<a class=\"b\" href=\"/m/?page="_s + QString::number(page - 1) +
-               u"\">前の100曲</a>"_s;
-    if (page + 1 < pages)
-        out += u"<a class=\"b\" href=\"/m/?page="_s + QString::number(page + 1) +
-               u"\">次の100曲</a>"_s;
-    out += u"</div></form></main>"_s + QString::fromUtf16(Script) + u"</body></html>"_s;
+    PageTemplate::Markup rows;
+    rows.html.reserve(120 * PhoneEntriesPerPage);
+    for (int i = first; i < last; ++i)
+        row.fill(rows.html,
+                 {{u"index", i}, {u"open", i == open}, {u"text", PhoneEntryText(player, i)}});
+
+    QString out;
+    out.reserve(8192 + 120 * PhoneEntriesPerPage);
+    html.fill(out, {
+                       {u"page", page},
+                       {u"token", QString::fromLatin1(token)},
+                       {u"state", stateText(status)},
+                       {u"title", track.path.isEmpty() ? QString() : shownTitle(track)},
+                       {u"artist", track.artist},
+                       {u"pos", clock(position)},
+                       {u"len", clock(length)},
+                       {u"posSeconds", position},
+                       {u"lenSeconds", length},
+                       {u"filled", length > 0 ? std::clamp(position * 100 / length, 0, 100) : 0},
+                       {u"pp", status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s},
+                       // Empty for an engine without a volume control: no volume buttons.
+                       {u"volume", volume >= 0 ? QString::number(volume) : QString()},
+                       {u"loop", loop ? u"true"_s : u"false"_s},
+                       {u"loopText", loop ? u"ループ再生: オン"_s : u"ループ再生: オフ"_s},
+                       {u"count", count},
+                       {u"start", first + 1},
+                       {u"entries", std::move(rows)},
+                       {u"previous", page > 0 ? QString::number(page - 1) : QString()},
+                       {u"next", page + 1 < pages ? QString::number(page + 1) : QString()},
+                   });
     return out.toUtf8();
 }
 

@@ -3,7 +3,8 @@
 // 44 CSS px tap targets, 16 px text, light and dark), with inline style and script and no
 // other resource. Every control is a button of one form, so the page works without JavaScript;
 // with it, a few lines send the buttons' commands without a page load and refresh the state
-// once a second from /m/state.
+// once a second from /m/state. The pages, their style and their script are files in
+// webremote/phone/, filled in by PageTemplate (pagetemplate.h).
 //
 // Texts from tags and file names are HTML-escaped in the pages and JSON-escaped in the state.
 // No page holds the session cookie.
