@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
         for (int run = 0; run < 21; ++run) {
             QElapsedTimer timer;
             timer.start();
-            page = PhonePlayerPage(player, 0, OpenEntry(player, -1), "token");
+            page = PhonePlayerPage(player, 0, player.currentEntry(), "token");
             ms.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
         std::printf("  %5d entries: %.3f ms, %lld bytes\n", count, median(ms),

@@ -75,7 +75,7 @@ int main(int argc, char **argv)
         return path;
     };
     const QString list = writeList(u"list.m3u"_s, files);
-    const QString full = writeList(u"full.m3u"_s, PlaylistModel::kMaxEntries);
+    const QString full = writeList(u"full.m3u"_s, kelpa::MaxEntries);
 
     Player player(QCoreApplication::applicationDirPath(), dir.path());
     Form1 form(player);
@@ -163,7 +163,7 @@ int main(int argc, char **argv)
 
     timer.restart();
     Bench::deleteAll(form);
-    std::printf("deleting all %d entries: %.0f ms\n", PlaylistModel::kMaxEntries,
+    std::printf("deleting all %d entries: %.0f ms\n", kelpa::MaxEntries,
                 timer.nsecsElapsed() / 1e6);
     player.run(kelpa::Transport::Stop);
 

@@ -15,6 +15,11 @@
 
 namespace kelpa {
 
+// The most entries the playlist holds: its indices are 16-bit.
+inline constexpr int MaxEntries = 32767;
+// The volume buttons' step, in percent.
+inline constexpr int VolumeStep = 10;
+
 // The five transport buttons, by their index in the window.
 enum class Transport : int16_t { Previous = 0, Play = 1, Pause = 2, Stop = 3, Next = 4 };
 
@@ -43,8 +48,21 @@ public:
     // The path of the entry at index as it was added, in the file system's bytes; empty
     // outside the playlist. A remote shows its file name where the display text is empty.
     virtual QByteArray entryPath(int index) const = 0;
+    // How many more entries the playlist takes.
+    int room() const { return MaxEntries - entryCount(); }
+    // Changes whenever entries are added or removed, so that a remote can tell that a list it
+    // showed is out of date.
+    virtual quint64 playlistRevision() const = 0;
+    // The entry of the open track, kept as entries are added and removed; -1 when no track is
+    // open or its entry was removed. Two entries of one file are two entries.
+    virtual int currentEntry() const = 0;
+
     // One transport command, as its button does.
     virtual void run(Transport command) = 0;
+    // A remote's one play/pause button: pauses what plays, resumes what is paused, and starts
+    // a stopped player as its play button does, or with the first entry when no track was
+    // opened yet (there is nothing selected to play then).
+    virtual void playPause() = 0;
     // Selects the entry at index and opens and plays it; -1 clears the selection and plays
     // nothing. False, and no change, for an index outside -1 .. entryCount() - 1.
     virtual bool playEntry(int index) = 0;
@@ -71,6 +89,13 @@ public:
     virtual int volume() const = 0;
     // Sets the volume, clamped to 0 .. 100.
     virtual void setVolume(int percent) = 0;
+    // A step up or down (VolumeStep). Up while muted gives the level before the mute back.
+    virtual void volumeUp() = 0;
+    virtual void volumeDown() = 0;
+    // The mute switch: to 0, and back to the level before. Any level above 0 set meanwhile
+    // ends the mute.
+    virtual void toggleMute() = 0;
+    virtual bool muted() const = 0;
     // Shows the player window above the others.
     virtual void raise() = 0;
     // Ends the program as closing the player window does.

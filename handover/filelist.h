@@ -5,6 +5,8 @@
 // of the names it left out because its playlist was full.
 #pragma once
 
+#include "control/playercontrol.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -16,7 +18,7 @@ namespace kelpa {
 
 // Bounds a reader holds a sender to, so that a broken sender cannot make the running copy
 // wait for, or keep, more than a playlist can take.
-inline constexpr uint32_t kMaxHandedFiles = 32767;
+inline constexpr uint32_t kMaxHandedFiles = kelpa::MaxEntries;
 inline constexpr uint32_t kMaxHandedNameBytes = 4096;
 // The most a list may take on the wire; also what the running copy holds for all unfinished
 // lists together.

@@ -56,8 +56,7 @@ void HandoverServer::take(int descriptor)
             [this, connection](const QList<QByteArray> &files) {
                 // As many as the playlist has room for; the sender is told how many are left
                 // out, which the playlist would have passed over without a word.
-                const qsizetype room =
-                    std::max<qsizetype>(0, qsizetype(kMaxHandedFiles) - player_.entryCount());
+                const qsizetype room = std::max<qsizetype>(0, player_.room());
                 const QList<QByteArray> taken = files.first(std::min(room, files.size()));
                 // The answer goes out before the files are added, which holds this thread for
                 // a while: the sender ends at once, and the files are added while it is gone.

@@ -111,7 +111,7 @@ void MprisPlayer::Pause()
 
 void MprisPlayer::PlayPause()
 {
-    player().run(player().status() == PlaybackStatus::Playing ? Transport::Pause : Transport::Play);
+    player().playPause();
 }
 
 void MprisPlayer::Stop()
@@ -122,7 +122,7 @@ void MprisPlayer::Stop()
 void MprisPlayer::Play()
 {
     if (player().status() != PlaybackStatus::Playing)
-        player().run(Transport::Play);
+        player().playPause();
 }
 
 void MprisPlayer::Seek(qlonglong Offset)

@@ -10,11 +10,25 @@ Player::Player(const QString &programDir, const QString &lockDir, QObject *paren
     : kelpa::PlayerControl(parent), engine_(programDir),
       instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
       List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
-      loader_([this](const QByteArray &name) { return ReadTags(name); },
-              PlaylistModel::kMaxEntries),
+      loader_([this](const QByteArray &name) { return ReadTags(name); }, kelpa::MaxEntries),
       caption_(u"kelpa"_s)
 {
     connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
+    // The open track's entry follows its row as entries come and go.
+    connect(&List2, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                ++revision_;
+                if (openEntry_ >= first)
+                    openEntry_ += last - first + 1;
+            });
+    connect(&List2, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) {
+                ++revision_;
+                if (openEntry_ > last)
+                    openEntry_ -= last - first + 1;
+                else if (openEntry_ >= first)
+                    openEntry_ = -1;
+            });
     connect(&loader_, &PlaylistLoader::finished, this, [this](int job) {
         playFirstRead_.remove(job);
         if (!loader_.Busy())
@@ -166,10 +180,46 @@ int Player::volume() const
 void Player::setVolume(int percent)
 {
     percent = std::clamp(percent, 0, 100);
+    if (percent > 0)
+        muted_ = false;
     if (!engine_.hasVolume() || percent == volume())
         return;
     engine_.setVolume(percent);
     emit volumeChanged(percent);
+}
+
+void Player::volumeUp()
+{
+    if (muted())
+        toggleMute();
+    else if (volume() >= 0)
+        setVolume(volume() + kelpa::VolumeStep);
+}
+
+void Player::volumeDown()
+{
+    if (volume() > 0)
+        setVolume(volume() - kelpa::VolumeStep);
+}
+
+void Player::toggleMute()
+{
+    const int level = volume();
+    if (level < 0)
+        return;
+    if (muted()) {
+        setVolume(unmutedVolume_);
+        return;
+    }
+    unmutedVolume_ = level;
+    setVolume(0);
+    muted_ = true;
+}
+
+bool Player::muted() const
+{
+    // A mixer that raised kelpa's level meanwhile has ended the mute.
+    return muted_ && volume() == 0;
 }
 
 void Player::raise()

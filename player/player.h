@@ -84,7 +84,10 @@ public:
     int entryCount() const override { return List2.Count(); }
     QString entryText(int index) const override { return List2.Text(index); }
     QByteArray entryPath(int index) const override { return List2.Path(index); }
+    quint64 playlistRevision() const override { return revision_; }
+    int currentEntry() const override { return openEntry_; }
     void run(kelpa::Transport command) override;
+    void playPause() override;
     bool playEntry(int index) override;
     void setShowType(uint8_t showType) override;
     void addFiles(const QList<QByteArray> &paths) override;
@@ -96,6 +99,10 @@ public:
     void setLoop(bool on) override;
     int volume() const override;
     void setVolume(int percent) override;
+    void volumeUp() override;
+    void volumeDown() override;
+    void toggleMute() override;
+    bool muted() const override;
     void raise() override;
     void quit() override;
 
@@ -125,6 +132,10 @@ private:
     QSet<int> playFirstRead_; // additions whose first entry plays when nothing plays
     TransportState PlayState;
     kelpa::TrackInfo track_; // empty path: none open
+    int openEntry_ = -1;     // the open track's entry; -1: none, or removed
+    quint64 revision_ = 0;   // of the playlist's entries
+    bool muted_ = false;
+    int unmutedVolume_ = 0; // what the mute switch gives back
     QString caption_;
     uint8_t ShowType =
         0; // display format of new entries: 0 title, 1 artist - title, 2 title - artist

@@ -6,7 +6,7 @@ PlaylistModel::PlaylistModel(TagReader readTags, QObject *parent)
 
 void PlaylistModel::AddFiles(const QList<QByteArray> &paths, uint8_t showType)
 {
-    const qsizetype room = kMaxEntries - Count();
+    const qsizetype room = kelpa::MaxEntries - Count();
     if (room <= 0)
         return; // full: nothing is read
     QList<PlaylistEntry> read;
@@ -20,7 +20,7 @@ void PlaylistModel::AddFiles(const QList<QByteArray> &paths, uint8_t showType)
 
 void PlaylistModel::Append(QList<PlaylistEntry> entries)
 {
-    const qsizetype taken = qMin(entries.size(), qsizetype(kMaxEntries - Count()));
+    const qsizetype taken = qMin(entries.size(), qsizetype(kelpa::MaxEntries - Count()));
     if (taken <= 0)
         return;
     beginInsertRows({}, Count(), Count() + int(taken) - 1);

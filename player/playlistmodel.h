@@ -1,8 +1,9 @@
 // The playlist: the entries' paths as they were given and their display texts, held once,
-// for the list view to show, at most kMaxEntries of them. Entries are appended (read by a
+// for the list view to show, at most kelpa::MaxEntries of them. Entries are appended (read by a
 // PlaylistReader) and removed one at a time. No widgets and no engine: tests hold one alone.
 #pragma once
 
+#include "control/playercontrol.h"
 #include "playlistreader.h"
 
 #include <QAbstractListModel>
@@ -13,8 +14,6 @@ class PlaylistModel : public QAbstractListModel {
 public:
     using TagReader = PlaylistReader::TagReader;
 
-    // The most entries the playlist holds: its indices are 16-bit.
-    static constexpr int kMaxEntries = 32767;
     static constexpr qint64 kMaxListFileBytes = PlaylistReader::kMaxListFileBytes;
 
     explicit PlaylistModel(TagReader readTags, QObject *parent = nullptr);

@@ -79,6 +79,7 @@ void Player::OpenSelected()
     }
 
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
+    openEntry_ = index;
     failedOpens_ = 0;
     SetCaption(u"kelpa - "_s + track_.title);
     emit trackChanged();
@@ -87,6 +88,7 @@ void Player::OpenSelected()
 
 void Player::CloseTrack()
 {
+    openEntry_ = -1;
     if (track_.path.isEmpty())
         return;
     track_ = {};
@@ -97,6 +99,16 @@ void Player::CloseTrack()
 void Player::run(Transport command)
 {
     Command(static_cast<int16_t>(command));
+}
+
+void Player::playPause()
+{
+    if (status() != kelpa::PlaybackStatus::Stopped)
+        run(Transport::Pause); // which also resumes
+    else if (track_.path.isEmpty() && entryCount() > 0)
+        playEntry(std::max(ListIndex(), 0)); // play has no open track to play
+    else
+        run(Transport::Play);
 }
 
 bool Player::playEntry(int index)

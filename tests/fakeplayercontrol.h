@@ -2,7 +2,8 @@
 // tracks that the transport commands step through as the window's buttons do, wrapping at
 // both ends, with the interface's signals on every change. Its caption and entry texts are
 // the window's: "kelpa - " and the title while a track is open and not stopped, and the
-// entries' titles.
+// entries' titles. The contract table of test_playercontrol holds it to the real player's
+// rules.
 #pragma once
 
 #include "control/playercontrol.h"
@@ -24,6 +25,7 @@ public:
     int raised = 0;
     int quits = 0;
     uint8_t showType = 0;
+    quint64 revision = 0; // bumped by addFiles; a test that edits paths bumps it itself
 
     QString caption() const override
     {
@@ -54,18 +56,30 @@ public:
                 playEntry(next < 0 ? int(paths.size()) - 1 : next >= paths.size() ? 0 : next);
             }
             return;
-        case Transport::Play:
-            setState(PlaybackStatus::Playing);
+        case Transport::Play: // nothing open: nothing to play
+            setState(current < 0 ? state : PlaybackStatus::Playing);
             return;
-        case Transport::Pause:
-            setState(state == PlaybackStatus::Paused ? PlaybackStatus::Playing
-                                                     : PlaybackStatus::Paused);
+        case Transport::Pause: // a stopped player has nothing to pause
+            setState(state == PlaybackStatus::Paused    ? PlaybackStatus::Playing
+                     : state == PlaybackStatus::Playing ? PlaybackStatus::Paused
+                                                        : state);
             return;
         case Transport::Stop:
             setState(PlaybackStatus::Stopped);
             return;
         }
     }
+    void playPause() override
+    {
+        if (state != kelpa::PlaybackStatus::Stopped)
+            run(kelpa::Transport::Pause);
+        else if (current < 0 && !paths.isEmpty())
+            playEntry(std::max(selected, 0));
+        else
+            run(kelpa::Transport::Play);
+    }
+    quint64 playlistRevision() const override { return revision; }
+    int currentEntry() const override { return current; }
     bool playEntry(int index) override
     {
         if (index == -1) {
@@ -84,7 +98,8 @@ public:
     {
         const int first = int(paths.size());
         paths.append(added);
-        if (!added.isEmpty() && state != kelpa::PlaybackStatus::Playing)
+        ++revision;
+        if (!added.isEmpty() && state == kelpa::PlaybackStatus::Stopped)
             playEntry(first);
         emit filesAdded(); // read at once
     }
@@ -103,27 +118,60 @@ public:
     {
         if (state == kelpa::PlaybackStatus::Stopped)
             return;
-        seconds = to;
-        emit seeked(to);
+        seconds = std::clamp(to, 0, track().lengthSeconds);
+        emit seeked(seconds);
     }
     bool loop() const override { return loopOn; }
     void setLoop(bool on) override
     {
+        if (on == loopOn)
+            return;
         loopOn = on;
         emit loopChanged();
     }
     int volume() const override { return level; }
     void setVolume(int percent) override
     {
-        if (level < 0)
+        percent = std::clamp(percent, 0, 100);
+        if (level < 0 || percent == level)
             return;
-        level = std::clamp(percent, 0, 100);
+        if (percent > 0)
+            mutedOn = false;
+        level = percent;
         emit volumeChanged(level);
     }
+    void volumeUp() override
+    {
+        if (muted())
+            toggleMute();
+        else
+            setVolume(level + kelpa::VolumeStep);
+    }
+    void volumeDown() override
+    {
+        if (level > 0)
+            setVolume(level - kelpa::VolumeStep);
+    }
+    void toggleMute() override
+    {
+        if (level < 0)
+            return;
+        if (muted()) {
+            setVolume(unmuted);
+            return;
+        }
+        unmuted = level;
+        setVolume(0);
+        mutedOn = true;
+    }
+    bool muted() const override { return mutedOn && level == 0; }
     void raise() override { ++raised; }
     void quit() override { ++quits; }
 
 private:
+    bool mutedOn = false;
+    int unmuted = 0;
+
     void setState(kelpa::PlaybackStatus next)
     {
         state = next;

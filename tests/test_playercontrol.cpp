@@ -1,6 +1,8 @@
 // The player as the remotes drive it, through kelpa::PlayerControl on a real player window
 // against the fake engine: what each command leaves on screen and in the interface's answers,
-// and which changes it announces.
+// and which changes it announces. The rules' table runs against the fake player of the
+// remotes' tests as well, so that the fake keeps to the real player's rules.
+#include "fakeplayercontrol.h"
 #include "playerharness.h"
 
 #include <QScopeGuard>
@@ -21,6 +23,8 @@ private slots:
     void init();
     void commandsShowOnThePlayer_data();
     void commandsShowOnThePlayer();
+    void volumeSteps_data();
+    void volumeSteps();
     void addedFilesPlayWhenNothingElseDoes_data();
     void addedFilesPlayWhenNothingElseDoes();
     void loopFollowsTheMenuItem();
@@ -30,9 +34,15 @@ private slots:
 
 private:
     kelpa::PlayerControl &control() const { return player_->control(); }
-    // Runs one step: "entry N", "seek N", "loop on", "end" (the engine finishes the track and
-    // the monitor ticks), or a transport command by name.
-    void step(const QString &action);
+    // Runs one step on a player: "entry N", "seek N", "loop on", "PlayPause", a transport
+    // command by name, and, on the real player only, "end" (the engine finishes the track and
+    // the monitor ticks) and "delete N".
+    void step(kelpa::PlayerControl &player, const QString &action);
+    void check(kelpa::PlayerControl &player, const QStringList &steps, PlaybackStatus status,
+               const QString &caption, int trackIndex, int position, const QStringList &announced,
+               int entry);
+    // The fake player with the same three tracks.
+    void loadFake(FakePlayerControl &fake) const;
 
     std::unique_ptr<PlayerHarness> player_;
     QStringList paths_;
@@ -53,7 +63,16 @@ void PlayerControlTest::init()
     QVERIFY(player_->started);
 }
 
-void PlayerControlTest::step(const QString &action)
+void PlayerControlTest::loadFake(FakePlayerControl &fake) const
+{
+    for (int i = 0; i < paths_.size(); ++i) {
+        const QByteArray path = QFile::encodeName(paths_[i]);
+        fake.paths.append(path);
+        fake.tags.insert(path, {path, u"T%1"_s.arg(i), u"R%1"_s.arg(i), 100 * (i + 1)});
+    }
+}
+
+void PlayerControlTest::step(kelpa::PlayerControl &player, const QString &action)
 {
     const QStringList words = action.split(u' ');
     const int number = words.value(1).toInt();
@@ -64,17 +83,21 @@ void PlayerControlTest::step(const QString &action)
         {u"Stop"_s, kelpa::Transport::Stop},
         {u"Next"_s, kelpa::Transport::Next}};
     if (words[0] == u"entry"_s) {
-        control().playEntry(number);
+        player.playEntry(number);
     } else if (words[0] == u"seek"_s) {
-        control().seek(number);
+        player.seek(number);
     } else if (words[0] == u"loop"_s) {
-        control().setLoop(words[1] == u"on"_s);
+        player.setLoop(words[1] == u"on"_s);
+    } else if (words[0] == u"PlayPause"_s) {
+        player.playPause();
     } else if (words[0] == u"end"_s) {
         fake_.setState(0, 0);
         player_->tick();
+    } else if (words[0] == u"delete"_s) {
+        player_->core->DeleteEntry(number);
     } else {
         QVERIFY2(transport.contains(words[0]), qPrintable(action));
-        control().run(transport[words[0]]);
+        player.run(transport[words[0]]);
     }
 }
 
@@ -86,45 +109,73 @@ void PlayerControlTest::commandsShowOnThePlayer_data()
     QTest::addColumn<int>("trackIndex"); // -1: no track open
     QTest::addColumn<int>("position");
     QTest::addColumn<QStringList>("announced"); // by the last step
+    QTest::addColumn<int>("entry");             // currentEntry()
 
     const QStringList opened{u"statusChanged"_s, u"trackChanged"_s};
     const QStringList status{u"statusChanged"_s};
     QTest::newRow("entry opens and plays") << QStringList{u"entry 1"_s} << PlaybackStatus::Playing
-                                           << u"kelpa - T1"_s << 1 << 0 << opened;
-    QTest::newRow("next from the start")
-        << QStringList{u"Next"_s} << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0 << opened;
+                                           << u"kelpa - T1"_s << 1 << 0 << opened << 1;
+    QTest::newRow("next from the start") << QStringList{u"Next"_s} << PlaybackStatus::Playing
+                                         << u"kelpa - T0"_s << 0 << 0 << opened << 0;
     QTest::newRow("previous wraps to the last")
         << QStringList{u"entry 0"_s, u"Previous"_s} << PlaybackStatus::Playing << u"kelpa - T2"_s
-        << 2 << 0 << opened;
+        << 2 << 0 << opened << 2;
     QTest::newRow("pause") << QStringList{u"entry 0"_s, u"Pause"_s} << PlaybackStatus::Paused
-                           << u"kelpa - T0"_s << 0 << 0 << status;
+                           << u"kelpa - T0"_s << 0 << 0 << status << 0;
     QTest::newRow("play resumes") << QStringList{u"entry 0"_s, u"Pause"_s, u"Play"_s}
-                                  << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0 << status;
+                                  << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0 << status
+                                  << 0;
     QTest::newRow("stop keeps the track open")
         << QStringList{u"entry 0"_s, u"Stop"_s} << PlaybackStatus::Stopped << u"kelpa"_s << 0 << 0
-        << status;
+        << status << 0;
     QTest::newRow("seek") << QStringList{u"entry 2"_s, u"seek 42"_s} << PlaybackStatus::Playing
-                          << u"kelpa - T2"_s << 2 << 42 << QStringList{u"seeked 42"_s};
+                          << u"kelpa - T2"_s << 2 << 42 << QStringList{u"seeked 42"_s} << 2;
     QTest::newRow("seek paused") << QStringList{u"entry 2"_s, u"Pause"_s, u"seek 7"_s}
                                  << PlaybackStatus::Paused << u"kelpa - T2"_s << 2 << 7
-                                 << QStringList{u"seeked 7"_s};
+                                 << QStringList{u"seeked 7"_s} << 2;
     QTest::newRow("seek past the end stops at the length")
         << QStringList{u"entry 0"_s, u"seek 500"_s} << PlaybackStatus::Playing << u"kelpa - T0"_s
-        << 0 << 100 << QStringList{u"seeked 100"_s};
+        << 0 << 100 << QStringList{u"seeked 100"_s} << 0;
     QTest::newRow("seek while stopped is ignored")
         << QStringList{u"entry 0"_s, u"Stop"_s, u"seek 30"_s} << PlaybackStatus::Stopped
-        << u"kelpa"_s << 0 << 0 << QStringList{};
+        << u"kelpa"_s << 0 << 0 << QStringList{} << 0;
     QTest::newRow("track end closes it")
         << QStringList{u"entry 1"_s, u"end"_s} << PlaybackStatus::Stopped << u"kelpa"_s << -1 << 0
-        << opened;
+        << opened << -1;
     QTest::newRow("track end with loop plays the next")
         << QStringList{u"loop on"_s, u"entry 2"_s, u"end"_s} << PlaybackStatus::Playing
-        << u"kelpa - T0"_s << 0 << 0 << opened;
+        << u"kelpa - T0"_s << 0 << 0 << opened << 0;
     QTest::newRow("entry -1 plays nothing") << QStringList{u"entry -1"_s} << PlaybackStatus::Stopped
-                                            << u"kelpa"_s << -1 << 0 << QStringList{};
+                                            << u"kelpa"_s << -1 << 0 << QStringList{} << -1;
     QTest::newRow("entry past the end plays nothing")
         << QStringList{u"entry 1"_s, u"entry 3"_s} << PlaybackStatus::Playing << u"kelpa - T1"_s
-        << 1 << 0 << QStringList{};
+        << 1 << 0 << QStringList{} << 1;
+    // The remotes' play/pause button.
+    QTest::newRow("play/pause with nothing opened plays the first entry")
+        << QStringList{u"PlayPause"_s} << PlaybackStatus::Playing << u"kelpa - T0"_s << 0 << 0
+        << opened << 0;
+    QTest::newRow("play/pause pauses")
+        << QStringList{u"entry 1"_s, u"PlayPause"_s} << PlaybackStatus::Paused << u"kelpa - T1"_s
+        << 1 << 0 << status << 1;
+    QTest::newRow("play/pause resumes")
+        << QStringList{u"entry 1"_s, u"Pause"_s, u"PlayPause"_s} << PlaybackStatus::Playing
+        << u"kelpa - T1"_s << 1 << 0 << status << 1;
+    QTest::newRow("play/pause after a stop plays the open track")
+        << QStringList{u"entry 1"_s, u"Stop"_s, u"PlayPause"_s} << PlaybackStatus::Playing
+        << u"kelpa - T1"_s << 1 << 0 << status << 1;
+    QTest::newRow("pause with nothing open changes nothing")
+        << QStringList{u"Pause"_s} << PlaybackStatus::Stopped << u"kelpa"_s << -1 << 0 << status
+        << -1;
+    QTest::newRow("play with nothing open plays nothing")
+        << QStringList{u"Play"_s} << PlaybackStatus::Stopped << u"kelpa"_s << -1 << 0 << status
+        << -1;
+    // The open track's entry follows deletions; its track plays on.
+    QTest::newRow("an entry before the open one goes")
+        << QStringList{u"entry 2"_s, u"delete 0"_s} << PlaybackStatus::Playing << u"kelpa - T2"_s
+        << 2 << 0 << QStringList{} << 1;
+    QTest::newRow("the open entry goes")
+        << QStringList{u"entry 1"_s, u"delete 1"_s} << PlaybackStatus::Playing << u"kelpa - T1"_s
+        << 1 << 0 << QStringList{} << -1;
 }
 
 void PlayerControlTest::commandsShowOnThePlayer()
@@ -135,26 +186,49 @@ void PlayerControlTest::commandsShowOnThePlayer()
     QFETCH(int, trackIndex);
     QFETCH(int, position);
     QFETCH(QStringList, announced);
+    QFETCH(int, entry);
     QVERIFY(player_->dropFiles(paths_));
+    FakePlayerControl fake;
+    loadFake(fake);
+    const QString all = steps.join(u' ');
+    const bool realOnly = all.contains(u"end"_s) || all.contains(u"delete"_s);
+    for (kelpa::PlayerControl *player : {&control(), static_cast<kelpa::PlayerControl *>(&fake)}) {
+        if (player == &fake && realOnly)
+            break;
+        check(*player, steps, status, caption, trackIndex, position, announced, entry);
+        if (QTest::currentTestFailed()) {
+            qWarning("on the %s player", player == &fake ? "fake" : "real");
+            return;
+        }
+    }
+    QCOMPARE(player_->form->windowTitle(), caption);
+}
 
+void PlayerControlTest::check(kelpa::PlayerControl &player, const QStringList &steps,
+                              PlaybackStatus status, const QString &caption, int trackIndex,
+                              int position, const QStringList &announced, int entry)
+{
+    const quint64 revision = player.playlistRevision();
     for (const QString &action : steps.first(steps.size() - 1))
-        step(action);
+        step(player, action);
     QStringList heard;
     const auto listen = [&](auto signal, const QString &name) {
-        connect(&control(), signal, this, [&heard, name] { heard.append(name); });
+        connect(&player, signal, this, [&heard, name] { heard.append(name); });
     };
     listen(&kelpa::PlayerControl::statusChanged, u"statusChanged"_s);
     listen(&kelpa::PlayerControl::trackChanged, u"trackChanged"_s);
     listen(&kelpa::PlayerControl::loopChanged, u"loopChanged"_s);
-    connect(&control(), &kelpa::PlayerControl::seeked, this,
+    connect(&player, &kelpa::PlayerControl::seeked, this,
             [&heard](int32_t seconds) { heard.append(u"seeked %1"_s.arg(seconds)); });
-    step(steps.last());
+    step(player, steps.last());
+    disconnect(&player, nullptr, this, nullptr);
 
-    QCOMPARE(control().status(), status);
-    QCOMPARE(control().caption(), caption);
-    QCOMPARE(player_->form->windowTitle(), caption);
-    QCOMPARE(control().position(), position);
-    const kelpa::TrackInfo track = control().track();
+    QCOMPARE(player.status(), status);
+    QCOMPARE(player.caption(), caption);
+    QCOMPARE(player.position(), position);
+    QCOMPARE(player.currentEntry(), entry);
+    QCOMPARE(player.playlistRevision() != revision, steps.join(u' ').contains(u"delete"_s));
+    const kelpa::TrackInfo track = player.track();
     if (trackIndex < 0) {
         QVERIFY(track.path.isEmpty() && track.title.isEmpty());
     } else {
@@ -284,6 +358,46 @@ void PlayerControlTest::volumeWhereTheEngineHasIt()
     QCOMPARE(control().status(), PlaybackStatus::Playing);
     QCOMPARE(control().caption(), u"kelpa - T1"_s);
     QCOMPARE(control().volume(), shown);
+}
+
+void PlayerControlTest::volumeSteps_data()
+{
+    QTest::addColumn<QStringList>("steps"); // "up", "down", "mute", "set N", from 100
+    QTest::addColumn<int>("level");
+    QTest::addColumn<bool>("muted");
+    QTest::newRow("down a step") << QStringList{u"down"_s} << 90 << false;
+    QTest::newRow("up stops at 100") << QStringList{u"up"_s} << 100 << false;
+    QTest::newRow("mute") << QStringList{u"down"_s, u"mute"_s} << 0 << true;
+    QTest::newRow("mute again gives the level back")
+        << QStringList{u"down"_s, u"mute"_s, u"mute"_s} << 90 << false;
+    QTest::newRow("up while muted gives the level back")
+        << QStringList{u"down"_s, u"mute"_s, u"up"_s} << 90 << false;
+    QTest::newRow("down while muted stays muted") << QStringList{u"mute"_s, u"down"_s} << 0 << true;
+    QTest::newRow("a level set ends the mute")
+        << QStringList{u"mute"_s, u"set 30"_s} << 30 << false;
+}
+
+void PlayerControlTest::volumeSteps()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, level);
+    QFETCH(bool, muted);
+    FakePlayerControl fake;
+    for (kelpa::PlayerControl *player : {&control(), static_cast<kelpa::PlayerControl *>(&fake)}) {
+        player->setVolume(100);
+        for (const QString &action : steps) {
+            if (action == u"up"_s)
+                player->volumeUp();
+            else if (action == u"down"_s)
+                player->volumeDown();
+            else if (action == u"mute"_s)
+                player->toggleMute();
+            else
+                player->setVolume(action.mid(4).toInt());
+        }
+        QCOMPARE(player->volume(), level);
+        QCOMPARE(player->muted(), muted);
+    }
 }
 
 void PlayerControlTest::raiseBringsBackAMinimizedWindow()

@@ -302,28 +302,28 @@ void PlaylistTest::playlistStopsQuietlyAtItsCapacity()
     };
 
     // A list that would go past the limit fills the playlist up to it.
-    QVERIFY(writeBytes(list, lines(PlaylistModel::kMaxEntries + 3)));
+    QVERIFY(writeBytes(list, lines(kelpa::MaxEntries + 3)));
     p.dropFiles({list});
-    QCOMPARE(p.count(), PlaylistModel::kMaxEntries);
-    QCOMPARE(p.paths().size(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.count(), kelpa::MaxEntries);
+    QCOMPARE(p.paths().size(), kelpa::MaxEntries);
 
     // Full: nothing more comes in, nothing listed is lost.
     p.dropFiles({b, list});
-    QCOMPARE(p.paths().size(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.paths().size(), kelpa::MaxEntries);
     QCOMPARE(p.paths().constLast(), a);
 
     // Room for one: the first of the drop is taken, the rest quietly not.
-    QVERIFY(p.core->SetListIndex(PlaylistModel::kMaxEntries - 1));
+    QVERIFY(p.core->SetListIndex(kelpa::MaxEntries - 1));
     QTest::keyClick(p.list1(), Qt::Key_Delete);
-    QCOMPARE(p.count(), PlaylistModel::kMaxEntries - 1);
+    QCOMPARE(p.count(), kelpa::MaxEntries - 1);
     p.dropFiles({c, b});
-    QCOMPARE(p.count(), PlaylistModel::kMaxEntries);
+    QCOMPARE(p.count(), kelpa::MaxEntries);
     const QStringList paths = p.paths();
-    QCOMPARE(paths.size(), PlaylistModel::kMaxEntries);
+    QCOMPARE(paths.size(), kelpa::MaxEntries);
     QCOMPARE(paths.constLast(), c);
-    QCOMPARE(p.core->entryText(PlaylistModel::kMaxEntries - 1), u"Tc"_s);
-    QVERIFY(!p.core->SetListIndex(PlaylistModel::kMaxEntries));
-    QVERIFY(p.core->SetListIndex(PlaylistModel::kMaxEntries - 1));
+    QCOMPARE(p.core->entryText(kelpa::MaxEntries - 1), u"Tc"_s);
+    QVERIFY(!p.core->SetListIndex(kelpa::MaxEntries));
+    QVERIFY(p.core->SetListIndex(kelpa::MaxEntries - 1));
 }
 
 void PlaylistTest::deleteKeyRemovesTheSelectedEntry_data()

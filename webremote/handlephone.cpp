@@ -15,9 +15,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The volume buttons' step, in percent.
-constexpr int VolumeStep = 10;
-
 QByteArray htmlResponse(const QByteArray &page)
 {
     return PhoneOkResponse(page, "text/html");
@@ -77,14 +74,15 @@ void RemoteServer::HandlePhoneRequest()
         }
         bool numbered = false;
         int page = phone->query.value(u"page"_s).toInt(&numbered);
-        const int open = PhoneOpenEntry();
+        const int open = player_.currentEntry();
         if (!numbered)
             page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
         SendBytes(
             htmlResponse(PhonePlayerPage(player_, page, open, phones_.formToken(phone->session))));
     } else if (path == u"/m/state"_s) {
         if (in)
-            SendBytes(PhoneOkResponse(PhoneState(player_, PhoneOpenEntry()), "application/json"));
+            SendBytes(
+                PhoneOkResponse(PhoneState(player_, player_.currentEntry()), "application/json"));
         else
             SendNotFound(); // the live page then loads again, and finds the login page
     } else if (path == u"/m/cmd"_s) {
@@ -121,47 +119,25 @@ QByteArray RemoteServer::PhonePageLocation(const QString &page) const
     return "/m/?page=" + QByteArray::number(number);
 }
 
-int RemoteServer::PhoneOpenEntry()
-{
-    openEntryHint_ = OpenEntry(player_, openEntryHint_);
-    return openEntryHint_;
-}
-
 void RemoteServer::RunPhoneCommand(const QString &command)
 {
-    using kelpa::PlaybackStatus;
     using kelpa::Transport;
-    const int volume = player_.volume();
     if (command == u"prev"_s)
         player_.run(Transport::Previous);
     else if (command == u"next"_s)
         player_.run(Transport::Next);
     else if (command == u"stop"_s)
         player_.run(Transport::Stop);
-    else if (command == u"pp"_s) {
-        // Pause also resumes a paused track; a stopped player starts with play, which plays
-        // the selected entry, or with the first entry when nothing has been opened yet.
-        if (player_.status() != PlaybackStatus::Stopped)
-            player_.run(Transport::Pause);
-        else if (player_.track().path.isEmpty() && player_.entryCount() > 0)
-            player_.playEntry(0);
-        else
-            player_.run(Transport::Play);
-    } else if (command == u"loop"_s)
+    else if (command == u"pp"_s)
+        player_.playPause();
+    else if (command == u"loop"_s)
         player_.setLoop(!player_.loop());
-    else if (volume < 0)
-        ; // the volume buttons are not shown, and do nothing
     else if (command == u"vdown"_s)
-        player_.setVolume(volume - VolumeStep);
+        player_.volumeDown();
     else if (command == u"vup"_s)
-        player_.setVolume(volume + VolumeStep);
-    else if (command == u"mute"_s) {
-        if (volume > 0) {
-            unmutedVolume_ = volume;
-            player_.setVolume(0);
-        } else
-            player_.setVolume(unmutedVolume_);
-    }
+        player_.volumeUp();
+    else if (command == u"mute"_s)
+        player_.toggleMute();
     if (command.size() < 2)
         return;
     bool numbered = false;

@@ -125,21 +125,6 @@ QByteArray PhonePairPage(const QByteArray &code)
     return out.toUtf8();
 }
 
-int OpenEntry(const kelpa::PlayerControl &player, int hint)
-{
-    const QByteArray path = player.track().path;
-    if (path.isEmpty())
-        return -1;
-    if (hint >= 0 && player.entryPath(hint) == path)
-        return hint;
-    const int count = player.entryCount();
-    for (int i = 0; i < count; ++i) {
-        if (player.entryPath(i) == path)
-            return i;
-    }
-    return -1;
-}
-
 QString PhoneEntryText(const kelpa::PlayerControl &player, int index)
 {
     const QString text = player.entryText(index);

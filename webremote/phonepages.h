@@ -29,10 +29,6 @@ QByteArray PhoneLoginPage(bool failed, const QByteArray &token);
 // its script (or by a tap without one).
 QByteArray PhonePairPage(const QByteArray &code);
 
-// The playlist entry of the open track (the first entry with its path, hint tried first);
-// -1 when none is open or its entry is gone.
-int OpenEntry(const kelpa::PlayerControl &player, int hint);
-
 // The player page showing the given page of the playlist (0 first; clamped), with entry
 // `open` marked as playing; its form carries the session's form token.
 QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,

@@ -130,7 +130,6 @@ private:
     void PhoneLogin(bool right, qint64 now);
     void RunPhoneCommand(const QString &command);
     QByteArray PhonePageLocation(const QString &page) const;
-    int PhoneOpenEntry();
     void RenewPairingCode();
 
     kelpa::PlayerControl &player_;
@@ -149,10 +148,8 @@ private:
     QRandomGenerator random_;
     bool portSet_ = false; // a port has been given to Winsock1
 
-    LoginGuard guard_;       // on clock_
-    PhoneSessions phones_;   // on clock_
-    int openEntryHint_ = -1; // where the open track's entry was last found
-    int unmutedVolume_ = 50; // what the mute button gives back
+    LoginGuard guard_;     // on clock_
+    PhoneSessions phones_; // on clock_
 
     // Connection bookkeeping.
     struct Waiting {
