@@ -214,10 +214,12 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_remote: the player did not take its playlist\n");
             return 1;
         }
-        FrmSver *panel = settings.get();
-        panel->findChild<QRadioButton *>(u"Option1"_s)->click();
+        const kelpa::PlayerControl &control = player.control();
+        const auto itemAt = [&control](int i) { return control.entryText(i); };
         std::printf("control page from the player window, %d entries, no limit: %7.2f ms\n",
-                    player.count(), bestMs(5, [&] { (void)panel->server().BuildControlPage(); }));
+                    player.count(), bestMs(5, [&] {
+                        (void)BuildControlPage(control.caption(), control.entryCount(), itemAt, -1);
+                    }));
     }
 
     // Latency with 1,000 entries, the whole list on the page.

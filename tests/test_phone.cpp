@@ -3,8 +3,8 @@
 // the live state then show, and the same throttle and refusals as the design's pages.
 #include "phoneclient.h"
 #include "webremote/phonepages.h"
-#include "webremote/phonerequest.h"
 #include "webremote/phonesessions.h"
+#include "webremote/request.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -198,7 +198,7 @@ void WebRemoteTest::loginNumbersSpreadOverTheRange()
     int largest = 0;
     for (int i = 0; i < 40; ++i) {
         const int number = remote->login();
-        QVERIFY(number >= 0 && number < RemoteServer::LoginNumberRange);
+        QVERIFY(number >= 0 && number < RemoteState::LoginNumberRange);
         drawn.insert(number);
         largest = std::max(largest, number);
     }

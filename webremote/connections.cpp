@@ -16,7 +16,6 @@
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "pages.h"
-#include "phonerequest.h"
 #include "request.h"
 
 #include <QTimer>
@@ -34,24 +33,12 @@ void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
     });
     const QHostAddress peer = Winsock::RequestPeer(requestID);
     const auto samePeer = [&peer](const Waiting &waiting) { return waiting.peer == peer; };
-    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer) {
-        // A newcomer takes the place of its own address's oldest silent connection, which is
-        // a spare or an abandoned one; an address whose places all hold requests waits.
-        const auto silent = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting &w) {
-            return samePeer(w) && !Winsock::HasRequestData(w.requestID);
-        });
-        if (silent == waiting_.end()) {
-            Winsock::DropRequest(requestID);
-            return;
-        }
-        Winsock::DropRequest(silent->requestID);
-        waiting_.erase(silent);
-    }
-    if (waiting_.size() >= MaxWaitingConnections && !MakeRoom(guard_.isTrusted(peer))) {
+    if (std::count_if(waiting_.cbegin(), waiting_.cend(), samePeer) >= MaxWaitingPerPeer ||
+        (waiting_.size() >= MaxWaitingConnections && !MakeRoom(state_.guard.isTrusted(peer)))) {
         Winsock::DropRequest(requestID);
         return;
     }
-    waiting_.enqueue({requestID, peer, clock_.elapsed()});
+    waiting_.enqueue({requestID, peer, clock_()});
     EnforceCrowdedDeadline();
     ServeWaitingConnection();
 }
@@ -59,7 +46,7 @@ void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
 bool RemoteServer::MakeRoom(bool forTrusted)
 {
     const auto stranger = [this](const Waiting &waiting) {
-        return !guard_.isTrusted(waiting.peer);
+        return !state_.guard.isTrusted(waiting.peer);
     };
     auto leaving = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting &waiting) {
         return stranger(waiting) && !Winsock::HasRequestData(waiting.requestID);
@@ -76,7 +63,7 @@ bool RemoteServer::MakeRoom(bool forTrusted)
 bool RemoteServer::IsIdleSpare() const
 {
     return !heardFrom_ && Winsock2->BytesReceived() == 0 &&
-           clock_.elapsed() - connectedAt_ >= timings_.spareConnectionMs;
+           clock_() - connectedAt_ >= timings_.spareConnectionMs;
 }
 
 void RemoteServer::ServeWaitingConnection()
@@ -126,7 +113,7 @@ void RemoteServer::StartSpareTimer()
     // Bytes that came and are still to be read are given a moment to be announced.
     if (!heardFrom_)
         spareTimer_->start(static_cast<int>(
-            qMax<qint64>(50, timings_.spareConnectionMs - (clock_.elapsed() - connectedAt_))));
+            qMax<qint64>(50, timings_.spareConnectionMs - (clock_() - connectedAt_))));
 }
 
 bool RemoteServer::AcceptNext()
@@ -135,7 +122,7 @@ bool RemoteServer::AcceptNext()
     // before a stranger's; otherwise in the order they came.
     const auto rank = [this](const Waiting &waiting) {
         const bool sent = Winsock::HasRequestData(waiting.requestID);
-        return sent ? (guard_.isTrusted(waiting.peer) ? 0 : 1) : 2;
+        return sent ? (state_.guard.isTrusted(waiting.peer) ? 0 : 1) : 2;
     };
     while (!waiting_.isEmpty()) {
         const auto next =
@@ -169,12 +156,13 @@ void RemoteServer::EnforceCrowdedDeadline()
         return;
     // A stranger's unfinished request holds a trusted address only a moment.
     const bool trustedWaits =
-        !guard_.isTrusted(peer_) &&
-        std::any_of(waiting_.cbegin(), waiting_.cend(),
-                    [this](const Waiting &waiting) { return guard_.isTrusted(waiting.peer); });
+        !state_.guard.isTrusted(peer_) &&
+        std::any_of(waiting_.cbegin(), waiting_.cend(), [this](const Waiting &waiting) {
+            return state_.guard.isTrusted(waiting.peer);
+        });
     const int allowed = trustedWaits ? std::min(timings_.crowdedRequestMs, timings_.trustedWaitMs)
                                      : timings_.crowdedRequestMs;
-    const qint64 left = allowed - (clock_.elapsed() - firstByteAt_);
+    const qint64 left = allowed - (clock_() - firstByteAt_);
     if (left <= 0)
         DropConnection();
     else if (!crowdedTimer_->isActive() || crowdedTimer_->remainingTime() > left)
@@ -193,11 +181,11 @@ void RemoteServer::Winsock2_DataArrival(int32_t bytesTotal)
     if (arrived.isEmpty())
         return;
     if (firstByteAt_ < 0)
-        firstByteAt_ = clock_.elapsed();
+        firstByteAt_ = clock_();
     heardFrom_ = true;
     spareTimer_->stop();
     RecvBuffer += arrived;
-    if (IsRequestComplete(RecvBuffer) && IsBodyComplete(RecvBuffer)) {
+    if (IsRequestComplete(RecvBuffer)) {
         answering_ = true;
         requestTimer_->stop();
         crowdedTimer_->stop();
@@ -259,19 +247,9 @@ void RemoteServer::Winsock2_Error()
     ServeWaitingConnection();
 }
 
-void RemoteServer::SendPage(const QString &body)
-{
-    Send(BuildOkResponse(body));
-}
-
 void RemoteServer::SendNotFound()
 {
-    Send(BuildNotFoundResponse());
-}
-
-void RemoteServer::Send(const QString &response)
-{
-    SendBytes(AnsiEncode(response));
+    SendBytes(AnsiEncode(BuildNotFoundResponse()));
 }
 
 void RemoteServer::SendBytes(const QByteArray &response)

@@ -32,7 +32,7 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      server_(new RemoteServer(player, timings, this)), ui_(std::make_unique<Ui::FrmSver>()),
+      server_(new RemoteServer(player, timings, {}, this)), ui_(std::make_unique<Ui::FrmSver>()),
       aboutIcon_(aboutIcon)
 {
     ui_->setupUi(this);

@@ -2,7 +2,7 @@
 
 #include "pages.h"
 #include "pagetemplate.h"
-#include "phonerequest.h"
+#include "request.h"
 
 #include <QFile>
 

@@ -2,28 +2,38 @@
 
 #include "net/winsock.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
-RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &timings,
+namespace {
+
+RemoteServer::Clock sinceNow()
+{
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    return [started] { return started->elapsed(); };
+}
+
+} // namespace
+
+RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &timings, Clock clock,
                            QObject *parent)
     : QObject(parent), player_(player), timings_(timings), Winsock1(new Winsock(this)),
       Winsock2(new Winsock(this)), caption_(u"kelpa"_s),
-      // Login numbers must not be guessable from the time the program started.
-      random_(QRandomGenerator::securelySeeded()), guard_(timings), requestTimer_(new QTimer(this)),
-      crowdedTimer_(new QTimer(this)), spareTimer_(new QTimer(this)), sendTimer_(new QTimer(this)),
-      pauseTimer_(new QTimer(this)), lockoutTimer_(new QTimer(this)),
-      pairingTimer_(new QTimer(this))
+      clock_(clock ? std::move(clock) : sinceNow()), state_(timings),
+      requestTimer_(new QTimer(this)), crowdedTimer_(new QTimer(this)),
+      spareTimer_(new QTimer(this)), sendTimer_(new QTimer(this)), pauseTimer_(new QTimer(this)),
+      lockoutTimer_(new QTimer(this)), pairingTimer_(new QTimer(this))
 {
     Winsock1->setObjectName(u"Winsock1"_s);
     Winsock2->setObjectName(u"Winsock2"_s);
     for (QTimer *timer :
          {requestTimer_, crowdedTimer_, spareTimer_, sendTimer_, pauseTimer_, lockoutTimer_})
         timer->setSingleShot(true);
-    clock_.start();
 
     connect(Winsock1, &Winsock::ConnectionRequest, this, &RemoteServer::Winsock1_ConnectionRequest);
     connect(Winsock2, &Winsock::DataArrival, this, &RemoteServer::Winsock2_DataArrival);
@@ -38,37 +48,36 @@ RemoteServer::RemoteServer(kelpa::PlayerControl &player, const ServerTimings &ti
     connect(lockoutTimer_, &QTimer::timeout, this, &RemoteServer::ShowLocks);
     pairingTimer_->setSingleShot(true);
     connect(pairingTimer_, &QTimer::timeout, this, &RemoteServer::RenewPairingCode);
-    pairingTimer_->start(static_cast<int>(phones_.pairingExpiry()));
+    pairingTimer_->start(static_cast<int>(state_.phones.pairingExpiry() - clock_()));
 }
 
 RemoteServer::~RemoteServer() = default;
 
 void RemoteServer::setLoginId(const QString &id)
 {
-    if (id == LoginId)
+    if (id == state_.loginId())
         return;
-    LoginId = id;
-    LoggedIn = false;
-    phones_.closeAll(clock_.elapsed());
+    state_.setLoginId(id, clock_());
     RenewPairingCode();
 }
 
 QByteArray RemoteServer::pairingCode()
 {
-    return phones_.pairingCode(clock_.elapsed());
+    return state_.phones.pairingCode(clock_());
 }
 
 void RemoteServer::RenewPairingCode()
 {
-    const qint64 now = clock_.elapsed();
-    phones_.pairingCode(now); // a lapsed one is replaced
-    pairingTimer_->start(static_cast<int>(std::max<qint64>(phones_.pairingExpiry() - now, 1)));
+    const qint64 now = clock_();
+    state_.phones.pairingCode(now); // a lapsed one is replaced
+    pairingTimer_->start(
+        static_cast<int>(std::max<qint64>(state_.phones.pairingExpiry() - now, 1)));
     emit pairingCodeChanged();
 }
 
 void RemoteServer::setListByteLimit(int32_t limit)
 {
-    ListByteLimit = limit;
+    state_.listByteLimit = limit;
 }
 
 void RemoteServer::setShowType(uint8_t showType)
@@ -115,4 +124,35 @@ void RemoteServer::setCaption(const QString &caption)
         return;
     caption_ = caption;
     emit captionChanged(caption_);
+}
+
+QString RemoteServer::IdleCaption() const
+{
+    return state_.guard.isLocking(clock_()) ? u"kelpa (ログイン停止中)"_s : u"kelpa"_s;
+}
+
+void RemoteServer::ShowLocks()
+{
+    // The caption shows a lock for as long as it lasts, except while answering.
+    if (!answering_)
+        setCaption(IdleCaption());
+    const qint64 now = clock_();
+    const qint64 next = state_.guard.nextChange(now);
+    if (next < 0)
+        lockoutTimer_->stop();
+    else
+        lockoutTimer_->start(static_cast<int>(std::min<qint64>(next - now, 24 * 3600 * 1000)));
+}
+
+void RemoteServer::HandleRequest()
+{
+    // From here the connection is this request's until its answer is out.
+    const Reply answer = ::HandleRequest(RecvBuffer, peer_, clock_(), state_, player_);
+    if (answer.busy)
+        setCaption(u"kelpa (処理中)"_s);
+    if (answer.paired)
+        RenewPairingCode();
+    if (answer.missed)
+        ShowLocks(); // shown once the answer is out
+    SendBytes(answer.bytes);
 }

@@ -8,28 +8,27 @@
 // The settings panel (frmsver.h) feeds it the port, the login ID and the page's byte limit, and
 // shows its caption. Its files:
 //   connections.cpp    accepting, receiving, sending and closing (sockets in net/winsock.h)
-//   handlerequest.cpp  what a request asks for, carried out on the player
-//   handlephone.cpp    the phone pages under /m/: their sessions, pairing and commands
+//   remotehandler.h    what a request asks for and its answer, on the state kept here
 //   servertimings.h    how long the server waits for what
-//   pages.h, request.h the answers' bytes and the reading of requests, without state
-//   phonepages.h, phonerequest.h  the same for the phone pages; phonesessions.h who is in
+//   pages.h, phonepages.h, request.h  the answers' bytes and the reading of requests
+//
+// Times come from a clock the server is given (milliseconds, never going back), so that a test
+// can move it; the timers only say when to look at it again.
 #pragma once
 
 #include "control/playercontrol.h"
-#include "loginguard.h"
-#include "phonesessions.h"
+#include "remotehandler.h"
 #include "servertimings.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QQueue>
-#include <QRandomGenerator>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 class QTimer;
 class Winsock;
@@ -38,9 +37,10 @@ class RemoteServer : public QObject {
     Q_OBJECT
 
 public:
-    // The player outlives the server.
+    using Clock = std::function<qint64()>;
+    // The player outlives the server. Without a clock, the time since the server was made.
     explicit RemoteServer(kelpa::PlayerControl &player, const ServerTimings &timings = {},
-                          QObject *parent = nullptr);
+                          Clock clock = {}, QObject *parent = nullptr);
     ~RemoteServer() override;
 
     // The ID a login must carry; no login succeeds with an empty one. A change ends the login
@@ -53,7 +53,7 @@ public:
     // The control page lists entries while its body stays below this many bytes; -1: all.
     // A connection keeps the limit in force when it was accepted (see connectionAccepted).
     void setListByteLimit(int32_t limit);
-    int32_t listByteLimit() const { return ListByteLimit; }
+    int32_t listByteLimit() const { return state_.listByteLimit; }
     // The display format of playlist entries added from now on, handed to the player.
     void setShowType(uint8_t showType);
 
@@ -74,19 +74,15 @@ public:
     // "kelpa", "kelpa (処理中)" while a request is answered, "kelpa (ログイン停止中)" while
     // logins are locked.
     QString caption() const { return caption_; }
-    // The control page body as a request would get it now.
-    QString BuildControlPage() const;
 
     // The playlist's part of the control page is cut at this many bytes until a limit is set.
-    static constexpr int32_t DefaultListByteLimit = 5000;
-    // Login numbers are drawn from 0 to one below this.
-    static constexpr int LoginNumberRange = 10000;
+    static constexpr int32_t DefaultListByteLimit = RemoteState::DefaultListByteLimit;
     // At most this many connections wait for the busy connection, and at most this many of
-    // one peer address (a browser opens up to six at once). A connection beyond the second
-    // takes the place of its own address's oldest one that has sent nothing, and is closed
-    // at once when there is none; beyond the first, it takes the place of the oldest waiting one of
-    // an untrusted address that has sent nothing, or, from a trusted address, of the oldest one of
-    // an untrusted address, and is closed at once only when there is none.
+    // one peer address (a browser opens up to six at once); connections whose peer has left
+    // are not counted, however recently it left. A connection beyond the first is closed at
+    // once; beyond the second, it takes the place of the oldest waiting one of an untrusted
+    // address that has sent nothing, or, from a trusted address, of the oldest one of an
+    // untrusted address, and is closed at once only when there is none.
     static constexpr qsizetype MaxWaitingConnections = 64;
     static constexpr qsizetype MaxWaitingPerPeer = 6;
 
@@ -112,24 +108,15 @@ private:
     void Winsock2_SendComplete();
     void Winsock2_Close();
     void Winsock2_Error();
-    void SendPage(const QString &body);
     void SendNotFound();
-    void Send(const QString &response);
     void SendBytes(const QByteArray &response);
     void FinishSend();
 
-    // Requests (handlerequest.cpp).
+    // Requests (remoteserver.cpp).
     void HandleRequest();
-    void Answer(bool done);
     void ShowLocks();
     QString IdleCaption() const;
     void setCaption(const QString &caption);
-
-    // The phone pages (handlephone.cpp).
-    void HandlePhoneRequest();
-    void PhoneLogin(bool right, qint64 now);
-    void RunPhoneCommand(const QString &command);
-    QByteArray PhonePageLocation(const QString &page) const;
     void RenewPairingCode();
 
     kelpa::PlayerControl &player_;
@@ -139,17 +126,10 @@ private:
     QString caption_;
 
     // Server state.
-    QByteArray RecvBuffer; // the bytes received on the current connection, decoded whole
-    int16_t LoginNumber = 0;
-    bool LoggedIn = false;  // until the first login no login number is valid
-    QHostAddress LoginPeer; // the login number is valid from this address alone
-    QString LoginId;
-    int32_t ListByteLimit = DefaultListByteLimit;
-    QRandomGenerator random_;
+    QByteArray RecvBuffer; // the bytes received on the current connection
     bool portSet_ = false; // a port has been given to Winsock1
-
-    LoginGuard guard_;     // on clock_
-    PhoneSessions phones_; // on clock_
+    Clock clock_;
+    RemoteState state_; // on clock_
 
     // Connection bookkeeping.
     struct Waiting {
@@ -161,7 +141,6 @@ private:
     bool answering_ = false;  // from a complete request until its connection is closed
     bool sending_ = false;    // from handing the answer to the socket until it has gone out
     bool heardFrom_ = false;  // the current connection has sent at least one byte
-    QElapsedTimer clock_;
     QHostAddress peer_;       // where the current connection comes from
     qint64 connectedAt_ = 0;  // on clock_: when the current connection asked to connect
     qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before

@@ -1,67 +1,68 @@
 #include "request.h"
 
+#include "net/ansi.h"
+
 #include <QHostAddress>
 
 #include <algorithm>
-
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
-bool IsRequestComplete(const QByteArray &received)
-{
-    // CR and LF never occur inside a double-byte character of the code page (trail bytes
-    // start at 0x40), so the bytes can be searched before they are decoded.
-    return received.contains("\r\n\r\n");
-}
-
-std::optional<QString> RequestPath(const QString &request)
-{
-    const qsizetype lineEnd = request.indexOf(u"\r\n"_s);
-    if (lineEnd <= 0)
-        return std::nullopt;
-    QString line = request.left(lineEnd);
-    const qsizetype http = request.indexOf(u"HTTP"_s);
-    if (http <= 0)
-        return std::nullopt;
-    // Drops the blank before the version and the version itself; an "HTTP" inside the path
-    // cuts it there, one beyond the line leaves it whole.
-    line.truncate(http - 1);
-    if (!line.startsWith(u"GET"_s))
-        return std::nullopt;
-    return line.mid(4);
-}
-
 namespace {
 
-// The header lines of a request: the lines after the request line, up to the empty line.
-QList<QStringView> headerLines(const QString &request)
+constexpr QByteArrayView HeaderEnd = "\r\n\r\n";
+
+// A Content-Length value: plain digits; -1 when it is none, 0 without one.
+qint64 contentLength(const QList<std::optional<QByteArray>> &values)
 {
-    const qsizetype headersEnd = request.indexOf(u"\r\n\r\n"_s);
-    QList<QStringView> lines = QStringView(request).left(headersEnd).split(u"\r\n"_s);
-    if (!lines.isEmpty())
-        lines.removeFirst();
-    return lines;
+    if (values.isEmpty())
+        return 0;
+    if (values.size() > 1 || !values.front() || values.front()->isEmpty() ||
+        values.front()->size() > 9)
+        return -1;
+    for (char c : *values.front()) {
+        if (c < '0' || c > '9')
+            return -1;
+    }
+    return values.front()->toLongLong();
 }
 
-// The values of the header lines named `name`, in order. A line whose name is followed by a
-// blank before the colon is malformed: its value is nullopt.
-QList<std::optional<QStringView>> headerValues(const QString &request, QStringView name)
+void addFields(QHash<QString, QString> &fields, QByteArrayView form)
 {
-    QList<std::optional<QStringView>> values;
-    for (const QStringView line : headerLines(request)) {
-        const qsizetype colon = line.indexOf(u':');
-        if (colon < 0)
-            continue;
-        const QStringView lineName = line.left(colon);
-        if (lineName.trimmed().compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (lineName.size() != name.size())
-            values.append(std::nullopt);
-        else
-            values.append(line.mid(colon + 1).trimmed());
+    for (QByteArray pair : form.toByteArray().split('&')) {
+        pair.replace('+', ' ');
+        const qsizetype equals = pair.indexOf('=');
+        const QByteArray name = equals < 0 ? pair : pair.left(equals);
+        const QByteArray value = equals < 0 ? QByteArray() : pair.mid(equals + 1);
+        if (!name.isEmpty())
+            fields.insert(QString::fromUtf8(QByteArray::fromPercentEncoding(name)),
+                          QString::fromUtf8(QByteArray::fromPercentEncoding(value)));
     }
-    return values;
+}
+
+QByteArray sessionCookie(const QList<std::optional<QByteArray>> &cookieLines)
+{
+    for (const std::optional<QByteArray> &line : cookieLines) {
+        if (!line)
+            continue;
+        for (const QByteArray &pair : line->split(';')) {
+            const QByteArray trimmed = pair.trimmed();
+            const qsizetype equals = trimmed.indexOf('=');
+            if (equals > 0 && trimmed.left(equals) == PhoneCookieName)
+                return trimmed.mid(equals + 1);
+        }
+    }
+    return {};
+}
+
+// The length of the body a POST to the phone pages announces; -1 for one that is refused.
+qint64 announcedBody(const Request &request)
+{
+    if (request.method != "POST")
+        return 0;
+    const qint64 length = contentLength(request.values("content-length"));
+    return length > PhoneBodyLimit ? -1 : length;
 }
 
 bool allDigits(QStringView text)
@@ -115,14 +116,121 @@ std::optional<Authority> parseAuthority(QStringView value)
 
 } // namespace
 
-bool IsHostAccepted(const QString &request, const HostNames &own)
+Request ReadRequest(const QByteArray &received)
 {
-    const QList<std::optional<QStringView>> hosts = headerValues(request, u"host");
+    Request request;
+    request.received = received;
+    request.text = AnsiDecode(received);
+    const qsizetype headEnd = received.indexOf(HeaderEnd);
+    const QByteArrayView head =
+        QByteArrayView(received).first(headEnd < 0 ? received.size() : headEnd);
+    request.body = headEnd < 0 ? QByteArray() : received.mid(headEnd + HeaderEnd.size());
+    QList<QByteArrayView> lines;
+    for (qsizetype at = 0; at <= head.size();) {
+        qsizetype end = head.indexOf("\r\n", at);
+        if (end < 0)
+            end = head.size();
+        lines.append(head.sliced(at, end - at));
+        at = end + 2;
+    }
+    const QList<QByteArray> words = lines.value(0).toByteArray().split(' ');
+    if (words.size() == 3) {
+        request.method = words[0];
+        request.target = words[1];
+        request.version = words[2];
+    }
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = lines[i].first(colon).toByteArray();
+        const QByteArray trimmedName = name.trimmed();
+        request.headers.append({trimmedName, lines[i].sliced(colon + 1).toByteArray().trimmed(),
+                                trimmedName.size() == name.size()});
+    }
+    return request;
+}
+
+QList<std::optional<QByteArray>> Request::values(QByteArrayView name) const
+{
+    QList<std::optional<QByteArray>> found;
+    for (const Header &header : headers) {
+        if (header.name.compare(name, Qt::CaseInsensitive) == 0)
+            found.append(header.wellFormed ? std::optional(header.value) : std::nullopt);
+    }
+    return found;
+}
+
+bool IsRequestComplete(const QByteArray &received)
+{
+    // CR and LF never occur inside a double-byte character of the code page (trail bytes
+    // start at 0x40), so the bytes can be searched before they are decoded.
+    const qsizetype headEnd = received.indexOf(HeaderEnd);
+    if (headEnd < 0)
+        return false;
+    if (!received.startsWith("POST /m/"))
+        return true;
+    const qint64 length = announcedBody(ReadRequest(received.first(headEnd + HeaderEnd.size())));
+    return length < 0 || received.size() - headEnd - HeaderEnd.size() >= length;
+}
+
+bool IsPhoneRequest(const QByteArray &received)
+{
+    return received.startsWith("GET /m/") || received.startsWith("POST /m/");
+}
+
+std::optional<QString> DesignPath(const Request &request)
+{
+    const QString &text = request.text;
+    const qsizetype lineEnd = text.indexOf(u"\r\n"_s);
+    if (lineEnd <= 0)
+        return std::nullopt;
+    QString line = text.left(lineEnd);
+    const qsizetype http = text.indexOf(u"HTTP"_s);
+    if (http <= 0)
+        return std::nullopt;
+    // Drops the blank before the version and the version itself; an "HTTP" inside the path
+    // cuts it there, one beyond the line leaves it whole.
+    line.truncate(http - 1);
+    if (!line.startsWith(u"GET"_s))
+        return std::nullopt;
+    return line.mid(4);
+}
+
+std::optional<PhoneFields> ReadPhoneFields(const Request &request)
+{
+    if (!IsPhoneRequest(request.received) || !request.version.startsWith("HTTP/"))
+        return std::nullopt;
+    PhoneFields phone;
+    phone.post = request.method == "POST";
+    const QByteArray &target = request.target;
+    const qsizetype query = target.indexOf('?');
+    phone.path = QString::fromUtf8(query < 0 ? target : target.left(query));
+    if (query >= 0)
+        addFields(phone.query, QByteArrayView(target).sliced(query + 1));
+    if (phone.post) {
+        const qint64 length = announcedBody(request);
+        if (length < 0 || request.body.size() < length)
+            return std::nullopt;
+        const QList<std::optional<QByteArray>> types = request.values("content-type");
+        if (length > 0 &&
+            (types.size() != 1 || !types.front() ||
+             !types.front()->toLower().startsWith("application/x-www-form-urlencoded")))
+            return std::nullopt;
+        addFields(phone.form, QByteArrayView(request.body).first(length));
+    }
+    phone.session = sessionCookie(request.values("cookie"));
+    return phone;
+}
+
+bool IsHostAccepted(const Request &request, const HostNames &own)
+{
+    const QList<std::optional<QByteArray>> hosts = request.values("host");
     if (hosts.isEmpty())
         return true;
     if (hosts.size() > 1 || !hosts.front())
         return false;
-    const std::optional<Authority> authority = parseAuthority(*hosts.front());
+    const std::optional<Authority> authority = parseAuthority(QString::fromLatin1(*hosts.front()));
     if (!authority)
         return false;
     QString host = authority->host;
@@ -148,26 +256,25 @@ bool IsHostAccepted(const QString &request, const HostNames &own)
     return label.startsWith(first + u'-') && !number.isEmpty() && allDigits(number);
 }
 
-bool IsCrossSite(const QString &request)
+bool IsCrossSite(const Request &request)
 {
-    for (const std::optional<QStringView> &site : headerValues(request, u"sec-fetch-site")) {
+    for (const std::optional<QByteArray> &site : request.values("sec-fetch-site")) {
         // A page on another port of this host is "same-site", and no more ours than any other.
-        if (site && (site->compare(u"cross-site"_s, Qt::CaseInsensitive) == 0 ||
-                     site->compare(u"same-site"_s, Qt::CaseInsensitive) == 0))
+        if (site && (site->toLower() == "cross-site" || site->toLower() == "same-site"))
             return true;
     }
-    const QList<std::optional<QStringView>> origins = headerValues(request, u"origin");
+    const QList<std::optional<QByteArray>> origins = request.values("origin");
     if (origins.isEmpty())
         return false;
     // A page's origin names the scheme, host and port it came from; "null" hides it.
-    const QList<std::optional<QStringView>> hosts = headerValues(request, u"host");
+    const QList<std::optional<QByteArray>> hosts = request.values("host");
     if (origins.size() > 1 || !origins.front() || hosts.size() != 1 || !hosts.front())
         return true;
-    const QStringView origin = *origins.front();
+    const QString origin = QString::fromLatin1(*origins.front());
     if (!origin.startsWith(u"http://"_s, Qt::CaseInsensitive))
         return true;
-    const std::optional<Authority> from = parseAuthority(origin.mid(7));
-    const std::optional<Authority> to = parseAuthority(*hosts.front());
+    const std::optional<Authority> from = parseAuthority(QStringView(origin).mid(7));
+    const std::optional<Authority> to = parseAuthority(QString::fromLatin1(*hosts.front()));
     return !from || !to || from->host != to->host || from->port != to->port;
 }
 
