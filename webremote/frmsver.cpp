@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -22,6 +23,24 @@ constexpr QKeySequence::StandardKey EditingKeys[] = {
     QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
     QKeySequence::Paste,     QKeySequence::Undo, QKeySequence::Redo,
 };
+
+// The design's boxes were drawn around the narrow Latin letters of its system font: a caption
+// that would lose its last pixels here is set narrower (condensed, or stretched by Qt where the
+// family has no narrower face) rather than cut.
+void NarrowToFit(QLabel *label)
+{
+    const int room = label->contentsRect().width();
+    QFont narrow = label->font();
+    const auto fits = [&] {
+        return QFontMetricsF(narrow).tightBoundingRect(label->text()).right() <= room;
+    };
+    if (fits())
+        return;
+    // A family's faces for each width come in steps, not in proportion: narrower until it fits.
+    for (int stretch = 95; stretch > QFont::UltraCondensed && !fits(); stretch -= 5)
+        narrow.setStretch(stretch);
+    label->setFont(narrow);
+}
 
 } // namespace
 
@@ -45,6 +64,8 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
     // default gap "途中でカット" runs under the limit box beside it.
     ui_->Frame1->setStyleSheet(u"QRadioButton { spacing: 2px; }"_s);
     setFixedSize(169, 163);
+    for (QLabel *label : findChildren<QLabel *>())
+        NarrowToFit(label);
     move(screen()->availableGeometry().center() - rect().center());
 
     ui_->Text1->installEventFilter(this);
