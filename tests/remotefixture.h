@@ -9,6 +9,7 @@
 
 #include "app/settingswindow.h"
 #include "fakeplayercontrol.h"
+#include "freeport.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
@@ -151,10 +152,10 @@ public:
         QTest::keyClicks(box, text);
     }
 
-    // Types port 0 (any free port) and presses the listen toggle; the port chosen.
+    // Types a free port and presses the listen toggle; the port.
     quint16 listen()
     {
-        retype(text(1), u"0"_s);
+        retype(text(1), QString::number(freePort()));
         QTest::mouseClick(check1(), Qt::LeftButton);
         port = static_cast<quint16>(winsock1()->LocalPort());
         return port;

@@ -160,12 +160,14 @@ void FrmSver::Check1_Click()
 
 void FrmSver::StartListening()
 {
-    // An unreadable or refused port leaves the port last set in force.
+    // Only the port the box shows is listened on: falling back on the port set before would
+    // listen where the box does not say, and the pressed toggle would tell the user it went
+    // well. Port 0, the system's choice, is no port a phone could be told.
     bool readable = false;
     const QString typed = ui_->Text1->text();
     const int32_t port = typed.toInt(&readable);
-    const bool taken = readable && server_->setPort(port);
-    if (server_->listen())
+    const bool taken = readable && port > 0 && server_->setPort(port);
+    if (taken && server_->listen())
         return;
     // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
     ui_->Check1->setChecked(false);
@@ -175,8 +177,7 @@ void FrmSver::StartListening()
 
 void FrmSver::ShowListenFailure(const QString &typed, bool taken)
 {
-    // The box speaks of the port the user typed: when that one could not be taken, not of
-    // the port set before, which was tried in its place.
+    // The box speaks of the port the user typed, as the box shows it.
     QString reason;
     const QString tried = QString::number(server_->port());
     if (!taken)
