@@ -90,6 +90,7 @@ private slots:
     void captionsFitTheirBoxes_data();
     void captionsFitTheirBoxes();
     void qrCodeFollowsTheServer();
+    void qrWindowStaysOnTheScreen();
     void captionFollowsTheServer();
     void aboutBox();
 
@@ -542,6 +543,22 @@ void FrmSverTest::qrCodeFollowsTheServer()
     action->trigger();
     menu->close();
     QVERIFY(window->isVisible());
+}
+
+void FrmSverTest::qrWindowStaysOnTheScreen()
+{
+    // The panel in the screen's bottom right corner, the window opened while it shows no code:
+    // the code, once the remote listens, makes it grow towards both edges.
+    const QRect area = remote->panel->screen()->availableGeometry();
+    const QSize panel = remote->panel->frameGeometry().size();
+    remote->panel->move(area.right() + 1 - panel.width(), area.bottom() + 1 - panel.height());
+    QTest::mouseDClick(remote->text(3), Qt::LeftButton);
+    auto *window = remote->panel->findChild<QWidget *>(u"QrWindow"_s);
+    QVERIFY(window && area.contains(window->frameGeometry()));
+    const int codeless = window->height();
+    remote->listen();
+    QTRY_VERIFY(window->height() > codeless);
+    QVERIFY(area.contains(window->frameGeometry()));
 }
 
 QTEST_MAIN(FrmSverTest)
