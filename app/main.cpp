@@ -1,3 +1,4 @@
+#include "app/qtjapanese.h"
 #include "app/securemode.h"
 #include "app/settingswindow.h"
 #include "app/uifont.h"
@@ -27,6 +28,7 @@ int main(int argc, char *argv[])
         return 0;
 
     PreferCompactJapaneseFont();
+    UseQtJapanese();
     Player player(QCoreApplication::applicationDirPath(), privateDir);
     Form1 form1(player);
     std::unique_ptr<FrmSver> frmSver; // destroyed before the player it drives
