@@ -128,13 +128,11 @@ class DesktopProcessTest(unittest.TestCase):
     def test_files_that_add_nothing_are_named_on_stderr(self):
         # Named by a first start and by a later one alike; the track and a list naming one go
         # without a word.
-        folder = tempfile.mkdtemp(prefix="kelpa passed over ")
-        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-        listed, notes = os.path.join(folder, "list.m3u"), os.path.join(folder, "notes.txt")
+        listed, notes = os.path.join(self.music, "list.m3u"), os.path.join(self.music, "notes.txt")
         with open(listed, "w") as list_file, open(notes, "w") as notes_file:
             list_file.write(self.track + "\n")
             notes_file.write("no track here\n")
-        nothing = [notes, os.path.join(folder, "missing.mp3"), folder,
+        nothing = [notes, os.path.join(self.music, "missing.mp3"), self.music,
                    os.path.join(self.music, "tone.wav")]
         said = [tempfile.TemporaryFile() for _ in range(2)]
         self.start(self.track, *nothing, listed, stderr=said[0])

@@ -9,7 +9,6 @@
 
 #include "app/settingswindow.h"
 #include "fakeplayercontrol.h"
-#include "freeport.h"
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
@@ -23,7 +22,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 // One client connection, its bytes collected as they come.
@@ -127,6 +128,19 @@ public:
     RemoteServer server;
     quint16 port = 0;
 };
+
+// A port no socket uses, below the range the system hands out to outgoing connections, so
+// that no client of another program takes it before the panel listens on it.
+inline quint16 freePort()
+{
+    const quint16 first = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(10000));
+    for (quint16 port = first; port < 30000; ++port) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
+}
 
 // The settings panel's controls, looked up by name.
 class PanelControls {

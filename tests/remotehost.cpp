@@ -8,9 +8,9 @@
 //
 // Usage: remotehost ENGINE_DIR [QR_PICTURE]
 #include "app/settingswindow.h"
-#include "freeport.h"
 #include "net/winsock.h"
 #include "playerharness.h"
+#include "remotefixture.h"
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
 
