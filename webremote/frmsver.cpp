@@ -162,7 +162,7 @@ void FrmSver::StartListening()
 {
     // Only the port the box shows is listened on: falling back on the port set before would
     // listen where the box does not say, and the pressed toggle would tell the user it went
-    // well. Port 0, the system's choice, is no port a phone could be told.
+    // well. Port 0 would leave the port to the system, which no user could tell a phone.
     bool readable = false;
     const QString typed = ui_->Text1->text();
     const int32_t port = typed.toInt(&readable);
