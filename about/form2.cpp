@@ -37,6 +37,15 @@ void Form2::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
+void Form2::showEvent(QShowEvent *event)
+{
+    // OK comes first in the tab order, so each opening starts on it, wherever the focus was
+    // when the box was hidden: a Space or Enter right after opening closes the box and never
+    // opens the browser by surprise.
+    ui_->Command1->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
+}
+
 void Form2::Command1_Click()
 {
     hide(); // ends the modal show; the box stays loaded

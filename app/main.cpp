@@ -1,3 +1,5 @@
+#include "app/passedover.h"
+#include "app/qtjapanese.h"
 #include "app/securemode.h"
 #include "app/settingswindow.h"
 #include "app/uifont.h"
@@ -21,14 +23,17 @@ int main(int argc, char *argv[])
     // enter; without one (empty) neither is made, and this copy runs as if it were alone.
     const QString privateDir = kelpa::PrivateFolder();
     const QString handoverSocket = kelpa::HandoverSocketPath(privateDir);
-    // Qt has taken its own options out of argv: what is left names files. A copy that runs
-    // already takes them, and this start ends without a word; with no files, or no copy to
-    // take them, the start goes on, and a second copy is refused as ever.
+    // Qt has taken its own options out of argv: what is left names files. Those that add
+    // nothing are named on stderr. A copy that runs already takes them, and this start ends
+    // without another word; with no files, or no copy to take them, the start goes on, and a
+    // second copy is refused as ever.
     const QList<QByteArray> files = kelpa::CommandLineFiles(argc, argv);
+    NamePassedOver(files, QCoreApplication::applicationDirPath());
     if (!files.isEmpty() && kelpa::HandOverFiles(handoverSocket, files))
         return 0;
 
     PreferCompactJapaneseFont();
+    UseQtJapanese();
     Player player(QCoreApplication::applicationDirPath(), privateDir);
     // A copy runs but did not take the files (swamped, or not listening yet). The box of a plain
     // second start would read as if they had gone to it, and would hold a script's start until

@@ -52,6 +52,9 @@ foreach(name kelpa.1 changelog)
   list(APPEND kelpa_dist_outputs ${gz})
 endforeach()
 add_custom_target(kelpa_dist ALL DEPENDS ${kelpa_dist_outputs})
+# A build of the program alone (scripts/run.sh builds only that) leaves all that installing and
+# packaging take: the icons, the manual page and the change log come with it.
+add_dependencies(kelpa kelpa_dist)
 
 install(FILES ${CMAKE_SOURCE_DIR}/dist/kelpa.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/example.kelpa.player.metainfo.xml

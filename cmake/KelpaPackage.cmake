@@ -16,10 +16,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kelpa.example/")
-# Dependencies come from the libraries the program and the engine library link, and setcap,
-# which the postinst runs to let the program listen on port 80.
+# Dependencies come from the libraries the program and the engine library link, setcap,
+# which the postinst runs to let the program listen on port 80, and Qt's own texts in Japanese
+# (menus, file dialog, buttons), which no library links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, qt6-translations-l10n")
 # The captions are Japanese; without a CJK font they show as boxes.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-motoya-l-cedar | fonts-noto-cjk")
 set(KELPA_INSTALLED_PROGRAM /usr/${KELPA_PRIVATE_DIR}/kelpa)

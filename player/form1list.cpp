@@ -52,6 +52,10 @@ void Form1::ChooseFiles()
     fileDialog_ = new QFileDialog(this, u"kelpa"_s, lastFolder_);
     fileDialog_->setAttribute(Qt::WA_DeleteOnClose);
     fileDialog_->setFileMode(QFileDialog::ExistingFiles);
+    // Tracks and the lists that name them first; any other file is one choice away, as a drop
+    // takes any file and a list may have any name.
+    fileDialog_->setNameFilters(
+        {u"MP3ファイルとリスト (*.mp3 *.m3u *.m3u8 *.txt)"_s, u"すべてのファイル (*)"_s});
     // Like every box of ours, above the settings panel and the QR code.
     fileDialog_->setWindowFlag(Qt::WindowStaysOnTopHint);
     connect(fileDialog_, &QFileDialog::filesSelected, this, [this](const QStringList &files) {

@@ -14,8 +14,13 @@ std::optional<Player::Shown> Player::Tick()
         if (loop_ && (failedOpens_ == 0 || failedOpens_ < entryCount())) {
             // While the user has an "Open Error" box before them, the next entry waits: each
             // tick would otherwise run into the next failure for every entry that fails.
-            if (!openErrorUnanswered_)
+            if (!openErrorUnanswered_) {
                 Command(int16_t(kelpa::Transport::Next));
+                return std::nullopt;
+            }
+            // Meanwhile the failed open has left nothing open, and the caption says so (the
+            // remotes show it too), not the title of the track before.
+            SetCaption(u"kelpa"_s);
             return std::nullopt;
         }
         // The end of the track, or with loop play a whole lap of entries that failed to open

@@ -6,6 +6,7 @@ source "$ROOT/scripts/setup.sh"
 install_packages
 BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
 configure "$BUILD"
-# The program and the engine library it loads, and nothing else: no tests, no benchmarks.
+# The program, the engine library it loads and what installing them takes (icons, manual page),
+# and nothing else: no tests, no benchmarks.
 cmake --build "$BUILD" -j2 --target kelpa
 exec "$BUILD/bin/kelpa"

@@ -13,6 +13,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libmpg123-dev libpulse-dev libqrencode-dev
   # the captions are Japanese; the windows prefer the compact Motoya font for them
   fonts-noto-cjk fonts-motoya-l-cedar
+  # Qt's own texts (menus, file dialog, buttons) in Japanese
+  qt6-translations-l10n
 )
 
 # What the test and benchmark programs link beside the program's own libraries: TagLib, the

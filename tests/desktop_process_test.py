@@ -125,6 +125,26 @@ class DesktopProcessTest(unittest.TestCase):
         self.assertEqual(self.playing(self.handed[500]), ("Playing", url(self.handed[500])))
         self.assertIsNone(first.poll())
 
+    def test_files_that_add_nothing_are_named_on_stderr(self):
+        # Named by a first start and by a later one alike; the track and a list naming one go
+        # without a word.
+        listed, notes = os.path.join(self.music, "list.m3u"), os.path.join(self.music, "notes.txt")
+        with open(listed, "w") as list_file, open(notes, "w") as notes_file:
+            list_file.write(self.track + "\n")
+            notes_file.write("no track here\n")
+        nothing = [notes, os.path.join(self.music, "missing.mp3"), self.music,
+                   os.path.join(self.music, "tone.wav")]
+        said = [tempfile.TemporaryFile() for _ in range(2)]
+        self.start(self.track, *nothing, listed, stderr=said[0])
+        self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
+        self.assertEqual(self.start(listed, *nothing, stderr=said[1]).wait(30), 0)
+        for log in said:
+            log.seek(0)
+            self.assertEqual([line for line in log.read().splitlines() if line.startswith(b"kelpa")],
+                             [b"kelpa: passed over, neither a track nor a list of tracks: " +
+                              os.fsencode(name) for name in nothing])
+            log.close()
+
     def test_loop_play_and_seeking_from_the_desktop(self):
         self.start(self.track)
         self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))

@@ -22,7 +22,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 // One client connection, its bytes collected as they come.
@@ -127,6 +129,19 @@ public:
     quint16 port = 0;
 };
 
+// A port no socket uses, below the range the system hands out to outgoing connections, so
+// that no client of another program takes it before the panel listens on it.
+inline quint16 freePort()
+{
+    const quint16 first = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(10000));
+    for (quint16 port = first; port < 30000; ++port) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
+}
+
 // The settings panel's controls, looked up by name.
 class PanelControls {
 public:
@@ -151,10 +166,10 @@ public:
         QTest::keyClicks(box, text);
     }
 
-    // Types port 0 (any free port) and presses the listen toggle; the port chosen.
+    // Types a free port and presses the listen toggle; the port.
     quint16 listen()
     {
-        retype(text(1), u"0"_s);
+        retype(text(1), QString::number(freePort()));
         QTest::mouseClick(check1(), Qt::LeftButton);
         port = static_cast<quint16>(winsock1()->LocalPort());
         return port;

@@ -10,6 +10,7 @@
 #include "app/settingswindow.h"
 #include "net/winsock.h"
 #include "playerharness.h"
+#include "remotefixture.h"
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
 
@@ -58,7 +59,7 @@ int main(int argc, char *argv[])
 
     FrmSver *panel = settings.get();
     auto *port = panel->findChild<QLineEdit *>(u"Text1"_s);
-    port->setText(u"0"_s);
+    port->setText(QString::number(freePort()));
     panel->findChild<QPushButton *>(u"Check1"_s)->click();
     std::printf("port %d\n", panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());
     if (argc > 2) {

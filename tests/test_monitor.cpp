@@ -273,6 +273,7 @@ void MonitorTest::loopWaitsWhileOpenErrorIsShownThenMovesOn()
         QCOMPARE(fake_.openPath(), QByteArray());
         QCOMPARE(p.core->ListIndex(), 1);
         QCOMPARE(p.boxes(), QStringList{u"Open Error"_s});
+        QCOMPARE(p.form->windowTitle(), u"kelpa"_s); // nothing is open
     }
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     QVERIFY(box);

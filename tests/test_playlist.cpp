@@ -434,6 +434,9 @@ void PlaylistTest::ctrlOAddsTheChosenFilesAsADropDoes()
                 dialog = shown;
         QVERIFY(dialog);
         QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+        auto *types = dialog->findChild<QComboBox *>(u"fileTypeCombo"_s);
+        QCOMPARE(types->currentText(), u"MP3ファイルとリスト (*.mp3 *.m3u *.m3u8 *.txt)"_s);
+        QCOMPARE(types->itemText(1), u"すべてのファイル (*)"_s);
         dialog->setDirectory(dir_.path());
         auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_s);
         QVERIFY(name);

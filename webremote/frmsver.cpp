@@ -6,10 +6,14 @@
 #include "remoteserver.h"
 #include "ui_frmsver.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QScreen>
 
 #include <algorithm>
@@ -22,6 +26,24 @@ constexpr QKeySequence::StandardKey EditingKeys[] = {
     QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
     QKeySequence::Paste,     QKeySequence::Undo, QKeySequence::Redo,
 };
+
+// The design's boxes were drawn around the narrow Latin letters of its system font: a caption
+// that would lose its last pixels here is set narrower (condensed, or stretched by Qt where the
+// family has no narrower face) rather than cut.
+void NarrowToFit(QLabel *label)
+{
+    const int room = label->contentsRect().width();
+    QFont narrow = label->font();
+    const auto fits = [&] {
+        return QFontMetricsF(narrow).tightBoundingRect(label->text()).right() <= room;
+    };
+    if (fits())
+        return;
+    // A family's faces for each width come in steps, not in proportion: narrower until it fits.
+    for (int stretch = 95; stretch > QFont::UltraCondensed && !fits(); stretch -= 5)
+        narrow.setStretch(stretch);
+    label->setFont(narrow);
+}
 
 } // namespace
 
@@ -45,9 +67,16 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
     // default gap "途中でカット" runs under the limit box beside it.
     ui_->Frame1->setStyleSheet(u"QRadioButton { spacing: 2px; }"_s);
     setFixedSize(169, 163);
+    for (QLabel *label : findChildren<QLabel *>())
+        NarrowToFit(label);
     move(screen()->availableGeometry().center() - rect().center());
 
     ui_->Text1->installEventFilter(this);
+    // What reaches the port box other than by typing is a paste, which keeps only its digits;
+    // nothing is dropped on it, as nothing ever was.
+    ui_->Text1->setAcceptDrops(false);
+    ui_->Text1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->Text1, &QLineEdit::customContextMenuRequested, this, &FrmSver::Text1_ContextMenu);
     ui_->Text3->installEventFilter(this);
     ui_->Text3->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui_->Text3, &QLineEdit::customContextMenuRequested, this, &FrmSver::Text3_ContextMenu);
@@ -91,9 +120,20 @@ bool FrmSver::eventFilter(QObject *watched, QEvent *event)
     // The port box takes typed digits and Backspace; every other typed character, control
     // characters such as Ctrl+letter included, is dropped. The standard editing keys (select
     // all, copy, cut, paste, undo, redo) and keys that type nothing (arrows, Home, End,
-    // Delete) edit as usual, Tab moves the focus on, and pasting is not filtered.
+    // Delete) edit as usual, Tab moves the focus on, and a paste keeps only its digits.
+    if (watched == ui_->Text1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton &&
+        QGuiApplication::clipboard()->supportsSelection()) {
+        ui_->Text1->deselect();
+        Text1_Paste(QClipboard::Selection);
+        return true;
+    }
     if (watched == ui_->Text1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->matches(QKeySequence::Paste)) {
+            Text1_Paste(QClipboard::Clipboard);
+            return true;
+        }
         const QString typed = key->text();
         const bool movesFocus = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
         const bool edits = std::any_of(
@@ -120,12 +160,14 @@ void FrmSver::Check1_Click()
 
 void FrmSver::StartListening()
 {
-    // An unreadable or refused port leaves the port last set in force.
+    // Only the port the box shows is listened on: falling back on the port set before would
+    // listen where the box does not say, and the pressed toggle would tell the user it went
+    // well. Port 0 would leave the port to the system, which no user could tell a phone.
     bool readable = false;
     const QString typed = ui_->Text1->text();
     const int32_t port = typed.toInt(&readable);
-    const bool taken = readable && server_->setPort(port);
-    if (server_->listen())
+    const bool taken = readable && port > 0 && server_->setPort(port);
+    if (taken && server_->listen())
         return;
     // Nothing listens: the toggle must not say otherwise, and the user learns what to change.
     ui_->Check1->setChecked(false);
@@ -135,8 +177,7 @@ void FrmSver::StartListening()
 
 void FrmSver::ShowListenFailure(const QString &typed, bool taken)
 {
-    // The box speaks of the port the user typed: when that one could not be taken, not of
-    // the port set before, which was tried in its place.
+    // The box speaks of the port the user typed, as the box shows it.
     QString reason;
     const QString tried = QString::number(server_->port());
     if (!taken)
@@ -232,6 +273,41 @@ void FrmSver::ShowQrCode()
         qrWindow_ = new QrWindow(this);
     qrWindow_->SetAddress(PairingUrl());
     qrWindow_->Open();
+}
+
+void FrmSver::Text1_Paste(QClipboard::Mode mode)
+{
+    QString digits = QGuiApplication::clipboard()->text(mode);
+    digits.removeIf([](QChar c) { return c < u'0' || c > u'9'; });
+    // A paste is a step of its own to undo, as Qt's own paste is. QLineEdit starts a new step
+    // when its cursor moves (as it did to make any selection), so it is moved there and back.
+    QLineEdit *box = ui_->Text1;
+    const auto newUndoStep = [box] {
+        if (box->hasSelectedText() || box->text().isEmpty())
+            return;
+        const int at = box->cursorPosition();
+        box->setCursorPosition(at > 0 ? at - 1 : at + 1);
+        box->setCursorPosition(at);
+    };
+    newUndoStep();
+    box->insert(digits);
+    newUndoStep();
+}
+
+void FrmSver::Text1_ContextMenu(const QPoint &position)
+{
+    // The box's own menu, whose Paste pastes as Ctrl+V does.
+    QMenu *menu = ui_->Text1->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction *action : menu->actions()) {
+        // Known by its text, as Qt names its items by nothing else; the key after the tab
+        // may be there or not.
+        if (action->text().section(u'\t', 0, 0) != QLineEdit::tr("&Paste"))
+            continue;
+        disconnect(action, &QAction::triggered, ui_->Text1, nullptr);
+        connect(action, &QAction::triggered, this, [this] { Text1_Paste(QClipboard::Clipboard); });
+    }
+    menu->popup(ui_->Text1->mapToGlobal(position));
 }
 
 void FrmSver::Text3_ContextMenu(const QPoint &position)

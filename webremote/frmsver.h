@@ -13,6 +13,7 @@
 #include "control/playercontrol.h"
 #include "servertimings.h"
 
+#include <QClipboard>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
@@ -59,6 +60,8 @@ private:
     void Option2_Click();
     void ApplyLimitOptions();
     void ApplyByteLimitBox();
+    void Text1_Paste(QClipboard::Mode mode);
+    void Text1_ContextMenu(const QPoint &position);
     void Text3_Change();
     void Text4_Change();
     void Combo1_Click(int index);

@@ -87,10 +87,32 @@ void QrWindow::PlaceBesidePanel()
     const QRect panel = parentWidget()->frameGeometry();
     const QRect screen = parentWidget()->screen()->availableGeometry();
     const int gap = 8;
-    QPoint at(panel.right() + gap, panel.top());
-    if (at.x() + width() > screen.right())
-        at.setX(panel.left() - gap - width());
-    at.setX(qBound(screen.left(), at.x(), qMax(screen.left(), screen.right() - width())));
-    at.setY(qBound(screen.top(), at.y(), qMax(screen.top(), screen.bottom() - height())));
+    const int outerWidth = frameGeometry().width();
+    QPoint at(panel.right() + 1 + gap, panel.top());
+    if (at.x() + outerWidth > screen.right() + 1)
+        at.setX(panel.left() - gap - outerWidth);
     move(at);
+    KeepOnScreen();
+}
+
+void QrWindow::resizeEvent(QResizeEvent *event)
+{
+    // The window takes the size of what it shows: the code comes and goes with listening.
+    QWidget::resizeEvent(event);
+    if (placed_)
+        KeepOnScreen();
+}
+
+void QrWindow::KeepOnScreen()
+{
+    // Within the screen's free area (task bars and panels left out), whole window frame and all;
+    // where it does not fit, its top left corner stays visible.
+    const QRect area = screen()->availableGeometry();
+    const QRect outer = frameGeometry();
+    const int x =
+        qBound(area.left(), outer.left(), qMax(area.left(), area.right() + 1 - outer.width()));
+    const int y =
+        qBound(area.top(), outer.top(), qMax(area.top(), area.bottom() + 1 - outer.height()));
+    if (QPoint(x, y) != outer.topLeft())
+        move(x, y);
 }

@@ -23,9 +23,13 @@ public:
     // Shows the window beside its panel (the first time) and brings it to the front.
     void Open();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void Draw();
     void PlaceBesidePanel();
+    void KeepOnScreen();
 
     QString url_;
     QLabel *code_;
