@@ -177,7 +177,8 @@ void Form1::Raise()
 
 void Form1::Command1_Click(int16_t Index)
 {
-    player_.Command(Index);
+    if (Index >= int16_t(kelpa::Transport::Previous) && Index <= int16_t(kelpa::Transport::Next))
+        player_.run(static_cast<kelpa::Transport>(Index));
 }
 
 void Form1::List1_DblClick()

@@ -9,7 +9,7 @@ using namespace Qt::Literals::StringLiterals;
 Player::Player(const QString &programDir, const QString &lockDir, QObject *parent)
     : kelpa::PlayerControl(parent), engine_(programDir),
       instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
-      List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
+      selection_(&List2),
       loader_([this](const QByteArray &name) { return ReadTags(name); }, kelpa::MaxEntries),
       caption_(u"kelpa"_s)
 {
@@ -62,7 +62,7 @@ bool Player::EngineMissing()
 void Player::Load()
 {
     PlayState.CurrentIndex = -1;
-    PlayState.IsPlaying = 0;
+    PlayState.IsPlaying = false;
 }
 
 void Player::Shutdown()
@@ -107,7 +107,7 @@ std::optional<TrackTags> Player::ReadTags(const QByteArray &name)
     return TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)};
 }
 
-void Player::AddFiles(const QList<QByteArray> &paths)
+void Player::dropFiles(const QList<QByteArray> &paths)
 {
     loader_.Add(paths, ShowType);
 }

@@ -50,13 +50,11 @@ public:
     // The path of the entry at index as it was added, untrimmed; empty outside the list.
     QByteArray ListPath(int index) const { return List2.Path(index); }
 
-    // One transport command by button index (kelpa::Transport); other values do nothing.
-    void Command(int16_t Index);
     // Opens and plays the selected entry; nothing when none is selected.
     void OpenSelected();
     // Adds files as a drop does, read in the background: the entries appear in batches, in
-    // order. Nothing plays because of it.
-    void AddFiles(const QList<QByteArray> &paths);
+    // order. Nothing plays because of it (addFiles, the remotes' way, may play the first).
+    void dropFiles(const QList<QByteArray> &paths);
     // Files added are still being read.
     bool Reading() const { return loader_.Busy(); }
     // Removes the entry at index, and with it the selection when it was the selected one.
@@ -70,8 +68,6 @@ public:
         int32_t position;
     };
     std::optional<Shown> Tick();
-    // Seeks within the open track; false, and nothing done, when the engine is idle.
-    bool Seek(int32_t seconds);
     // The open track's length in seconds and its title and artist as the display shows them.
     int32_t TrackLength() const { return track_.lengthSeconds; }
     QString DispTitle() const;

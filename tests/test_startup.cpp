@@ -101,7 +101,7 @@ int RunClosingPlayer(const QByteArray &variant)
         if (!list.open(QIODevice::WriteOnly) || list.write(lines) != lines.size())
             return 1;
         list.close();
-        player.core->AddFiles({QFile::encodeName(list.fileName())});
+        player.core->dropFiles({QFile::encodeName(list.fileName())});
     }
 
     // In the middle of the list's reading, or half a second in.

@@ -54,8 +54,8 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      server_(new RemoteServer(player, timings, {}, this)), ui_(std::make_unique<Ui::FrmSver>()),
-      aboutIcon_(aboutIcon)
+      player_(player), server_(new RemoteServer(player, timings, {}, this)),
+      ui_(std::make_unique<Ui::FrmSver>()), aboutIcon_(aboutIcon)
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
@@ -330,7 +330,7 @@ void FrmSver::Text4_Change()
 
 void FrmSver::Combo1_Click(int index)
 {
-    server_->setShowType(static_cast<uint8_t>(index));
+    player_.setShowType(static_cast<uint8_t>(index));
 }
 
 void FrmSver::Command1_Click()

@@ -73,7 +73,8 @@ private:
     void ShowQrCode();
     void Text3_ContextMenu(const QPoint &position);
 
-    RemoteServer *server_; // a child of the panel
+    kelpa::PlayerControl &player_; // takes the display format of new entries
+    RemoteServer *server_;         // a child of the panel
     std::unique_ptr<Ui::FrmSver> ui_;
     std::unique_ptr<Form2> form2_;
     QIcon aboutIcon_;

@@ -80,11 +80,6 @@ void RemoteServer::setListByteLimit(int32_t limit)
     state_.listByteLimit = limit;
 }
 
-void RemoteServer::setShowType(uint8_t showType)
-{
-    player_.setShowType(showType);
-}
-
 bool RemoteServer::setPort(int32_t port)
 {
     if (!Winsock1->setLocalPort(port))

@@ -54,8 +54,6 @@ public:
     // A connection keeps the limit in force when it was accepted (see connectionAccepted).
     void setListByteLimit(int32_t limit);
     int32_t listByteLimit() const { return state_.listByteLimit; }
-    // The display format of playlist entries added from now on, handed to the player.
-    void setShowType(uint8_t showType);
 
     // The port the next listen() uses; false, and the port last set stays, outside 0..65535
     // or while listening. Port 0 lets the system choose.
