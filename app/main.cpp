@@ -14,12 +14,12 @@ int main(int argc, char *argv[])
 {
     DropLoadPathsInSecureMode();
     QApplication app(argc, argv);
-    PreferCompactJapaneseFont();
     // Qt has taken its own options out of argv: what is left names files.
     const QList<QByteArray> files = kelpa::CommandLineFiles(argc, argv);
     kelpa::SingleInstance instance;
     if (const std::optional<int> exitCode = instance.start(files))
         return *exitCode;
+    PreferCompactJapaneseFont();
 
     Player player(QCoreApplication::applicationDirPath());
     Form1 form1(player);

@@ -2,6 +2,7 @@
 
 #include "control/playercontrol.h"
 #include "privatefolder.h"
+#include "uifont.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,6 +55,7 @@ std::optional<int> SingleInstance::start(const QList<QByteArray> &files)
                      static_cast<long long>(files.size()));
         return 1;
     }
+    PreferCompactJapaneseFont(); // the first window of this start, as of a first copy
     QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, u"すでにkelpaは起動しています。"_s,
                     QMessageBox::Ok);
     box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the running copy's windows
