@@ -1,7 +1,6 @@
 #include "singleinstance.h"
 
 #include "control/playercontrol.h"
-#include "privatefolder.h"
 #include "uifont.h"
 
 #include <QCoreApplication>
@@ -24,19 +23,12 @@ QString InFolder(const QString &folder, const QString &name)
 
 } // namespace
 
-SingleInstance::SingleInstance() : SingleInstance(PrivateFolder()) {}
-
 SingleInstance::SingleInstance(const QString &folder)
     : socketPath_(InFolder(folder, u"kelpa.files"_s)), lock_(InFolder(folder, u"kelpa.lock"_s))
 {
     // A copy that has run for days is as alive as one started a second ago; a crashed copy's
     // lock is still taken over, because its process is gone.
     lock_.setStaleLockTime(0);
-}
-
-SingleInstance::~SingleInstance()
-{
-    release();
 }
 
 std::optional<int> SingleInstance::start(const QList<QByteArray> &files)

@@ -5,11 +5,9 @@
 #pragma once
 
 #include "handover/handover.h"
+#include "privatefolder.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QLockFile>
-#include <QString>
 
 #include <memory>
 #include <optional>
@@ -20,14 +18,9 @@ class PlayerControl;
 
 class SingleInstance {
 public:
-    // In the private folder, which it chooses (saying so on stderr when there is none).
-    SingleInstance();
     // In folder; an empty one is none: this copy then runs as if it were alone, taking no files
     // from later starts and refusing no second copy.
-    explicit SingleInstance(const QString &folder);
-    ~SingleInstance();
-    SingleInstance(const SingleInstance &) = delete;
-    SingleInstance &operator=(const SingleInstance &) = delete;
+    explicit SingleInstance(const QString &folder = PrivateFolder());
 
     // Decides whether this start is the first copy, which then holds the lock. Otherwise the
     // start ends here, with the exit status returned: its files handed to the running copy (0),
@@ -45,7 +38,7 @@ private:
 
     QString socketPath_; // empty: no folder
     QLockFile lock_;
-    std::unique_ptr<HandoverServer> server_;
+    std::unique_ptr<HandoverServer> server_; // gone before the lock, as release() does
 };
 
 } // namespace kelpa

@@ -534,9 +534,13 @@ private slots:
         QTemporaryDir working;
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(working.path()));
-        const std::optional<int> ended = kelpa::SingleInstance(QString()).start({"/a.mp3"});
+        kelpa::SingleInstance alone{QString()};
+        FakePlayerControl player;
+        const std::optional<int> ended = alone.start({"/a.mp3"});
+        const bool served = alone.serve(player);
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(ended, std::nullopt);
+        QVERIFY(!served);
         QVERIFY(QDir(working.path()).isEmpty());
     }
 };
