@@ -281,7 +281,7 @@ void Playback::dropStream()
 
 void Playback::silence()
 {
-    // Only the tail of a track whose end was reported plays on; anything else stops at once.
+    // Only the tail of a track that has ended plays on; anything else stops at once.
     if (mode_ != Mode::Idle || !tail_)
         dropStream();
     mode_ = Mode::Idle;
