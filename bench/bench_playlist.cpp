@@ -77,7 +77,7 @@ int main(int argc, char **argv)
     const QString list = writeList(u"list.m3u"_s, files);
     const QString full = writeList(u"full.m3u"_s, kelpa::MaxEntries);
 
-    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    Player player(QCoreApplication::applicationDirPath());
     Form1 form(player);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");

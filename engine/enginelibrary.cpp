@@ -101,7 +101,7 @@ int32_t EngineLibrary::seek(int32_t seconds)
     return api_.seek ? api_.seek(seconds) : 0;
 }
 
-int32_t EngineLibrary::getState(int32_t &seconds)
+int32_t EngineLibrary::getState(int32_t &seconds) const
 {
     return api_.getState ? api_.getState(&seconds) : 0;
 }

@@ -3,7 +3,9 @@
 // The library is not linked: EngineLibrary loads it by name on the first init(), from the program's
 // own folder when a copy lies there, otherwise from the system's library path. A missing,
 // unloadable or incomplete library makes init() fail; every other call is then a no-op that
-// returns 0. All calls come from the UI thread, one at a time.
+// returns 0 (getVolume -1). Calls come from the UI thread, one at a time, except getFileInfo,
+// which the playlist's reading thread makes beside them, as the engine allows; init() and end()
+// must not run while it may (they set the entry points it reads).
 #pragma once
 
 #include <vbmp3.h> // the engine library's C header (vbmp3/include)
@@ -45,8 +47,8 @@ public:
     int32_t restart();
     int32_t seek(int32_t seconds);
     // Returns the state (0 idle, 2 paused, other values playing); *seconds is the position
-    // while the state is not 0.
-    int32_t getState(int32_t &seconds);
+    // while the state is not 0. Asking changes nothing; the end of a track: vbmp3.h.
+    int32_t getState(int32_t &seconds) const;
     int16_t getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream);
     // The output volume, which engines before vbmp3_setVolume lack: hasVolume() is false then,
     // setVolume does nothing and getVolume returns -1.

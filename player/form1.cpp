@@ -77,10 +77,7 @@ bool Form1::Start()
 
 bool Form1::Form_Load()
 {
-    if (player_.AnotherCopyRunning()) {
-        ShowMessage(u"すでにkelpaは起動しています。"_s);
-        return false;
-    }
+    // Whether another copy runs was settled before this window was made (app/singleinstance.h).
     if (player_.EngineMissing()) {
         ShowMessage(u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
         return false;

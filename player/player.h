@@ -14,7 +14,6 @@
 #include "transportstate.h"
 
 #include <QItemSelectionModel>
-#include <QLockFile>
 #include <QSet>
 
 #include <optional>
@@ -23,19 +22,16 @@ class Player final : public kelpa::PlayerControl {
     Q_OBJECT
 
 public:
-    // programDir is where the engine library is looked for first; lockDir holds the lock
-    // that tells a second copy of the program that this one runs.
-    Player(const QString &programDir, const QString &lockDir, QObject *parent = nullptr);
+    // programDir is where the engine library is looked for first.
+    explicit Player(const QString &programDir, QObject *parent = nullptr);
     ~Player() override;
 
-    // The start-up's steps, in the order the load routine takes them. The first takes the
-    // single-instance lock when no live copy holds it; the second loads and initialises the
-    // engine, and gives the lock back when it fails, so a refused start leaves nothing behind.
-    bool AnotherCopyRunning();
+    // The start-up's steps, in the order the load routine takes them. The first loads and
+    // initialises the engine.
     bool EngineMissing();
     // Puts the transport into its idle form: nothing opened yet, nothing meant to play.
     void Load();
-    // Stops and frees the engine and gives the lock back. No engine call follows.
+    // Stops and frees the engine. No engine call follows.
     void Shutdown();
 
     // The playlist and its selection, as the list view shows and changes them.
@@ -121,7 +117,6 @@ private:
 
     // The engine's answers do not change by being asked, so a const query may ask it.
     mutable EngineLibrary engine_;
-    QLockFile instanceLock_;
     PlaylistModel List2;
     QItemSelectionModel selection_;
     PlaylistLoader loader_;

@@ -1,6 +1,7 @@
 // The settings panel: its window, every control at its place with its caption, the values its
 // controls feed to the server, the server's caption as its own, and the About box. The panel
 // drives the fake player; the player window stands beside it where both are looked at.
+#include "about/version.h"
 #include "remotefixture.h"
 
 #include "about/form2.h"
@@ -448,7 +449,8 @@ void FrmSverTest::aboutBox()
         if (box->parentWidget() != remote->panel ||
             !box->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
             checks.append(u"owner or topmost"_s);
-        if (box->findChild<QLabel *>(u"Label1"_s)->text() != u"kelpa  Ver.0.02"_s)
+        if (box->findChild<QLabel *>(u"Label1"_s)->text() !=
+            u"kelpa  Ver."_s + QString::fromUtf16(KelpaVersion))
             checks.append(u"version"_s);
         if (homePage->text() != u"&HomePage"_s ||
             homePage->toolTip() != u"https://kelpa.example/"_s ||

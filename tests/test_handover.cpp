@@ -4,10 +4,11 @@
 // then says so and fails. The running copy stays in bounds against senders that say nothing,
 // say too much or come in crowds, keeps listening when it runs out of descriptors, and takes
 // what its playlist has room for. The socket's folder is one no other user can enter.
+#include "app/privatefolder.h"
+#include "app/singleinstance.h"
 #include "fakeplayercontrol.h"
 #include "handover/filelist.h"
 #include "handover/handover.h"
-#include "handover/privatefolder.h"
 #include "support/procstatus.h"
 
 #include <QDir>
@@ -97,6 +98,12 @@ int ConnectRaw(const QString &socketPath)
     return raw;
 }
 
+// Where the program hands its files over when folder is its private folder.
+QString SocketIn(const QString &folder)
+{
+    return folder + u"/kelpa.files"_s;
+}
+
 int OpenDescriptors()
 {
     return int(QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System).size());
@@ -105,7 +112,7 @@ int OpenDescriptors()
 // A running copy, listening in a folder of its own.
 struct RunningCopy {
     explicit RunningCopy(const kelpa::HandoverLimits &limits = {})
-        : socketPath(kelpa::HandoverSocketPath(folder.path())), server(player, socketPath, limits)
+        : socketPath(SocketIn(folder.path())), server(player, socketPath, limits)
     {}
     QTemporaryDir folder;
     FakePlayerControl player;
@@ -188,7 +195,7 @@ private slots:
     {
         QTemporaryDir runtime;
         FakePlayerControl player;
-        const QString socketPath = kelpa::HandoverSocketPath(runtime.path());
+        const QString socketPath = SocketIn(runtime.path());
         kelpa::HandoverServer server(player, socketPath);
         QVERIFY(server.listen());
 
@@ -206,7 +213,7 @@ private slots:
     void startWithoutARunningCopyIsToldSo()
     {
         QTemporaryDir runtime;
-        const QString socketPath = kelpa::HandoverSocketPath(runtime.path());
+        const QString socketPath = SocketIn(runtime.path());
         QVERIFY(!kelpa::HandOverFiles(socketPath, {"/a.mp3"}));
 
         // A socket nobody answers on (a copy hung in its window) is given up on.
@@ -522,10 +529,19 @@ private slots:
                                             QFileDevice::WriteUser | QFileDevice::ExeUser),
                      QFileDevice::Permissions());
         }
-        // Without a folder there is no socket to hand files to, and nothing in the working
-        // folder.
-        QCOMPARE(kelpa::HandoverSocketPath(QString()), QString());
-        QVERIFY(!kelpa::HandOverFiles(kelpa::HandoverSocketPath(QString()), {"/a.mp3"}, 500));
+        // Without a folder there is no socket to hand files to and no lock, and nothing in the
+        // working folder: the start runs as if it were alone.
+        QTemporaryDir working;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(working.path()));
+        kelpa::SingleInstance alone{QString()};
+        FakePlayerControl player;
+        const std::optional<int> ended = alone.start({"/a.mp3"});
+        const bool served = alone.serve(player);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(ended, std::nullopt);
+        QVERIFY(!served);
+        QVERIFY(QDir(working.path()).isEmpty());
     }
 };
 

@@ -1,6 +1,7 @@
 // The program's start-up and shutdown: the player window loads with the fake engine (or none)
 // and a lock folder of the test's own, in-process; closing, which ends the program, is watched
 // from outside.
+#include "app/singleinstance.h"
 #include "player/player.h"
 #include "remotefixture.h"
 
@@ -47,12 +48,15 @@ bool writeLockNaming(const QString &path, qint64 pid, const QByteArray &processN
 // The program's windows, wired as main() wires them.
 struct Program {
     Program(const QString &engineDir, const QString &lockDir)
-        : player(engineDir, lockDir), form(player)
+        : instance(lockDir), player(engineDir), form(player)
     {
         OpenSettingsOnLoad(form, settings);
     }
     ~Program() { settings.reset(); }
+    // As main() starts without files: false when the program ends before its event loop.
+    bool start() { return !instance.start({}) && form.Start(); }
 
+    kelpa::SingleInstance instance;
     Player player;
     Form1 form;
     std::unique_ptr<FrmSver> settings;
@@ -165,7 +169,7 @@ void StartupTest::normalStartShowsTheIdlePlayerAfterTheSettingsWindow()
     ShownWindows shown;
     Program program(FakeEngine::completeDir(), lockDir_->path());
     Form1 &form = program.form;
-    QVERIFY(form.Start());
+    QVERIFY(program.start());
 
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
@@ -217,7 +221,7 @@ void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
     QProcess otherCopy;
     if (inThisProcess) {
         running = std::make_unique<Program>(FakeEngine::completeDir(), lockDir_->path());
-        QVERIFY(running->form.Start());
+        QVERIFY(running->start());
     } else {
         otherCopy.start(u"sleep"_s, {u"60"_s});
         QVERIFY(otherCopy.waitForStarted());
@@ -229,7 +233,7 @@ void StartupTest::secondCopyIsRefusedWithoutTouchingTheEngine()
     MessageBoxAnswerer answerer;
     ShownWindows shown;
     Program second(FakeEngine::completeDir(), lockDir_->path());
-    QVERIFY(!second.form.Start());
+    QVERIFY(!second.start());
 
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, u"すでにkelpaは起動しています。"_s);
@@ -260,9 +264,8 @@ void StartupTest::crashedCopyDoesNotBlock()
     QVERIFY(writeLockNaming(lockPath(), deadPid, "sleep", QDateTime::currentDateTime()));
 
     MessageBoxAnswerer answerer;
-    Player player(FakeEngine::completeDir(), lockDir_->path());
-    Form1 form(player);
-    QVERIFY(form.Start());
+    Program program(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(program.start());
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(fake_.log(), QStringList{u"vbmp3_init"_s});
     QFile lock(lockPath());
@@ -294,22 +297,22 @@ void StartupTest::missingEngineEndsBeforeAnyWindow()
 
     MessageBoxAnswerer answerer;
     ShownWindows shown;
-    Program program(folder, lockDir_->path());
-    Form1 &form = program.form;
-    QVERIFY(!form.Start());
+    auto program = std::make_unique<Program>(folder, lockDir_->path());
+    QVERIFY(!program->start());
 
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
     QCOMPARE(answerer.seen[0].title, u"kelpa"_s);
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(!shown.names.contains(u"Form1"_s) && !shown.names.contains(u"FrmSver"_s));
-    QVERIFY(!program.settings);
-    QVERIFY(!form.findChild<QTimer *>(u"Timer1"_s)->isActive());
+    QVERIFY(!program->settings);
+    QVERIFY(!program->form.findChild<QTimer *>(u"Timer1"_s)->isActive());
 
-    // Nothing is left behind: the next start is not taken for a second copy.
-    Player nextPlayer(FakeEngine::completeDir(), lockDir_->path());
-    Form1 next(nextPlayer);
-    QVERIFY(next.Start());
+    // Nothing is left behind once the program has ended: the next start is not taken for a
+    // second copy.
+    program.reset();
+    Program next(FakeEngine::completeDir(), lockDir_->path());
+    QVERIFY(next.start());
     QCOMPARE(answerer.seen.size(), 1);
 }
 
