@@ -96,7 +96,8 @@ inline int welcomeNumber(const QByteArray &answer)
 // The server alone, driving the fake player, listening on a port of the system's choosing.
 class ServerFixture {
 public:
-    explicit ServerFixture(const ServerTimings &timings = {}) : server(player, timings)
+    explicit ServerFixture(const ServerTimings &timings = {}, RemoteServer::Clock clock = {})
+        : server(player, timings, std::move(clock))
     {
         server.setLoginId(u"wuzel"_s);
         if (server.setPort(0) && server.listen())
