@@ -3,7 +3,8 @@
 // The library is not linked: EngineLibrary loads it by name on the first init(), from the program's
 // own folder when a copy lies there, otherwise from the system's library path. A missing,
 // unloadable or incomplete library makes init() fail; every other call is then a no-op that
-// returns 0. All calls come from the UI thread, one at a time.
+// returns 0. All calls come from the UI thread, one at a time, but for getFileInfo and
+// getPicture, which workers call beside it; those workers end before end() is called.
 #pragma once
 
 #include <vbmp3.h> // the engine library's C header (vbmp3/include)
@@ -53,6 +54,9 @@ public:
     bool hasVolume() const { return api_.setVolume && api_.getVolume; }
     int32_t setVolume(int32_t percent);
     int32_t getVolume();
+    // The picture of a file's tag, at most limit bytes (vbmp3_getPicture); empty without one,
+    // and always from engines before that call. Safe on any thread while the engine is loaded.
+    QByteArray getPicture(const QByteArray &path, int32_t limit);
 
 private:
     struct Api {
@@ -70,6 +74,8 @@ private:
         // Optional: vbmp3_setVolume(percent) and vbmp3_getVolume().
         int32_t (*setVolume)(int32_t) = nullptr;
         int32_t (*getVolume)() = nullptr;
+        // Optional: vbmp3_getPicture(path, buffer, size).
+        int32_t (*getPicture)(const char *, void *, int32_t) = nullptr;
     };
 
     bool load();

@@ -11,6 +11,9 @@ Player::Player(const QString &programDir, const QString &lockDir, QObject *paren
       instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
       List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
       loader_([this](const QByteArray &name) { return ReadTags(name); }, kelpa::MaxEntries),
+      pictures_([this](const QByteArray &path) {
+          return engine_.getPicture(path, kelpa::MaxPictureBytes);
+      }),
       caption_(u"kelpa"_s)
 {
     connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
@@ -71,6 +74,7 @@ void Player::Shutdown()
         return;
     shutDown_ = true;
     loader_.Stop(); // no tags are read from the engine once it is gone
+    pictures_.Stop();
     engine_.stop();
     engine_.end(); // every engine call after this one is a no-op
     instanceLock_.unlock();
