@@ -11,7 +11,10 @@ command does not repeat it; the page works without JavaScript (its script taken 
 tap: chromedriver cannot click in a page whose scripts are switched off) and, with it, sends
 commands without a page load; a tap on volume down lowers the stream's volume in the sound server
 (only where the engine library has a volume control; otherwise that step is skipped with its
-reason printed).
+reason printed); a phone that scans the guest's code gets a page with only what a guest may do,
+and the server refuses the rest; the first track's picture shows at its set size and goes with
+the next track; the manifest and its icons are what "Add to Home Screen" needs. With
+KELPA_SCREENSHOT_DIR set, the guest's page is left there as a picture.
 
 Usage: phone_browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
@@ -45,7 +48,7 @@ class PhoneBrowserTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="kelpa-phone-")
         self.qr_picture = None
-        if self._testMethodName == "test_pairing_by_the_qr_code":
+        if self._testMethodName in ("test_pairing_by_the_qr_code", "test_guest_and_home_screen"):
             if not os.environ.get("DISPLAY"):
                 self.skipTest("no X display to show the QR code on")
             self.qr_picture = os.path.join(self.folder, "qrcode.png")
@@ -178,6 +181,45 @@ class PhoneBrowserTest(unittest.TestCase):
         self.assertFalse(self.is_player_page(second))
         first.refresh()
         self.assertTrue(self.is_player_page(first))
+
+    def test_guest_and_home_screen(self):
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture + ".guest.png"],
+                              capture_output=True, text=True, timeout=30)
+        code = re.search(r"/m/pair/([0-9a-f]{24})$", read.stdout.strip())
+        self.assertTrue(code, "the guest's code: %r" % read.stdout)
+        guest = self.phone()
+        guest.get(self.base + "pair/" + code.group(1))
+        self.wait_for("the guest's code logs in", lambda: self.is_player_page(guest))
+        labels = [b.get_attribute("aria-label")
+                  for b in guest.find_elements(By.CSS_SELECTOR, "button[aria-label]")]
+        self.assertEqual(labels, ["前へ", "再生/一時停止", "次へ"])
+        self.assertEqual(guest.find_elements(By.CSS_SELECTOR, "#bar button"), [], "no seeking")
+        guest.find_elements(By.CSS_SELECTOR, "li button")[0].click()
+        art = guest.find_element(By.ID, "art")
+        self.wait_for("the track's picture", lambda: guest.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth", art) == 64)
+        self.assertEqual((art.rect["width"], art.rect["height"]), (160, 160))
+        self.wait_for("the engine plays", lambda: self.engine_position()[1])
+        if os.environ.get("KELPA_SCREENSHOT_DIR"):
+            guest.save_screenshot(os.path.join(os.environ["KELPA_SCREENSHOT_DIR"], "guest.png"))
+        # What the page leaves out, the server refuses.
+        refused = guest.execute_script(
+            "var t=document.forms.f.elements.t.value;return Promise.all(['stop','s500','vdown']"
+            ".map(function(c){return fetch('/m/cmd',{method:'POST',body:new URLSearchParams("
+            "{c:c,js:'1',t:t})})}))")
+        self.assertEqual(len(refused), 3)
+        started = time.monotonic()
+        self.wait_for("the engine plays on", lambda: self.kelpa.playing_since(started))
+        self.assertLess(self.engine_position()[0], TRACK_SECONDS / 3)
+        self.control(guest, "次へ").click()
+        self.wait_for("no picture for a track without one", lambda: not art.is_displayed())
+        manifest = guest.execute_script(
+            "return fetch(document.querySelector('link[rel=manifest]').href).then(r=>r.json())")
+        self.assertEqual((manifest["start_url"], manifest["display"]), ("/m/", "standalone"))
+        sizes = guest.execute_script(
+            "return Promise.all(arguments[0].map(i=>fetch(i.src).then(r=>r.blob())"
+            ".then(createImageBitmap).then(b=>b.width+'x'+b.height)))", manifest["icons"])
+        self.assertEqual(sizes, ["192x192", "512x512"])
 
     def test_two_phones_stay_logged_in(self):
         first, second = self.phone(), self.phone(javascript=False)

@@ -22,8 +22,8 @@ constexpr int CodeSide = 240;
 constexpr int ShownPhones = 6;
 
 const QString Notes[] = {
-    u"スマートフォンのカメラで読み取ると、IDを入力しなくてもそのスマートフォンが\n"
-    u"ログインします。すべての操作ができます。\n"
+    u"スマートフォンのカメラで読み取ると、IDを入力しなくても\n"
+    u"そのスマートフォンがログインします。すべての操作ができます。\n"
     u"コードは一度使うと新しいものに変わり、10分で無効になります。"_s,
     u"スマートフォンのカメラで読み取ると、そのスマートフォンがゲストとして\n"
     u"ログインします。曲の選択、再生/一時停止、前へ/次へだけができます。\n"
@@ -72,6 +72,12 @@ QrWindow::QrWindow(RemoteServer &server, QWidget *panel)
     text_->setObjectName(u"Address"_s);
     note_->setObjectName(u"Note"_s);
     note_->setAlignment(Qt::AlignCenter);
+    // As wide as the wider note: the window keeps its width from one tab to the other.
+    for (const QString &note : Notes) {
+        for (const QString &line : note.split(u'\n'))
+            note_->setMinimumWidth(
+                std::max(note_->minimumWidth(), note_->fontMetrics().horizontalAdvance(line)));
+    }
     code_->setAlignment(Qt::AlignCenter);
     text_->setAlignment(Qt::AlignCenter);
     // The address can be copied into a message as well.
@@ -92,10 +98,13 @@ QrWindow::QrWindow(RemoteServer &server, QWidget *panel)
         {u"端末"_s, u"アドレス"_s, u"権限"_s, u"最終アクセス"_s, QString()});
     phones_->verticalHeader()->hide();
     phones_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    phones_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     phones_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     phones_->setSelectionMode(QAbstractItemView::NoSelection);
     phones_->setFocusPolicy(Qt::NoFocus);
+    // As tall as its rows, as wide as the window the code and the note make.
     phones_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    phones_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(phonesTitle_);
     layout->addWidget(phones_);
     // Logins, ends and each phone's last request come from the server on their own; the list
