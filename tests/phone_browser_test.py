@@ -20,6 +20,7 @@ Usage: phone_browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
+import json
 import os
 import re
 import shutil
@@ -213,8 +214,10 @@ class PhoneBrowserTest(unittest.TestCase):
         self.assertLess(self.engine_position()[0], TRACK_SECONDS / 3)
         self.control(guest, "次へ").click()
         self.wait_for("no picture for a track without one", lambda: not art.is_displayed())
-        manifest = guest.execute_script(
-            "return fetch(document.querySelector('link[rel=manifest]').href).then(r=>r.json())")
+        # As the browser itself loads it for "Add to Home Screen", under the page's policy.
+        app = guest.execute_cdp_cmd("Page.getAppManifest", {})
+        self.assertEqual(app["errors"], [])
+        manifest = json.loads(app["data"])
         self.assertEqual((manifest["start_url"], manifest["display"]), ("/m/", "standalone"))
         sizes = guest.execute_script(
             "return Promise.all(arguments[0].map(i=>fetch(i.src).then(r=>r.blob())"
