@@ -8,7 +8,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QByteArray response(const QByteArray &body, const char *type, const char *cache)
+QByteArray assetResponse(const QByteArray &body, const char *type, const char *cache)
 {
     // Typed as they are, never sniffed into a page, and never a page's frame or script.
     return "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-Length: " +
@@ -41,7 +41,7 @@ std::optional<QByteArray> PhoneAssetResponse(QStringView path)
         if (!file.open(QIODevice::ReadOnly))
             qFatal("phone asset missing: %s", qPrintable(file.fileName()));
         // The same bytes for the whole run, and for everyone.
-        return response(file.readAll(), asset.type, "max-age=86400");
+        return assetResponse(file.readAll(), asset.type, "max-age=86400");
     }
     return std::nullopt;
 }
@@ -54,5 +54,5 @@ QByteArray PhonePictureResponse(const QByteArray &picture)
                        : picture.startsWith("\x89PNG\r\n\x1A\n") ? "image/png"
                                                                  : nullptr;
     // The address carries the picture's number; a new run numbers afresh, so nothing is kept.
-    return type ? response(picture, type, "no-store") : QByteArray();
+    return type ? assetResponse(picture, type, "no-store") : QByteArray();
 }

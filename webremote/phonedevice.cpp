@@ -9,7 +9,7 @@ namespace {
 constexpr qsizetype MaxPart = 24;
 
 // Letters, digits, blanks and a little punctuation of ASCII, blanks run together, cut short.
-QString plain(QByteArrayView text)
+QString plainPart(QByteArrayView text)
 {
     QString out;
     for (const char c : text) {
@@ -24,7 +24,7 @@ QString plain(QByteArrayView text)
     return out.trimmed();
 }
 
-QString device(const QByteArray &agent)
+QString deviceOf(const QByteArray &agent)
 {
     for (const auto &[mark, name] :
          {std::pair{"iPhone", u"iPhone"_s}, {"iPad", u"iPad"_s}, {"iPod", u"iPod"_s}}) {
@@ -37,7 +37,7 @@ QString device(const QByteArray &agent)
         u"Android[^;)]*;\\s*([^;)]*?)(?:\\s+Build/[^;)]*)?[;)]"_s);
     if (agent.contains("Android")) {
         const QString model =
-            plain(android.match(QString::fromLatin1(agent)).captured(1).toLatin1());
+            plainPart(android.match(QString::fromLatin1(agent)).captured(1).toLatin1());
         return model.isEmpty() || model == u"K"_s ? u"Android"_s : model;
     }
     for (const auto &[mark, name] : {std::pair{"Windows", u"Windows"_s},
@@ -50,7 +50,7 @@ QString device(const QByteArray &agent)
     return {};
 }
 
-QString browser(const QByteArray &agent)
+QString browserOf(const QByteArray &agent)
 {
     for (const auto &[mark, name] : {std::pair{"Edg", u"Edge"_s},
                                      {"SamsungBrowser/", u"Samsung Internet"_s},
@@ -69,10 +69,10 @@ QString browser(const QByteArray &agent)
 
 QString PhoneDeviceName(const QByteArray &userAgent)
 {
-    const QString name = (device(userAgent) + u' ' + browser(userAgent)).trimmed();
+    const QString name = (deviceOf(userAgent) + u' ' + browserOf(userAgent)).trimmed();
     if (!name.isEmpty())
         return name;
     // A client of another kind: the product it names first ("curl/8.0").
-    const QString product = plain(userAgent.left(userAgent.indexOf('/')));
+    const QString product = plainPart(userAgent.left(userAgent.indexOf('/')));
     return product.isEmpty() ? u"不明"_s : product;
 }
