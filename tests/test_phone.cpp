@@ -504,11 +504,6 @@ void PhoneTest::deviceNames_data()
                                            "537.36 (KHTML, like Gecko) Chrome/120.0 Mobile "
                                            "Safari/537.36")
                              << u"Pixel 8 Chrome"_s;
-    Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
-                      "SamsungBrowser/24.0 Chrome/117.0 Mobile Safari/537.36")
-        << u"Android Samsung Internet"_s;
-rv:125.0) Gecko/20100101 Firefox/125.0")
-        << u"Windows Firefox"_s;
     QTest::newRow("none") << QByteArray() << u"不明"_s;
     QTest::newRow("markup") << QByteArray("<b>x</b><img src=x onerror=alert(1)>/1") << u"bx"_s;
     QTest::newRow("a line of its own") << QByteArray("Mozilla/5.0 (Linux; Android 9; a\x01"
