@@ -7,6 +7,9 @@ using namespace Qt::Literals::StringLiterals;
 Player::Player(const QString &programDir, QObject *parent)
     : kelpa::PlayerControl(parent), engine_(programDir), selection_(&List2),
       loader_([this](const QByteArray &name) { return ReadTags(name); }, kelpa::MaxEntries),
+      pictures_([this](const QByteArray &path) {
+          return engine_.getPicture(path, kelpa::MaxPictureBytes);
+      }),
       caption_(u"kelpa"_s)
 {
     connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
@@ -51,6 +54,7 @@ void Player::Shutdown()
         return;
     shutDown_ = true;
     loader_.Stop(); // no tags are read from the engine once it is gone
+    pictures_.Stop();
     engine_.stop();
     engine_.end(); // every engine call after this one is a no-op
 }

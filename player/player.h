@@ -11,6 +11,7 @@
 #include "engine/enginelibrary.h"
 #include "playlistloader.h"
 #include "playlistmodel.h"
+#include "trackpicture.h"
 #include "transportstate.h"
 
 #include <QItemSelectionModel>
@@ -85,6 +86,7 @@ public:
     void addFiles(const QList<QByteArray> &paths) override;
     kelpa::PlaybackStatus status() const override;
     kelpa::TrackInfo track() const override;
+    kelpa::TrackPicture picture() const override { return pictures_.Picture(); }
     int32_t position() const override;
     void seek(int32_t seconds) override;
     bool loop() const override { return loop_; }
@@ -120,6 +122,7 @@ private:
     PlaylistModel List2;
     QItemSelectionModel selection_;
     PlaylistLoader loader_;
+    TrackPictureReader pictures_;
     QSet<int> playFirstRead_; // additions whose first entry plays when nothing plays
     TransportState PlayState;
     kelpa::TrackInfo track_; // empty path: none open

@@ -67,7 +67,8 @@ void Player::OpenSelected()
     engine_.stop();
     engine_.close();
     EngineLibrary::OpenRecord record{};
-    if (engine_.open(TrimBlanks(path), record) == 0) {
+    const QByteArray file = TrimBlanks(path);
+    if (engine_.open(file, record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         CloseTrack();
         ++failedOpens_;
@@ -78,6 +79,7 @@ void Player::OpenSelected()
 
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
     openEntry_ = index;
+    pictures_.Open(file);
     failedOpens_ = 0;
     SetCaption(u"kelpa - "_s + track_.title);
     emit trackChanged();
@@ -90,6 +92,7 @@ void Player::CloseTrack()
     if (track_.path.isEmpty())
         return;
     track_ = {};
+    pictures_.Close();
     emit statusChanged();
     emit trackChanged();
 }

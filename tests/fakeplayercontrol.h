@@ -25,7 +25,8 @@ public:
     int raised = 0;
     int quits = 0;
     uint8_t showType = 0;
-    quint64 revision = 0; // bumped by addFiles; a test that edits paths bumps it itself
+    quint64 revision = 0;    // bumped by addFiles; a test that edits paths bumps it itself
+    kelpa::TrackPicture art; // the picture of whatever track is open
 
     QString caption() const override
     {
@@ -112,6 +113,10 @@ public:
         kelpa::TrackInfo info = tags.value(path, {path, QString::fromUtf8(path), {}, 300});
         info.path = path;
         return info;
+    }
+    kelpa::TrackPicture picture() const override
+    {
+        return current < 0 ? kelpa::TrackPicture{} : art;
     }
     int32_t position() const override { return current < 0 ? 0 : seconds; }
     void seek(int32_t to) override

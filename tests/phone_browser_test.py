@@ -11,12 +11,14 @@ command does not repeat it; the page works without JavaScript (its script taken 
 tap: chromedriver cannot click in a page whose scripts are switched off) and, with it, sends
 commands without a page load; a tap on volume down lowers the stream's volume in the sound server
 (only where the engine library has a volume control; otherwise that step is skipped with its
-reason printed).
+reason printed); a guest's phone meets only what a guest may do, and the track's picture; the
+manifest and its icons are what "Add to Home Screen" needs.
 
 Usage: phone_browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
+import json
 import os
 import re
 import shutil
@@ -45,7 +47,7 @@ class PhoneBrowserTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="kelpa-phone-")
         self.qr_picture = None
-        if self._testMethodName == "test_pairing_by_the_qr_code":
+        if self._testMethodName in ("test_pairing_by_the_qr_code", "test_guest_and_home_screen"):
             if not os.environ.get("DISPLAY"):
                 self.skipTest("no X display to show the QR code on")
             self.qr_picture = os.path.join(self.folder, "qrcode.png")
@@ -178,6 +180,33 @@ class PhoneBrowserTest(unittest.TestCase):
         self.assertFalse(self.is_player_page(second))
         first.refresh()
         self.assertTrue(self.is_player_page(first))
+
+    def test_guest_and_home_screen(self):
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture + ".guest.png"],
+                              capture_output=True, text=True, timeout=30)
+        code = re.search(r"/m/pair/([0-9a-f]{24})$", read.stdout.strip())
+        self.assertTrue(code, "the guest's code: %r" % read.stdout)
+        guest = self.phone()
+        guest.get(self.base + "pair/" + code.group(1))
+        self.wait_for("the guest's code logs in", lambda: self.is_player_page(guest))
+        labels = [b.get_attribute("aria-label")
+                  for b in guest.find_elements(By.CSS_SELECTOR, "button[aria-label]")]
+        self.assertEqual(labels, ["前へ", "再生/一時停止", "次へ"])
+        self.assertEqual(guest.find_elements(By.CSS_SELECTOR, "#bar button"), [], "no seeking")
+        guest.find_elements(By.CSS_SELECTOR, "li button")[0].click()
+        art = guest.find_element(By.ID, "art")
+        self.wait_for("the track's picture", lambda: guest.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth", art) == 64)
+        self.assertEqual((art.rect["width"], art.rect["height"]), (160, 160))
+        self.wait_for("the engine plays", lambda: self.engine_position()[1])
+        self.control(guest, "次へ").click()
+        self.wait_for("no picture for a track without one", lambda: not art.is_displayed())
+        # As the browser itself loads it for "Add to Home Screen", under the page's policy.
+        app = guest.execute_cdp_cmd("Page.getAppManifest", {})
+        self.assertEqual(app["errors"], [])
+        manifest = json.loads(app["data"])
+        self.assertEqual((manifest["start_url"], manifest["display"]), ("/m/", "standalone"))
+        self.assertEqual([i["sizes"] for i in manifest["icons"]], ["192x192", "512x512"])
 
     def test_two_phones_stay_logged_in(self):
         first, second = self.phone(), self.phone(javascript=False)

@@ -2,8 +2,9 @@
 // playlist of real MP3 files with titles, and the web remote listening on a free port.
 // Prints "port N" once listening, then once a second the engine's state as
 // "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
-// Given QR_PICTURE, it first opens the QR code window as a user does, by a double-click on
-// the address box, saves what the screen shows of it there and prints "address A", the
+// The first track's tag carries a 64 x 64 PNG picture. Given QR_PICTURE, it first opens the QR
+// code window as a user does, by a double-click on the address box, saves what the screen
+// shows of it there (the guest's code in QR_PICTURE.guest.png) and prints "address A", the
 // address box's text.
 //
 // Usage: remotehost ENGINE_DIR [QR_PICTURE]
@@ -15,10 +16,12 @@
 #include "webremote/frmsver.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTabBar>
 
 #include <cstdio>
 #include <unistd.h>
@@ -34,13 +37,20 @@ int main(int argc, char *argv[])
     QTemporaryDir music;
     const QStringList titles{u"Morning Tone"_s, u"夜明けのトーン"_s, u"Evening & <Tone>"_s};
     QStringList paths;
+    QImage cover(64, 64, QImage::Format_RGB32);
+    cover.fill(Qt::darkCyan);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    cover.save(&png, "PNG");
     for (qsizetype i = 0; i < titles.size(); ++i) {
         const QString path =
             Fixtures::makeTone(music.path(), u"track%1.mp3"_s.arg(i), 30.0, 440.0 + 110 * i);
-        const QByteArray tag =
-            Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
-                             Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)},
-                            4);
+        QList<Fixtures::Id3Frame> frames{
+            Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
+            Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)};
+        if (i == 0)
+            frames.append({"APIC", QByteArray("\0image/png\0\x03\0", 13) + png.data()});
+        const QByteArray tag = Fixtures::id3v2(frames, 4);
         if (path.isEmpty() || !Fixtures::prependToFile(path, tag)) {
             std::fprintf(stderr, "remotehost: no fixture: %s\n", qPrintable(Fixtures::lastError()));
             return 1;
@@ -76,6 +86,12 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "remotehost: the picture cannot be saved\n");
             return 1;
         }
+        window->findChild<QTabBar *>(u"Roles"_s)->setCurrentIndex(1);
+        QTest::qWait(300);
+        window->screen()
+            ->grabWindow(window->winId())
+            .toImage()
+            .save(QString::fromLocal8Bit(argv[2]) + u".guest.png"_s);
         std::printf("address %s\n", qPrintable(address->text()));
     }
     std::fflush(stdout);

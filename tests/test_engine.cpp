@@ -118,6 +118,8 @@ private slots:
     void tagsReadInOrderAndEncoding_data();
     void tagsReadInOrderAndEncoding();
     void longTextIsCutAtACharacterBoundary();
+    void pictureOfTheTag_data();
+    void pictureOfTheTag();
     void openGivesTheRealLength_data();
     void openGivesTheRealLength();
     void openEstimatesALengthNotCounted_data();
@@ -351,6 +353,51 @@ void TestEngine::longTextIsCutAtACharacterBoundary()
     QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
     QCOMPARE(std::strlen(tag.Title), size_t{126}); // 42 whole characters; a 43rd would not fit
     QCOMPARE(CutAtNull(tag.Title), longTitle.left(42));
+}
+
+void TestEngine::pictureOfTheTag_data()
+{
+    using namespace Fixtures;
+    QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<QByteArray>("picture");
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF\xFF\0\xFF\xD9", 14);
+    const QByteArray png("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+    // An APIC frame; the description carries its terminator.
+    const auto apic = [](const char *mime, char type, const QByteArray &data,
+                         const QByteArray &description = QByteArray(1, '\0'), char encoding = 0) {
+        return Id3Frame{"APIC", encoding + QByteArray(mime) + '\0' + type + description + data};
+    };
+    const QByteArray large = jpeg + QByteArray(1 << 20, 'x');
+    QTest::newRow("JPEG") << id3v2({id3TextFrame("TIT2", u"t"_s, Latin1),
+                                    apic("image/jpeg", 3, jpeg)})
+                          << jpeg;
+    QTest::newRow("PNG, UTF-16 description")
+        << id3v2({apic("image/png", 3, png, QByteArray("\xFF\xFE\0\x30\0\0", 6), 1)}, 4) << png;
+    QTest::newRow("the front cover first")
+        << id3v2({apic("image/png", 0, png), apic("image/jpeg", 3, jpeg)}) << jpeg;
+    QTest::newRow("no JPEG or PNG")
+        << id3v2({apic("image/gif", 3, "GIF89a<html>")}) << QByteArray();
+    QTest::newRow("too large") << id3v2({apic("image/jpeg", 3, large), apic("image/png", 0, png)})
+                               << png;
+    QTest::newRow("ID3v2.2") << QByteArray("ID3\x02\0\0", 6) + syncsafe(png.size() + 12) +
+                                    QByteArray("PIC\0\0", 5) + char(png.size() + 6) +
+                                    QByteArray("\0PNG\x03\0", 6) + png
+                             << png;
+    // Unsynchronised as a whole: every FF of the tag is followed by a 00.
+    QByteArray unsynced =
+        id3v2({apic("image/jpeg", 3, jpeg)}).mid(10).replace("\xFF", QByteArray("\xFF\0", 2));
+    QTest::newRow("unsynchronised")
+        << QByteArray("ID3\x03\0\x80", 6) + syncsafe(quint32(unsynced.size())) + unsynced << jpeg;
+    QTest::newRow("no tag") << QByteArray("\xFF\xFB\x90\x00") << QByteArray();
+}
+
+void TestEngine::pictureOfTheTag()
+{
+    QFETCH(QByteArray, tag);
+    QFETCH(QByteArray, picture);
+    const QString file = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".mp3"_s);
+    QVERIFY(Fixtures::writeFile(file, tag + QByteArray(4096, '\0')));
+    QCOMPARE(engine_.getPicture(QFile::encodeName(file), 1 << 20), picture);
 }
 
 void TestEngine::openGivesTheRealLength_data()

@@ -251,10 +251,11 @@ QString FrmSver::RemoteUrl() const
     return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(server_->port());
 }
 
-QString FrmSver::PairingUrl() const
+QString FrmSver::PairingUrl(PhoneRole role) const
 {
     const QString url = RemoteUrl();
-    return url.isEmpty() ? url : url + u"m/pair/"_s + QString::fromLatin1(server_->pairingCode());
+    return url.isEmpty() ? url
+                         : url + u"m/pair/"_s + QString::fromLatin1(server_->pairingCode(role));
 }
 
 void FrmSver::ShowRemoteAddress()
@@ -264,14 +265,14 @@ void FrmSver::ShowRemoteAddress()
     ui_->Text3->setToolTip(u"%1\nダブルクリック（または右クリックのメニュー）で、スマートフォンで"
                            u"開けるQRコードを表示します"_s.arg(shown));
     if (qrWindow_)
-        qrWindow_->SetAddress(PairingUrl());
+        qrWindow_->SetAddresses(PairingUrl(PhoneRole::Operate), PairingUrl(PhoneRole::Guest));
 }
 
 void FrmSver::ShowQrCode()
 {
     if (!qrWindow_)
-        qrWindow_ = new QrWindow(this);
-    qrWindow_->SetAddress(PairingUrl());
+        qrWindow_ = new QrWindow(*server_, this);
+    qrWindow_->SetAddresses(PairingUrl(PhoneRole::Operate), PairingUrl(PhoneRole::Guest));
     qrWindow_->Open();
 }
 

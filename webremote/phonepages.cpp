@@ -21,7 +21,8 @@ constexpr char Headers[] =
     "X-Content-Type-Options: nosniff\r\n"
     "Referrer-Policy: same-origin\r\n"
     "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
-    "script-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; base-uri 'none'; "
+    "script-src 'unsafe-inline'; connect-src 'self'; img-src 'self'; manifest-src 'self'; "
+    "form-action 'self'; base-uri 'none'; "
     "frame-ancestors 'none'\r\n";
 
 QString fileName(const QByteArray &path)
@@ -88,6 +89,13 @@ void appendJsonString(QString &out, const QString &text)
     out += u'"';
 }
 
+// The open track's picture by its number, for the address of its image: empty for none.
+QString pictureNumber(const kelpa::PlayerControl &player)
+{
+    const kelpa::TrackPicture picture = player.picture();
+    return picture.bytes.isEmpty() ? QString() : QString::number(picture.serial);
+}
+
 } // namespace
 
 QByteArray PhoneOkResponse(const QByteArray &body, const char *type)
@@ -132,7 +140,7 @@ QString PhoneEntryText(const kelpa::PlayerControl &player, int index)
 }
 
 QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
-                           const QByteArray &token)
+                           const QByteArray &token, bool operate)
 {
     static const PageTemplate html(u"player.html");
     static const PageTemplate &row = html.part(u"entries");
@@ -158,6 +166,8 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
     out.reserve(8192 + 120 * PhoneEntriesPerPage);
     html.fill(out, {
                        {u"page", page},
+                       {u"operate", operate},
+                       {u"art", pictureNumber(player)},
                        {u"token", QString::fromLatin1(token)},
                        {u"state", stateText(status)},
                        {u"title", track.path.isEmpty() ? QString() : shownTitle(track)},
@@ -190,6 +200,7 @@ QByteArray PhoneState(const kelpa::PlayerControl &player, int open)
     appendJsonString(out, track.path.isEmpty() ? QString() : shownTitle(track));
     out += u",\"artist\":"_s;
     appendJsonString(out, track.artist);
+    out += u",\"art\":\"%1\""_s.arg(pictureNumber(player));
     out +=
         u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"loop\":%4,\"current\":%5}"_s.arg(player.position())
             .arg(std::max(track.lengthSeconds, 0))

@@ -30,11 +30,12 @@ QByteArray PhoneLoginPage(bool failed, const QByteArray &token);
 QByteArray PhonePairPage(const QByteArray &code);
 
 // The player page showing the given page of the playlist (0 first; clamped), with entry
-// `open` marked as playing; its form carries the session's form token.
+// `open` marked as playing; its form carries the session's form token. Without `operate` (a
+// guest's page) it leaves out stop, seeking, the volume and loop play.
 QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
-                           const QByteArray &token);
+                           const QByteArray &token, bool operate = true);
 // The state the live page refreshes: status, state text, title, artist, position, length,
-// volume (-1: none), loop, open entry.
+// volume (-1: none), loop, open entry, picture number (empty: none).
 QByteArray PhoneState(const kelpa::PlayerControl &player, int open);
 
 // A display text for entry index: its own, or its file name when that is empty.

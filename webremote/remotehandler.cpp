@@ -2,6 +2,8 @@
 
 #include "net/ansi.h"
 #include "pages.h"
+#include "phoneassets.h"
+#include "phonedevice.h"
 #include "phonepages.h"
 #include "request.h"
 
@@ -44,7 +46,9 @@ struct Exchange {
     void phonePage(const PhoneFields &fields);
     void phoneState(const PhoneFields &fields);
     void phoneCommand(const PhoneFields &fields);
-    void loggedIn();
+    void phoneArt(const PhoneFields &fields);
+    void phoneAsset(const PhoneFields &fields);
+    void loggedIn(PhoneRole role);
     void runCommand(const QString &command);
 };
 
@@ -67,7 +71,21 @@ const PhoneRoute PhoneRoutes[] = {
     {{}, u"/m/login", false, &Exchange::phonePage},
     {{}, u"/m/state", false, &Exchange::phoneState},
     {{}, u"/m/cmd", false, &Exchange::phoneCommand},
+    {"GET", u"/m/art", false, &Exchange::phoneArt},
+    // What "Add to Home Screen" reads: nothing in it is the owner's.
+    {"GET", u"/m/manifest.webmanifest", false, &Exchange::phoneAsset},
+    {"GET", u"/m/icon-192.png", false, &Exchange::phoneAsset},
+    {"GET", u"/m/icon-512.png", false, &Exchange::phoneAsset},
+    {"GET", u"/m/apple-touch-icon.png", false, &Exchange::phoneAsset},
 };
+
+// A guest chooses what plays and when, and no more: the loop, stopping, seeking and the
+// volume stay with those who operate the player.
+bool GuestMay(const QString &command)
+{
+    return command == u"pp"_s || command == u"prev"_s || command == u"next"_s ||
+           (command.startsWith(u'e') && command.size() > 1);
+}
 
 } // namespace
 
@@ -179,7 +197,7 @@ void Exchange::phoneLogin(const PhoneFields &fields)
     if (admitted && !right)
         miss(Proof::Proven);
     if (admitted && right)
-        loggedIn();
+        loggedIn(PhoneRole::Operate);
     else
         phone(PhoneLoginPage(true, phones.loginToken()));
 }
@@ -191,18 +209,21 @@ void Exchange::phonePair(const PhoneFields &fields)
     const QByteArray code = fields.path.mid(8).toUtf8();
     if (!fields.post) {
         phone(PhonePairPage(code));
-    } else if (state.phones.redeem(code, now)) {
+    } else if (const std::optional<PhoneRole> role = state.phones.redeem(code, now)) {
         answer.paired = true;
-        loggedIn();
+        loggedIn(*role);
     } else {
         phone(PhoneLoginPage(true, state.phones.loginToken()));
     }
 }
 
-void Exchange::loggedIn()
+void Exchange::loggedIn(PhoneRole role)
 {
-    state.guard.trust(peer);
-    answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now));
+    // Trust is the owner's standing against the throttle; a guest's session needs none.
+    if (role == PhoneRole::Operate)
+        state.guard.trust(peer);
+    const QByteArray agent = request.values("user-agent").value(0).value_or(QByteArray());
+    answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now, role, PhoneDeviceName(agent)));
 }
 
 void Exchange::phonePage(const PhoneFields &fields)
@@ -217,7 +238,8 @@ void Exchange::phonePage(const PhoneFields &fields)
     const int open = player.currentEntry();
     if (!numbered)
         page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
-    phone(PhonePlayerPage(player, page, open, state.phones.formToken(fields.session)));
+    phone(PhonePlayerPage(player, page, open, state.phones.formToken(fields.session),
+                          state.phones.role(fields.session) == PhoneRole::Operate));
 }
 
 void Exchange::phoneState(const PhoneFields &fields)
@@ -237,7 +259,10 @@ void Exchange::phoneCommand(const PhoneFields &fields)
         answer.bytes = PhoneRedirect("/m/");
         return;
     }
-    runCommand(fields.form.value(u"c"_s));
+    const QString command = fields.form.value(u"c"_s);
+    // Whatever a guest's page shows or hides, the server decides.
+    if (phones.role(fields.session) == PhoneRole::Operate || GuestMay(command))
+        runCommand(command);
     if (fields.form.contains(u"js"_s)) {
         answer.bytes = PhoneRedirect("/m/state");
         return;
@@ -246,6 +271,24 @@ void Exchange::phoneCommand(const PhoneFields &fields)
     const int page = fields.form.value(u"page"_s).toInt(&numbered);
     answer.bytes = PhoneRedirect(numbered && page >= 0 ? "/m/?page=" + QByteArray::number(page)
                                                        : QByteArray("/m/"));
+}
+
+void Exchange::phoneArt(const PhoneFields &fields)
+{
+    // Only the open track's picture, and only to a session.
+    answer.bytes = state.phones.isOpen(fields.session, now)
+                       ? PhonePictureResponse(player.picture().bytes)
+                       : QByteArray();
+    if (answer.bytes.isEmpty())
+        notFound();
+}
+
+void Exchange::phoneAsset(const PhoneFields &fields)
+{
+    if (const std::optional<QByteArray> asset = PhoneAssetResponse(fields.path))
+        answer.bytes = *asset;
+    else
+        notFound();
 }
 
 void Exchange::runCommand(const QString &command)

@@ -132,6 +132,13 @@ VBMP3_API int32_t vbmp3_getVolume(void);
  * last 4096 files counted); other files are not counted. */
 VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
                                     Vbmp3StreamRecord *stream);
+/* [file; any thread] The picture of the file's ID3v2 tag (an APIC frame, PIC in ID3v2.2) that
+ * holds JPEG or PNG data, known by its first bytes, leaving out any larger than size bytes: the
+ * front cover where the tag has several, else the first. Copies it into buffer and returns its
+ * size in bytes; 0 when there is none. Reads within the tags' bounds (the tag's first 12 MiB)
+ * and refuses a name that is no regular file without opening it. Engines before this call lack
+ * it. */
+VBMP3_API int32_t vbmp3_getPicture(const char *path, void *buffer, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 (function () {
     const form = document.getElementById('f');
     const bar = document.getElementById('bar');
+    const art = document.getElementById('art');
 
     function clock(seconds) {
         const minutes = Math.floor(seconds / 60);
@@ -30,7 +31,16 @@
         put('pp', state.status === 'playing' ? '一時停止' : '再生');
         if (state.volume >= 0)
             put('vol', state.volume + '%');
-        document.getElementById('loop').setAttribute('aria-pressed', state.loop ? 'true' : 'false');
+        const loop = document.getElementById('loop'); // not on a guest's page
+        if (loop)
+            loop.setAttribute('aria-pressed', state.loop ? 'true' : 'false');
+        if (art.dataset.v !== state.art) {
+            art.dataset.v = state.art;
+            if (state.art)
+                art.src = '/m/art?v=' + state.art;
+            else
+                art.removeAttribute('src');
+        }
         put('loop', state.loop ? 'ループ再生: オン' : 'ループ再生: オフ');
         form.querySelectorAll('li button').forEach(function (button) {
             if (button.value === 'e' + state.current)
@@ -75,10 +85,17 @@
 
     // A tap on the bar seeks to where it lands, in thousandths of the track.
     bar.addEventListener('click', function (event) {
+        if (!bar.querySelector('button'))
+            return; // a guest's bar only shows the time
         event.preventDefault();
         const box = bar.getBoundingClientRect();
         const x = (event.clientX - box.left) / box.width;
         send('s' + Math.round(Math.max(0, Math.min(1, x)) * 1000));
+    });
+
+    // A track that ended while its picture was asked for has none to give: nothing is shown.
+    art.addEventListener('error', function () {
+        art.removeAttribute('src');
     });
 
     setInterval(function () {
