@@ -34,6 +34,7 @@ PhoneSessions::PhoneSessions() : loginToken_(randomHex(4))
 
 QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now)
 {
+    endUnused(now);
     QHash<QHostAddress, qsizetype> held;
     for (const Session &session : std::as_const(sessions_))
         ++held[session.peer];
@@ -60,6 +61,10 @@ bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)
     const auto found = sessions_.find(token);
     if (token.isEmpty() || found == sessions_.end())
         return false;
+    if (now - found->lastUsed >= SessionLifetimeMs) {
+        sessions_.erase(found);
+        return false;
+    }
     found->lastUsed = now;
     return true;
 }
@@ -95,4 +100,11 @@ void PhoneSessions::drawPairingCode(qint64 now)
 {
     pairing_ = randomHex(3);
     pairingDrawn_ = now;
+}
+
+void PhoneSessions::endUnused(qint64 now)
+{
+    sessions_.removeIf([now](QHash<QByteArray, Session>::iterator session) {
+        return now - session->lastUsed >= SessionLifetimeMs;
+    });
 }

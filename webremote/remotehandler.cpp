@@ -128,7 +128,7 @@ void Exchange::designRoute(const QString &path)
         design(LoginPage());
         return;
     case Route::Login:
-        state.guard.trust(peer);
+        state.guard.trust(peer, now);
         state.LoginNumber =
             static_cast<int16_t>(state.random.bounded(RemoteState::LoginNumberRange));
         state.LoggedIn = true;
@@ -202,7 +202,7 @@ void Exchange::phonePair(const PhoneFields &fields)
 
 void Exchange::loggedIn()
 {
-    state.guard.trust(peer);
+    state.guard.trust(peer, now);
     answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now));
 }
 
