@@ -15,9 +15,9 @@ Kinds, each after a warm-up of its own:
   pair      pairing codes, each used once by POST from an address of its own (127.3.x.y)
   design    the design's pages: the login page, the control page and a 404, in turn
 and last fifty phones (127.4.0.x), each asking for the state once a second and tapping a
-command every ten seconds, for a stretch of time.
+command every ten seconds, for a stretch of time after a tenth of it (30 s at least).
 
-The default counts take about 20 minutes at the program's pace (about ten answers a second);
+The default counts take about 25 minutes at the program's pace (about ten answers a second);
 --full runs 100,000 of each kind and the fifty phones for ten minutes (about 20 hours).
 --pause-ms shortens the server's pause (for a heap profile); --wrap runs remotehost under a
 profiler, e.g. --wrap "heaptrack -o /tmp/kelpa".
@@ -74,10 +74,20 @@ class Host:
                 self.changed.notify_all()
 
     def _find_pid(self):
-        """The remotehost process itself, also when a profiler started it."""
+        """The remotehost process itself, also when a profiler started it: the one running
+        the binary among the started process and its descendants."""
+        def parent(pid):
+            with open(f"/proc/{pid}/stat") as stat:
+                return int(stat.read().rsplit(")", 1)[1].split()[1])
+
         for entry in os.listdir("/proc"):
             try:
-                if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == self.binary:
+                if not entry.isdigit() or os.readlink(f"/proc/{entry}/exe") != self.binary:
+                    continue
+                pid = int(entry)
+                while pid > 1 and pid != self.proc.pid:
+                    pid = parent(pid)
+                if pid == self.proc.pid:
                     return int(entry)
             except OSError:
                 pass
@@ -88,12 +98,19 @@ class Host:
             self.changed.wait_for(lambda: self.code != used, timeout=10)
             return self.code
 
-    def rss(self):
+    def status(self):
+        """VmRSS and its parts (RssAnon: the heaps; RssFile; RssShmem: the sound server's
+        shared memory), in KiB."""
         with open(f"/proc/{self.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
+            return {line.split(":")[0]: int(line.split()[1]) for line in status
+                    if line.startswith(("VmRSS:", "RssAnon:", "RssFile:", "RssShmem:"))}
+
+    def rss(self):
+        return self.status()["VmRSS"]
+
+    def parts(self):
+        return " ".join("%s %d" % (name, kib) for name, kib in self.status().items()
+                        if name != "VmRSS")
 
     def stop(self):
         self.proc.stdin.close()
@@ -210,15 +227,16 @@ def report(name, samples, count):
 def run_kind(load, kind, count, warmup):
     for _ in range(warmup):
         load.one(kind)
-    samples = [load.host.rss()]
+    samples, parts = [load.host.rss()], load.host.parts()
     for tenth in range(10):
         for _ in range(count // 10):
             load.one(kind)
         samples.append(load.host.rss())
     report(kind, samples, count // 10 * 10)
+    print("          parts: %s -> %s" % (parts, load.host.parts()), flush=True)
 
 
-def fifty_phones(host, seconds):
+def fifty_phones(host, seconds, warmup):
     phones = [Phone(host.port, "127.4.0.%d" % (i + 1)) for i in range(50)]
     stop = threading.Event()
     failures = []
@@ -238,7 +256,8 @@ def fifty_phones(host, seconds):
     threads = [threading.Thread(target=use, args=(p, i)) for i, p in enumerate(phones)]
     for thread in threads:
         thread.start()
-    samples = [host.rss()]
+    time.sleep(warmup)
+    samples, parts = [host.rss()], host.parts()
     for tenth in range(10):
         time.sleep(seconds / 10)
         samples.append(host.rss())
@@ -246,9 +265,10 @@ def fifty_phones(host, seconds):
     for thread in threads:
         thread.join()
     start, end = samples[0], samples[-1]
-    print("50 phones %4d s: %6d -> %6d KiB (%+5d), %d failed\n          every tenth: %s" %
-          (seconds, start, end, end - start, len(failures), " ".join(map(str, samples))),
-          flush=True)
+    print("50 phones %4d s: %6d -> %6d KiB (%+5d), %d failed, after %d s of them\n"
+          "          every tenth: %s\n          parts: %s -> %s" %
+          (seconds, start, end, end - start, len(failures), warmup, " ".join(map(str, samples)),
+           parts, host.parts()), flush=True)
 
 
 def main():
@@ -276,7 +296,7 @@ def main():
         print("start     %d KiB" % host.rss(), flush=True)
         for kind in args.kinds.split(","):
             if kind == "phones":
-                fifty_phones(host, seconds)
+                fifty_phones(host, seconds, max(seconds // 10, 30))
             else:
                 run_kind(load, kind, count, warmup)
         print("end       %d KiB" % host.rss(), flush=True)
