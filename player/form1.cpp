@@ -2,6 +2,7 @@
 
 #include "player.h"
 #include "ui_form1.h"
+#include "xlibrequests.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -57,6 +58,7 @@ Form1::Form1(Player &player, QWidget *parent)
     auto *chooseFiles = new QShortcut(QKeySequence::Open, this);
     connect(chooseFiles, &QShortcut::activated, this, &Form1::ChooseFiles);
 
+    ReleaseXlibRequestsAfterTitleChanges(this);
     connect(&player_, &Player::captionChanged, this, &Form1::ShowCaption);
     connect(&player_, &Player::openFailed, this, &Form1::ShowOpenError);
     connect(&player_, &Player::raiseRequested, this, &Form1::Raise);

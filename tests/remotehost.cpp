@@ -1,19 +1,22 @@
 // kelpa as a browser test meets it: the player window with the real engine library, a
 // playlist of real MP3 files with titles, and the web remote listening on a free port.
 // Prints "port N" once listening, then once a second the engine's state as
-// "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
+// "state S position P" (S: 0 idle, 2 paused, other values playing), and "pairing CODE" for
+// the pairing code in force and each new one, until stdin closes.
 // The first track's tag carries a 64 x 64 PNG picture. Given QR_PICTURE, it first opens the QR
 // code window as a user does, by a double-click on the address box, saves what the screen
 // shows of it there (the guest's code in QR_PICTURE.guest.png) and prints "address A", the
 // address box's text.
 //
 // Usage: remotehost ENGINE_DIR [QR_PICTURE]
-#include "app/settingswindow.h"
+// REMOTEHOST_PAUSE_MS, when set, replaces the server's pause after each answer (a benchmark's
+// heap profile gets through more requests in its time); every other timing is the program's.
 #include "net/winsock.h"
 #include "playerharness.h"
 #include "remotefixture.h"
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
+#include "webremote/remoteserver.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -59,8 +62,17 @@ int main(int argc, char *argv[])
     }
 
     std::unique_ptr<FrmSver> settings;
-    PlayerHarness player(engineDir,
-                         [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); });
+    ServerTimings timings;
+    bool pauseSet = false;
+    const int pause = qEnvironmentVariableIntValue("REMOTEHOST_PAUSE_MS", &pauseSet);
+    if (pauseSet)
+        timings.pauseMs = pause;
+    PlayerHarness player(engineDir, [&settings, timings](Form1 &form) {
+        QObject::connect(&form, &Form1::Loaded, &form, [&form, &settings, timings] {
+            settings = std::make_unique<FrmSver>(form.Control(), form.windowIcon(), timings);
+            settings->show();
+        });
+    });
     if (!player.started || !player.dropFiles(paths) || player.count() != titles.size()) {
         std::fprintf(stderr, "remotehost: the player did not start with its playlist\n");
         return 1;
@@ -94,7 +106,12 @@ int main(int argc, char *argv[])
             .save(QString::fromLocal8Bit(argv[2]) + u".guest.png"_s);
         std::printf("address %s\n", qPrintable(address->text()));
     }
-    std::fflush(stdout);
+    const auto showPairing = [panel] {
+        std::printf("pairing %s\n", panel->server().pairingCode().constData());
+        std::fflush(stdout);
+    };
+    QObject::connect(&panel->server(), &RemoteServer::pairingCodeChanged, panel, showPairing);
+    showPairing();
 
     // The library the player loaded, opened once more only to read its state.
     QLibrary engine(QDir(engineDir).filePath(u"libvbmp3.so"_s));

@@ -36,6 +36,7 @@ PhoneSessions::PhoneSessions() : loginToken_(randomHex(4))
 QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now, PhoneRole role,
                                const QString &device)
 {
+    endUnused(now);
     QHash<QHostAddress, qsizetype> held;
     for (const Session &session : std::as_const(sessions_))
         ++held[session.peer];
@@ -62,6 +63,10 @@ bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)
     const auto found = sessions_.find(token);
     if (token.isEmpty() || found == sessions_.end())
         return false;
+    if (now - found->lastUsed >= SessionLifetimeMs) {
+        sessions_.erase(found);
+        return false;
+    }
     found->lastUsed = now;
     return true;
 }
@@ -122,4 +127,11 @@ void PhoneSessions::drawPairingCode(qint64 now, int role)
 {
     pairing_[role] = randomHex(3);
     drawn_[role] = now;
+}
+
+void PhoneSessions::endUnused(qint64 now)
+{
+    sessions_.removeIf([now](QHash<QByteArray, Session>::iterator session) {
+        return now - session->lastUsed >= SessionLifetimeMs;
+    });
 }

@@ -5,8 +5,9 @@
 // Sessions are independent: opening one never ends another address's, up to MaxPerAddress per
 // address (beyond, that address's own session unused longest ends) and MaxSessions in all
 // (beyond, the session unused longest of the address holding the most ends, so a crowd of
-// logins ends its own sessions first). Each session has a form token of its own, which every
-// command must carry: a page from elsewhere can send the cookie but cannot read the token.
+// logins ends its own sessions first); a session unused for SessionLifetimeMs ends too. Each
+// session has a form token of its own, which every command must carry: a page from elsewhere
+// can send the cookie but cannot read the token.
 // The login form carries a token too, shared by all and replaced with the ID. Each session has
 // a role: the ID and the operating code give everything the phone pages offer, the guest code
 // less (remotehandler.cpp says what). Each pairing code is used up by its first use and
@@ -29,6 +30,7 @@ class PhoneSessions {
 public:
     static constexpr qsizetype MaxSessions = 64;
     static constexpr qsizetype MaxPerAddress = 8;
+    static constexpr qint64 SessionLifetimeMs = 7 * 24 * 3600 * 1000LL;
     static constexpr qint64 PairingLifetimeMs = 10 * 60000;
 
     PhoneSessions();
@@ -80,6 +82,7 @@ private:
         quint64 id = 0;
     };
     void drawPairingCode(qint64 now, int role);
+    void endUnused(qint64 now);
 
     QHash<QByteArray, Session> sessions_; // by cookie token
     QByteArray loginToken_;

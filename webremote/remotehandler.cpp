@@ -145,7 +145,7 @@ void Exchange::designRoute(const QString &path)
         design(LoginPage());
         return;
     case Route::Login:
-        state.guard.trust(peer);
+        state.guard.trust(peer, now);
         state.LoginNumber =
             static_cast<int16_t>(state.random.bounded(RemoteState::LoginNumberRange));
         state.LoggedIn = true;
@@ -221,7 +221,7 @@ void Exchange::loggedIn(PhoneRole role)
 {
     // Trust is the owner's standing against the throttle; a guest's session needs none.
     if (role == PhoneRole::Operate)
-        state.guard.trust(peer);
+        state.guard.trust(peer, now);
     const QByteArray agent = request.values("user-agent").value(0).value_or(QByteArray());
     answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now, role, PhoneDeviceName(agent)));
 }
