@@ -320,7 +320,8 @@ def require_display():
 def main_for_browser(case):
     """Runs a browser test case against remotehost: argv is REMOTEHOST ENGINE_DIR [unittest
     arguments]. KELPA_QR_CASES=only runs the cases that read the QR code off the screen, =skip
-    the others, so that only the first need the display to themselves."""
+    the others, so that only the first need the display to themselves. KELPA_SHARD=K/N runs
+    every Nth of the cases left, from the Kth on, so that N runs side by side run them all."""
     Remotehost.command = sys.argv[1:3]
     missing = [name for name, there in (("selenium", webdriver is not None),
                                         ("chromium", os.path.exists(CHROMIUM)),
@@ -333,10 +334,11 @@ def main_for_browser(case):
     if len(sys.argv) > 3:  # cases named on the command line, as unittest takes them
         unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
     which = os.environ.get("KELPA_QR_CASES", "")
-    suite = unittest.TestSuite(
-        test for test in unittest.defaultTestLoader.loadTestsFromTestCase(case)
-        if which == "" or shows_qr_code(test) == (which == "only"))
+    tests = [test for test in unittest.defaultTestLoader.loadTestsFromTestCase(case)
+             if which == "" or shows_qr_code(test) == (which == "only")]
+    shard, shards = (int(n) for n in os.environ.get("KELPA_SHARD", "1/1").split("/"))
+    suite = unittest.TestSuite(tests[shard - 1::shards])
     if not suite.countTestCases():
-        skip("no case left after KELPA_QR_CASES=" + which)
+        skip("no case left after KELPA_QR_CASES=%s KELPA_SHARD=%d/%d" % (which, shard, shards))
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)

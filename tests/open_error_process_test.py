@@ -4,7 +4,7 @@ manager: the player, its window, the settings panel with the web remote listenin
 controls on a private session bus and the real engine playing into the null sink.
 
 A phone asks for an entry whose file was removed, and the box comes up. Meanwhile the media
-controls and the phone's pages are answered within a second; hundreds of such requests leave
+controls and the phone's pages are answered at once; a hundred and fifty such requests leave
 one box on screen, the memory where it was, the program running and the playlist whole; the
 box, the failed-listen box and a second start's message stand above the always-on-top panel
 and QR window; closing the player window ends the program at once.
