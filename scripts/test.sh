@@ -32,8 +32,24 @@ JOBS="${KELPA_TEST_JOBS:-4}"
 ASAN_TIERS="unit|x11|sound|process"
 CTEST_ARGS=("$@")
 
+# A clean machine, as CI's is, has nothing cached: ccache would only add its own work to every
+# compile there.
+if [[ "${CI:-}" == true ]]; then
+  export CCACHE_DISABLE=1
+fi
+
 started=$SECONDS
 stamp() { echo "== $* ($((SECONDS - started)) s)"; }
+
+# build_for_tests DIR [cmake args...]: configures DIR and builds all but the benchmarks, which no
+# test runs; the full run builds them later, behind the tests.
+build_for_tests() {
+  configure "$@"
+  local targets
+  mapfile -t targets < <(ninja -C "$1" -t query all |
+    awk '/^  input:/ { f = 1; next } /^  outputs:/ { f = 0 } f && $1 != "bench/all" { print $1 }')
+  cmake --build "$1" -j2 --target "${targets[@]}"
+}
 
 failed=()
 # run_ctest DIR TIERS [VAR=value...]: the tests of the tiers (a regular expression) in DIR.
@@ -55,7 +71,7 @@ run_ctest() {
 if ((QUICK)); then
   install_packages --test-build
   stamp "build: $BUILD"
-  configure_and_build "$BUILD"
+  build_for_tests "$BUILD"
   source "$ROOT/scripts/services.sh"
   start_services --no-display-no-sound
   run_ctest "$BUILD" unit
@@ -75,7 +91,7 @@ tools_log="$(mktemp)"
 install_packages --tests >"$tools_log" 2>&1 &
 tools=$!
 stamp "build: $BUILD"
-configure_and_build "$BUILD"
+build_for_tests "$BUILD"
 stamp "test tools"
 if ! wait "$tools"; then
   cat "$tools_log" >&2
@@ -84,9 +100,10 @@ fi
 cat "$tools_log"
 rm -f "$tools_log"
 
-# The sanitizer build and the fuzzing use the processor, the normal build's tests mostly wait on
-# the clock: the first run behind the second, at a lower priority, so the tests keep their
-# timing. The sanitizer build makes only what its tiers run (no benchmarks, no remotehost).
+# The sanitizer build, the fuzzing and the benchmarks' build use the processor, the normal
+# build's tests mostly wait on the clock: the first run behind the second, at a lower priority,
+# so the tests keep their timing. The sanitizer build makes only what its tiers run (no
+# benchmarks, no remotehost).
 background_log="$(mktemp)"
 asan_built="$(mktemp -u)"
 (
@@ -100,14 +117,22 @@ asan_built="$(mktemp -u)"
       touch "$asan_built.failed"
     fi
   fi
+  # The benchmarks: nothing runs them here, but they must go on building. They build while the
+  # fuzz targets run, which take the time given them whatever processor they get.
+  began=$SECONDS
+  cmake --build "$BUILD" -j2 --target bench/all >"$background_log.bench" 2>&1 &
+  benchmarks=$!
+  status=0
   if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
-    began=$SECONDS
     echo "== fuzz: $FUZZ_SECONDS s"
-    status=0
     bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || status=1
     echo "== fuzz: build and run took $((SECONDS - began)) s"
-    exit $status
   fi
+  wait "$benchmarks" || status=$((status | 2))
+  tail -n 3 "$background_log.bench"
+  rm -f "$background_log.bench"
+  echo "== build: benchmarks done after $((SECONDS - began)) s"
+  exit $status
 ) >"$background_log" 2>&1 &
 background=$!
 
@@ -149,8 +174,11 @@ if [[ "$SKIP_ASAN" != 1 ]]; then
   fi
 fi
 
-stamp "waiting for the fuzzing"
-wait "$background" || failed+=("fuzz")
+stamp "waiting for the fuzzing and the benchmarks' build"
+background_status=0
+wait "$background" || background_status=$?
+((background_status & 1)) && failed+=("fuzz")
+((background_status & 2)) && failed+=("benchmarks (build)")
 cat "$background_log"
 rm -f "$background_log" "$asan_built" "$asan_built.failed"
 
