@@ -27,7 +27,7 @@ chmod 700 "$PRIVATE/runtime"
 
 # The sinks tests take in turn, kelpa_sink_1 and up (KELPA_TEST_SINKS in tests/CMakeLists.txt),
 # so that each test that plays or records hears only itself; kelpa_null for everything else.
-KELPA_TEST_SINKS=6
+KELPA_TEST_SINKS=12
 
 start_pulseaudio() {
   {

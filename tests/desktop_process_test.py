@@ -20,7 +20,7 @@ import time
 import unittest
 import urllib.parse
 
-from kelpatest import ProgramTestCase, make_tracks, wait_for
+from kelpatest import ProgramTestCase, make_tracks, thread_waits, wait_for, wait_for_steady
 
 KELPA = None
 TITLE = "夜明けの歌"
@@ -77,6 +77,9 @@ class DesktopProcessTest(ProgramTestCase):
         self.assertEqual(second.wait(30), 0)
         print(f"hand-over of 1000 files: second start ended after "
               f"{time.monotonic() - began:.2f} s", file=sys.stderr)
+        # The running copy reads the handed files on a thread of its own, and the list grows
+        # meanwhile: its order is looked at once that thread waits for work again.
+        self.assertTrue(wait_for_steady(lambda: thread_waits(first.pid, "kelpa playlist")))
         # The first track plays on; the handed files follow it in the list, in order.
         self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
         self.playerctl("previous")  # from the first entry to the last

@@ -43,6 +43,35 @@ def wait_for(predicate, timeout=15.0, step=0.1):
     return predicate()
 
 
+def wait_for_steady(predicate, polls=5, timeout=30.0, step=0.05):
+    """Whether the predicate comes to hold for that many polls in a row within the time."""
+    streak = 0
+
+    def steady():
+        nonlocal streak
+        streak = streak + 1 if predicate() else 0
+        return streak >= polls
+    return wait_for(steady, timeout=timeout, step=step)
+
+
+# The system calls a Qt thread waits in for its next event: poll, ppoll, epoll_wait, epoll_pwait.
+WAITING_FOR_EVENTS = ("7", "271", "232", "281")
+
+
+def thread_waits(pid, name):
+    """Whether the process's thread of that name waits for events: what it was given is done."""
+    try:
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{tid}/comm") as comm:
+                if comm.read().strip() != name:
+                    continue
+            with open(f"/proc/{pid}/task/{tid}/syscall") as syscall:
+                return syscall.read().split()[0] in WAITING_FOR_EVENTS
+    except OSError:
+        pass
+    return False
+
+
 def never_within(predicate, timeout):
     """True when the predicate stays false for the whole time. Only for what must not happen:
     a check that something does happen waits for it with wait_for."""
@@ -182,7 +211,7 @@ class ProgramTestCase(unittest.TestCase):
         """A session bus of this test's own, for the media controls."""
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.addCleanup(lambda: (bus.terminate(), bus.wait()))
+        self.addCleanup(lambda: (bus.terminate(), bus.wait(), bus.stdout.close()))
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
 
     def playerctl(self, *args, env=None):

@@ -52,7 +52,7 @@ void PlayerScreenshotTest::playingJapaneseTitle()
     QVERIFY(p.dropFiles(files));
     QVERIFY(p.core->SetListIndex(0));
     p.core->OpenSelected();
-    QTRY_VERIFY_WITH_TIMEOUT(p.pictDisp()->Text().startsWith(u"00:03 "_s), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(p.pictDisp()->Text().startsWith(u"00:03 "_s), 15000);
     QCOMPARE(p.pictDisp()->Text(), u"00:03 夏の終わり - ｶｼｭ"_s);
     QCOMPARE(p.core->caption(), u"kelpa - 夏の終わり"_s);
     QCOMPARE(p.items().constFirst(), u"夏の終わり - ｶｼｭ"_s);
