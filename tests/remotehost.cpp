@@ -17,6 +17,7 @@
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
 #include "webremote/remoteserver.h"
+#include "windowwatch.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -92,9 +93,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "remotehost: no QR code window\n");
             return 1;
         }
-        QTest::qWait(300); // painted, also where another window stood before
-        const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
-        if (!shown.save(QString::fromLocal8Bit(argv[2]))) {
+        const QImage shown = shownOnScreen(window);
+        if (shown.isNull() || !shown.save(QString::fromLocal8Bit(argv[2]))) {
             std::fprintf(stderr, "remotehost: the picture cannot be saved\n");
             return 1;
         }

@@ -32,6 +32,7 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -142,11 +143,13 @@ private:
     QString path(const QString &name) const { return dir_.filePath(name); }
     QString tagged(const QString &name, const QByteArray &front, const QByteArray &back);
     bool waitForState(int32_t wanted, int timeoutMs);
+    // Waits until the position reads at least `seconds`: as much has been heard.
+    bool waitForPosition(int32_t seconds, int timeoutMs);
     // TotalSeconds as vbmp3_open gives it; -1 when the file does not open.
     int openedSeconds(const QString &file);
     bool readInfo(const QString &file);
     // Waits for the reported end and then for the last moments that still sound after it.
-    bool waitForEndHeard(int timeoutMs);
+    bool waitForEndHeard(SinkRecorder &recorder, int timeoutMs);
 
     QTemporaryDir dir_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
@@ -178,15 +181,18 @@ QString TestEngine::tagged(const QString &name, const QByteArray &front, const Q
 
 bool TestEngine::waitForState(int32_t wanted, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
     int32_t seconds = 0;
-    while (engine_.getState(seconds) != wanted) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return engine_.getState(seconds) == wanted; }, timeoutMs);
+}
+
+bool TestEngine::waitForPosition(int32_t wanted, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            int32_t seconds = -1;
+            return engine_.getState(seconds) != 0 && seconds >= wanted;
+        },
+        timeoutMs);
 }
 
 void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
@@ -638,12 +644,12 @@ void TestEngine::changedFileIsNotGivenItsOldLength()
     QCOMPARE(openedSeconds(file), expected);
 }
 
-bool TestEngine::waitForEndHeard(int timeoutMs)
+bool TestEngine::waitForEndHeard(SinkRecorder &recorder, int timeoutMs)
 {
     if (!waitForState(0, timeoutMs))
         return false;
-    QTest::qWait(800); // the end is reported up to half a second early
-    return true;
+    // The end is reported up to half a second early: the rest is heard after it.
+    return recorder.waitForQuiet(recorder.sampleIndexAt(SinkRecorder::Clock::now()));
 }
 
 void TestEngine::idleCallsAreHarmless()
@@ -677,12 +683,17 @@ void TestEngine::playIsHeardAndPositionAdvances()
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    QElapsedTimer playing;
+    playing.start();
     engine_.play();
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 1);
-    QTest::qWait(2200);
+    // The position counts what was heard, never what was only decoded ahead: two seconds of it
+    // take two seconds, less the sink's block.
+    QVERIFY(waitForPosition(2, 10000));
+    QVERIFY2(playing.elapsed() >= 1800,
+             qPrintable(u"position 2 after %1 ms"_s.arg(playing.elapsed())));
     QCOMPARE(engine_.getState(seconds), 1);
-    QVERIFY2(seconds >= 1 && seconds <= 2, qPrintable(u"position %1 after 2.2 s"_s.arg(seconds)));
     engine_.stop();
     const QList<qint16> heard = recorder.stop();
     QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 1.0, "the tone must be heard in the sink");
@@ -699,16 +710,17 @@ void TestEngine::pauseAndRestartLoseAndRepeatNothing()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
-    QTest::qWait(1200);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.pause();
     int32_t held = -1;
     QCOMPARE(engine_.getState(held), 2);
-    QTest::qWait(1000);
+    // A second of the sink's time in which nothing of the file may be heard.
+    QVERIFY(recorder.waitForMore(1000ms));
     int32_t later = -1;
     QCOMPARE(engine_.getState(later), 2);
     QCOMPARE(later, held);
     engine_.restart();
-    QVERIFY(waitForEndHeard(10000));
+    QVERIFY(waitForEndHeard(recorder, 10000));
     const QList<qint16> heard = recorder.stop();
     // Every second of the file was heard once: nothing dropped at the pause, nothing repeated.
     QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 440) - 2.0) <= 0.25,
@@ -727,12 +739,12 @@ void TestEngine::seekLandsWithoutOldAudio()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
-    QTest::qWait(1000);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.seek(6);
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 1);
     QCOMPARE(seconds, 6);
-    QVERIFY(waitForEndHeard(10000));
+    QVERIFY(waitForEndHeard(recorder, 10000));
     const QList<qint16> heard = recorder.stop();
     const qsizetype landed = ToneAnalysis::findTone(heard, 880);
     QVERIFY2(landed >= 0, "the second tone must be heard after the seek");
@@ -865,7 +877,7 @@ void TestEngine::trackEndIsReportedInItsLastHalfSecond()
     QVERIFY2(timer.elapsed() >= 2400,
              qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
     const qsizetype reported = recorder.sampleIndexAt(SinkRecorder::Clock::now());
-    QTest::qWait(800);
+    QVERIFY(recorder.waitForQuiet(reported));
     const QList<qint16> heard = recorder.stop();
     QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 2.75,
              "the whole track is heard, its last moments after the reported end too");
@@ -880,16 +892,19 @@ void TestEngine::stopKeepsTheFileAndPlayStartsFromTheTop()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     engine_.play();
-    QTest::qWait(1800);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.stop();
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 0);
+    QElapsedTimer playing;
+    playing.start();
     engine_.play();
     QCOMPARE(engine_.getState(seconds), 1);
     QCOMPARE(seconds, 0);
-    QTest::qWait(300);
-    engine_.getState(seconds);
-    QVERIFY(seconds <= 1);
+    // From the top, the first second takes a second to be heard.
+    QVERIFY(waitForPosition(1, 10000));
+    QVERIFY2(playing.elapsed() >= 800,
+             qPrintable(u"position 1 after %1 ms"_s.arg(playing.elapsed())));
     engine_.stop();
     engine_.close();
     engine_.play(); // closed: nothing plays

@@ -13,9 +13,9 @@
 #include "support/toneanalysis.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -81,15 +81,16 @@ void TestEngineJoin::cleanupTestCase()
 
 bool TestEngineJoin::tickUntilEnded(int timeoutMs, int periodMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    int32_t seconds = 0;
-    while (engine_.getState(seconds) != 0) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(periodMs);
-    }
-    return true;
+    // The monitor's timer: the state is read on each tick only, so the ended state is seen up
+    // to a tick late, as the player sees it.
+    bool ended = false;
+    QTimer tick;
+    tick.callOnTimeout([&] {
+        int32_t seconds = 0;
+        ended = engine_.getState(seconds) == 0;
+    });
+    tick.start(periodMs);
+    return QTest::qWaitFor([&] { return ended; }, timeoutMs);
 }
 
 bool TestEngineJoin::openAndPlay(const QString &file)
@@ -142,7 +143,7 @@ void TestEngineJoin::nextTrackFollowsWithoutAHole()
     QVERIFY(tickUntilEnded(5000));
     engine_.stop(); // without loop play the player stops and closes after the last track
     engine_.close();
-    QTest::qWait(800);
+    QVERIFY(recorder.waitForQuiet(recorder.sampleIndexAt(SinkRecorder::Clock::now())));
     const QList<qint16> heard = recorder.stop();
 
     const qsizetype window = 2205;
@@ -192,7 +193,7 @@ void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded()
         QVERIFY(QTest::qWaitFor([&] { return engine_.getState(seconds) == 1 && seconds == 2; }));
         QTest::qWait(1000 - VBMP3_TAIL_MS + 100);
     } else {
-        QTest::qWait(800);
+        QVERIFY(recorder.waitForTone(kFirstTone, 0, 500ms));
     }
 
     const SinkRecorder::Clock::time_point at = SinkRecorder::Clock::now();
@@ -207,7 +208,8 @@ void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded()
         engine_.pause();
         break;
     }
-    QTest::qWait(600);
+    // What the sink plays in the 600 ms after the call: the rest of the track, or nothing.
+    QVERIFY(recorder.waitForSamples(recorder.sampleIndexAt(at) + recorder.samplesFor(600ms)));
     const QList<qint16> heard = recorder.stop();
     engine_.stop();
     engine_.close();

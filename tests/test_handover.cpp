@@ -230,7 +230,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tookMs >= 0, 5000);
         secondStart.join();
         QVERIFY(!taken);
-        QVERIFY2(tookMs >= 450 && tookMs < 1000, qPrintable(QString::number(tookMs)));
+        // Given up at its own time limit, not at the default one; slack for a loaded machine.
+        QVERIFY2(tookMs >= 450 && tookMs < 2000, qPrintable(QString::number(tookMs)));
     }
 
     // A start with more files than the playlist has room for: what fits is added, in order,
@@ -312,7 +313,9 @@ private slots:
             trickle.start(trickleMs);
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QLocalSocket::UnconnectedState, 5000);
         const qint64 closedAfter = clock.elapsed();
-        QVERIFY2(closedAfter >= deadlineMs - 50 && closedAfter < deadlineMs + 600,
+        // Not before the deadline, and well before the default one: slack for a loaded machine.
+        static_assert(deadlineMs + 1200 < kelpa::HandoverLimits{}.deadlineMs);
+        QVERIFY2(closedAfter >= deadlineMs - 50 && closedAfter < deadlineMs + 1200,
                  qPrintable(QString::number(closedAfter)));
         QVERIFY(copy.player.paths.isEmpty());
     }
@@ -329,8 +332,10 @@ private slots:
             crowd.back()->connectToServer(copy.socketPath);
             QVERIFY(crowd.back()->waitForConnected(1000));
         }
-        QTest::qWait(100);
-        // Forty of the test's own ends, and the running copy's.
+        // Forty of the test's own ends, and the running copy's once it has taken what it takes;
+        // one more round of events would show any it took beyond eight.
+        QTRY_COMPARE_GE(OpenDescriptors() - before, 40 + 8);
+        QCoreApplication::processEvents();
         QCOMPARE_LE(OpenDescriptors() - before, 40 + 8);
     }
 
@@ -419,6 +424,17 @@ private slots:
     {
         RunningCopy copy;
         QVERIFY(copy.server.listen());
+        // The listener tries again on a timer of its own: two of its rounds, two failed accepts.
+        // Counted by a plain function: out of descriptors, the undefined-behaviour sanitizer
+        // cannot check the type of an object, and would take a spy's for a wrong one.
+        QTimer *retry = nullptr;
+        for (QTimer *timer : copy.server.findChildren<QTimer *>()) {
+            if (timer->isSingleShot() && timer->interval() == kelpa::HandoverLimits{}.retryMs)
+                retry = timer;
+        }
+        QVERIFY(retry);
+        int retried = 0;
+        connect(retry, &QTimer::timeout, this, [&retried] { ++retried; });
         const int waiting = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         QVERIFY(waiting >= 0);
         rlimit limit{};
@@ -435,7 +451,7 @@ private slots:
                  0);
         const QByteArray wire = kelpa::EncodeFileList({"/waited.mp3"});
         QCOMPARE(::send(waiting, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL), wire.size());
-        QTest::qWait(500); // accept fails meanwhile, more than once
+        QTRY_VERIFY(retried >= 2);
         QVERIFY(copy.player.paths.isEmpty());
 
         for (const int filler : fillers)
