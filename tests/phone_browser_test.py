@@ -187,7 +187,7 @@ class PhoneBrowserTest(unittest.TestCase):
         self.wait_for("the track's picture", lambda: guest.execute_script(
             "return arguments[0].complete && arguments[0].naturalWidth", art) == 64)
         self.assertEqual((art.rect["width"], art.rect["height"]), (160, 160))
-        self.wait_for("the engine plays", lambda: self.engine_position()[1])
+        self.wait_for("the engine plays", lambda: self.kelpa.position()[1])
         self.control(guest, "次へ").click()
         self.wait_for("no picture for a track without one", lambda: not art.is_displayed())
         # As the browser itself loads it for "Add to Home Screen", under the page's policy.
