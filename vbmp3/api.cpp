@@ -272,7 +272,7 @@ int32_t vbmp3_getPicture(const char *path, void *buffer, int32_t size)
             const std::vector<unsigned char> picture =
                 FileHandle(path).readPicture(static_cast<std::size_t>(size));
             // Whatever the reader kept, no more than the buffer holds is written.
-            if (picture.size() > static_cast<std::size_t>(size))
+            if (picture.empty() || picture.size() > static_cast<std::size_t>(size))
                 return 0;
             std::memcpy(buffer, picture.data(), picture.size());
             return static_cast<int32_t>(picture.size());
