@@ -12,10 +12,10 @@
 #include "net/ansi.h"
 #include "net/winsock.h"
 #include "playerharness.h"
-#include "wirepages.h"
 #include "webremote/frmsver.h"
 #include "webremote/remoteserver.h"
 #include "windowwatch.h"
+#include "wirepages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -262,4 +262,3 @@ inline int listedEntries(const QByteArray &response)
 {
     return static_cast<int>(bodyOf(response).count("<br><a href=\"p"));
 }
-
