@@ -33,8 +33,9 @@ except ImportError:
     pass  # main_for_browser says what is missing
 
 # A navigation that stalls behind an idle connection waits for the request timeout, ten
-# seconds; a loaded machine answers well within half of that.
-NAVIGATION_LIMIT_S = 5.0
+# seconds. The browser is warmed up before the first timed navigation, so what is left of the
+# limit is slack for a machine that is building beside the test.
+NAVIGATION_LIMIT_S = 8.0
 
 
 class BrowserTest(unittest.TestCase):
@@ -48,6 +49,7 @@ class BrowserTest(unittest.TestCase):
         self.kelpa = Remotehost(self.qr_picture)
         self.profile = tempfile.mkdtemp(prefix="kelpa-chromium-")
         self.browser = chromium(self.profile)
+        self.browser.get("about:blank")  # the renderer's start is not the remote's time
         self.timings = []
 
     def tearDown(self):
