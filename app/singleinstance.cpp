@@ -47,7 +47,8 @@ std::optional<int> SingleInstance::start(const QList<QByteArray> &files)
                      static_cast<long long>(files.size()));
         return 1;
     }
-    PreferCompactJapaneseFont(); // the first window of this start, as of a first copy
+    AskToShowWindow(socketPath_); // the user started kelpa to see it
+    PreferCompactJapaneseFont();  // the first window of this start, as of a first copy
     QMessageBox box(QMessageBox::NoIcon, u"kelpa"_s, u"すでにkelpaは起動しています。"_s,
                     QMessageBox::Ok);
     box.setWindowFlag(Qt::WindowStaysOnTopHint); // above the running copy's windows

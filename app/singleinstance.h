@@ -25,7 +25,8 @@ public:
     // Decides whether this start is the first copy, which then holds the lock. Otherwise the
     // start ends here, with the exit status returned: its files handed to the running copy (0),
     // files the running copy did not take (1, said on stderr), or a second copy without files,
-    // refused with a message the user dismisses (0).
+    // refused with a message the user dismisses (0) while the running copy's window comes
+    // forward.
     std::optional<int> start(const QList<QByteArray> &files);
 
     // The first copy takes the files of later starts into player from now on, and stops being

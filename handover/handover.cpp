@@ -80,4 +80,18 @@ bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, in
     return true;
 }
 
+void AskToShowWindow(const QString &socketPath)
+{
+    if (socketPath.isEmpty())
+        return;
+    // A listening socket takes the connection and the few bytes before the copy reads them,
+    // so this returns at once, even when that copy runs in this very thread.
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(1000))
+        return;
+    socket.write(EncodeFileList({}));
+    socket.waitForBytesWritten(1000);
+}
+
 } // namespace kelpa

@@ -31,6 +31,10 @@ QList<QByteArray> CommandLineFiles(int argc, char **argv);
 bool HandOverFiles(const QString &socketPath, const QList<QByteArray> &files, int timeoutMs = 10000,
                    FILE *report = stderr);
 
+// Asks the copy listening at socketPath to show its window, by an empty list. Waits for no
+// answer: the start that asks shows its own message next, whether or not a copy listens.
+void AskToShowWindow(const QString &socketPath);
+
 // How the running copy keeps senders in bounds.
 struct HandoverLimits {
     int deadlineMs = 2000;                 // a connection delivers its whole list within this
@@ -42,8 +46,8 @@ struct HandoverLimits {
 
 // The running copy's end: takes lists of files on the UI thread and passes each whole list,
 // as far as the playlist has room, to PlayerControl::addFiles, which plays the first one added
-// when nothing plays. While the lists it passed on and the player has not read yet hold as much
-// as the budget, it takes no more.
+// when nothing plays; an empty list raises the player window. While the lists it passed on and the
+// player has not read yet hold as much as the budget, it takes no more.
 class HandoverServer : public QObject {
     Q_OBJECT
 

@@ -54,6 +54,11 @@ void HandoverServer::take(int descriptor)
     });
     connect(connection, &ListConnection::listReady, this,
             [this, connection](const QList<QByteArray> &files) {
+                if (files.isEmpty()) { // a start without files, whose user looks for us
+                    connection->answer(0);
+                    player_.raise();
+                    return;
+                }
                 // As many as the playlist has room for; the sender is told how many are left
                 // out, which the playlist would have passed over without a word.
                 const qsizetype room = std::max<qsizetype>(0, player_.room());

@@ -372,6 +372,17 @@ private slots:
                  exitCode != 0);
     }
 
+    // A start without files asks the running copy to show its window, and waits for nothing.
+    void aStartWithoutFilesRaisesTheRunningWindow()
+    {
+        RunningCopy copy;
+        kelpa::AskToShowWindow(copy.socketPath); // no copy listens yet: nothing to show
+        QVERIFY(copy.server.listen());
+        kelpa::AskToShowWindow(copy.socketPath);
+        QTRY_COMPARE(copy.player.raised, 1);
+        QVERIFY(copy.player.paths.isEmpty());
+    }
+
     // Eight senders of lists far bigger than the budget (134 MB each): the running copy holds
     // no more than the budget for them, lets go of it, and takes the next list as ever, one
     // that needs most of the budget.
