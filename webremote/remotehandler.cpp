@@ -72,7 +72,7 @@ const PhoneRoute PhoneRoutes[] = {
 } // namespace
 
 Reply HandleRequest(const QByteArray &received, const QHostAddress &peer, qint64 now,
-                     RemoteState &state, kelpa::PlayerControl &player, const HostNames &names)
+                    RemoteState &state, kelpa::PlayerControl &player, const HostNames &names)
 {
     const Request request = ReadRequest(received);
     Exchange exchange{request, peer, now, state, player, {}};
@@ -107,9 +107,8 @@ Reply HandleRequest(const QByteArray &received, const QHostAddress &peer, qint64
 void Exchange::designRoute(const QString &path)
 {
     // The login number is the address's that logged in: from anywhere else it is a guess.
-    const std::optional<int16_t> number = state.LoggedIn && state.LoginPeer == peer
-                                              ? std::optional(state.LoginNumber)
-                                              : std::nullopt;
+    const std::optional<int16_t> number =
+        state.LoggedIn && state.LoginPeer == peer ? std::optional(state.LoginNumber) : std::nullopt;
     Route route = RouteRequest(path, state.LoginId, number);
     const bool credential = route.miss || route.kind == Route::Login ||
                             route.kind == Route::Control || route.kind == Route::PlayEntry;
@@ -224,7 +223,8 @@ void Exchange::phonePage(const PhoneFields &fields)
 void Exchange::phoneState(const PhoneFields &fields)
 {
     if (state.phones.isOpen(fields.session, now))
-        answer.bytes = PhoneOkResponse(PhoneState(player, player.currentEntry()), "application/json");
+        answer.bytes =
+            PhoneOkResponse(PhoneState(player, player.currentEntry()), "application/json");
     else
         notFound(); // the live page then loads again, and finds the login page
 }

@@ -57,5 +57,5 @@ struct Reply {
 
 // Answers one complete request (IsRequestComplete) from peer, running what it asks on player.
 Reply HandleRequest(const QByteArray &received, const QHostAddress &peer, qint64 now,
-                     RemoteState &state, kelpa::PlayerControl &player,
-                     const HostNames &names = LocalHostNames());
+                    RemoteState &state, kelpa::PlayerControl &player,
+                    const HostNames &names = LocalHostNames());
