@@ -74,11 +74,12 @@ void Player::OpenSelected()
         CloseTrack();
         ++failedOpens_;
         openErrorUnanswered_ = true;
-        emit openFailed();
+        emit openFailed(path);
         return;
     }
 
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
+    List2.SetLength(index, record.TotalSeconds);
     openEntry_ = index;
     failedOpens_ = 0;
     SetCaption(u"kelpa - "_s + track_.title);

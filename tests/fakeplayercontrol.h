@@ -9,6 +9,7 @@
 #include "control/playercontrol.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <algorithm>
 
@@ -25,7 +26,9 @@ public:
     int raised = 0;
     int quits = 0;
     uint8_t showType = 0;
-    quint64 revision = 0; // bumped by addFiles; a test that edits paths bumps it itself
+    quint64 revision = 0;             // bumped by addFiles; a test that edits paths bumps it itself
+    QSet<QByteArray> gone;            // paths whose files no longer open
+    QMap<QByteArray, int32_t> opened; // the lengths of the paths opened so far
 
     QString caption() const override
     {
@@ -41,6 +44,11 @@ public:
         return tags.value(paths[index], {{}, QString::fromUtf8(paths[index]), {}, 0}).title;
     }
     QByteArray entryPath(int index) const override { return paths.value(index); }
+    QString entryArtist(int index) const override { return tags.value(paths.value(index)).artist; }
+    int32_t entryLength(int index) const override
+    {
+        return index < 0 || index >= paths.size() ? -1 : opened.value(paths[index], -1);
+    }
     void setShowType(uint8_t type) override { showType = type; }
 
     void run(kelpa::Transport command) override
@@ -88,8 +96,22 @@ public:
         }
         if (index < 0 || index >= paths.size())
             return false;
-        selected = current = index;
+        selected = index;
+        if (gone.contains(paths[index])) {
+            // The open track is closed, as the engine's failed open leaves nothing open.
+            const bool wasOpen = current >= 0;
+            current = -1;
+            state = kelpa::PlaybackStatus::Stopped;
+            if (wasOpen) {
+                emit statusChanged();
+                emit trackChanged();
+            }
+            emit openFailed(paths[index]);
+            return true;
+        }
+        current = index;
         seconds = 0;
+        opened.insert(paths[index], track().lengthSeconds);
         emit trackChanged();
         setState(kelpa::PlaybackStatus::Playing);
         return true;
