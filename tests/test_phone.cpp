@@ -9,7 +9,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 
@@ -42,6 +44,11 @@ private slots:
     void pageShows();
     void playlistPages_data();
     void playlistPages();
+    void listChangedMeanwhile_data();
+    void listChangedMeanwhile();
+    void openFailureIsToldToItsPhone();
+    void search_data();
+    void search();
     void pagesFillEveryField();
     void stateEscapesTexts();
     void refusalsTellNothing();
@@ -54,28 +61,36 @@ void PhoneTest::waysIn_data()
 {
     // %CODE% stands for the pairing code, %T% for the login form's token.
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("outcome"); // In, Refused, Form (the login page), PairForm
-    QTest::newRow("right ID") << QByteArray("POST /m/login t=%T%&id=wuzel") << int(In);
-    QTest::newRow("wrong ID") << QByteArray("POST /m/login t=%T%&id=wuzek") << int(Refused);
-    QTest::newRow("ID with more") << QByteArray("POST /m/login t=%T%&id=wuzel2") << int(Refused);
-    QTest::newRow("no ID") << QByteArray("POST /m/login t=%T%") << int(Refused);
+    QTest::addColumn<int>("outcome");  // In, Refused, Form (the login page), PairForm
+    QTest::addColumn<QString>("note"); // what a refusal says, and it alone
+    const QString id = u"IDが違います"_s;
+    const QString code = u"このQRコードは使用済みか期限切れです"_s;
+    QTest::newRow("right ID") << QByteArray("POST /m/login t=%T%&id=wuzel") << int(In) << QString();
+    QTest::newRow("wrong ID") << QByteArray("POST /m/login t=%T%&id=wuzek") << int(Refused) << id;
+    QTest::newRow("ID with more") << QByteArray("POST /m/login t=%T%&id=wuzel2") << int(Refused)
+                                  << id;
+    QTest::newRow("no ID") << QByteArray("POST /m/login t=%T%") << int(Refused) << id;
     QTest::newRow("ID in a POST's query")
-        << QByteArray("POST /m/login?id=wuzel t=%T%") << int(Refused);
-    QTest::newRow("no token") << QByteArray("POST /m/login id=wuzel") << int(Form);
-    QTest::newRow("wrong token") << QByteArray("POST /m/login t=%T%0&id=wuzel") << int(Form);
-    QTest::newRow("ID in the query") << QByteArray("GET /m/login?id=wuzel") << int(Form);
-    QTest::newRow("pairing code") << QByteArray("POST /m/pair/%CODE%") << int(In);
-    QTest::newRow("pairing code by GET") << QByteArray("GET /m/pair/%CODE%") << int(PairForm);
+        << QByteArray("POST /m/login?id=wuzel t=%T%") << int(Refused) << id;
+    QTest::newRow("no token") << QByteArray("POST /m/login id=wuzel") << int(Form) << QString();
+    QTest::newRow("wrong token") << QByteArray("POST /m/login t=%T%0&id=wuzel") << int(Form)
+                                 << QString();
+    QTest::newRow("ID in the query")
+        << QByteArray("GET /m/login?id=wuzel") << int(Form) << QString();
+    QTest::newRow("pairing code") << QByteArray("POST /m/pair/%CODE%") << int(In) << QString();
+    QTest::newRow("pairing code by GET")
+        << QByteArray("GET /m/pair/%CODE%") << int(PairForm) << QString();
     QTest::newRow("wrong code") << QByteArray("POST /m/pair/0123456789abcdef01234567")
-                                << int(Refused);
-    QTest::newRow("code cut short") << QByteArray("POST /m/pair/%CODE%!") << int(Refused);
-    QTest::newRow("empty code") << QByteArray("POST /m/pair/") << int(Refused);
+                                << int(Refused) << code;
+    QTest::newRow("code cut short") << QByteArray("POST /m/pair/%CODE%!") << int(Refused) << code;
+    QTest::newRow("empty code") << QByteArray("POST /m/pair/") << int(Refused) << code;
 }
 
 void PhoneTest::waysIn()
 {
     QFETCH(QByteArray, request);
     QFETCH(int, outcome);
+    QFETCH(QString, note);
     ServerFixture fixture(quick());
     const QByteArray code = fixture.server.pairingCode();
     request.replace("%CODE%!", code.chopped(1));
@@ -105,6 +120,8 @@ void PhoneTest::waysIn()
         QVERIFY(phone.session.isEmpty());
         QVERIFY(isLoginPage(answer));
         QCOMPARE(answer.text().contains(u"ログインできませんでした"_s), outcome == Refused);
+        for (const QString &told : {u"IDが"_s, u"QRコード"_s, u"止めています"_s})
+            QCOMPARE(answer.text().contains(told), note.contains(told));
     }
 }
 
@@ -142,7 +159,7 @@ void PhoneTest::phonesStayInTogether()
     QVERIFY(fixture.login() >= 0);
     QVERIFY(isPlayerPage(first.get("/m/")));
     QVERIFY(isPlayerPage(second.get("/m/")));
-    first.command("c=e1");
+    first.command(first.entryCommand(1));
     QCOMPARE(second.state().value(u"title"_s).toString(), u"two"_s);
 }
 
@@ -171,8 +188,8 @@ void PhoneTest::commands_data()
                           << QVariant(u"c"_s);
     QTest::newRow("previous") << QByteArray("c=prev") << u"title"_s << QVariant(u"b"_s)
                               << QVariant(u"a"_s);
-    QTest::newRow("entry") << QByteArray("c=e2") << u"current"_s << QVariant(1) << QVariant(2);
-    QTest::newRow("entry beyond") << QByteArray("c=e3") << u"current"_s << QVariant(1)
+    QTest::newRow("entry") << QByteArray("%e2%") << u"current"_s << QVariant(1) << QVariant(2);
+    QTest::newRow("entry beyond") << QByteArray("c=e3.0.0") << u"current"_s << QVariant(1)
                                   << QVariant(1);
     QTest::newRow("pause") << QByteArray("c=pp") << u"state"_s << QVariant(u"再生中"_s)
                            << QVariant(u"一時停止"_s);
@@ -184,6 +201,8 @@ void PhoneTest::commands_data()
     QTest::newRow("volume up at most 100")
         << QByteArray("c=vup") << u"volume"_s << QVariant(100) << QVariant(100);
     QTest::newRow("mute") << QByteArray("c=mute") << u"volume"_s << QVariant(100) << QVariant(0);
+    QTest::newRow("mute is a switch")
+        << QByteArray("c=mute") << u"muted"_s << QVariant(false) << QVariant(true);
     QTest::newRow("half way") << QByteArray("c=s500") << u"pos"_s << QVariant(0) << QVariant(150);
     QTest::newRow("end") << QByteArray("c=s1000") << u"pos"_s << QVariant(0) << QVariant(300);
     QTest::newRow("beyond the end")
@@ -209,6 +228,7 @@ void PhoneTest::commands()
     Phone phone(fixture);
     QVERIFY(phone.login());
     QCOMPARE(phone.state().value(field).toVariant(), before);
+    form.replace("%e2%", phone.entryCommand(2));
     const bool refused = form.startsWith("GET ") || form.startsWith("RAW ");
     const Answer answer = form.startsWith("GET ")   ? phone.get("/m/cmd?" + form.mid(4))
                           : form.startsWith("RAW ") ? phone.post("/m/cmd", form.mid(4))
@@ -223,6 +243,8 @@ void PhoneTest::commands()
     if (field == u"volume"_s)
         QVERIFY(page.contains(
             u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(after.toInt())));
+    if (field == u"muted"_s)
+        QVERIFY(page.contains(u"aria-label=\"消音\" aria-pressed=\"%1\">"_s.arg(after.toString())));
 }
 
 void PhoneTest::reloadRepeatsNoCommand()
@@ -291,7 +313,7 @@ void PhoneTest::pageShows_data()
     QTest::newRow("untagged: the file name")
         << QByteArray("/music/<b>夜.mp3") << QString() << 100
         << QStringList{u"<h1 id=\"title\">&lt;b&gt;夜.mp3</h1>"_s,
-                       u"aria-current=\"true\">&lt;b&gt;夜.mp3</button>"_s}
+                       u"aria-current=\"true\"><span class=\"n\">1</span><span class=\"t\">&lt;b&gt;夜.mp3</span>"_s}
         << QStringList{u"<b>"_s};
     QTest::newRow("engine without volume")
         << QByteArray("/a.mp3") << u"t"_s << -1 << labels << volume + QStringList{u"id=\"vol\""_s};
@@ -321,6 +343,11 @@ void PhoneTest::pageShows()
         QVERIFY2(text.contains(part), qPrintable(part));
     for (const QString &part : notShown)
         QVERIFY2(!text.contains(part), qPrintable(part));
+    // The machine's name, and the entry's length, known since it was opened.
+    const QString host = QSysInfo::machineHostName().toHtmlEscaped();
+    QVERIFY(text.contains(u"<title>"_s + host + u" - kelpa</title>"_s));
+    QVERIFY(text.contains(u"<p id=\"host\" class=\"dim\">"_s + host + u"</p>"_s));
+    QVERIFY(text.contains(u"<span class=\"len\">3:20</span></button></li></ol>"_s));
 }
 
 void PhoneTest::playlistPages_data()
@@ -331,13 +358,23 @@ void PhoneTest::playlistPages_data()
     QTest::addColumn<int>("first"); // the first entry shown, -1: none
     QTest::addColumn<int>("last");
     QTest::addColumn<QString>("links"); // "<" previous page, ">" next page
-    QTest::newRow("empty") << 0 << -1 << QByteArray("/m/") << -1 << -1 << QString();
-    QTest::newRow("one page") << 100 << 0 << QByteArray("/m/") << 0 << 99 << QString();
-    QTest::newRow("first of three") << 250 << 0 << QByteArray("/m/") << 0 << 99 << u">"_s;
-    QTest::newRow("where it plays") << 250 << 130 << QByteArray("/m/") << 100 << 199 << u"<>"_s;
-    QTest::newRow("last") << 250 << 0 << QByteArray("/m/?page=2") << 200 << 249 << u"<"_s;
+    QTest::addColumn<QString>("shownPages");
+    QTest::newRow("empty") << 0 << -1 << QByteArray("/m/") << -1 << -1 << QString() << u"1 / 1"_s;
+    QTest::newRow("one page") << 100 << 0 << QByteArray("/m/") << 0 << 99 << QString()
+                              << u"1 / 1"_s;
+    QTest::newRow("first of three")
+        << 250 << 0 << QByteArray("/m/") << 0 << 99 << u">"_s << u"1 / 3"_s;
+    QTest::newRow("where it plays")
+        << 250 << 130 << QByteArray("/m/") << 100 << 199 << u"<>"_s << u"2 / 3"_s;
+    QTest::newRow("last") << 250 << 0 << QByteArray("/m/?page=2") << 200 << 249 << u"<"_s
+                          << u"3 / 3"_s;
     QTest::newRow("beyond the last")
-        << 250 << 0 << QByteArray("/m/?page=9") << 200 << 249 << u"<"_s;
+        << 250 << 0 << QByteArray("/m/?page=9") << 200 << 249 << u"<"_s << u"3 / 3"_s;
+    // A search pages through what it finds: entries 1, 10 .. 19, 100 .. 199 hold "t1".
+    QTest::newRow("found, second page")
+        << 250 << 150 << QByteArray("/m/?q=T1&page=1") << 189 << 199 << u"<"_s << u"2 / 2"_s;
+    QTest::newRow("found, where it plays")
+        << 250 << 190 << QByteArray("/m/?q=t1") << 189 << 199 << u"<"_s << u"2 / 2"_s;
 }
 
 void PhoneTest::playlistPages()
@@ -348,6 +385,7 @@ void PhoneTest::playlistPages()
     QFETCH(int, first);
     QFETCH(int, last);
     QFETCH(QString, links);
+    QFETCH(QString, shownPages);
     ServerFixture fixture(quick());
     for (int i = 0; i < entries; ++i)
         fixture.player.paths.append("/m/t" + QByteArray::number(i) + ".mp3");
@@ -356,22 +394,146 @@ void PhoneTest::playlistPages()
     Phone phone(fixture);
     QVERIFY(phone.login());
     const QString page = phone.get(target).text();
+    // Each entry: its index (and the playlist's revision and its path's key) in its command,
+    // its number, its text.
     static const QRegularExpression entry(
-        u"<li><button name=\"c\" value=\"e(\\d+)\"( aria-current=\"true\")?>/m/t(\\d+)\\.mp3<"_s);
+        u"<li><button name=\"c\" value=\"e(\\d+)\\.0\\.[0-9a-f]+\"( id=\"now\" "
+        u"aria-current=\"true\")?><span class=\"n\">(\\d+)</span><span class=\"t\">/m/t(\\d+)"
+        u"\\.mp3</span>"_s);
     QList<int> shown;
     int marked = -1;
     for (const QRegularExpressionMatch &match : entry.globalMatch(page)) {
-        QCOMPARE(match.captured(1), match.captured(3));
+        QCOMPARE(match.captured(1), match.captured(4));
+        QCOMPARE(match.captured(3).toInt(), match.captured(1).toInt() + 1);
         shown.append(match.captured(1).toInt());
         if (!match.captured(2).isEmpty())
             marked = shown.last();
     }
+    const bool searching = target.contains("q=");
     QCOMPARE(shown.value(0, -1), first);
     QCOMPARE(shown.isEmpty() ? -1 : shown.last(), last);
-    QCOMPARE(shown.size(), first < 0 ? 0 : last - first + 1);
+    QCOMPARE(shown.size(), first < 0 ? 0 : searching ? 11 : last - first + 1);
     QCOMPARE(marked, open >= first && open <= last ? open : -1);
-    QCOMPARE(page.contains(u"\">前の100曲</a>"_s), links.contains(u'<'));
-    QCOMPARE(page.contains(u"\">次の100曲</a>"_s), links.contains(u'>'));
+    QCOMPARE(page.contains(u"#list\">前の100曲</a>"_s), links.contains(u'<'));
+    QCOMPARE(page.contains(u"#list\">次の100曲</a>"_s), links.contains(u'>'));
+    // A page of what a search found leads to the next with the same search.
+    const QString query = QString::fromLatin1(target.mid(target.indexOf("q=") + 2, 2));
+    QVERIFY(!searching || page.contains(u"=0&amp;q="_s + query + u"#list\">前の100曲"_s));
+    QVERIFY(page.contains(u"<span id=\"pages\">"_s + shownPages + u"</span>"_s));
+    QCOMPARE(page.contains(u">今の曲へ</a>"_s), open >= 0);
+}
+
+void PhoneTest::listChangedMeanwhile_data()
+{
+    // A page built from the list "before", then the list changed at the desktop, then a tap.
+    QTest::addColumn<QByteArrayList>("before");
+    QTest::addColumn<QByteArrayList>("after");
+    QTest::addColumn<QByteArray>("tap"); // %eN%: entry N's button on the page as it was built
+    QTest::addColumn<int>("played");     // the entry of the list "after"; -1: nothing plays
+    const QByteArrayList abc{"a", "b", "c"};
+    QTest::newRow("unchanged") << abc << abc << QByteArray("%e1%") << 1;
+    QTest::newRow("an entry before it removed")
+        << abc << QByteArrayList{"b", "c"} << QByteArray("%e1%") << 0;
+    QTest::newRow("its entry removed")
+        << abc << QByteArrayList{"a", "c"} << QByteArray("%e1%") << -1;
+    QTest::newRow("entries added after it")
+        << abc << QByteArrayList{"a", "b", "c", "d", "b"} << QByteArray("%e1%") << 1;
+    QTest::newRow("its file there twice, elsewhere")
+        << QByteArrayList{"a", "b", "c", "b"} << QByteArrayList{"b", "c", "b"} << QByteArray("%e1%")
+        << -1;
+    QTest::newRow("its file once, moved") << QByteArrayList{"a", "b", "c", "b"}
+                                          << QByteArrayList{"c", "b"} << QByteArray("%e1%") << 1;
+    QTest::newRow("no revision") << abc << abc << QByteArray("c=e1") << -1;
+}
+
+void PhoneTest::listChangedMeanwhile()
+{
+    QFETCH(QByteArrayList, before);
+    QFETCH(QByteArrayList, after);
+    QFETCH(QByteArray, tap);
+    QFETCH(int, played);
+    ServerFixture fixture(quick());
+    fixture.player.paths = before;
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    tap.replace("%e1%", phone.entryCommand(1));
+    fixture.player.paths = after;
+    fixture.player.revision += before != after;
+    QCOMPARE(phone.command(tap + "&page=0").status, 303);
+    QCOMPARE(fixture.player.current, played);
+    // Told why nothing played, once, beside the list as it is now.
+    const QString page = phone.get("/m/?page=0").text();
+    QCOMPARE(page.contains(u"<p id=\"note\" role=\"status\">リストが変わったため"_s), played < 0);
+    QVERIFY(page.contains(u"プレイリスト（%1曲）"_s.arg(after.size())));
+    QVERIFY(!phone.get("/m/").text().contains(u"リストが変わったため"_s));
+}
+
+void PhoneTest::openFailureIsToldToItsPhone()
+{
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"/music/夜 & <b>.mp3"_s});
+    fixture.player.gone.insert("/music/夜 & <b>.mp3");
+    Phone phone(fixture);
+    Phone other(fixture, u"127.0.0.2"_s);
+    QVERIFY(phone.login());
+    QVERIFY(other.login());
+    const QString told = u"開けませんでした: 夜 &amp; &lt;b&gt;.mp3"_s;
+    phone.command(phone.entryCommand(1));
+    QVERIFY(phone.get("/m/").text().contains(told));
+    QVERIFY(!other.get("/m/").text().contains(u"開けませんでした"_s));
+    QVERIFY(!phone.get("/m/").text().contains(u"開けませんでした"_s)); // told once
+    // The live page hears it in the state its command is answered with, whichever command
+    // met the gone file.
+    QCOMPARE(phone.command("c=prev&js=1").header("Location"), QByteArray("/m/state"));
+    QCOMPARE(phone.state().value(u"note"_s).toString(), u"開けませんでした: 夜 & <b>.mp3"_s);
+    QCOMPARE(phone.state().value(u"note"_s).toString(), QString());
+}
+
+void PhoneTest::search_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QList<int>>("found"); // entry numbers, from 1
+    QTest::newRow("no words") << u" "_s << QList<int>{1, 2, 3, 4, 5, 6};
+    QTest::newRow("title, any case") << u"mORNING"_s << QList<int>{1};
+    QTest::newRow("full-width letters") << u"ＭＯＲＮ"_s << QList<int>{1};
+    QTest::newRow("artist") << u"kelpa"_s << QList<int>{2, 3};
+    QTest::newRow("file name") << u"track6"_s << QList<int>{6};
+    QTest::newRow("hiragana for katakana, half-width too") << u"とーん"_s << QList<int>{2, 4};
+    QTest::newRow("voiced marks apart") << u"ガギ"_s << QList<int>{5, 6};
+    QTest::newRow("every word, in any field") << u"トーン　ＫＥＬＰＡ"_s << QList<int>{2};
+    QTest::newRow("none") << u"ｘｙｚ"_s << QList<int>{};
+}
+
+void PhoneTest::search()
+{
+    QFETCH(QString, query);
+    QFETCH(QList<int>, found);
+    ServerFixture fixture(quick());
+    FakePlayerControl &player = fixture.player;
+    const struct {
+        QByteArray path;
+        QString title, artist;
+    } tracks[] = {{"/m/track1.mp3", u"Morning Tone"_s, u"Someone"_s},
+                  {"/m/track2.mp3", u"夜明けのトーン"_s, u"kelpa tests"_s},
+                  {"/m/track3.mp3", u"Evening"_s, u"KELPA"_s},
+                  {"/m/ﾄｰﾝ.mp3", QString(), QString()},
+                  {"/m/ｶﾞｷﾞ.mp3", QString(), QString()},
+                  {"/m/track6 カ\u3099キ\u3099.mp3", QString(), QString()}};
+    for (const auto &track : tracks) {
+        player.paths.append(track.path);
+        if (!track.title.isEmpty())
+            player.tags.insert(track.path, {track.path, track.title, track.artist, 60});
+    }
+    Phone phone(fixture);
+    QVERIFY(phone.login());
+    // As the search form sends it without the page's script.
+    const Answer page = phone.get("/m/?q=" + QUrl::toPercentEncoding(query));
+    static const QRegularExpression number(u"<span class=\"n\">(\\d+)</span>"_s);
+    QList<int> shown;
+    for (const QRegularExpressionMatch &match : number.globalMatch(page.text()))
+        shown.append(match.captured(1).toInt());
+    QCOMPARE(shown, found);
+    QVERIFY(page.text().contains(u"name=\"q\" type=\"search\" value=\"%1\""_s.arg(query)));
 }
 
 void PhoneTest::pagesFillEveryField()
@@ -383,7 +545,8 @@ void PhoneTest::pagesFillEveryField()
         player.paths.append("/m/t" + QByteArray::number(i) + ".mp3");
     player.playEntry(130);
     for (const QByteArray &page :
-         {PhoneLoginPage(true, "t"), PhonePairPage("c"), PhonePlayerPage(player, 1, 130, "t")})
+         {PhoneLoginPage(PhoneLoginNote::Locked, "t", 90000), PhonePairPage("c"),
+          PhonePlayerPage(player, {1, u"t1"_s, "t", u"note"_s})})
         QVERIFY2(!page.contains("{{"), page.constData());
 }
 
@@ -405,11 +568,17 @@ void PhoneTest::stateEscapesTexts()
     QCOMPARE(state.value(u"artist"_s).toString(), u"<a>"_s);
     QCOMPARE(state.value(u"len"_s).toInt(), 61);
     QCOMPARE(state.value(u"status"_s).toString(), u"playing"_s);
+    QCOMPARE(state.value(u"muted"_s), QJsonValue(false));
+    QCOMPARE(state.value(u"rev"_s), QJsonValue(0));
+    QCOMPARE(state.value(u"note"_s), QJsonValue(u""_s));
 }
 
 void PhoneTest::refusalsTellNothing()
 {
     ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"b"_s});
+    Phone owner(fixture); // logged in before the lock, from the address it locks
+    QVERIFY(owner.login());
     Phone phone(fixture);
     const QByteArray t = "t=" + phone.formToken() + '&';
     // Another site's page, and a name that is not this machine's, reach nothing.
@@ -419,13 +588,18 @@ void PhoneTest::refusalsTellNothing()
     QCOMPARE(foreignHost.status, 404);
     QVERIFY(phone.session.isEmpty());
 
-    const QByteArray wrong = phone.post("/m/login", t + "id=nope").body;
-    for (int miss = 1; miss < LoginGuard::MaxMisses; ++miss)
+    for (int miss = 0; miss < LoginGuard::MaxMisses; ++miss)
         phone.post("/m/login", t + "id=nope");
-    // Locked: the right ID gets what a wrong one gets.
+    // Locked: the right ID gets what a wrong one gets, which says for how long.
+    const Answer locked = phone.post("/m/login", t + "id=nope");
     const Answer right = phone.post("/m/login", t + "id=wuzel");
-    QCOMPARE(right.body, wrong);
+    QCOMPARE(right.body, locked.body);
     QVERIFY(right.session().isEmpty());
+    QVERIFY(right.text().contains(u"このアドレスからのログインを止めています。30秒後に"_s));
+    QVERIFY(!right.text().contains(u"IDが"_s));
+    // A session opened before goes on working.
+    QCOMPARE(owner.command(owner.entryCommand(1)).status, 303);
+    QCOMPARE(fixture.player.current, 1);
     // The pairing code leaves nothing to guess, and pairs a locked address too.
     QCOMPARE(phone.post("/m/pair/" + fixture.server.pairingCode(), {}).status, 303);
     // Another address is not locked.

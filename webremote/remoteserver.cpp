@@ -154,5 +154,6 @@ void RemoteServer::HandleRequest()
         RenewPairingCode();
     if (answer.missed)
         ShowLocks(); // shown once the answer is out
+    paced_ = !answer.unpaced;
     SendBytes(answer.bytes);
 }
