@@ -84,6 +84,11 @@ class Kelpa:
         after = [s for s in self.states if s[0] > moment and s[1] not in (0, 2)]
         return len(after) >= 2 and after[-1][2] > after[0][2]
 
+    def desktop(self, line):
+        """Does at the desktop what the line says (remotehost: delete N, gone N, add N)."""
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+
     def stop(self):
         self.proc.stdin.close()
         try:
