@@ -240,7 +240,7 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &
                   {u"heading", searching ? u"「%1」: %2曲"_s.arg(view.query.trimmed()).arg(count)
                                          : u"プレイリスト（%1曲）"_s.arg(count)},
                   {u"rev", revision},
-                  {u"playing", open >= 0},
+                  {u"idle", open < 0},
                   {u"pageNumber", page + 1},
                   {u"pageCount", pages},
                   {u"entries", std::move(rows)},

@@ -53,7 +53,7 @@ private:
 };
 
 struct Reply {
-    QByteArray bytes;    // the whole response
+    QByteArray bytes; // the whole response
     // A request of the design's pages passed its request line: "kelpa (処理中)" until it is
     // out. The phone pages' answers, a few a second for each phone, leave the caption alone.
     bool busy = false;

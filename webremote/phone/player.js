@@ -75,6 +75,7 @@
         put('pp', state.status === 'playing' ? '一時停止' : '再生');
         if (state.volume >= 0)
             put('vol', state.volume + '%');
+        document.getElementById('to-now').hidden = state.current < 0;
         pressed('mute', state.muted);
         pressed('loop', state.loop);
         put('loop', state.loop ? 'ループ再生: オン' : 'ループ再生: オフ');
