@@ -216,38 +216,38 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &
 
     QString out;
     out.reserve(8192 + 200 * PhoneEntriesPerPage);
-    html.fill(out,
-              {
-                  {u"host", hostName()},
-                  {u"page", page},
-                  {u"query", view.query},
-                  {u"token", QString::fromLatin1(view.token)},
-                  {u"note", view.note},
-                  {u"state", stateText(status)},
-                  {u"title", track.path.isEmpty() ? QString() : shownTitle(track)},
-                  {u"artist", track.artist},
-                  {u"pos", clock(position)},
-                  {u"len", clock(length)},
-                  {u"posSeconds", position},
-                  {u"lenSeconds", length},
-                  {u"filled", length > 0 ? std::clamp(position * 100 / length, 0, 100) : 0},
-                  {u"pp", status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s},
-                  // Empty for an engine without a volume control: no volume buttons.
-                  {u"volume", volume >= 0 ? QString::number(volume) : QString()},
-                  {u"muted", player.muted() ? u"true"_s : u"false"_s},
-                  {u"loop", loop ? u"true"_s : u"false"_s},
-                  {u"loopText", loop ? u"ループ再生: オン"_s : u"ループ再生: オフ"_s},
-                  {u"heading", searching ? u"「%1」: %2曲"_s.arg(view.query.trimmed()).arg(count)
-                                         : u"プレイリスト（%1曲）"_s.arg(count)},
-                  {u"rev", revision},
-                  {u"idle", open < 0},
-                  {u"pageNumber", page + 1},
-                  {u"pageCount", pages},
-                  {u"entries", std::move(rows)},
-                  {u"queryParam", query},
-                  {u"previous", page > 0 ? QString::number(page - 1) : QString()},
-                  {u"next", page + 1 < pages ? QString::number(page + 1) : QString()},
-              });
+    html.fill(out, {
+                       {u"host", hostName()},
+                       {u"page", page},
+                       {u"query", view.query},
+                       {u"token", QString::fromLatin1(view.token)},
+                       {u"note", view.note},
+                       {u"state", stateText(status)},
+                       {u"title", track.path.isEmpty() ? QString() : shownTitle(track)},
+                       {u"artist", track.artist},
+                       {u"pos", clock(position)},
+                       {u"len", clock(length)},
+                       {u"posSeconds", position},
+                       {u"lenSeconds", length},
+                       {u"filled", length > 0 ? std::clamp(position * 100 / length, 0, 100) : 0},
+                       {u"pp", status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s},
+                       // Empty for an engine without a volume control: no volume buttons.
+                       {u"volume", volume >= 0 ? QString::number(volume) : QString()},
+                       {u"muted", player.muted() ? u"true"_s : u"false"_s},
+                       {u"loop", loop ? u"true"_s : u"false"_s},
+                       {u"loopText", loop ? u"ループ再生: オン"_s : u"ループ再生: オフ"_s},
+                       {u"heading", searching ? u"「%1」: %2曲"_s.arg(view.query.trimmed(),
+                                                                      QString::number(count))
+                                              : u"プレイリスト（%1曲）"_s.arg(count)},
+                       {u"rev", revision},
+                       {u"idle", open < 0},
+                       {u"pageNumber", page + 1},
+                       {u"pageCount", pages},
+                       {u"entries", std::move(rows)},
+                       {u"queryParam", query},
+                       {u"previous", page > 0 ? QString::number(page - 1) : QString()},
+                       {u"next", page + 1 < pages ? QString::number(page + 1) : QString()},
+                   });
     return out.toUtf8();
 }
 

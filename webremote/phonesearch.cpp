@@ -83,8 +83,9 @@ QList<int> SearchEntries(const kelpa::PlayerControl &player, QStringView query)
 {
     QString folded;
     AppendSearchFolded(folded, query);
-    const QList<QStringView> words =
-        QStringView(folded).split(u' ', Qt::SkipEmptyParts, Qt::CaseSensitive);
+    QList<QStringView> words = QStringView(folded).split(u' ', Qt::SkipEmptyParts);
+    // Thousands of words would hold the UI thread for seconds over a full playlist.
+    words.resize(std::min<qsizetype>(words.size(), MaxSearchWords));
     const int count = player.entryCount();
     QList<int> found;
     if (words.isEmpty()) {

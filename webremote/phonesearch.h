@@ -16,5 +16,7 @@
 void AppendSearchFolded(QString &out, QStringView text);
 
 // The entries that hold every word of the query (words apart by blanks, each in any of the
-// three fields), in the playlist's order; all of them for a query without words.
+// three fields; the first MaxSearchWords count), in the playlist's order; all of them for a
+// query without words.
 QList<int> SearchEntries(const kelpa::PlayerControl &player, QStringView query);
+inline constexpr qsizetype MaxSearchWords = 8;
