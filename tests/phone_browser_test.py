@@ -298,6 +298,8 @@ class PhoneBrowserTest(unittest.TestCase):
                 self.control(live, "消音").click()
                 self.wait_for("mute " + pressed, lambda: self.control(live, "消音").get_attribute("aria-pressed") == pressed)
                 self.wait_text(live, "vol", level)
+                live.refresh()  # and the page as the server builds it
+                self.assertEqual(self.control(live, "消音").get_attribute("aria-pressed"), pressed)
 
     def test_volume_down_reaches_the_sound_server(self):
         browser = self.phone()
