@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "about/version.h"
 #include "homepage.h"
 #include "ui_form2.h"
 
@@ -21,6 +22,7 @@ Form2::Form2(const QIcon &playerIcon, QWidget *owner)
     connect(ui_->Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
 
     ui_->Picture1->setPixmap(playerIcon.pixmap(32, 32));
+    ui_->Label1->setText(QStringLiteral("kelpa  Ver.") + QString::fromUtf16(KelpaVersion));
     // The address has one home, the tool tip, so what the user reads there is what opens.
     ui_->Command2->setToolTip(QString::fromUtf16(HomePageUrl));
 }

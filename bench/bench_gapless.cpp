@@ -123,7 +123,7 @@ int main(int argc, char **argv)
     // Each track, plus at most the old hole between tracks, plus the tail of the last.
     const double seconds = (transitions + 1) * (trackSeconds + 0.4) + 0.5;
 
-    Player core(QCoreApplication::applicationDirPath(), dir.path());
+    Player core(QCoreApplication::applicationDirPath());
     Form1 form(core);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");

@@ -8,6 +8,7 @@
 //
 // Usage: bench_handover [files=1000] [runs=5]; needs sox and lame, and kelpa with its engine
 // library beside this program.
+#include "app/singleinstance.h"
 #include "benchsupport.h"
 #include "handover/handover.h"
 #include "player/form1.h"
@@ -174,14 +175,15 @@ int main(int argc, char **argv)
     if (paths.isEmpty())
         return 1;
 
-    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    // The running copy, as the program runs it: later starts find its lock and its socket.
+    kelpa::SingleInstance instance(dir.path());
+    Player player(QCoreApplication::applicationDirPath());
     Form1 form(player);
-    if (!form.Start() || !QTest::qWaitForWindowExposed(&form)) {
+    if (instance.start({}) || !form.Start() || !QTest::qWaitForWindowExposed(&form)) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
         return 1;
     }
-    kelpa::HandoverServer handover(player, kelpa::HandoverSocketPath(dir.path()));
-    if (!handover.listen()) {
+    if (!instance.serve(player)) {
         std::fprintf(stderr, "no hand-over socket in %s\n", qPrintable(dir.path()));
         return 1;
     }
@@ -218,8 +220,9 @@ int main(int argc, char **argv)
     std::printf("handed over by a second start: %8.1f ms until all are listed\n",
                 Bench::median(handed));
     std::printf("dropped on the list:           %8.1f ms\n", Bench::median(dropped));
-    FatSenders(kelpa::HandoverSocketPath(dir.path()));
-    IdleSenders(kelpa::HandoverSocketPath(dir.path()));
-    FinishedLists(kelpa::HandoverSocketPath(dir.path()), player, 4000);
+    const QString socketPath = dir.filePath(u"kelpa.files"_s);
+    FatSenders(socketPath);
+    IdleSenders(socketPath);
+    FinishedLists(socketPath, player, 4000);
     return 0;
 }

@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     peer.kill();
     peer.waitForFinished();
 
-    Player core(QCoreApplication::applicationDirPath(), dir.path());
+    Player core(QCoreApplication::applicationDirPath());
     Form1 player(core);
     if (!player.Start())
         return 1;

@@ -77,7 +77,7 @@ int main(int argc, char **argv)
     const QString list = writeList(u"list.m3u"_s, files);
     const QString full = writeList(u"full.m3u"_s, kelpa::MaxEntries);
 
-    Player player(QCoreApplication::applicationDirPath(), dir.path());
+    Player player(QCoreApplication::applicationDirPath());
     Form1 form(player);
     if (!form.Start()) {
         std::fprintf(stderr, "the player did not start (libvbmp3.so beside the benchmark?)\n");
@@ -180,7 +180,7 @@ int main(int argc, char **argv)
         QByteArray bytes;
         for (int line = 0; line < 2500000; ++line)
             bytes += line % 100 == 0 ? track + '\n' : QByteArray("x\n");
-        bytes.truncate(PlaylistModel::kMaxListFileBytes);
+        bytes.truncate(PlaylistReader::kMaxListFileBytes);
         out.write(bytes);
         QFile::copy(paths[0], dir.filePath(QFileInfo(paths[0]).fileName()));
     }
@@ -210,7 +210,7 @@ int main(int argc, char **argv)
     Bench::deleteAll(form);
     QElapsedTimer whole;
     whole.start();
-    const qint64 loaderStall = longestStall([&] { player.AddFiles({QFile::encodeName(huge)}); },
+    const qint64 loaderStall = longestStall([&] { player.dropFiles({QFile::encodeName(huge)}); },
                                             [&] { return player.Reading(); });
     const double loaderSeconds = whole.nsecsElapsed() / 1e9;
     const int loaderOver = overBudget;
@@ -220,16 +220,25 @@ int main(int argc, char **argv)
     EngineLibrary engine(QCoreApplication::applicationDirPath());
     if (!engine.init())
         return 1;
-    PlaylistModel onUiThread([&](const QByteArray &name) {
+    const PlaylistReader::TagReader readTags = [&](const QByteArray &name) {
         EngineLibrary::TagRecord tag{};
         EngineLibrary::StreamRecord stream{};
         if (engine.getFileInfo(name, tag, stream) == 0)
             return std::optional<TrackTags>();
         return std::optional<TrackTags>(TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)});
-    });
+    };
     whole.restart();
-    const qint64 uiStall = longestStall([&] { onUiThread.AddFiles({QFile::encodeName(huge)}, 0); },
-                                        [] { return false; });
+    PlaylistModel onUiThread;
+    const qint64 uiStall = longestStall(
+        [&] {
+            QList<PlaylistEntry> read;
+            PlaylistReader(readTags, 0).Read({QFile::encodeName(huge)}, [&](PlaylistEntry &&entry) {
+                read.append(std::move(entry));
+                return read.size() < kelpa::MaxEntries;
+            });
+            onUiThread.Append(std::move(read));
+        },
+        [] { return false; });
     std::printf("a 5 MB .m3u of 2.5 million short lines, %d entries:\n"
                 "  read by the loader:     longest UI-thread stall %lld ms (%d over 50 ms), "
                 "all read in %.1f s\n"

@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -229,7 +230,11 @@ int main(int argc, char *argv[])
         return 1;
     FrmSver *panel = settings.get();
     panel->findChild<QRadioButton *>(u"Option1"_s)->click();
-    panel->findChild<QLineEdit *>(u"Text1"_s)->setText(u"0"_s);
+    // A port that is free now: the panel listens only on a port it is given.
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any, 0);
+    panel->findChild<QLineEdit *>(u"Text1"_s)->setText(QString::number(probe.serverPort()));
+    probe.close();
     panel->findChild<QPushButton *>(u"Check1"_s)->click();
     const quint16 port =
         static_cast<quint16>(panel->findChild<Winsock *>(u"Winsock1"_s)->LocalPort());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds kelpa and runs every benchmark against its peer, with the same private sound server
 # and virtual display the tests use. Prints the figures; asserts nothing.
-#   bash bench/run.sh
+#   bash bench/run.sh [ARGS]   (ARGS go to bench_remote_memory.py, e.g. --full)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -31,3 +31,5 @@ echo "== bench_memory.py"
 python3 "$ROOT/bench/bench_memory.py" "$BUILD/bin/kelpa"
 echo "== bench_trust.py"
 python3 "$ROOT/bench/bench_trust.py" "$BUILD/bin/remotehost" "$BUILD/bin"
+echo "== bench_remote_memory.py"
+python3 "$ROOT/bench/bench_remote_memory.py" "$BUILD/bin/remotehost" "$BUILD/bin" "$@"

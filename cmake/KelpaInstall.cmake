@@ -41,13 +41,25 @@ foreach(size 16 32 48 256)
   install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
+# The manual page and the metainfo show the project's version and release day. The change log is
+# written at each release: its latest entry must be of this version.
+configure_file(${CMAKE_SOURCE_DIR}/dist/kelpa.1.in ${KELPA_DIST_DIR}/kelpa.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/dist/example.kelpa.player.metainfo.xml.in
+  ${KELPA_DIST_DIR}/example.kelpa.player.metainfo.xml @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/dist/changelog ${KELPA_DIST_DIR}/changelog COPYONLY)
+file(STRINGS ${CMAKE_SOURCE_DIR}/dist/changelog kelpa_changelog_top LIMIT_COUNT 1)
+string(FIND "${kelpa_changelog_top}" "kelpa (${PROJECT_VERSION}) " kelpa_at)
+if(NOT kelpa_at EQUAL 0)
+  message(FATAL_ERROR "dist/changelog: the latest entry is not of version ${PROJECT_VERSION}")
+endif()
+
 # Debian wants the manual page and the change log compressed, without a time stamp.
 find_program(KELPA_GZIP gzip REQUIRED)
 foreach(name kelpa.1 changelog)
   set(gz ${KELPA_DIST_DIR}/${name}.gz)
   add_custom_command(OUTPUT ${gz}
-    COMMAND ${KELPA_GZIP} -9nc ${CMAKE_SOURCE_DIR}/dist/${name} > ${gz}
-    DEPENDS ${CMAKE_SOURCE_DIR}/dist/${name}
+    COMMAND ${KELPA_GZIP} -9nc ${KELPA_DIST_DIR}/${name} > ${gz}
+    DEPENDS ${KELPA_DIST_DIR}/${name}
     COMMENT "Compressing ${name}")
   list(APPEND kelpa_dist_outputs ${gz})
 endforeach()
@@ -57,7 +69,7 @@ add_custom_target(kelpa_dist ALL DEPENDS ${kelpa_dist_outputs})
 add_dependencies(kelpa kelpa_dist)
 
 install(FILES ${CMAKE_SOURCE_DIR}/dist/kelpa.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/dist/example.kelpa.player.metainfo.xml
+install(FILES ${KELPA_DIST_DIR}/example.kelpa.player.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${KELPA_DIST_DIR}/kelpa.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/copyright ${KELPA_DIST_DIR}/changelog.gz

@@ -19,6 +19,8 @@ namespace kelpa {
 inline constexpr int MaxEntries = 32767;
 // The volume buttons' step, in percent.
 inline constexpr int VolumeStep = 10;
+// The largest picture of a track's tag that the player keeps: a phone's page shows it.
+inline constexpr int MaxPictureBytes = 1 << 20;
 
 // The five transport buttons, by their index in the window.
 enum class Transport : int16_t { Previous = 0, Play = 1, Pause = 2, Stop = 3, Next = 4 };
@@ -32,6 +34,13 @@ struct TrackInfo {
     QString title;
     QString artist;
     int32_t lengthSeconds = 0;
+};
+
+// The open track's picture: JPEG or PNG bytes, and a number that changes with each picture
+// (0: none), so that a page can tell a new one without comparing bytes.
+struct TrackPicture {
+    QByteArray bytes;
+    quint64 serial = 0;
 };
 
 class PlayerControl : public QObject {
@@ -85,6 +94,9 @@ public:
     virtual PlaybackStatus status() const = 0;
     // The open track; empty when none is.
     virtual TrackInfo track() const = 0;
+    // The open track's picture, read off the UI thread once the track opens: none until then,
+    // for a track without one, and with an engine library that cannot read pictures.
+    virtual TrackPicture picture() const { return {}; }
     // Seconds into the open track; 0 when none is.
     virtual int32_t position() const = 0;
     // Seeks within the open track, as a click on the bar does; ignored when nothing plays.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -42,6 +43,7 @@ bool EngineLibrary::load()
         if (!resolve(api_.setVolume, "vbmp3_setVolume") ||
             !resolve(api_.getVolume, "vbmp3_getVolume"))
             api_.setVolume = nullptr, api_.getVolume = nullptr;
+        resolve(api_.getPicture, "vbmp3_getPicture"); // later still, and as optional
         return true;
     }
 
@@ -101,7 +103,7 @@ int32_t EngineLibrary::seek(int32_t seconds)
     return api_.seek ? api_.seek(seconds) : 0;
 }
 
-int32_t EngineLibrary::getState(int32_t &seconds)
+int32_t EngineLibrary::getState(int32_t &seconds) const
 {
     return api_.getState ? api_.getState(&seconds) : 0;
 }
@@ -119,6 +121,18 @@ int32_t EngineLibrary::setVolume(int32_t percent)
 int32_t EngineLibrary::getVolume()
 {
     return api_.getVolume ? api_.getVolume() : -1;
+}
+
+QByteArray EngineLibrary::getPicture(const QByteArray &path, int32_t limit)
+{
+    const auto call = api_.getPicture;
+    if (!call || limit <= 0)
+        return {};
+    QByteArray picture(limit, Qt::Uninitialized);
+    const int32_t size = call(path.constData(), picture.data(), limit);
+    picture.truncate(std::clamp(size, 0, limit));
+    picture.squeeze(); // held for the whole track: not the full buffer
+    return picture;
 }
 
 QString CutAtNull(const char *field, std::size_t size)

@@ -3,7 +3,9 @@
 // The library is not linked: EngineLibrary loads it by name on the first init(), from the program's
 // own folder when a copy lies there, otherwise from the system's library path. A missing,
 // unloadable or incomplete library makes init() fail; every other call is then a no-op that
-// returns 0. All calls come from the UI thread, one at a time.
+// returns 0 (getVolume -1). Calls come from the UI thread, one at a time, except getFileInfo and
+// getPicture, which workers make beside them, as the engine allows; init() and end() must not
+// run while they may (they set the entry points the workers read).
 #pragma once
 
 #include <vbmp3.h> // the engine library's C header (vbmp3/include)
@@ -45,14 +47,17 @@ public:
     int32_t restart();
     int32_t seek(int32_t seconds);
     // Returns the state (0 idle, 2 paused, other values playing); *seconds is the position
-    // while the state is not 0.
-    int32_t getState(int32_t &seconds);
+    // while the state is not 0. Asking changes nothing; the end of a track: vbmp3.h.
+    int32_t getState(int32_t &seconds) const;
     int16_t getFileInfo(const QByteArray &path, TagRecord &tag, StreamRecord &stream);
     // The output volume, which engines before vbmp3_setVolume lack: hasVolume() is false then,
     // setVolume does nothing and getVolume returns -1.
     bool hasVolume() const { return api_.setVolume && api_.getVolume; }
     int32_t setVolume(int32_t percent);
     int32_t getVolume();
+    // The picture of a file's tag, at most limit bytes (vbmp3_getPicture); empty without one,
+    // and always from engines before that call. Safe on any thread while the engine is loaded.
+    QByteArray getPicture(const QByteArray &path, int32_t limit);
 
 private:
     struct Api {
@@ -70,6 +75,8 @@ private:
         // Optional: vbmp3_setVolume(percent) and vbmp3_getVolume().
         int32_t (*setVolume)(int32_t) = nullptr;
         int32_t (*getVolume)() = nullptr;
+        // Optional: vbmp3_getPicture(path, buffer, size).
+        int32_t (*getPicture)(const char *, void *, int32_t) = nullptr;
     };
 
     bool load();

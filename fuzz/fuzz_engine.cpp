@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the engine as a file: the frame check, the tags (ID3v2 frame walk,
-// APE, ID3v1), the length headers (Xing, Info, VBRI), decoding, and seeks near and far.
-// Nothing may crash, hang or leak.
+// APE, ID3v1, the picture), the length headers (Xing, Info, VBRI), decoding, and seeks near and
+// far. Nothing may crash, hang or leak.
 #include "decoder.h"
 
 #include <vbmp3.h>
@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Vbmp3TagRecord tag{};
     Vbmp3StreamRecord stream{};
     const bool track = vbmp3_getFileInfo(file.path, &tag, &stream) != 0;
+    std::vector<unsigned char> picture(1 << 20);
+    vbmp3_getPicture(file.path, picture.data(), static_cast<int32_t>(picture.size()));
     Vbmp3OpenRecord record{};
     const bool opened = vbmp3_open(file.path, &record) != 0;
     vbmp3_close();

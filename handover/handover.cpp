@@ -6,8 +6,6 @@
 
 #include <unistd.h>
 
-using namespace Qt::Literals::StringLiterals;
-
 namespace kelpa {
 
 namespace {
@@ -26,12 +24,6 @@ QByteArray CurrentFolder()
 }
 
 } // namespace
-
-QString HandoverSocketPath(const QString &privateDir)
-{
-    // QDir of an empty name is the working folder, which is no place for the socket.
-    return privateDir.isEmpty() ? QString() : QDir(privateDir).filePath(u"kelpa.files"_s);
-}
 
 QList<QByteArray> CommandLineFiles(int argc, char **argv)
 {

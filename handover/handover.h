@@ -1,6 +1,6 @@
 // Files handed from a second start of the program to the copy that already runs, over a
-// local socket in a folder only this user can enter (privatefolder.h), beside the
-// single-instance lock. The running copy adds them as a drop on its playlist does.
+// local socket that the single-instance component (app/singleinstance.h) names and serves. The
+// running copy adds them as a drop on its playlist does.
 #pragma once
 
 #include "filelist.h"
@@ -19,9 +19,6 @@ namespace kelpa {
 
 class Listener;
 class PlayerControl;
-
-// The socket's name in the private folder; empty for no folder.
-QString HandoverSocketPath(const QString &privateDir);
 
 // The file arguments of the command line (what is left after Qt took its own options), as
 // absolute names in the file system's bytes: the running copy has a folder of its own.

@@ -58,10 +58,9 @@ void HandoverServer::take(int descriptor)
                 // out, which the playlist would have passed over without a word.
                 const qsizetype room = std::max<qsizetype>(0, player_.room());
                 const QList<QByteArray> taken = files.first(std::min(room, files.size()));
-                // The answer goes out before the files are added, which holds this thread for
-                // a while: the sender ends at once, and the files are added while it is gone.
-                // A sender that gave up waiting has said that its files were not handed over:
-                // they are not added behind its back.
+                // The answer goes out before the files are added: a sender that gave up
+                // waiting has said that its files were not handed over, and they are not added
+                // behind its back.
                 if (!connection->answer(uint32_t(files.size() - taken.size())) || taken.isEmpty())
                     return;
                 // Senders are answered faster than the player reads: no more lists are taken

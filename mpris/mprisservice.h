@@ -32,8 +32,9 @@ public:
     QString trackId() const;
     // The Player interface's Metadata of the open track.
     QVariantMap metadata() const;
-    // Tells the bus the volume as it stands: after a change from any side, and after a write
-    // that changed nothing.
+    // Tells the bus the volume as it stands: after every change, from any side, and after a
+    // write the player could not take (no volume control, or no number), so that the writer
+    // sees the level that holds.
     void announceVolume();
 
 private:

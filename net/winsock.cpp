@@ -264,11 +264,6 @@ void Winsock::onSocketError(int error)
     post(state_ == sckClosing ? &Winsock::Closed : &Winsock::Error);
 }
 
-bool Winsock::SendData(const QString &data)
-{
-    return SendBytes(AnsiEncode(data));
-}
-
 bool Winsock::SendBytes(const QByteArray &bytes)
 {
     if (socket_ && state_ == sckClosing)

@@ -6,8 +6,8 @@
 // event loop: never synchronously from inside a member call, so a handler never runs nested in
 // the code that made the call. Events are emitted only while the event loop runs.
 //
-// Text on the wire is in the ANSI code page of net/ansi.h (windows-31j): SendData encodes with
-// AnsiEncode, the same encoding AnsiByteLen measures.
+// The design's pages go on the wire in the ANSI code page of net/ansi.h (windows-31j), encoded
+// by their sender with AnsiEncode, the same encoding AnsiByteLen measures.
 #pragma once
 
 #include <QAbstractSocket>
@@ -77,14 +77,12 @@ public:
     // Whether the peer of a pending connection has sent anything yet.
     static bool HasRequestData(int32_t requestID);
 
-    // Hands the whole text to the connection. SendComplete follows once every byte has gone
-    // to the system; Error or Closed follow if the connection fails first. In state 8 the
-    // text goes to a peer that may have shut down only its sending side (to one that has
-    // gone altogether it is lost, or Error follows). False when there is no connection to
-    // send on (state 0 or 9), whose Closed or Error event has then already been raised or is
-    // on its way.
-    bool SendData(const QString &data);
-    // The same for bytes that are already encoded (the phone pages go out in UTF-8).
+    // Hands the whole of bytes to the connection. SendComplete follows once every byte has
+    // gone to the system; Error or Closed follow if the connection fails first. In state 8
+    // they go to a peer that may have shut down only its sending side (to one that has gone
+    // altogether they are lost, or Error follows). False when there is no connection to send
+    // on (state 0 or 9), whose Closed or Error event has then already been raised or is on
+    // its way.
     bool SendBytes(const QByteArray &bytes);
     // Moves up to maxLen waiting bytes into data, which is resized to what was read.
     // Returns the number of bytes read.
@@ -101,7 +99,7 @@ signals:
     // bytesTotal bytes can be read. Not raised again while a handler of it still runs;
     // bytes that come meanwhile are announced once that handler has returned.
     void DataArrival(int32_t bytesTotal);
-    // Everything handed to SendData has gone out.
+    // Everything handed to SendBytes has gone out.
     void SendComplete();
     // The socket control's Close event: the peer has closed its side (state 8).
     void Closed();

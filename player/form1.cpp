@@ -2,6 +2,7 @@
 
 #include "player.h"
 #include "ui_form1.h"
+#include "xlibrequests.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -57,6 +58,7 @@ Form1::Form1(Player &player, QWidget *parent)
     auto *chooseFiles = new QShortcut(QKeySequence::Open, this);
     connect(chooseFiles, &QShortcut::activated, this, &Form1::ChooseFiles);
 
+    ReleaseXlibRequestsAfterTitleChanges(this);
     connect(&player_, &Player::captionChanged, this, &Form1::ShowCaption);
     connect(&player_, &Player::openFailed, this, &Form1::ShowOpenError);
     connect(&player_, &Player::raiseRequested, this, &Form1::Raise);
@@ -77,10 +79,7 @@ bool Form1::Start()
 
 bool Form1::Form_Load()
 {
-    if (player_.AnotherCopyRunning()) {
-        ShowMessage(u"すでにkelpaは起動しています。"_s);
-        return false;
-    }
+    // Whether another copy runs was settled before this window was made (app/singleinstance.h).
     if (player_.EngineMissing()) {
         ShowMessage(u"\"VBMP3.dll\"が見つかりません。終了します。"_s);
         return false;
@@ -177,7 +176,8 @@ void Form1::Raise()
 
 void Form1::Command1_Click(int16_t Index)
 {
-    player_.Command(Index);
+    if (Index >= int16_t(kelpa::Transport::Previous) && Index <= int16_t(kelpa::Transport::Next))
+        player_.run(static_cast<kelpa::Transport>(Index));
 }
 
 void Form1::List1_DblClick()

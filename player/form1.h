@@ -5,6 +5,8 @@
 
 #include "control/playercontrol.h"
 
+#include <vbmp3.h> // the engine library's C header (vbmp3/include)
+
 #include <QString>
 #include <QWidget>
 
@@ -35,8 +37,8 @@ public:
     // The player as everything outside its window drives it.
     kelpa::PlayerControl &Control();
 
-    // How often the playback monitor looks at the engine.
-    static constexpr int kTickMs = 300;
+    // How often the playback monitor looks at the engine: as often as gapless play needs.
+    static constexpr int kTickMs = VBMP3_TICK_MS;
     // The display strip's font size: its inner area is 12 pixels high.
     static constexpr int kDisplayFontPixels = 11;
 

@@ -12,7 +12,7 @@ using namespace Qt::Literals::StringLiterals;
 
 void Form1::List1_FilesDropped(const QList<QByteArray> &paths)
 {
-    player_.AddFiles(paths);
+    player_.dropFiles(paths);
 }
 
 void Form1::List1_DeleteReleased()

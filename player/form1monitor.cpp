@@ -59,8 +59,9 @@ void Form1::PictBar_MouseDown(Qt::MouseButton, float x, float)
         return; // outside the bar, or a bar with no width to point into
     // Halves go to the even neighbour.
     const double target = std::nearbyint(double(x) * player_.TrackLength() / usable);
-    if (!player_.Seek(static_cast<int32_t>(target)))
+    if (player_.status() == kelpa::PlaybackStatus::Stopped)
         return; // nothing plays
+    player_.seek(static_cast<int32_t>(target));
     // The box jumps to the click at once; the next tick draws it from the engine's position.
     ui_->PictBar->FillBox(x, kBoxBottom);
 }

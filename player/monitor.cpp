@@ -15,7 +15,7 @@ std::optional<Player::Shown> Player::Tick()
             // While the user has an "Open Error" box before them, the next entry waits: each
             // tick would otherwise run into the next failure for every entry that fails.
             if (!openErrorUnanswered_) {
-                Command(int16_t(kelpa::Transport::Next));
+                run(kelpa::Transport::Next);
                 return std::nullopt;
             }
             // Meanwhile the failed open has left nothing open, and the caption says so (the
@@ -29,7 +29,7 @@ std::optional<Player::Shown> Player::Tick()
         engine_.stop();
         engine_.close();
         SetCaption(u"kelpa"_s);
-        PlayState.IsPlaying = 0;
+        PlayState.IsPlaying = false;
         CloseTrack();
     }
 

@@ -1,16 +1,15 @@
 #include "player.h"
 
-#include <QDir>
-
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
-Player::Player(const QString &programDir, const QString &lockDir, QObject *parent)
-    : kelpa::PlayerControl(parent), engine_(programDir),
-      instanceLock_(lockDir.isEmpty() ? QString() : QDir(lockDir).filePath(u"kelpa.lock"_s)),
-      List2([this](const QByteArray &name) { return ReadTags(name); }), selection_(&List2),
+Player::Player(const QString &programDir, QObject *parent)
+    : kelpa::PlayerControl(parent), engine_(programDir), selection_(&List2),
       loader_([this](const QByteArray &name) { return ReadTags(name); }, kelpa::MaxEntries),
+      pictures_([this](const QByteArray &path) {
+          return engine_.getPicture(path, kelpa::MaxPictureBytes);
+      }),
       caption_(u"kelpa"_s)
 {
     connect(&loader_, &PlaylistLoader::entriesRead, this, &Player::EntriesRead);
@@ -34,35 +33,19 @@ Player::Player(const QString &programDir, const QString &lockDir, QObject *paren
         if (!loader_.Busy())
             emit filesAdded();
     });
-    // A copy that has run for days is as alive as one started a second ago; a crashed copy's
-    // lock is still taken over, because its process is gone.
-    instanceLock_.setStaleLockTime(0);
 }
 
 Player::~Player() = default;
 
-bool Player::AnotherCopyRunning()
-{
-    // Only a lock held by a live copy says so. A lock that cannot be made at all (no runtime
-    // folder, no permission) tells nothing about other copies, and must not keep the user out.
-    // A start with files asks before the load routine does; by then the lock may be ours.
-    if (instanceLock_.isLocked())
-        return false;
-    return !instanceLock_.tryLock(0) && instanceLock_.error() == QLockFile::LockFailedError;
-}
-
 bool Player::EngineMissing()
 {
-    if (engine_.init())
-        return false;
-    instanceLock_.unlock();
-    return true;
+    return !engine_.init();
 }
 
 void Player::Load()
 {
     PlayState.CurrentIndex = -1;
-    PlayState.IsPlaying = 0;
+    PlayState.IsPlaying = false;
 }
 
 void Player::Shutdown()
@@ -71,9 +54,9 @@ void Player::Shutdown()
         return;
     shutDown_ = true;
     loader_.Stop(); // no tags are read from the engine once it is gone
+    pictures_.Stop();
     engine_.stop();
     engine_.end(); // every engine call after this one is a no-op
-    instanceLock_.unlock();
 }
 
 int Player::ListIndex() const
@@ -107,7 +90,7 @@ std::optional<TrackTags> Player::ReadTags(const QByteArray &name)
     return TrackTags{CutAtNull(tag.Title), CutAtNull(tag.Artist)};
 }
 
-void Player::AddFiles(const QList<QByteArray> &paths)
+void Player::dropFiles(const QList<QByteArray> &paths)
 {
     loader_.Add(paths, ShowType);
 }

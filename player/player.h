@@ -11,10 +11,10 @@
 #include "engine/enginelibrary.h"
 #include "playlistloader.h"
 #include "playlistmodel.h"
+#include "trackpicture.h"
 #include "transportstate.h"
 
 #include <QItemSelectionModel>
-#include <QLockFile>
 #include <QSet>
 
 #include <optional>
@@ -23,19 +23,16 @@ class Player final : public kelpa::PlayerControl {
     Q_OBJECT
 
 public:
-    // programDir is where the engine library is looked for first; lockDir holds the lock
-    // that tells a second copy of the program that this one runs.
-    Player(const QString &programDir, const QString &lockDir, QObject *parent = nullptr);
+    // programDir is where the engine library is looked for first.
+    explicit Player(const QString &programDir, QObject *parent = nullptr);
     ~Player() override;
 
-    // The start-up's steps, in the order the load routine takes them. The first takes the
-    // single-instance lock when no live copy holds it; the second loads and initialises the
-    // engine, and gives the lock back when it fails, so a refused start leaves nothing behind.
-    bool AnotherCopyRunning();
+    // The start-up's steps, in the order the load routine takes them. The first loads and
+    // initialises the engine.
     bool EngineMissing();
     // Puts the transport into its idle form: nothing opened yet, nothing meant to play.
     void Load();
-    // Stops and frees the engine and gives the lock back. No engine call follows.
+    // Stops and frees the engine. No engine call follows.
     void Shutdown();
 
     // The playlist and its selection, as the list view shows and changes them.
@@ -50,13 +47,11 @@ public:
     // The path of the entry at index as it was added, untrimmed; empty outside the list.
     QByteArray ListPath(int index) const { return List2.Path(index); }
 
-    // One transport command by button index (kelpa::Transport); other values do nothing.
-    void Command(int16_t Index);
     // Opens and plays the selected entry; nothing when none is selected.
     void OpenSelected();
     // Adds files as a drop does, read in the background: the entries appear in batches, in
-    // order. Nothing plays because of it.
-    void AddFiles(const QList<QByteArray> &paths);
+    // order. Nothing plays because of it (addFiles, the remotes' way, may play the first).
+    void dropFiles(const QList<QByteArray> &paths);
     // Files added are still being read.
     bool Reading() const { return loader_.Busy(); }
     // Removes the entry at index, and with it the selection when it was the selected one.
@@ -70,8 +65,6 @@ public:
         int32_t position;
     };
     std::optional<Shown> Tick();
-    // Seeks within the open track; false, and nothing done, when the engine is idle.
-    bool Seek(int32_t seconds);
     // The open track's length in seconds and its title and artist as the display shows them.
     int32_t TrackLength() const { return track_.lengthSeconds; }
     QString DispTitle() const;
@@ -95,6 +88,7 @@ public:
     void addFiles(const QList<QByteArray> &paths) override;
     kelpa::PlaybackStatus status() const override;
     kelpa::TrackInfo track() const override;
+    kelpa::TrackPicture picture() const override { return pictures_.Picture(); }
     int32_t position() const override;
     void seek(int32_t seconds) override;
     bool loop() const override { return loop_; }
@@ -125,10 +119,10 @@ private:
 
     // The engine's answers do not change by being asked, so a const query may ask it.
     mutable EngineLibrary engine_;
-    QLockFile instanceLock_;
     PlaylistModel List2;
     QItemSelectionModel selection_;
     PlaylistLoader loader_;
+    TrackPictureReader pictures_;
     QSet<int> playFirstRead_; // additions whose first entry plays when nothing plays
     TransportState PlayState;
     kelpa::TrackInfo track_; // empty path: none open

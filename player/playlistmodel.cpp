@@ -1,22 +1,6 @@
 #include "playlistmodel.h"
 
-PlaylistModel::PlaylistModel(TagReader readTags, QObject *parent)
-    : QAbstractListModel(parent), readTags_(std::move(readTags))
-{}
-
-void PlaylistModel::AddFiles(const QList<QByteArray> &paths, uint8_t showType)
-{
-    const qsizetype room = kelpa::MaxEntries - Count();
-    if (room <= 0)
-        return; // full: nothing is read
-    QList<PlaylistEntry> read;
-    PlaylistReader(readTags_, showType).Read(paths, [&read, room](PlaylistEntry &&entry) {
-        if (read.size() < room)
-            read.append(std::move(entry));
-        return read.size() < room;
-    });
-    Append(std::move(read));
-}
+PlaylistModel::PlaylistModel(QObject *parent) : QAbstractListModel(parent) {}
 
 void PlaylistModel::Append(QList<PlaylistEntry> entries)
 {

@@ -12,16 +12,9 @@ class PlaylistModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
-    using TagReader = PlaylistReader::TagReader;
+    explicit PlaylistModel(QObject *parent = nullptr);
 
-    static constexpr qint64 kMaxListFileBytes = PlaylistReader::kMaxListFileBytes;
-
-    explicit PlaylistModel(TagReader readTags, QObject *parent = nullptr);
-
-    // Reads the files paths name, in order, and appends what they add, up to the cap (see
-    // PlaylistReader). Entries keep their paths untrimmed.
-    void AddFiles(const QList<QByteArray> &paths, uint8_t showType);
-    // Appends entries, as many as there is room for.
+    // Appends entries (read by a PlaylistReader, paths untrimmed), as many as there is room for.
     void Append(QList<PlaylistEntry> entries);
     // Removes the entry at index; nothing outside the list.
     void Remove(int index);
@@ -38,15 +31,9 @@ public:
     // The entry at index has been opened: its length is known.
     void SetLength(int index, int32_t seconds);
 
-    static bool IfFilename(QByteArray strPathName)
-    {
-        return PlaylistReader::IfFilename(strPathName);
-    }
-
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
-    TagReader readTags_;
     QList<PlaylistEntry> entries_;
 };

@@ -10,15 +10,13 @@
 using namespace Qt::Literals::StringLiterals;
 using kelpa::Transport;
 
-void Player::Command(int16_t Index)
+void Player::run(Transport command)
 {
-    if (Index < int16_t(Transport::Previous) || Index > int16_t(Transport::Next))
-        return;
     int32_t position = 0; // not used here
     const int32_t state = EngineState(position);
     const int count = entryCount();
 
-    switch (static_cast<Transport>(Index)) {
+    switch (command) {
     case Transport::Previous:
         if (count == 0)
             return;
@@ -30,7 +28,7 @@ void Player::Command(int16_t Index)
             engine_.restart();
         else
             engine_.play();
-        PlayState.IsPlaying = -1;
+        PlayState.IsPlaying = true;
         // After a stop the caption said nothing plays; an open track plays again now.
         if (!track_.path.isEmpty())
             SetCaption(u"kelpa - "_s + track_.title);
@@ -46,7 +44,7 @@ void Player::Command(int16_t Index)
     case Transport::Stop: // the file stays open for the next play
         engine_.stop();
         SetCaption(u"kelpa"_s);
-        PlayState.IsPlaying = 0;
+        PlayState.IsPlaying = false;
         emit statusChanged();
         return;
     case Transport::Next:
@@ -69,7 +67,8 @@ void Player::OpenSelected()
     engine_.stop();
     engine_.close();
     EngineLibrary::OpenRecord record{};
-    if (engine_.open(TrimBlanks(path), record) == 0) {
+    const QByteArray file = TrimBlanks(path);
+    if (engine_.open(file, record) == 0) {
         // The player state stays as it was; the next tick sees the idle engine and tidies up.
         CloseTrack();
         ++failedOpens_;
@@ -81,10 +80,11 @@ void Player::OpenSelected()
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
     List2.SetLength(index, record.TotalSeconds);
     openEntry_ = index;
+    pictures_.Open(file);
     failedOpens_ = 0;
     SetCaption(u"kelpa - "_s + track_.title);
     emit trackChanged();
-    Command(int16_t(Transport::Play));
+    run(Transport::Play);
 }
 
 void Player::CloseTrack()
@@ -93,13 +93,9 @@ void Player::CloseTrack()
     if (track_.path.isEmpty())
         return;
     track_ = {};
+    pictures_.Close();
     emit statusChanged();
     emit trackChanged();
-}
-
-void Player::run(Transport command)
-{
-    Command(static_cast<int16_t>(command));
 }
 
 void Player::playPause()
@@ -152,15 +148,10 @@ int32_t Player::position() const
 
 void Player::seek(int32_t seconds)
 {
-    Seek(std::clamp(seconds, 0, std::max(TrackLength(), 0)));
-}
-
-bool Player::Seek(int32_t seconds)
-{
     int32_t position = 0;
     if (EngineState(position) == VBMP3_STATE_IDLE)
-        return false;
+        return;
+    seconds = std::clamp(seconds, 0, std::max(TrackLength(), 0));
     engine_.seek(seconds);
     emit seeked(seconds);
-    return true;
 }

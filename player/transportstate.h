@@ -7,7 +7,7 @@
 
 struct TransportState {
     int32_t CurrentIndex = 0; // playlist index last opened for playing; -1 = none yet
-    int16_t IsPlaying = 0;    // 16-bit truth value: -1 while a started track is meant to run
+    bool IsPlaying = false;   // a started track is meant to run
 
     // Steps CurrentIndex back in a list of count entries (at least one) and returns it.
     int32_t StepBack(int count)

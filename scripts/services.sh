@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Private services for tests and benchmarks: a PulseAudio daemon whose only sink is a null sink,
-# an Xvfb display and a session bus, all in a private folder and torn down on exit. Sourced,
-# not run:
-#   source scripts/services.sh; start_services
+# Private services for tests and benchmarks: a PulseAudio daemon with null sinks only, an Xvfb
+# display and a session bus, all in a private folder and torn down on exit. Sourced, not run:
+#   source scripts/services.sh; start_services [--no-display-no-sound]
 # afterwards PULSE_SERVER, DISPLAY, DBUS_SESSION_BUS_ADDRESS, HOME and XDG_RUNTIME_DIR point at
-# the private ones.
+# the private ones. With --no-display-no-sound (the unit tier) only the folders and the bus are
+# made, and DISPLAY and PULSE_SERVER lead nowhere.
 
 PRIVATE="$(mktemp -d -t kelpa-test.XXXXXX)"
 PA_PID=""
@@ -25,12 +25,19 @@ trap 'exit 130' INT TERM
 mkdir -p "$PRIVATE/home" "$PRIVATE/runtime"
 chmod 700 "$PRIVATE/runtime"
 
+# The sinks tests take in turn, kelpa_sink_1 and up (KELPA_TEST_SINKS in tests/CMakeLists.txt),
+# so that each test that plays or records hears only itself; kelpa_null for everything else.
+KELPA_TEST_SINKS=12
+
 start_pulseaudio() {
-  cat >"$PRIVATE/kelpa.pa" <<PA
-load-module module-native-protocol-unix socket=$PRIVATE/native auth-anonymous=1
-load-module module-null-sink sink_name=kelpa_null rate=44100 channels=2
-set-default-sink kelpa_null
-PA
+  {
+    echo "load-module module-native-protocol-unix socket=$PRIVATE/native auth-anonymous=1"
+    local sink
+    for sink in kelpa_null $(seq -f "kelpa_sink_%g" 1 "$KELPA_TEST_SINKS"); do
+      echo "load-module module-null-sink sink_name=$sink rate=44100 channels=2"
+    done
+    echo "set-default-sink kelpa_null"
+  } >"$PRIVATE/kelpa.pa"
   # -n skips the system's default.pa, so only the null sink exists; running as root (CI) is
   # allowed outside --system mode, with a warning.
   env HOME="$PRIVATE/home" XDG_RUNTIME_DIR="$PRIVATE/runtime" \
@@ -94,12 +101,16 @@ start_dbus() {
 }
 
 start_services() {
-  start_pulseaudio
-  start_xvfb
+  if [[ "${1:-}" == --no-display-no-sound ]]; then
+    export DISPLAY= PULSE_SERVER="unix:/nowhere/kelpa-no-sound"
+  else
+    start_pulseaudio
+    start_xvfb
+    export KELPA_NULL_SINK=kelpa_null
+  fi
   # Programs see only the private services and folders, never the user's session.
   export HOME="$PRIVATE/home"
   export XDG_RUNTIME_DIR="$PRIVATE/runtime"
-  export KELPA_NULL_SINK=kelpa_null
   unset WAYLAND_DISPLAY
   start_dbus
 }

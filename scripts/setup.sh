@@ -11,6 +11,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libmpg123-dev libpulse-dev libqrencode-dev
+  # Xlib, to let it release what it keeps of sent requests (player/xlibrequests.h)
+  libx11-dev
   # the captions are Japanese; the windows prefer the compact Motoya font for them
   fonts-noto-cjk fonts-motoya-l-cedar
   # Qt's own texts (menus, file dialog, buttons) in Japanese

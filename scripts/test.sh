@@ -1,36 +1,97 @@
 #!/usr/bin/env bash
-# Builds kelpa normally and with AddressSanitizer/UndefinedBehaviorSanitizer, then runs every
-# test in both builds against a private sound server (PulseAudio with a null sink) and a
-# virtual X display, and the fuzz targets briefly when fuzz/run.sh exists.
-#   bash scripts/test.sh [extra ctest arguments, e.g. -R test_support]
+# Builds kelpa and runs its tests, by tier (tests/CMakeLists.txt: unit, x11, sound, process,
+# browser, package), against a private sound server with null sinks, a virtual X display and a
+# session bus.
+#   bash scripts/test.sh [--quick] [extra ctest arguments, e.g. -R test_support]
+# Without --quick: builds normally and with AddressSanitizer/UndefinedBehaviorSanitizer, checks
+# the formatting, runs every tier in the normal build and the tiers where our own code does the
+# work (unit, x11, sound, process) in the sanitizer build, and runs the fuzz targets.
+# --quick: builds normally and runs the unit tier alone, without display or sound.
 # Environment: KELPA_BUILD_DIR, KELPA_ASAN_BUILD_DIR (default build/, build-asan/),
-# KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 60; 0 skips).
+# KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 45; 0 skips),
+# KELPA_TEST_JOBS (tests run at once, default 4).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 
+QUICK=0
+if [[ "${1:-}" == --quick ]]; then
+  QUICK=1
+  shift
+fi
 BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
 BUILD_ASAN="${KELPA_ASAN_BUILD_DIR:-$ROOT/build-asan}"
 SKIP_ASAN="${KELPA_SKIP_ASAN:-0}"
-FUZZ_SECONDS="${KELPA_FUZZ_SECONDS:-60}"
+FUZZ_SECONDS="${KELPA_FUZZ_SECONDS:-45}"
+# Most tests wait on the sound server's clock, on chromium or on other processes, not on the
+# processor: more of them than there are cores run side by side.
+JOBS="${KELPA_TEST_JOBS:-4}"
+# The tiers the sanitizer build runs: those whose time goes to our own code. Chromium and dpkg
+# would take the time of the browser and package tiers, and find nothing in ours.
+ASAN_TIERS="unit|x11|sound|process"
+CTEST_ARGS=("$@")
+
+# A clean machine, as CI's is, has nothing cached: ccache would only add its own work to every
+# compile there.
+if [[ "${CI:-}" == true ]]; then
+  export CCACHE_DISABLE=1
+fi
 
 started=$SECONDS
 stamp() { echo "== $* ($((SECONDS - started)) s)"; }
 
+# build_for_tests DIR [cmake args...]: configures DIR and builds all but the benchmarks, which no
+# test runs; the full run builds them later, behind the tests.
+build_for_tests() {
+  configure "$@"
+  local targets
+  mapfile -t targets < <(ninja -C "$1" -t query all |
+    awk '/^  input:/ { f = 1; next } /^  outputs:/ { f = 0 } f && $1 != "bench/all" { print $1 }')
+  cmake --build "$1" -j2 --target "${targets[@]}"
+}
+
+failed=()
+# run_ctest DIR TIERS [VAR=value...]: the tests of the tiers (a regular expression) in DIR.
+run_ctest() {
+  local dir="$1" tiers="$2"
+  shift 2
+  stamp "tests: $dir, tiers $tiers"
+  local began=$SECONDS
+  # A subset named by the caller may hold none of the tiers' tests.
+  local none=error
+  ((${#CTEST_ARGS[@]} == 0)) || none=ignore
+  if ! (cd "$dir" && env "$@" ctest --output-on-failure --no-tests=$none -j"$JOBS" \
+    -L "^($tiers)\$" "${CTEST_ARGS[@]}"); then
+    failed+=("$dir")
+  fi
+  stamp "tests: $dir done in $((SECONDS - began)) s"
+}
+
+if ((QUICK)); then
+  install_packages --test-build
+  stamp "build: $BUILD"
+  build_for_tests "$BUILD"
+  source "$ROOT/scripts/services.sh"
+  start_services --no-display-no-sound
+  run_ctest "$BUILD" unit
+  stamp "done"
+  if ((${#failed[@]} != 0)); then
+    echo "test: failures in: ${failed[*]}" >&2
+    exit 1
+  fi
+  exit 0
+fi
+
 stamp "packages"
 install_packages --test-build
-# The test tools install while the two builds run: apt waits on the network and dpkg, the
-# builds on the compiler, and on a new machine the tools take minutes.
+# The test tools install while the build runs: apt waits on the network and dpkg, the build on
+# the compiler, and on a new machine the tools take minutes.
 tools_log="$(mktemp)"
 install_packages --tests >"$tools_log" 2>&1 &
 tools=$!
 stamp "build: $BUILD"
-configure_and_build "$BUILD"
-if [[ "$SKIP_ASAN" != 1 ]]; then
-  stamp "build: $BUILD_ASAN (sanitizers)"
-  configure_and_build "$BUILD_ASAN" -DKELPA_SANITIZE=ON
-fi
+build_for_tests "$BUILD"
 stamp "test tools"
 if ! wait "$tools"; then
   cat "$tools_log" >&2
@@ -39,43 +100,87 @@ fi
 cat "$tools_log"
 rm -f "$tools_log"
 
-failed=()
-# Formatting drift fails the run like a failing test, after the builds have shown their errors.
+# The sanitizer build, the fuzzing and the benchmarks' build use the processor, the normal
+# build's tests mostly wait on the clock: the first run behind the second, at a lower priority,
+# so the tests keep their timing. The sanitizer build makes only what its tiers run (no
+# benchmarks, no remotehost).
+background_log="$(mktemp)"
+asan_built="$(mktemp -u)"
+(
+  renice -n 15 "$BASHPID" >/dev/null
+  if [[ "$SKIP_ASAN" != 1 ]]; then
+    began=$SECONDS
+    if configure "$BUILD_ASAN" -DKELPA_SANITIZE=ON && cmake --build "$BUILD_ASAN" -j2; then
+      echo "== build: $BUILD_ASAN (sanitizers) took $((SECONDS - began)) s"
+      touch "$asan_built"
+    else
+      touch "$asan_built.failed"
+    fi
+  fi
+  # The benchmarks: nothing runs them here, but they must go on building. They build while the
+  # fuzz targets run, which take the time given them whatever processor they get.
+  began=$SECONDS
+  cmake --build "$BUILD" -j2 --target bench/all >"$background_log.bench" 2>&1 &
+  benchmarks=$!
+  status=0
+  if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
+    echo "== fuzz: $FUZZ_SECONDS s"
+    bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || status=1
+    echo "== fuzz: build and run took $((SECONDS - began)) s"
+  fi
+  wait "$benchmarks" || status=$((status | 2))
+  tail -n 3 "$background_log.bench"
+  rm -f "$background_log.bench"
+  echo "== build: benchmarks done after $((SECONDS - began)) s"
+  exit $status
+) >"$background_log" 2>&1 &
+background=$!
+
+# Formatting drift fails the run like a failing test, after the build has shown its errors.
 stamp "format check"
 cmake --build "$BUILD" --target format-check || failed+=("format-check")
 
 source "$ROOT/scripts/services.sh"
+# An interrupted run takes its background build or fuzzing down with it.
+stop_tree() {
+  local child
+  for child in $(pgrep -P "$1"); do
+    stop_tree "$child"
+  done
+  kill "$1" 2>/dev/null || true
+}
+trap 'stop_tree "$background"; cleanup' EXIT
 
 stamp "services"
 start_services
 export KELPA_REQUIRE_SOUND=1
 echo "PULSE_SERVER=$PULSE_SERVER DISPLAY=$DISPLAY"
 
-run_ctest() {
-  local dir="$1"
-  shift
-  stamp "tests: $dir"
-  if ! (cd "$dir" && env "$@" ctest --output-on-failure --no-tests=error -j2 "${CTEST_ARGS[@]}"); then
-    failed+=("$dir")
-  fi
-}
+run_ctest "$BUILD" "unit|x11|sound|process|browser|package"
 
-CTEST_ARGS=("$@")
-run_ctest "$BUILD"
-# Qt and fontconfig keep some memory until exit, so leak reports would be noise; every other
-# sanitizer finding stops the test with a failure.
 if [[ "$SKIP_ASAN" != 1 ]]; then
-  run_ctest "$BUILD_ASAN" \
-    ASAN_OPTIONS="detect_leaks=0" \
-    UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-fi
-
-if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
-  stamp "fuzz: $FUZZ_SECONDS s"
-  if ! bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS"; then
-    failed+=("fuzz")
+  stamp "waiting for the sanitizer build"
+  while [[ ! -e "$asan_built" && ! -e "$asan_built.failed" ]] && kill -0 "$background" 2>/dev/null; do
+    sleep 0.5
+  done
+  if [[ ! -e "$asan_built" ]]; then
+    failed+=("$BUILD_ASAN (build)")
+  else
+    # Qt and fontconfig keep some memory until exit, so leak reports would be noise; every
+    # other sanitizer finding stops the test with a failure.
+    run_ctest "$BUILD_ASAN" "$ASAN_TIERS" \
+      ASAN_OPTIONS="detect_leaks=0" \
+      UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
   fi
 fi
+
+stamp "waiting for the fuzzing and the benchmarks' build"
+background_status=0
+wait "$background" || background_status=$?
+((background_status & 1)) && failed+=("fuzz")
+((background_status & 2)) && failed+=("benchmarks (build)")
+cat "$background_log"
+rm -f "$background_log" "$asan_built" "$asan_built.failed"
 
 stamp "done"
 if ((${#failed[@]} != 0)); then

@@ -9,136 +9,21 @@ default port 80 is told so, and listens on a port of their own after it.
 
 Usage: app_process_test.py KELPA_BINARY   (needs DISPLAY; exits 77, skipped, without one)
 """
-import ctypes
-import ctypes.util
 import os
 import shutil
-import socket
-import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
+from kelpatest import (PLAYER_SIZE, SETTINGS_SIZE, ProgramTestCase, can_connect, close_window,
+                       free_port, message_boxes, never_within, press_return, require_display,
+                       unprivileged_listen_refused, visible_windows, wait_for, xdotool)
+
 KELPA = None
-PLAYER_SIZE = (236, 308)
-SETTINGS_SIZE = (169, 163)
 
 
-def xdotool(*args):
-    result = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=10)
-    return result.stdout.split("\n") if result.returncode == 0 else []
-
-
-def window_pid(window):
-    out = subprocess.run(["xprop", "-id", window, "_NET_WM_PID"], capture_output=True, text=True,
-                         timeout=10).stdout
-    return int(out.split("=")[1]) if "=" in out else None
-
-
-def visible_windows(pid):
-    """(window id, title, (width, height)) of every visible, titled window of a process."""
-    found = []
-    # xdotool's own search by process also lists other processes' windows, so the owner is
-    # read from each window.
-    for window in filter(None, xdotool("search", "--onlyvisible", "--name", ".")):
-        if window_pid(window) != pid:
-            continue
-        title = "".join(xdotool("getwindowname", window)).strip()
-        size = None
-        for line in xdotool("getwindowgeometry", window):
-            if "Geometry:" in line:
-                width, height = line.split(":")[1].strip().split("x")
-                size = (int(width), int(height))
-        found.append((window, title, size))
-    return found
-
-
-def wait_for(predicate, timeout=15.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    return None
-
-
-class XEventData(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("l", ctypes.c_long * 5)]
-
-
-class XEvent(ctypes.Union):
-    _fields_ = [("xclient", XEventData), ("pad", ctypes.c_long * 24)]
-
-
-def close_window(window):
-    """Asks a window to close as a window manager's close button does (WM_DELETE_WINDOW)."""
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(XEvent)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    event = XEvent()
-    event.xclient.type = 33  # ClientMessage
-    event.xclient.window = int(window)
-    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.xclient.format = 32
-    event.xclient.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    x11.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
-
-
-def can_connect(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=2).close()
-        return True
-    except OSError:
-        return False
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def unprivileged_listen_refused():
-    """Why the privilege case cannot run here; None when it can."""
-    if os.geteuid() != 0 or not shutil.which("setpriv"):
-        return "needs root and setpriv to run kelpa as an unprivileged user"
-    with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as start:
-        if int(start.read()) <= 80:
-            return "this system lets every user listen on port 80"
-    return "port 80 is taken on this machine" if can_connect(80) else None
-
-
-def dismiss_message(window):
-    """Presses Enter in a message box, as a user would."""
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "Return")
-
-
-class AppProcessTest(unittest.TestCase):
-    def setUp(self):
-        self.runtime = tempfile.mkdtemp(prefix="kelpa-runtime.")  # private lock folder
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="xcb")
-        self.processes = []
-
-    def tearDown(self):
-        for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        shutil.rmtree(self.runtime, ignore_errors=True)
+class AppProcessTest(ProgramTestCase):
+    platform = "xcb"
 
     def start(self, binary, as_nobody=False):
         log = tempfile.TemporaryFile()  # what the program says, for a failure's message
@@ -156,9 +41,8 @@ class AppProcessTest(unittest.TestCase):
             shutil.copy(engine, reachable)
             binary = shutil.copy(binary, reachable)
             command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary]
-        process = subprocess.Popen(command, env=self.env, stdout=log, stderr=log)
+        process = self.popen(command, stdout=log, stderr=log)
         process.log = log
-        self.processes.append(process)
         return process
 
     def describe(self, process):
@@ -187,7 +71,7 @@ class AppProcessTest(unittest.TestCase):
         second = self.start(KELPA)
         message = self.message_box(second)
         self.assertIsNone(second.poll(), "the second copy waits for the message to be dismissed")
-        dismiss_message(message)
+        press_return(message)
         self.assertEqual(second.wait(10), 0)
         self.assertIsNone(first.poll(), "the running copy is unaffected")
 
@@ -200,9 +84,9 @@ class AppProcessTest(unittest.TestCase):
         lonely = shutil.copy(KELPA, folder)  # the program without libvbmp3.so beside it
         process = self.start(lonely)
         message = self.message_box(process)
-        time.sleep(0.5)
-        self.assertEqual(len(visible_windows(process.pid)), 1, "no player window behind it")
-        dismiss_message(message)
+        self.assertTrue(never_within(lambda: len(visible_windows(process.pid)) > 1, 0.5),
+                        "no player window behind it")
+        press_return(message)
         self.assertEqual(process.wait(10), 0)
 
     def test_port_that_needs_privileges_is_explained(self):
@@ -216,11 +100,10 @@ class AppProcessTest(unittest.TestCase):
         # A keyboard user: the port box has the focus, Tab reaches the toggle, Space presses it.
         xdotool("windowfocus", "--sync", panel[0])
         xdotool("key", "Tab", "space")
-        boxes = wait_for(lambda: [w for w, title, size in visible_windows(process.pid)
-                                  if title == "kelpa" and size not in (PLAYER_SIZE, SETTINGS_SIZE)])
+        boxes = wait_for(lambda: message_boxes(process.pid))
         self.assertTrue(boxes, "a failed listen is explained; " + self.describe(process))
         self.assertFalse(can_connect(80))
-        dismiss_message(boxes[0])
+        press_return(boxes[0])
 
         port = free_port()
         xdotool("windowfocus", "--sync", panel[0])
@@ -232,8 +115,6 @@ class AppProcessTest(unittest.TestCase):
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    if not os.environ.get("DISPLAY"):
-        print("skipped: no X display (run through scripts/test.sh)")
-        sys.exit(77)
+    require_display()
     KELPA = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -20,34 +20,27 @@ import time
 import unittest
 import urllib.parse
 
+from kelpatest import ProgramTestCase, make_tracks, thread_waits, wait_for, wait_for_steady
+
 KELPA = None
 TITLE = "夜明けの歌"
 
 
-def wait_for(predicate, timeout=15.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    return predicate()
+def players(env):
+    """The media players on the bus, as playerctl names them."""
+    return subprocess.run(["playerctl", "--list-all"], env=env, capture_output=True, text=True,
+                          timeout=10).stdout.split()
 
 
 def url(path):
     return "file://" + urllib.parse.quote(os.fsencode(path), safe="/")
 
 
-class DesktopProcessTest(unittest.TestCase):
+class DesktopProcessTest(ProgramTestCase):
     @classmethod
     def setUpClass(cls):
         cls.music = tempfile.mkdtemp(prefix="kelpa music ")
-        wav = os.path.join(cls.music, "tone.wav")
-        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", wav, "synth", "30", "sine", "440"],
-                       check=True)
-        cls.track = os.path.join(cls.music, "first track.mp3")
-        subprocess.run(["lame", "--quiet", "--id3v2-only", "--id3v2-utf16", "--tt", TITLE,
-                        "--ta", "山田", wav, cls.track], check=True)
+        cls.track, = make_tracks(cls.music, [("first track.mp3", TITLE)], artist="山田")
         # A thousand names with blanks, Japanese and newlines, all copies of the one track.
         cls.handed = []
         for i in range(1000):
@@ -60,34 +53,11 @@ class DesktopProcessTest(unittest.TestCase):
         shutil.rmtree(cls.music, ignore_errors=True)
 
     def setUp(self):
-        self.runtime = tempfile.mkdtemp(prefix="kelpa-runtime.")
-        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                    text=True)
-        address = self.bus.stdout.readline().strip()
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
-                        DBUS_SESSION_BUS_ADDRESS=address)
-        self.processes = []
-
-    def tearDown(self):
-        for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        self.bus.terminate()
-        self.bus.wait()
-        shutil.rmtree(self.runtime, ignore_errors=True)
+        super().setUp()
+        self.use_session_bus()
 
     def start(self, *files, env=None, stderr=subprocess.DEVNULL):
-        process = subprocess.Popen([KELPA, *files], env=env or self.env, cwd=self.music,
-                                   stdout=subprocess.DEVNULL, stderr=stderr)
-        self.processes.append(process)
-        return process
-
-    def playerctl(self, *args):
-        result = subprocess.run(["playerctl", "--player=kelpa", *args], env=self.env,
-                                capture_output=True, text=True, timeout=10)
-        return result.stdout.strip()
+        return self.popen([KELPA, *files], env=env, cwd=self.music, stderr=stderr)
 
     def now_playing(self):
         return self.playerctl("status"), self.playerctl("metadata", "xesam:url")
@@ -107,6 +77,9 @@ class DesktopProcessTest(unittest.TestCase):
         self.assertEqual(second.wait(30), 0)
         print(f"hand-over of 1000 files: second start ended after "
               f"{time.monotonic() - began:.2f} s", file=sys.stderr)
+        # The running copy reads the handed files on a thread of its own, and the list grows
+        # meanwhile: its order is looked at once that thread waits for work again.
+        self.assertTrue(wait_for_steady(lambda: thread_waits(first.pid, "kelpa playlist")))
         # The first track plays on; the handed files follow it in the list, in order.
         self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
         self.playerctl("previous")  # from the first entry to the last
@@ -170,9 +143,11 @@ class DesktopProcessTest(unittest.TestCase):
     def test_without_a_session_bus_the_player_runs_on(self):
         env = dict(self.env, DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent/kelpa-bus")
         player = self.start(self.track, env=env)
-        time.sleep(2)
+        # It listens for later starts, and goes on to the bus, once its window is up.
+        self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(self.runtime, "kelpa.files"))
+                                 or player.poll() is not None))
         self.assertIsNone(player.poll())
-        # It still takes files from a later start.
+        # It still takes files from a later start, so it runs on past the bus.
         self.assertEqual(self.start(self.handed[0], env=env).wait(30), 0)
         self.assertIsNone(player.poll())
 
@@ -195,9 +170,11 @@ class DesktopProcessTest(unittest.TestCase):
         said = [tempfile.TemporaryFile() for _ in range(2)]
         first = self.start(self.track, env=env, stderr=said[0])
         self.assertEqual(self.playing(self.track), ("Playing", url(self.track)))
-        # No hand-over, and no lock: the second start runs a copy of its own.
+        # No hand-over, and no lock: the second start runs a copy of its own, on the bus beside
+        # the first.
         second = self.start(self.handed[0], env=env, stderr=said[1])
-        time.sleep(3)
+        self.assertTrue(wait_for(lambda: second.poll() is not None or f"kelpa.instance{second.pid}"
+                                 in players(env), timeout=30.0), players(env))
         self.assertIsNone(second.poll(), "the second start runs on")
         self.assertIsNone(first.poll())
         trap.terminate()

@@ -30,6 +30,7 @@ public:
     quint64 revision = 0;             // bumped by addFiles; a test that edits paths bumps it itself
     QSet<QByteArray> gone;            // paths whose files no longer open
     QMap<QByteArray, int32_t> opened; // the lengths of the paths opened so far
+    kelpa::TrackPicture art;          // the picture of whatever track is open
 
     QString caption() const override
     {
@@ -131,6 +132,10 @@ public:
         kelpa::TrackInfo info = tags.value(path, {path, QString::fromUtf8(path), {}, 300});
         info.path = path;
         return info;
+    }
+    kelpa::TrackPicture picture() const override
+    {
+        return current < 0 ? kelpa::TrackPicture{} : art;
     }
     int32_t position() const override { return current < 0 ? 0 : seconds; }
     void seek(int32_t to) override

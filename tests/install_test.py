@@ -19,8 +19,9 @@ import sys
 import tempfile
 import unittest
 
-from app_process_test import (PLAYER_SIZE, SETTINGS_SIZE, can_connect, close_window,
-                              unprivileged_listen_refused, visible_windows, wait_for, xdotool)
+from kelpatest import (PLAYER_SIZE, SETTINGS_SIZE, can_connect, close_window,
+                       require_display, skip, unprivileged_listen_refused, visible_windows,
+                       wait_for, xdotool)
 
 BUILD = None
 PROGRAM = "/usr/libexec/kelpa/kelpa"
@@ -219,12 +220,9 @@ if __name__ == "__main__":
         sys.exit(__doc__)
     mode, BUILD = sys.argv[1], os.path.abspath(sys.argv.pop(2))
     sys.argv.pop(1)
-    if not os.environ.get("DISPLAY"):
-        print("skipped: no X display (run through scripts/test.sh)")
-        sys.exit(77)
+    require_display()
     if mode == "package" and package_refused():
-        print("skipped:", package_refused())
-        sys.exit(77)
+        skip(package_refused())
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(
         PrefixInstallTest if mode == "prefix" else PackageTest)
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The phone pages in a phone's browser: Debian's chromium, headless, with mobile emulation
 (390 x 844 CSS px, device pixel ratio 3), against kelpa with the real engine playing real files
-into the null sink (remotehost, from browser_test.py).
+into the null sink (remotehost, started as the browser test starts it).
 
 It checks what a person with a phone meets: a page laid out 390 px wide whose controls are
 at least 44 x 44 px and whose text is at least 16 px; the pairing address read with zbarimg off
@@ -11,12 +11,14 @@ command does not repeat it; the page works without JavaScript (its script taken 
 tap: chromedriver cannot click in a page whose scripts are switched off) and, with it, sends
 commands without a page load; a tap on volume down lowers the stream's volume in the sound server
 (only where the engine library has a volume control; otherwise that step is skipped with its
-reason printed).
+reason printed); a guest's phone meets only what a guest may do, and the track's picture; the
+manifest and its icons are what "Add to Home Screen" needs.
 
 Usage: phone_browser_test.py REMOTEHOST ENGINE_DIR
 Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, unless
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
+import json
 import os
 import re
 import shutil
@@ -27,15 +29,14 @@ import tempfile
 import time
 import unittest
 
-import browser_test
-from browser_test import (CHROMEDRIVER, CHROMIUM, Kelpa, chromium_options, sound_server_answers,
-                          webdriver)
+from kelpatest import (Remotehost, WebDriverException, chromium, chromium_options,
+                       main_for_browser, shows_qr_code, wait_for)
 
-if webdriver is not None:
-    from selenium.webdriver.chrome.service import Service
+try:
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
-    from selenium.common.exceptions import WebDriverException
+except ImportError:
+    pass  # main_for_browser says what is missing
 
 TRACK_SECONDS = 30  # remotehost's tracks
 CONTROLS = ["前へ", "再生/一時停止", "停止", "次へ", "ループ再生"]
@@ -46,11 +47,11 @@ class PhoneBrowserTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="kelpa-phone-")
         self.qr_picture = None
-        if self._testMethodName == "test_pairing_by_the_qr_code":
+        if shows_qr_code(self):
             if not os.environ.get("DISPLAY"):
                 self.skipTest("no X display to show the QR code on")
             self.qr_picture = os.path.join(self.folder, "qrcode.png")
-        self.kelpa = Kelpa(self.qr_picture)
+        self.kelpa = Remotehost(self.qr_picture)
         self.base = "http://127.0.0.1:%d/m/" % self.kelpa.port
         self.browsers = []
 
@@ -67,13 +68,12 @@ class PhoneBrowserTest(unittest.TestCase):
             "deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0, "touch": True},
             "userAgent": "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 "
                          "(KHTML, like Gecko) Chrome/120.0 Mobile Safari/537.36"})
-        browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        browser = chromium(None, options)
         # chromedriver waits for ever on a click that loads a page with scripts switched off
         # (by the browser's settings or by DevTools alike). So a phone "without JavaScript"
         # has the page's script taken off before each tap (tap()): its buttons then do what
         # they do without it, as plain form buttons that load the next page.
         browser.kelpa_scripts = javascript
-        browser.set_page_load_timeout(30)
         self.browsers.append(browser)
         return browser
 
@@ -112,26 +112,17 @@ class PhoneBrowserTest(unittest.TestCase):
 
     def wait_for(self, what, condition, seconds=8.0):
         """A click returns before the page it leads to has loaded: what it does is waited for."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
+        def holds():
             try:
-                if condition():
-                    return
+                return condition()
             except WebDriverException:
-                pass  # the page is being replaced
-            time.sleep(0.2)
-        self.fail("not within %.0f s: %s" % (seconds, what))
+                return False  # the page is being replaced
+        if not wait_for(holds, timeout=seconds, step=0.2):
+            self.fail("not within %.0f s: %s" % (seconds, what))
 
     def wait_text(self, browser, element, text):
         self.wait_for("%s shows %r" % (element, text),
                       lambda: browser.find_element(By.ID, element).text == text)
-
-    def engine_position(self):
-        """The engine's last reported position, and whether it plays."""
-        if not self.kelpa.states:
-            return None, False
-        _, state, position = self.kelpa.states[-1]
-        return position, state not in (0, 2)
 
     def test_layout_fits_a_phone(self):
         browser = self.phone()
@@ -188,6 +179,33 @@ class PhoneBrowserTest(unittest.TestCase):
         first.refresh()
         self.assertTrue(self.is_player_page(first))
 
+    def test_guest_by_its_qr_code_and_home_screen(self):
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture + ".guest.png"],
+                              capture_output=True, text=True, timeout=30)
+        code = re.search(r"/m/pair/([0-9a-f]{24})$", read.stdout.strip())
+        self.assertTrue(code, "the guest's code: %r" % read.stdout)
+        guest = self.phone()
+        guest.get(self.base + "pair/" + code.group(1))
+        self.wait_for("the guest's code logs in", lambda: self.is_player_page(guest))
+        labels = [b.get_attribute("aria-label")
+                  for b in guest.find_elements(By.CSS_SELECTOR, "button[aria-label]")]
+        self.assertEqual(labels, ["前へ", "再生/一時停止", "次へ"])
+        self.assertEqual(guest.find_elements(By.CSS_SELECTOR, "#bar button"), [], "no seeking")
+        guest.find_elements(By.CSS_SELECTOR, "li button")[0].click()
+        art = guest.find_element(By.ID, "art")
+        self.wait_for("the track's picture", lambda: guest.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth", art) == 64)
+        self.assertEqual((art.rect["width"], art.rect["height"]), (160, 160))
+        self.wait_for("the engine plays", lambda: self.kelpa.position()[1])
+        self.control(guest, "次へ").click()
+        self.wait_for("no picture for a track without one", lambda: not art.is_displayed())
+        # As the browser itself loads it for "Add to Home Screen", under the page's policy.
+        app = guest.execute_cdp_cmd("Page.getAppManifest", {})
+        self.assertEqual(app["errors"], [])
+        manifest = json.loads(app["data"])
+        self.assertEqual((manifest["start_url"], manifest["display"]), ("/m/", "standalone"))
+        self.assertEqual([i["sizes"] for i in manifest["icons"]], ["192x192", "512x512"])
+
     def test_two_phones_stay_logged_in(self):
         first, second = self.phone(), self.phone(javascript=False)
         self.login(first)
@@ -221,7 +239,7 @@ class PhoneBrowserTest(unittest.TestCase):
         # The tenth at half the bar seeks there.
         self.tap(browser, "#bar button", 5)
         self.wait_for("the engine at half the track",
-                      lambda: abs((self.engine_position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
+                      lambda: abs((self.kelpa.position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
         self.tap(browser, "[aria-label='停止']")
         self.wait_text(browser, "state", "停止")
 
@@ -238,12 +256,12 @@ class PhoneBrowserTest(unittest.TestCase):
         self.assertEqual(browser.execute_script("return window.kelpaMark"), 1, "no page load")
         self.assertEqual(browser.find_element(By.CSS_SELECTOR, "li button[aria-current] .t").text,
                          "Morning Tone")
-        self.wait_for("the engine plays", lambda: self.engine_position()[1])
+        self.wait_for("the engine plays", lambda: self.kelpa.position()[1])
         # A tap at 50 % of the bar.
         bar = self.control(browser, "再生位置")
         ActionChains(browser).move_to_element_with_offset(bar, 0, 0).click().perform()
         self.wait_for("the engine at half the track",
-                      lambda: abs((self.engine_position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
+                      lambda: abs((self.kelpa.position()[0] or 0) - TRACK_SECONDS / 2) <= 3)
         self.wait_for("the page shows the time",
                       lambda: browser.find_element(By.ID, "pos").text in
                       ["0:%02d" % s for s in range(13, 19)])
@@ -309,33 +327,15 @@ class PhoneBrowserTest(unittest.TestCase):
                   " the page hides the volume buttons", file=sys.stderr)
             return
         browser.find_elements(By.CSS_SELECTOR, "li button")[0].click()
-        self.wait_for("a stream", lambda: sink_input_volume() is not None)
+        self.wait_for("a stream", lambda: self.kelpa.stream_volume() is not None)
         self.wait_for("the page shows it playing",
                       lambda: browser.find_element(By.ID, "state").text == "再生中")
-        before = sink_input_volume()
+        before = self.kelpa.stream_volume()
         self.control(browser, "音量を下げる").click()
-        self.wait_for("a lower volume", lambda: (sink_input_volume() or before) < before)
+        self.wait_for("a lower volume", lambda: (self.kelpa.stream_volume() or before) < before)
         self.wait_for("the page shows it",
                       lambda: browser.find_element(By.ID, "vol").text != "100%")
 
 
-def sink_input_volume():
-    """The first stream's volume in percent as the sound server reports it; None without one."""
-    listed = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
-                            timeout=10).stdout
-    match = re.search(r"^\s*Volume:.*?(\d+)%", listed, re.MULTILINE)
-    return int(match.group(1)) if match else None
-
-
 if __name__ == "__main__":
-    browser_test.HOST, browser_test.ENGINE_DIR = sys.argv[1], sys.argv[2]
-    missing = [name for name, there in (("selenium", webdriver is not None),
-                                        ("chromium", os.path.exists(CHROMIUM)),
-                                        ("chromedriver", os.path.exists(CHROMEDRIVER))) if not there]
-    if missing:
-        print("skipped: no " + ", ".join(missing))
-        sys.exit(77)
-    if not sound_server_answers():
-        print("no sound server (run the tests through scripts/test.sh)")
-        sys.exit(1 if os.environ.get("KELPA_REQUIRE_SOUND", "0") not in ("", "0") else 77)
-    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
+    main_for_browser(PhoneBrowserTest)

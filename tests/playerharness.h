@@ -34,7 +34,7 @@ public:
     explicit PlayerHarness(const QString &engineDir = FakeEngine::completeDir(),
                            const std::function<void(Form1 &)> &beforeStart = {})
     {
-        core = std::make_unique<Player>(engineDir, lockDir_.path());
+        core = std::make_unique<Player>(engineDir);
         form = std::make_unique<Form1>(*core);
         if (beforeStart)
             beforeStart(*form);
@@ -153,10 +153,6 @@ public:
         return texts;
     }
 
-private:
-    QTemporaryDir lockDir_; // outlives the window, which holds its lock there
-
-public:
     std::unique_ptr<Player> core;
     std::unique_ptr<Form1> form;
     bool started = false;

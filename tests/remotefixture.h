@@ -15,6 +15,7 @@
 #include "webremote/frmsver.h"
 #include "webremote/remoteserver.h"
 #include "windowwatch.h"
+#include "wirepages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -96,7 +97,8 @@ inline int welcomeNumber(const QByteArray &answer)
 // The server alone, driving the fake player, listening on a port of the system's choosing.
 class ServerFixture {
 public:
-    explicit ServerFixture(const ServerTimings &timings = {}) : server(player, timings)
+    explicit ServerFixture(const ServerTimings &timings = {}, RemoteServer::Clock clock = {})
+        : server(player, timings, std::move(clock))
     {
         server.setLoginId(u"wuzel"_s);
         if (server.setPort(0) && server.listen())
@@ -260,22 +262,3 @@ inline int listedEntries(const QByteArray &response)
 {
     return static_cast<int>(bodyOf(response).count("<br><a href=\"p"));
 }
-
-inline const QByteArray NotFoundResponse =
-    "HTTP/1.0 404 Not found\r\nServer: kelpa/0.01\r\nContent-length: 126\r\nContent-Type: "
-    "text/html\r\n\r\n"
-    "<html><head><title>HTTP/1.1 404 Not found</title></head><body>HTTP/1.1 404 Not found<br><br>"
-    "<a href=\"/\">Home</a></body></html>";
-
-inline const QByteArray LoginErrorResponse =
-    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 128\r\nContent-type: "
-    "text/html\r\n\r\n"
-    "<html><head><title>kelpa error</title></head><body><center>login error<br><br>"
-    "<a href=\"index.htm\">top</a></center></body></html>";
-
-inline const QByteArray EmptyControlResponse =
-    "HTTP/1.0 200 OK\r\nServer: kelpa/0.01\r\nContent-length: 236\r\nContent-type: "
-    "text/html\r\n\r\n"
-    "<html><head><title>kelpa</title><META HTTP-EQUIV=\"Pragma\" CONTENT=\"no-cache\"></head>"
-    "<body><center>kelpa<br><a href=\"0\">|&lt;</a> <a href=\"1\">&gt;</a> <a href=\"2\">||</a> "
-    "<a href=\"3\">\x81\xa0</a> <a href=\"4\">&gt;|</a><br></center></body></html>";

@@ -1,25 +1,32 @@
 // kelpa as a browser test meets it: the player window with the real engine library, a
 // playlist of real MP3 files with titles, and the web remote listening on a free port.
 // Prints "port N" once listening, then once a second the engine's state as
-// "state S position P" (S: 0 idle, 2 paused, other values playing), until stdin closes.
+// "state S position P" (S: 0 idle, 2 paused, other values playing), and "pairing CODE" for
+// the pairing code in force and each new one, until stdin closes.
 // Lines on stdin act as the user at the desktop (see below).
-// Given QR_PICTURE, it first opens the QR code window as a user does, by a double-click on
-// the address box, saves what the screen shows of it there and prints "address A", the
+// The first track's tag carries a 64 x 64 PNG picture. Given QR_PICTURE, it first opens the QR
+// code window as a user does, by a double-click on the address box, saves what the screen
+// shows of it there (the guest's code in QR_PICTURE.guest.png) and prints "address A", the
 // address box's text.
 //
 // Usage: remotehost ENGINE_DIR [QR_PICTURE]
-#include "app/settingswindow.h"
+// REMOTEHOST_PAUSE_MS, when set, replaces the server's pause after each answer (a benchmark's
+// heap profile gets through more requests in its time); every other timing is the program's.
 #include "net/winsock.h"
 #include "playerharness.h"
 #include "remotefixture.h"
 #include "support/fixtures.h"
 #include "webremote/frmsver.h"
+#include "webremote/remoteserver.h"
+#include "windowwatch.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTabBar>
 
 #include <cstdio>
 #include <unistd.h>
@@ -35,13 +42,20 @@ int main(int argc, char *argv[])
     QTemporaryDir music;
     const QStringList titles{u"Morning Tone"_s, u"夜明けのトーン"_s, u"Evening & <Tone>"_s};
     QStringList paths;
+    QImage cover(64, 64, QImage::Format_RGB32);
+    cover.fill(Qt::darkCyan);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    cover.save(&png, "PNG");
     for (qsizetype i = 0; i < titles.size(); ++i) {
         const QString path =
             Fixtures::makeTone(music.path(), u"track%1.mp3"_s.arg(i), 30.0, 440.0 + 110 * i);
-        const QByteArray tag =
-            Fixtures::id3v2({Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
-                             Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)},
-                            4);
+        QList<Fixtures::Id3Frame> frames{
+            Fixtures::id3TextFrame("TIT2", titles[i], Fixtures::Utf16Bom),
+            Fixtures::id3TextFrame("TPE1", u"kelpa tests"_s, Fixtures::Utf8)};
+        if (i == 0)
+            frames.append({"APIC", QByteArray("\0image/png\0\x03\0", 13) + png.data()});
+        const QByteArray tag = Fixtures::id3v2(frames, 4);
         if (path.isEmpty() || !Fixtures::prependToFile(path, tag)) {
             std::fprintf(stderr, "remotehost: no fixture: %s\n", qPrintable(Fixtures::lastError()));
             return 1;
@@ -50,8 +64,17 @@ int main(int argc, char *argv[])
     }
 
     std::unique_ptr<FrmSver> settings;
-    PlayerHarness player(engineDir,
-                         [&settings](Form1 &form) { OpenSettingsOnLoad(form, settings); });
+    ServerTimings timings;
+    bool pauseSet = false;
+    const int pause = qEnvironmentVariableIntValue("REMOTEHOST_PAUSE_MS", &pauseSet);
+    if (pauseSet)
+        timings.pauseMs = pause;
+    PlayerHarness player(engineDir, [&settings, timings](Form1 &form) {
+        QObject::connect(&form, &Form1::Loaded, &form, [&form, &settings, timings] {
+            settings = std::make_unique<FrmSver>(form.Control(), form.windowIcon(), timings);
+            settings->show();
+        });
+    });
     if (!player.started || !player.dropFiles(paths) || player.count() != titles.size()) {
         std::fprintf(stderr, "remotehost: the player did not start with its playlist\n");
         return 1;
@@ -71,15 +94,25 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "remotehost: no QR code window\n");
             return 1;
         }
-        QTest::qWait(300); // painted, also where another window stood before
-        const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
-        if (!shown.save(QString::fromLocal8Bit(argv[2]))) {
+        const QImage shown = shownOnScreen(window);
+        if (shown.isNull() || !shown.save(QString::fromLocal8Bit(argv[2]))) {
             std::fprintf(stderr, "remotehost: the picture cannot be saved\n");
             return 1;
         }
+        window->findChild<QTabBar *>(u"Roles"_s)->setCurrentIndex(1);
+        QTest::qWait(300);
+        window->screen()
+            ->grabWindow(window->winId())
+            .toImage()
+            .save(QString::fromLocal8Bit(argv[2]) + u".guest.png"_s);
         std::printf("address %s\n", qPrintable(address->text()));
     }
-    std::fflush(stdout);
+    const auto showPairing = [panel] {
+        std::printf("pairing %s\n", panel->server().pairingCode().constData());
+        std::fflush(stdout);
+    };
+    QObject::connect(&panel->server(), &RemoteServer::pairingCodeChanged, panel, showPairing);
+    showPairing();
 
     // The library the player loaded, opened once more only to read its state.
     QLibrary engine(QDir(engineDir).filePath(u"libvbmp3.so"_s));
@@ -115,7 +148,7 @@ int main(int argc, char *argv[])
             else if (words[0] == "gone")
                 QFile::remove(QFile::decodeName(player.core->ListPath(n)));
             else
-                player.core->AddFiles(added);
+                player.core->addFiles(added);
         }
     });
     return QCoreApplication::exec();

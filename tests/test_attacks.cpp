@@ -116,6 +116,20 @@ const Attack Attacks[] = {
          const QByteArray token = stranger.formToken();
          return stranger.post("/m/login?id=wuzel", "t=" + token).session().isEmpty();
      }},
+    {"a guest reaches what only the owner may do",
+     [](ServerFixture &fixture, Phone &) {
+         Phone guest(fixture, Stranger);
+         if (!guest.pairWith(fixture.server.pairingCode(PhoneRole::Guest)))
+             return false;
+         for (const QByteArray command : {"stop", "loop", "vdown", "mute", "s500"}) {
+             guest.command("c=" + command);
+             guest.command("c=" + command + "&js=1");
+             guest.get("/m/cmd?c=" + command);
+         }
+         return fixture.player.status() == kelpa::PlaybackStatus::Playing &&
+                !fixture.player.loop() && fixture.player.volume() == 100 &&
+                fixture.player.position() == 0;
+     }},
     {"abandoned connections reset the next request",
      [](ServerFixture &fixture, Phone &) {
          for (int round = 0; round < 5; ++round) {

@@ -32,6 +32,7 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -118,6 +119,8 @@ private slots:
     void tagsReadInOrderAndEncoding_data();
     void tagsReadInOrderAndEncoding();
     void longTextIsCutAtACharacterBoundary();
+    void pictureOfTheTag_data();
+    void pictureOfTheTag();
     void openGivesTheRealLength_data();
     void openGivesTheRealLength();
     void openEstimatesALengthNotCounted_data();
@@ -140,11 +143,13 @@ private:
     QString path(const QString &name) const { return dir_.filePath(name); }
     QString tagged(const QString &name, const QByteArray &front, const QByteArray &back);
     bool waitForState(int32_t wanted, int timeoutMs);
+    // Waits until the position reads at least `seconds`: as much has been heard.
+    bool waitForPosition(int32_t seconds, int timeoutMs);
     // TotalSeconds as vbmp3_open gives it; -1 when the file does not open.
     int openedSeconds(const QString &file);
     bool readInfo(const QString &file);
     // Waits for the reported end and then for the last moments that still sound after it.
-    bool waitForEndHeard(int timeoutMs);
+    bool waitForEndHeard(SinkRecorder &recorder, int timeoutMs);
 
     QTemporaryDir dir_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
@@ -176,15 +181,18 @@ QString TestEngine::tagged(const QString &name, const QByteArray &front, const Q
 
 bool TestEngine::waitForState(int32_t wanted, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
     int32_t seconds = 0;
-    while (engine_.getState(seconds) != wanted) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return engine_.getState(seconds) == wanted; }, timeoutMs);
+}
+
+bool TestEngine::waitForPosition(int32_t wanted, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            int32_t seconds = -1;
+            return engine_.getState(seconds) != 0 && seconds >= wanted;
+        },
+        timeoutMs);
 }
 
 void TestEngine::fileInfoTellsTracksFromOtherFiles_data()
@@ -351,6 +359,51 @@ void TestEngine::longTextIsCutAtACharacterBoundary()
     QVERIFY(engine_.getFileInfo(QFile::encodeName(file), tag, stream) != 0);
     QCOMPARE(std::strlen(tag.Title), size_t{126}); // 42 whole characters; a 43rd would not fit
     QCOMPARE(CutAtNull(tag.Title), longTitle.left(42));
+}
+
+void TestEngine::pictureOfTheTag_data()
+{
+    using namespace Fixtures;
+    QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<QByteArray>("picture");
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF\xFF\0\xFF\xD9", 14);
+    const QByteArray png("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+    // An APIC frame; the description carries its terminator.
+    const auto apic = [](const char *mime, char type, const QByteArray &data,
+                         const QByteArray &description = QByteArray(1, '\0'), char encoding = 0) {
+        return Id3Frame{"APIC", encoding + QByteArray(mime) + '\0' + type + description + data};
+    };
+    const QByteArray large = jpeg + QByteArray(1 << 20, 'x');
+    QTest::newRow("JPEG") << id3v2({id3TextFrame("TIT2", u"t"_s, Latin1),
+                                    apic("image/jpeg", 3, jpeg)})
+                          << jpeg;
+    QTest::newRow("PNG, UTF-16 description")
+        << id3v2({apic("image/png", 3, png, QByteArray("\xFF\xFE\0\x30\0\0", 6), 1)}, 4) << png;
+    QTest::newRow("the front cover first")
+        << id3v2({apic("image/png", 0, png), apic("image/jpeg", 3, jpeg)}) << jpeg;
+    QTest::newRow("no JPEG or PNG")
+        << id3v2({apic("image/gif", 3, "GIF89a<html>")}) << QByteArray();
+    QTest::newRow("too large") << id3v2({apic("image/jpeg", 3, large), apic("image/png", 0, png)})
+                               << png;
+    QTest::newRow("ID3v2.2") << QByteArray("ID3\x02\0\0", 6) + syncsafe(png.size() + 12) +
+                                    QByteArray("PIC\0\0", 5) + char(png.size() + 6) +
+                                    QByteArray("\0PNG\x03\0", 6) + png
+                             << png;
+    // Unsynchronised as a whole: every FF of the tag is followed by a 00.
+    QByteArray unsynced =
+        id3v2({apic("image/jpeg", 3, jpeg)}).mid(10).replace("\xFF", QByteArray("\xFF\0", 2));
+    QTest::newRow("unsynchronised")
+        << QByteArray("ID3\x03\0\x80", 6) + syncsafe(quint32(unsynced.size())) + unsynced << jpeg;
+    QTest::newRow("no tag") << QByteArray("\xFF\xFB\x90\x00") << QByteArray();
+}
+
+void TestEngine::pictureOfTheTag()
+{
+    QFETCH(QByteArray, tag);
+    QFETCH(QByteArray, picture);
+    const QString file = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".mp3"_s);
+    QVERIFY(Fixtures::writeFile(file, tag + QByteArray(4096, '\0')));
+    QCOMPARE(engine_.getPicture(QFile::encodeName(file), 1 << 20), picture);
 }
 
 void TestEngine::openGivesTheRealLength_data()
@@ -591,12 +644,12 @@ void TestEngine::changedFileIsNotGivenItsOldLength()
     QCOMPARE(openedSeconds(file), expected);
 }
 
-bool TestEngine::waitForEndHeard(int timeoutMs)
+bool TestEngine::waitForEndHeard(SinkRecorder &recorder, int timeoutMs)
 {
     if (!waitForState(0, timeoutMs))
         return false;
-    QTest::qWait(800); // the end is reported up to half a second early
-    return true;
+    // The end is reported up to half a second early: the rest is heard after it.
+    return recorder.waitForQuiet(recorder.sampleIndexAt(SinkRecorder::Clock::now()));
 }
 
 void TestEngine::idleCallsAreHarmless()
@@ -630,12 +683,17 @@ void TestEngine::playIsHeardAndPositionAdvances()
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
+    QElapsedTimer playing;
+    playing.start();
     engine_.play();
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 1);
-    QTest::qWait(2200);
+    // The position counts what was heard, never what was only decoded ahead: two seconds of it
+    // take two seconds, less the sink's block.
+    QVERIFY(waitForPosition(2, 10000));
+    QVERIFY2(playing.elapsed() >= 1800,
+             qPrintable(u"position 2 after %1 ms"_s.arg(playing.elapsed())));
     QCOMPARE(engine_.getState(seconds), 1);
-    QVERIFY2(seconds >= 1 && seconds <= 2, qPrintable(u"position %1 after 2.2 s"_s.arg(seconds)));
     engine_.stop();
     const QList<qint16> heard = recorder.stop();
     QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 1.0, "the tone must be heard in the sink");
@@ -652,16 +710,17 @@ void TestEngine::pauseAndRestartLoseAndRepeatNothing()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
-    QTest::qWait(1200);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.pause();
     int32_t held = -1;
     QCOMPARE(engine_.getState(held), 2);
-    QTest::qWait(1000);
+    // A second of the sink's time in which nothing of the file may be heard.
+    QVERIFY(recorder.waitForMore(1000ms));
     int32_t later = -1;
     QCOMPARE(engine_.getState(later), 2);
     QCOMPARE(later, held);
     engine_.restart();
-    QVERIFY(waitForEndHeard(10000));
+    QVERIFY(waitForEndHeard(recorder, 10000));
     const QList<qint16> heard = recorder.stop();
     // Every second of the file was heard once: nothing dropped at the pause, nothing repeated.
     QVERIFY2(qAbs(ToneAnalysis::secondsOfTone(heard, 440) - 2.0) <= 0.25,
@@ -680,12 +739,12 @@ void TestEngine::seekLandsWithoutOldAudio()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(file), record) != 0);
     engine_.play();
-    QTest::qWait(1000);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.seek(6);
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 1);
     QCOMPARE(seconds, 6);
-    QVERIFY(waitForEndHeard(10000));
+    QVERIFY(waitForEndHeard(recorder, 10000));
     const QList<qint16> heard = recorder.stop();
     const qsizetype landed = ToneAnalysis::findTone(heard, 880);
     QVERIFY2(landed >= 0, "the second tone must be heard after the seek");
@@ -818,7 +877,7 @@ void TestEngine::trackEndIsReportedInItsLastHalfSecond()
     QVERIFY2(timer.elapsed() >= 2400,
              qPrintable(u"ended after %1 ms of a 3 s track"_s.arg(timer.elapsed())));
     const qsizetype reported = recorder.sampleIndexAt(SinkRecorder::Clock::now());
-    QTest::qWait(800);
+    QVERIFY(recorder.waitForQuiet(reported));
     const QList<qint16> heard = recorder.stop();
     QVERIFY2(ToneAnalysis::secondsOfTone(heard, 440) >= 2.75,
              "the whole track is heard, its last moments after the reported end too");
@@ -833,16 +892,19 @@ void TestEngine::stopKeepsTheFileAndPlayStartsFromTheTop()
     EngineLibrary::OpenRecord record{};
     QVERIFY(engine_.open(QFile::encodeName(tone_), record) != 0);
     engine_.play();
-    QTest::qWait(1800);
+    QVERIFY(waitForPosition(1, 10000));
     engine_.stop();
     int32_t seconds = -1;
     QCOMPARE(engine_.getState(seconds), 0);
+    QElapsedTimer playing;
+    playing.start();
     engine_.play();
     QCOMPARE(engine_.getState(seconds), 1);
     QCOMPARE(seconds, 0);
-    QTest::qWait(300);
-    engine_.getState(seconds);
-    QVERIFY(seconds <= 1);
+    // From the top, the first second takes a second to be heard.
+    QVERIFY(waitForPosition(1, 10000));
+    QVERIFY2(playing.elapsed() >= 800,
+             qPrintable(u"position 1 after %1 ms"_s.arg(playing.elapsed())));
     engine_.stop();
     engine_.close();
     engine_.play(); // closed: nothing plays

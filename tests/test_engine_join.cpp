@@ -1,10 +1,10 @@
-// The real engine driven as the player drives it at the end of a track: a poll every 300 ms, and
-// on the ended state stop, close, open the next file and play. What the null sink hears: the
-// next track follows the last sample of the previous one, a stop, close or pause in the middle
-// of a track still silences at once, and a stop after the end lets its last moments play out.
-// A silent stream with a 20 ms latency plays beside it, so that the sink runs in small blocks
-// as it does with a sound card (alone, the null sink mixes long blocks ahead and fills short
-// holes before they are heard).
+// The real engine driven as the player drives it at the end of a track: a poll every tick of the
+// player's monitor, and on the ended state stop, close, open the next file and play. What the
+// null sink hears: the next track follows the last sample of the previous one, a stop, close or
+// pause in the middle of a track still silences at once, and a stop after the end lets its last
+// moments play out, whether or not the end was asked for. A silent stream with a 20 ms latency
+// plays beside it, so that the sink runs in small blocks as it does with a sound card (alone,
+// the null sink mixes long blocks ahead and fills short holes before they are heard).
 #include "engine/enginelibrary.h"
 #include "support/fixtures.h"
 #include "support/sinkrecorder.h"
@@ -13,9 +13,9 @@
 #include "support/toneanalysis.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kTickMs = 300; // the player's monitor
+constexpr int kTickMs = VBMP3_TICK_MS; // the player's monitor
 constexpr double kFirstTone = 440;
 constexpr double kSecondTone = 1320;
 
@@ -31,6 +31,9 @@ constexpr double kSecondTone = 1320;
 
 enum class Action { Stop, Close, Pause };
 Q_DECLARE_METATYPE(Action)
+// When the action comes: after the end it lets the track's last moments play out.
+enum class Moment { Middle, AfterTheEndWasAsked, InTheTailUnasked };
+Q_DECLARE_METATYPE(Moment)
 Q_DECLARE_METATYPE(Fixtures::ToneOptions)
 
 class TestEngineJoin : public QObject {
@@ -54,6 +57,7 @@ private:
     SmallBlocks companion_;
     EngineLibrary engine_{QCoreApplication::applicationDirPath()};
     QString first_;
+    QString long_; // 3 s of the first track's tone
 };
 
 void TestEngineJoin::initTestCase()
@@ -62,6 +66,8 @@ void TestEngineJoin::initTestCase()
     QVERIFY2(engine_.init(), "the engine library beside the test must load and initialise");
     first_ = Fixtures::makeTone(dir_.path(), u"first.mp3"_s, 1.5, kFirstTone);
     KELPA_VERIFY_FIXTURE(first_);
+    long_ = Fixtures::makeTone(dir_.path(), u"long.mp3"_s, 3, kFirstTone);
+    KELPA_VERIFY_FIXTURE(long_);
     if (qEnvironmentVariableIsSet("PULSE_SERVER")) {
         QVERIFY2(companion_.start(), "pacat plays the low-latency stream");
     }
@@ -75,15 +81,16 @@ void TestEngineJoin::cleanupTestCase()
 
 bool TestEngineJoin::tickUntilEnded(int timeoutMs, int periodMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    int32_t seconds = 0;
-    while (engine_.getState(seconds) != 0) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(periodMs);
-    }
-    return true;
+    // The monitor's timer: the state is read on each tick only, so the ended state is seen up
+    // to a tick late, as the player sees it.
+    bool ended = false;
+    QTimer tick;
+    tick.callOnTimeout([&] {
+        int32_t seconds = 0;
+        ended = engine_.getState(seconds) == 0;
+    });
+    tick.start(periodMs);
+    return QTest::qWaitFor([&] { return ended; }, timeoutMs);
 }
 
 bool TestEngineJoin::openAndPlay(const QString &file)
@@ -136,7 +143,7 @@ void TestEngineJoin::nextTrackFollowsWithoutAHole()
     QVERIFY(tickUntilEnded(5000));
     engine_.stop(); // without loop play the player stops and closes after the last track
     engine_.close();
-    QTest::qWait(800);
+    QVERIFY(recorder.waitForQuiet(recorder.sampleIndexAt(SinkRecorder::Clock::now())));
     const QList<qint16> heard = recorder.stop();
 
     const qsizetype window = 2205;
@@ -158,26 +165,36 @@ void TestEngineJoin::nextTrackFollowsWithoutAHole()
 void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded_data()
 {
     QTest::addColumn<Action>("action");
-    QTest::addColumn<bool>("afterEnd"); // then the track's last moments play out
-    QTest::newRow("stop while playing") << Action::Stop << false;
-    QTest::newRow("close while playing") << Action::Close << false;
-    QTest::newRow("pause while playing") << Action::Pause << false;
-    QTest::newRow("stop after the end") << Action::Stop << true;
-    QTest::newRow("close after the end") << Action::Close << true;
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("stop while playing") << Action::Stop << Moment::Middle;
+    QTest::newRow("close while playing") << Action::Close << Moment::Middle;
+    QTest::newRow("pause while playing") << Action::Pause << Moment::Middle;
+    QTest::newRow("stop after the end") << Action::Stop << Moment::AfterTheEndWasAsked;
+    QTest::newRow("close after the end") << Action::Close << Moment::AfterTheEndWasAsked;
+    QTest::newRow("stop in the tail, the end never asked for")
+        << Action::Stop << Moment::InTheTailUnasked;
 }
 
 void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded()
 {
     KELPA_REQUIRE_SOUND_SERVER();
     QFETCH(Action, action);
-    QFETCH(bool, afterEnd);
+    QFETCH(Moment, moment);
+    const bool afterEnd = moment != Moment::Middle;
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
-    QVERIFY(openAndPlay(first_));
-    if (afterEnd)
+    QVERIFY(openAndPlay(moment == Moment::InTheTailUnasked ? long_ : first_));
+    if (moment == Moment::AfterTheEndWasAsked) {
         QVERIFY(tickUntilEnded(5000, 10));
-    else
-        QTest::qWait(800);
+    } else if (moment == Moment::InTheTailUnasked) {
+        // Its second 2 leaves a second to hear; from then on the state is not asked until the
+        // action comes, a tenth of a second into the tail.
+        int32_t seconds = 0;
+        QVERIFY(QTest::qWaitFor([&] { return engine_.getState(seconds) == 1 && seconds == 2; }));
+        QTest::qWait(1000 - VBMP3_TAIL_MS + 100);
+    } else {
+        QVERIFY(recorder.waitForTone(kFirstTone, 0, 500ms));
+    }
 
     const SinkRecorder::Clock::time_point at = SinkRecorder::Clock::now();
     switch (action) {
@@ -191,7 +208,8 @@ void TestEngineJoin::silencedAtOnceUnlessTheTrackHasEnded()
         engine_.pause();
         break;
     }
-    QTest::qWait(600);
+    // What the sink plays in the 600 ms after the call: the rest of the track, or nothing.
+    QVERIFY(recorder.waitForSamples(recorder.sampleIndexAt(at) + recorder.samplesFor(600ms)));
     const QList<qint16> heard = recorder.stop();
     engine_.stop();
     engine_.close();

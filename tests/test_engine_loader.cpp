@@ -1,9 +1,9 @@
 // Loading the engine library at run time and forwarding the calls, against the fake engine.
 // The system's library path holds no engine here, so only the program's folder can supply one.
+#include "brokenengine.h"
 #include "engine/enginelibrary.h"
 #include "fakeengine/fakeengine.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -114,10 +114,7 @@ void EngineLoaderTest::nothingIsCalledBeforeInit()
 
 void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary_data()
 {
-    QTest::addColumn<QString>("folderKind");
-    QTest::newRow("empty folder") << u"empty"_s;
-    QTest::newRow("broken file named like the library") << u"broken"_s;
-    QTest::newRow("library lacking an entry point") << u"incomplete"_s;
+    addBrokenEngineRows();
 }
 
 void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
@@ -125,15 +122,8 @@ void EngineLoaderTest::failsCleanlyWithoutAUsableLibrary()
     QFETCH(QString, folderKind);
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    QString folder = scratch.path();
-    if (folderKind == u"broken"_s) {
-        QFile broken(scratch.filePath(u"libvbmp3.so"_s));
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("\x7f"
-                     "ELF but not really a library");
-    } else if (folderKind == u"incomplete"_s) {
-        folder = FakeEngine::incompleteDir();
-    }
+    const QString folder = brokenEngineFolder(folderKind, scratch);
+    QVERIFY(!folder.isEmpty());
     FakeEngine incomplete(FakeEngine::incompleteDir());
     incomplete.reset();
 

@@ -10,7 +10,6 @@
 #include "support/toneanalysis.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -122,15 +121,8 @@ void TestEngineVolume::cleanupTestCase()
 
 bool TestEngineVolume::tickUntilEnded(int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
     int32_t seconds = 0;
-    while (engine_.getState(seconds) != 0) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return engine_.getState(seconds) == 0; }, timeoutMs);
 }
 
 bool TestEngineVolume::openAndPlay(const QString &file)
@@ -199,7 +191,8 @@ void TestEngineVolume::levelIsHeardAndShownInTheServer()
     SinkRecorder recorder;
     QVERIFY2(recorder.start(), qPrintable(recorder.error()));
     QVERIFY(openAndPlay(first_));
-    QTest::qWait(800);
+    // Enough of the first track at the full level to measure it by.
+    QVERIFY2(recorder.waitForTone(kFirstTone, 0, 600ms), "the first track was not heard");
     QTRY_COMPARE(kelpaStreamLevels(), QStringList{u"100%"_s});
 
     SinkRecorder::Clock::time_point changed = SinkRecorder::Clock::now();
@@ -211,7 +204,7 @@ void TestEngineVolume::levelIsHeardAndShownInTheServer()
     case Scenario::BeforePlay:
         engine_.stop();
         engine_.setVolume(percent);
-        QTest::qWait(300);
+        QVERIFY(recorder.waitForQuiet(recorder.sampleIndexAt(SinkRecorder::Clock::now())));
         changed = SinkRecorder::Clock::now();
         engine_.play();
         break;
@@ -236,7 +229,25 @@ void TestEngineVolume::levelIsHeardAndShownInTheServer()
     QCOMPARE(engine_.getVolume(), percent);
     QTRY_COMPARE_WITH_TIMEOUT(kelpaStreamLevels(), QStringList{QString::number(percent) + u'%'},
                               1500);
-    QTest::qWait(1000);
+
+    // Where the new level is measured: a quarter of a second after the change, or 150 ms into
+    // the second track; -1 while that is not heard yet.
+    const auto measuredFrom = [&](const QList<qint16> &heard) -> qsizetype {
+        if (tone != kSecondTone)
+            return recorder.sampleIndexAt(changed) + recorder.samplesFor(250ms);
+        const qsizetype first = ToneAnalysis::findTone(heard, kFirstTone);
+        const qsizetype second = first < 0 ? -1 : ToneAnalysis::findTone(heard, kSecondTone, first);
+        return second < 0 ? -1 : second + recorder.samplesFor(150ms);
+    };
+    const qsizetype measured = recorder.samplesFor(300ms);
+    if (!QTest::qWaitFor(
+            [&] {
+                const QList<qint16> heard = recorder.samples();
+                const qsizetype from = measuredFrom(heard);
+                return from >= 0 && heard.size() >= from + measured;
+            },
+            10000))
+        qWarning("the recording did not reach the measured stretch");
     const QList<qint16> heard = recorder.stop();
     engine_.stop();
     engine_.close();
@@ -245,14 +256,9 @@ void TestEngineVolume::levelIsHeardAndShownInTheServer()
     QVERIFY2(start >= 0, "the first track was not heard");
     const qsizetype from = start + recorder.samplesFor(150ms);
     const double full = ToneAnalysis::rms(heard, from, from + recorder.samplesFor(300ms));
-    // After the change: a quarter of a second on, or where the second track is heard.
-    qsizetype after = recorder.sampleIndexAt(changed) + recorder.samplesFor(250ms);
-    if (tone == kSecondTone) {
-        after = ToneAnalysis::findTone(heard, kSecondTone, start);
-        QVERIFY2(after >= 0, "the second track was not heard");
-        after += recorder.samplesFor(150ms);
-    }
-    const qsizetype to = after + recorder.samplesFor(300ms);
+    const qsizetype after = measuredFrom(heard);
+    QVERIFY2(after >= 0, "the second track was not heard");
+    const qsizetype to = after + measured;
     QVERIFY2(heard.size() >= to, "the recording is too short");
     const double level = ToneAnalysis::rms(heard, after, to);
     qInfo("full %.4f, at %d %%: %.4f (%.4f of full)", full, percent, level, level / full);

@@ -8,11 +8,9 @@
 #include <QImageReader>
 #include <QListView>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,25 +18,15 @@ class Form1DesignTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
     void windowHasItsDesignGeometry();
     void controlsStandAtTheirDesignPlaces_data();
     void controlsStandAtTheirDesignPlaces();
     void iconHoldsThreeImagesOfTheirColourDepths();
-
-private:
-    std::unique_ptr<QTemporaryDir> lockDir_;
 };
-
-void Form1DesignTest::init()
-{
-    lockDir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(lockDir_->isValid());
-}
 
 void Form1DesignTest::windowHasItsDesignGeometry()
 {
-    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir());
     Form1 form(player);
     QVERIFY(form.Start());
     QCOMPARE(form.size(), QSize(236, 308));
@@ -82,7 +70,7 @@ void Form1DesignTest::controlsStandAtTheirDesignPlaces()
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     QFETCH(QString, caption);
-    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir());
     Form1 form(player);
     QVERIFY(form.Start());
     auto *control = form.findChild<QWidget *>(name);
@@ -125,7 +113,7 @@ void Form1DesignTest::iconHoldsThreeImagesOfTheirColourDepths()
     }
 
     // The window shows the 16-colour images.
-    Player player(FakeEngine::completeDir(), lockDir_->path());
+    Player player(FakeEngine::completeDir());
     Form1 form(player);
     QList<QSize> sizes = form.windowIcon().availableSizes();
     std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });

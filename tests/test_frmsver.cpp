@@ -1,6 +1,7 @@
 // The settings panel: its window, every control at its place with its caption, the values its
 // controls feed to the server, the server's caption as its own, and the About box. The panel
 // drives the fake player; the player window stands beside it where both are looked at.
+#include "about/version.h"
 #include "remotefixture.h"
 
 #include "about/form2.h"
@@ -14,6 +15,8 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStyleOptionButton>
+#include <QTabBar>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextLayout>
@@ -93,6 +96,7 @@ private slots:
     void captionsFitTheirBoxes();
     void qrCodeFollowsTheServer();
     void qrWindowStaysOnTheScreen();
+    void qrWindowOffersRolesAndEndsPhones();
     void captionFollowsTheServer();
     void aboutBox();
 
@@ -448,7 +452,8 @@ void FrmSverTest::aboutBox()
         if (box->parentWidget() != remote->panel ||
             !box->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
             checks.append(u"owner or topmost"_s);
-        if (box->findChild<QLabel *>(u"Label1"_s)->text() != u"kelpa  Ver.0.02"_s)
+        if (box->findChild<QLabel *>(u"Label1"_s)->text() !=
+            u"kelpa  Ver."_s + QString::fromUtf16(KelpaVersion))
             checks.append(u"version"_s);
         if (homePage->text() != u"&HomePage"_s ||
             homePage->toolTip() != u"https://kelpa.example/"_s ||
@@ -569,6 +574,53 @@ void FrmSverTest::qrWindowStaysOnTheScreen()
     remote->listen();
     QTRY_VERIFY(window->height() > codeless);
     QVERIFY(area.contains(window->frameGeometry()));
+}
+
+void FrmSverTest::qrWindowOffersRolesAndEndsPhones()
+{
+    const quint16 port = remote->listen();
+    QTest::mouseDClick(remote->text(3), Qt::LeftButton);
+    auto *window = remote->panel->findChild<QWidget *>(u"QrWindow"_s);
+    auto *roles = window->findChild<QTabBar *>(u"Roles"_s);
+    QCOMPARE(roles->tabText(0) + roles->tabText(1), u"操作ゲスト"_s);
+    QTest::mouseClick(roles, Qt::LeftButton, {}, roles->tabRect(1).center());
+    RemoteServer &server = remote->panel->server();
+    const QString base = u"http://%1:%2/m/pair/"_s.arg(remote->text(3)->text()).arg(port);
+    QCOMPARE(readQrCode(window->grab().toImage()),
+             base + QString::fromLatin1(server.pairingCode(PhoneRole::Guest)));
+    QVERIFY(window->findChild<QLabel *>(u"Note"_s)->text().contains(u"ゲストとして"_s));
+
+    // The phone that scans it is listed, and 切断 ends its session at once.
+    const auto pair = [&](PhoneRole role) {
+        const QByteArray answer = exchangeWith(
+            port, "POST /m/pair/" + server.pairingCode(role) +
+                      " HTTP/1.0\r\nUser-Agent: Mozilla/5.0 (iPhone) Safari/604.1\r\n\r\n");
+        return QRegularExpression(u"kelpa_m=([0-9a-f]+)"_s)
+            .match(QString::fromLatin1(answer))
+            .captured(1)
+            .toLatin1();
+    };
+    const QByteArray session = pair(PhoneRole::Guest);
+    auto *phones = window->findChild<QTableWidget *>(u"Phones"_s);
+    QTRY_COMPARE(phones->rowCount(), 1);
+    QCOMPARE(phones->item(0, 0)->text() + u' ' + phones->item(0, 1)->text() + u' ' +
+                 phones->item(0, 2)->text() + u' ' + phones->item(0, 3)->text().right(2),
+             u"iPhone Safari 127.0.0.1 ゲスト 秒前"_s);
+    const QByteArray page = "GET /m/ HTTP/1.0\r\nCookie: kelpa_m=" + session + "\r\n\r\n";
+    QVERIFY(exchangeWith(port, page).contains("aria-label=\"再生位置\""));
+    auto *end = qobject_cast<QPushButton *>(phones->cellWidget(0, 4));
+    QCOMPARE(end->text(), u"切断"_s);
+    QTest::mouseClick(end, Qt::LeftButton);
+    QVERIFY(!phones->isVisible());
+    QVERIFY(exchangeWith(port, page).contains("action=\"/m/login\""));
+
+    // A change of the ID ends every phone's session.
+    pair(PhoneRole::Operate);
+    pair(PhoneRole::Guest);
+    QTRY_COMPARE(phones->rowCount(), 2);
+    QCOMPARE(phones->item(0, 2)->text(), u"操作"_s);
+    PanelFixture::retype(remote->text(4), u"another"_s);
+    QVERIFY(!phones->isVisible());
 }
 
 QTEST_MAIN(FrmSverTest)

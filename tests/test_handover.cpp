@@ -4,10 +4,11 @@
 // then says so and fails. The running copy stays in bounds against senders that say nothing,
 // say too much or come in crowds, keeps listening when it runs out of descriptors, and takes
 // what its playlist has room for. The socket's folder is one no other user can enter.
+#include "app/privatefolder.h"
+#include "app/singleinstance.h"
 #include "fakeplayercontrol.h"
 #include "handover/filelist.h"
 #include "handover/handover.h"
-#include "handover/privatefolder.h"
 #include "support/procstatus.h"
 
 #include <QDir>
@@ -97,6 +98,12 @@ int ConnectRaw(const QString &socketPath)
     return raw;
 }
 
+// Where the program hands its files over when folder is its private folder.
+QString SocketIn(const QString &folder)
+{
+    return folder + u"/kelpa.files"_s;
+}
+
 int OpenDescriptors()
 {
     return int(QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System).size());
@@ -105,7 +112,7 @@ int OpenDescriptors()
 // A running copy, listening in a folder of its own.
 struct RunningCopy {
     explicit RunningCopy(const kelpa::HandoverLimits &limits = {})
-        : socketPath(kelpa::HandoverSocketPath(folder.path())), server(player, socketPath, limits)
+        : socketPath(SocketIn(folder.path())), server(player, socketPath, limits)
     {}
     QTemporaryDir folder;
     FakePlayerControl player;
@@ -188,7 +195,7 @@ private slots:
     {
         QTemporaryDir runtime;
         FakePlayerControl player;
-        const QString socketPath = kelpa::HandoverSocketPath(runtime.path());
+        const QString socketPath = SocketIn(runtime.path());
         kelpa::HandoverServer server(player, socketPath);
         QVERIFY(server.listen());
 
@@ -206,7 +213,7 @@ private slots:
     void startWithoutARunningCopyIsToldSo()
     {
         QTemporaryDir runtime;
-        const QString socketPath = kelpa::HandoverSocketPath(runtime.path());
+        const QString socketPath = SocketIn(runtime.path());
         QVERIFY(!kelpa::HandOverFiles(socketPath, {"/a.mp3"}));
 
         // A socket nobody answers on (a copy hung in its window) is given up on.
@@ -223,7 +230,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tookMs >= 0, 5000);
         secondStart.join();
         QVERIFY(!taken);
-        QVERIFY2(tookMs >= 450 && tookMs < 1000, qPrintable(QString::number(tookMs)));
+        // Given up at its own time limit, not at the default one; slack for a loaded machine.
+        QVERIFY2(tookMs >= 450 && tookMs < 2000, qPrintable(QString::number(tookMs)));
     }
 
     // A start with more files than the playlist has room for: what fits is added, in order,
@@ -305,7 +313,9 @@ private slots:
             trickle.start(trickleMs);
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QLocalSocket::UnconnectedState, 5000);
         const qint64 closedAfter = clock.elapsed();
-        QVERIFY2(closedAfter >= deadlineMs - 50 && closedAfter < deadlineMs + 600,
+        // Not before the deadline, and well before the default one: slack for a loaded machine.
+        static_assert(deadlineMs + 1200 < kelpa::HandoverLimits{}.deadlineMs);
+        QVERIFY2(closedAfter >= deadlineMs - 50 && closedAfter < deadlineMs + 1200,
                  qPrintable(QString::number(closedAfter)));
         QVERIFY(copy.player.paths.isEmpty());
     }
@@ -322,8 +332,10 @@ private slots:
             crowd.back()->connectToServer(copy.socketPath);
             QVERIFY(crowd.back()->waitForConnected(1000));
         }
-        QTest::qWait(100);
-        // Forty of the test's own ends, and the running copy's.
+        // Forty of the test's own ends, and the running copy's once it has taken what it takes;
+        // one more round of events would show any it took beyond eight.
+        QTRY_COMPARE_GE(OpenDescriptors() - before, 40 + 8);
+        QCoreApplication::processEvents();
         QCOMPARE_LE(OpenDescriptors() - before, 40 + 8);
     }
 
@@ -412,6 +424,17 @@ private slots:
     {
         RunningCopy copy;
         QVERIFY(copy.server.listen());
+        // The listener tries again on a timer of its own: two of its rounds, two failed accepts.
+        // Counted by a plain function: out of descriptors, the undefined-behaviour sanitizer
+        // cannot check the type of an object, and would take a spy's for a wrong one.
+        QTimer *retry = nullptr;
+        for (QTimer *timer : copy.server.findChildren<QTimer *>()) {
+            if (timer->isSingleShot() && timer->interval() == kelpa::HandoverLimits{}.retryMs)
+                retry = timer;
+        }
+        QVERIFY(retry);
+        int retried = 0;
+        connect(retry, &QTimer::timeout, this, [&retried] { ++retried; });
         const int waiting = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         QVERIFY(waiting >= 0);
         rlimit limit{};
@@ -428,7 +451,7 @@ private slots:
                  0);
         const QByteArray wire = kelpa::EncodeFileList({"/waited.mp3"});
         QCOMPARE(::send(waiting, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL), wire.size());
-        QTest::qWait(500); // accept fails meanwhile, more than once
+        QTRY_VERIFY(retried >= 2);
         QVERIFY(copy.player.paths.isEmpty());
 
         for (const int filler : fillers)
@@ -522,10 +545,19 @@ private slots:
                                             QFileDevice::WriteUser | QFileDevice::ExeUser),
                      QFileDevice::Permissions());
         }
-        // Without a folder there is no socket to hand files to, and nothing in the working
-        // folder.
-        QCOMPARE(kelpa::HandoverSocketPath(QString()), QString());
-        QVERIFY(!kelpa::HandOverFiles(kelpa::HandoverSocketPath(QString()), {"/a.mp3"}, 500));
+        // Without a folder there is no socket to hand files to and no lock, and nothing in the
+        // working folder: the start runs as if it were alone.
+        QTemporaryDir working;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(working.path()));
+        kelpa::SingleInstance alone{QString()};
+        FakePlayerControl player;
+        const std::optional<int> ended = alone.start({"/a.mp3"});
+        const bool served = alone.serve(player);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(ended, std::nullopt);
+        QVERIFY(!served);
+        QVERIFY(QDir(working.path()).isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 // double and end on time, blind misses that never lock a proven login, trust earned by the
 // right ID, and a crowd of misses from everywhere that slows strangers without shutting them.
 #include "webremote/loginguard.h"
+#include "webremote/phonesessions.h"
 
 #include <QTest>
 
@@ -38,6 +39,7 @@ private slots:
     void scenarios();
     void crowdOfAddressesSlowsStrangersOnly();
     void anIPv6NetworkLocksItsStrangersOnly();
+    void recordsStayBoundedByCountAndAge();
 };
 
 void LoginGuardTest::scenarios_data()
@@ -89,7 +91,7 @@ void LoginGuardTest::scenarios()
         for (int i = 0; i < step.count; ++i)
             guard.miss(from, step.at, step.what == Step::ProvenMiss ? Proof::Proven : Proof::Blind);
         if (step.what == Step::RightId)
-            guard.trust(from);
+            guard.trust(from, step.at);
         const QByteArray where = u"at %1 ms from %2"_s.arg(step.at).arg(step.from).toUtf8();
         QVERIFY2(guard.admit(from, step.at, Proof::Blind) == step.admitted, where);
         QVERIFY2(guard.admit(from, step.at, Proof::Proven) == step.provenAdmitted, where);
@@ -103,7 +105,7 @@ void LoginGuardTest::crowdOfAddressesSlowsStrangersOnly()
     timings.crowdWindowMs = 60000; // outlasts the spacing
     LoginGuard guard(timings);
     const QHostAddress owner(u"10.0.0.2"_s);
-    guard.trust(owner);
+    guard.trust(owner, 0);
     // Nine misses from each of twelve addresses: none locked, 108 misses in all.
     for (int i = 0; i < 12; ++i) {
         for (int m = 0; m < 9; ++m)
@@ -128,7 +130,7 @@ void LoginGuardTest::anIPv6NetworkLocksItsStrangersOnly()
 {
     LoginGuard guard(Timings);
     const QHostAddress phone(u"2001:db8:1:2::77"_s);
-    guard.trust(phone);
+    guard.trust(phone, 0);
     // A neighbour in the phone's /64 is not trusted by the phone's login...
     QVERIFY(!guard.isTrusted(QHostAddress(u"2001:db8:1:2::78"_s)));
     // ...and its misses from ever new addresses lock the network, but not the trusted phone.
@@ -138,9 +140,40 @@ void LoginGuardTest::anIPv6NetworkLocksItsStrangersOnly()
     QVERIFY(guard.admit(phone, 1, Proof::Proven));
     QVERIFY(guard.admit(QHostAddress(u"2001:db8:1:3::1"_s), 1, Proof::Proven));
     // An IPv4 peer seen through an IPv6 socket is that IPv4 address.
-    guard.trust(QHostAddress(u"::ffff:192.168.1.5"_s));
+    guard.trust(QHostAddress(u"::ffff:192.168.1.5"_s), 0);
     QVERIFY(guard.isTrusted(QHostAddress(u"192.168.1.5"_s)));
     QVERIFY(!guard.isTrusted(QHostAddress(u"192.168.1.6"_s)));
+}
+
+void LoginGuardTest::recordsStayBoundedByCountAndAge()
+{
+    // A crowd of addresses, each missing, logging in and opening a session, on the test's clock.
+    LoginGuard guard(Timings);
+    PhoneSessions phones;
+    const auto peer = [](int i) { return QHostAddress(quint32(0x0a000000 + i)); };
+    const int crowd = LoginGuard::MaxPeers + 10;
+    for (int i = 0; i < crowd; ++i) {
+        guard.miss(peer(i), i, Proof::Proven);
+        guard.trust(peer(i), i);
+        phones.open(peer(i), i);
+    }
+    QCOMPARE(guard.peerCount(), LoginGuard::MaxPeers);
+    QCOMPARE(guard.trustedCount(), LoginGuard::MaxTrusted);
+    QVERIFY(guard.isTrusted(peer(crowd - 1)) && !guard.isTrusted(peer(0)));
+    QCOMPARE(phones.count(), PhoneSessions::MaxSessions);
+    const QByteArray used = phones.open(peer(0), crowd);
+
+    // Each is forgotten once its time is up, but what is in use stays.
+    qint64 now = crowd + LoginGuard::PeerLifetimeMs;
+    guard.admit(peer(0), now, Proof::Proven);
+    QCOMPARE(guard.peerCount(), 0);
+    QVERIFY(phones.isOpen(used, now));
+    now += PhoneSessions::SessionLifetimeMs - 1;
+    phones.open(peer(1), now);
+    QCOMPARE(phones.count(), 2);
+    QVERIFY(!phones.isOpen(used, now + 1));
+    guard.trust(peer(0), crowd + LoginGuard::TrustLifetimeMs);
+    QCOMPARE(guard.trustedCount(), 1);
 }
 
 QTEST_MAIN(LoginGuardTest)

@@ -2,11 +2,13 @@
 // the ID and by the pairing code, several phones at once, the commands and what the page and
 // the live state then show, and the same throttle and refusals as the design's pages.
 #include "phoneclient.h"
+#include "webremote/phonedevice.h"
 #include "webremote/phonepages.h"
 #include "webremote/phonesearch.h"
 #include "webremote/phonesessions.h"
 #include "webremote/request.h"
 
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -49,6 +51,10 @@ private slots:
     void search();
     void pagesFillEveryField();
     void stateEscapesTexts();
+    void pictureAndHomeScreen_data();
+    void pictureAndHomeScreen();
+    void deviceNames_data();
+    void deviceNames();
     void refusalsTellNothing();
     void bodyMayComeLater();
     void sessionsAreBounded();
@@ -176,34 +182,40 @@ void PhoneTest::commands_data()
     QTest::addColumn<QString>("field"); // of the state
     QTest::addColumn<QVariant>("before");
     QTest::addColumn<QVariant>("after");
+    QTest::addColumn<bool>("guest"); // a guest's command has the same effect
     QTest::newRow("next") << QByteArray("c=next") << u"title"_s << QVariant(u"b"_s)
-                          << QVariant(u"c"_s);
+                          << QVariant(u"c"_s) << true;
     QTest::newRow("previous") << QByteArray("c=prev") << u"title"_s << QVariant(u"b"_s)
-                              << QVariant(u"a"_s);
-    QTest::newRow("entry") << QByteArray("%e2%") << u"current"_s << QVariant(1) << QVariant(2);
+                              << QVariant(u"a"_s) << true;
+    QTest::newRow("entry") << QByteArray("%e2%") << u"current"_s << QVariant(1) << QVariant(2)
+                           << true;
     QTest::newRow("entry beyond") << QByteArray("c=e3.0.0") << u"current"_s << QVariant(1)
-                                  << QVariant(1);
+                                  << QVariant(1) << true;
     QTest::newRow("pause") << QByteArray("c=pp") << u"state"_s << QVariant(u"再生中"_s)
-                           << QVariant(u"一時停止"_s);
+                           << QVariant(u"一時停止"_s) << true;
     QTest::newRow("stop") << QByteArray("c=stop") << u"state"_s << QVariant(u"再生中"_s)
-                          << QVariant(u"停止"_s);
-    QTest::newRow("loop") << QByteArray("c=loop") << u"loop"_s << QVariant(false) << QVariant(true);
+                          << QVariant(u"停止"_s) << false;
+    QTest::newRow("loop") << QByteArray("c=loop") << u"loop"_s << QVariant(false) << QVariant(true)
+                          << false;
     QTest::newRow("volume down") << QByteArray("c=vdown") << u"volume"_s << QVariant(100)
-                                 << QVariant(90);
+                                 << QVariant(90) << false;
     QTest::newRow("volume up at most 100")
-        << QByteArray("c=vup") << u"volume"_s << QVariant(100) << QVariant(100);
-    QTest::newRow("mute") << QByteArray("c=mute") << u"volume"_s << QVariant(100) << QVariant(0);
-    QTest::newRow("half way") << QByteArray("c=s500") << u"pos"_s << QVariant(0) << QVariant(150);
-    QTest::newRow("end") << QByteArray("c=s1000") << u"pos"_s << QVariant(0) << QVariant(300);
+        << QByteArray("c=vup") << u"volume"_s << QVariant(100) << QVariant(100) << false;
+    QTest::newRow("mute") << QByteArray("c=mute") << u"volume"_s << QVariant(100) << QVariant(0)
+                          << false;
+    QTest::newRow("half way") << QByteArray("c=s500") << u"pos"_s << QVariant(0) << QVariant(150)
+                              << false;
+    QTest::newRow("end") << QByteArray("c=s1000") << u"pos"_s << QVariant(0) << QVariant(300)
+                         << false;
     QTest::newRow("beyond the end")
-        << QByteArray("c=s1001") << u"pos"_s << QVariant(0) << QVariant(0);
+        << QByteArray("c=s1001") << u"pos"_s << QVariant(0) << QVariant(0) << false;
     QTest::newRow("unknown") << QByteArray("c=x9") << u"title"_s << QVariant(u"b"_s)
-                             << QVariant(u"b"_s);
+                             << QVariant(u"b"_s) << true;
     // What a page from elsewhere can have the browser send runs nothing.
     QTest::newRow("by GET") << QByteArray("GET c=next") << u"title"_s << QVariant(u"b"_s)
-                            << QVariant(u"b"_s);
+                            << QVariant(u"b"_s) << true;
     QTest::newRow("without the token")
-        << QByteArray("RAW c=next") << u"title"_s << QVariant(u"b"_s) << QVariant(u"b"_s);
+        << QByteArray("RAW c=next") << u"title"_s << QVariant(u"b"_s) << QVariant(u"b"_s) << true;
 }
 
 void PhoneTest::commands()
@@ -212,27 +224,33 @@ void PhoneTest::commands()
     QFETCH(QString, field);
     QFETCH(QVariant, before);
     QFETCH(QVariant, after);
-    ServerFixture fixture(quick());
-    fixture.addTracks({u"a"_s, u"b"_s, u"c"_s});
-    fixture.player.playEntry(1);
-    Phone phone(fixture);
-    QVERIFY(phone.login());
-    QCOMPARE(phone.state().value(field).toVariant(), before);
-    form.replace("%e2%", phone.entryCommand(2));
-    const bool refused = form.startsWith("GET ") || form.startsWith("RAW ");
-    const Answer answer = form.startsWith("GET ")   ? phone.get("/m/cmd?" + form.mid(4))
-                          : form.startsWith("RAW ") ? phone.post("/m/cmd", form.mid(4))
-                                                    : phone.command(form + "&page=0");
-    QCOMPARE(answer.status, 303);
-    QCOMPARE(answer.header("Location"), refused ? QByteArray("/m/") : QByteArray("/m/?page=0"));
-    QCOMPARE(phone.state().value(field).toVariant(), after);
-    // The page shows it too.
-    const QString page = phone.get("/m/").text();
-    if (field == u"state"_s)
-        QVERIFY(page.contains(u"<p id=\"state\" class=\"dim\">"_s + after.toString()));
-    if (field == u"volume"_s)
-        QVERIFY(page.contains(
-            u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(after.toInt())));
+    QFETCH(bool, guest);
+    // The server holds a guest to the role, whatever the guest's page shows.
+    for (const PhoneRole role : {PhoneRole::Operate, PhoneRole::Guest}) {
+        ServerFixture fixture(quick());
+        fixture.addTracks({u"a"_s, u"b"_s, u"c"_s});
+        fixture.player.playEntry(1);
+        Phone phone(fixture);
+        QVERIFY(role == PhoneRole::Operate ? phone.login()
+                                           : phone.pairWith(fixture.server.pairingCode(role)));
+        QCOMPARE(phone.state().value(field).toVariant(), before);
+        const QByteArray sent = QByteArray(form).replace("%e2%", phone.entryCommand(2));
+        const bool refused = sent.startsWith("GET ") || sent.startsWith("RAW ");
+        const Answer answer = sent.startsWith("GET ")   ? phone.get("/m/cmd?" + sent.mid(4))
+                              : sent.startsWith("RAW ") ? phone.post("/m/cmd", sent.mid(4))
+                                                        : phone.command(sent + "&page=0");
+        QCOMPARE(answer.status, 303);
+        QCOMPARE(answer.header("Location"), refused ? QByteArray("/m/") : QByteArray("/m/?page=0"));
+        const QVariant now = role == PhoneRole::Operate || guest ? after : before;
+        QCOMPARE(phone.state().value(field).toVariant(), now);
+        // The page shows it too.
+        const QString page = phone.get("/m/").text();
+        if (field == u"state"_s)
+            QVERIFY(page.contains(u"<p id=\"state\" class=\"dim\">"_s + now.toString()));
+        if (field == u"volume"_s && role == PhoneRole::Operate)
+            QVERIFY(page.contains(
+                u"<span id=\"vol\" style=\"text-align:center\">%1%</span>"_s.arg(now.toInt())));
+    }
 }
 
 void PhoneTest::reloadRepeatsNoCommand()
@@ -286,6 +304,7 @@ void PhoneTest::pageShows_data()
     QTest::addColumn<int>("level");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("notShown");
+    QTest::addColumn<bool>("guest");
     const QStringList labels{
         u"aria-label=\"前へ\""_s,       u"aria-label=\"再生/一時停止\""_s,
         u"aria-label=\"停止\""_s,       u"aria-label=\"次へ\""_s,
@@ -297,14 +316,18 @@ void PhoneTest::pageShows_data()
                             << labels + volume +
                                    QStringList{u"Tag &amp; &lt;Title&gt; &quot;1&quot;"_s,
                                                u">40%<"_s}
-                            << QStringList{u"<Title>"_s};
+                            << QStringList{u"<Title>"_s} << false;
     QTest::newRow("untagged: the file name")
         << QByteArray("/music/<b>夜.mp3") << QString() << 100
         << QStringList{u"<h1 id=\"title\">&lt;b&gt;夜.mp3</h1>"_s,
                        u"aria-current=\"true\"><span class=\"n\">1</span><span class=\"t\">&lt;b&gt;夜.mp3</span>"_s}
-        << QStringList{u"<b>"_s};
-    QTest::newRow("engine without volume")
-        << QByteArray("/a.mp3") << u"t"_s << -1 << labels << volume + QStringList{u"id=\"vol\""_s};
+        << QStringList{u"<b>"_s} << false;
+    QTest::newRow("engine without volume") << QByteArray("/a.mp3") << u"t"_s << -1 << labels
+                                           << volume + QStringList{u"id=\"vol\""_s} << false;
+    // Only what a guest may do: no stop, seeking, volume or loop play.
+    QTest::newRow("a guest's") << QByteArray("/a.mp3") << u"t"_s << 40 << labels.mid(0, 2)
+                               << volume + QStringList{labels[2], labels[4], u"value=\"s500\""_s}
+                               << true;
 }
 
 void PhoneTest::pageShows()
@@ -314,6 +337,7 @@ void PhoneTest::pageShows()
     QFETCH(int, level);
     QFETCH(QStringList, shown);
     QFETCH(QStringList, notShown);
+    QFETCH(bool, guest);
     ServerFixture fixture(quick());
     fixture.player.paths = {path};
     if (!title.isNull())
@@ -323,7 +347,7 @@ void PhoneTest::pageShows()
     fixture.player.level = level;
     fixture.player.playEntry(0);
     Phone phone(fixture);
-    QVERIFY(phone.login());
+    QVERIFY(guest ? phone.pairWith(fixture.server.pairingCode(PhoneRole::Guest)) : phone.login());
     const Answer page = phone.get("/m/");
     QCOMPARE(page.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
     const QString text = page.text();
@@ -494,6 +518,95 @@ void PhoneTest::stateEscapesTexts()
     QCOMPARE(state.value(u"artist"_s).toString(), u"<a>"_s);
     QCOMPARE(state.value(u"len"_s).toInt(), 61);
     QCOMPARE(state.value(u"status"_s).toString(), u"playing"_s);
+}
+
+void PhoneTest::pictureAndHomeScreen_data()
+{
+    QTest::addColumn<QByteArray>("request"); // "GET /m/art", with a session unless "ANON"
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QByteArray>("type"); // of the answer; empty: 404
+    QTest::addColumn<int>("side");        // of an icon
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0 jfif");
+    QTest::newRow("JPEG") << QByteArray("GET /m/art?v=7") << jpeg << QByteArray("image/jpeg") << 0;
+    QTest::newRow("none") << QByteArray("GET /m/art") << QByteArray() << QByteArray() << 0;
+    QTest::newRow("not a picture")
+        << QByteArray("GET /m/art") << QByteArray("GIF89a<script>") << QByteArray() << 0;
+    QTest::newRow("too large") << QByteArray("GET /m/art") << jpeg + QByteArray(1 << 20, 'x')
+                               << QByteArray() << 0;
+    QTest::newRow("without a session") << QByteArray("ANON /m/art") << jpeg << QByteArray() << 0;
+    QTest::newRow("manifest") << QByteArray("ANON /m/manifest.webmanifest") << QByteArray()
+                              << QByteArray("application/manifest+json") << 0;
+    QTest::newRow("icon 192") << QByteArray("ANON /m/icon-192.png") << QByteArray()
+                              << QByteArray("image/png") << 192;
+    QTest::newRow("icon 512") << QByteArray("ANON /m/icon-512.png") << QByteArray()
+                              << QByteArray("image/png") << 512;
+    QTest::newRow("apple-touch-icon") << QByteArray("ANON /m/apple-touch-icon.png") << QByteArray()
+                                      << QByteArray("image/png") << 180;
+}
+
+void PhoneTest::pictureAndHomeScreen()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, picture);
+    QFETCH(QByteArray, type);
+    QFETCH(int, side);
+    ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s});
+    fixture.player.art = {picture, 7};
+    fixture.player.playEntry(0);
+    Phone phone(fixture);
+    if (!request.startsWith("ANON"))
+        QVERIFY(phone.login());
+    const QByteArray target = request.split(' ')[1];
+    const Answer answer = phone.get(target);
+    QCOMPARE(answer.status, type.isEmpty() ? 404 : 200);
+    if (type.isEmpty())
+        return;
+    QCOMPARE(answer.header("Content-Type"), type);
+    QCOMPARE(answer.header("X-Content-Type-Options"), QByteArray("nosniff"));
+    if (!picture.isEmpty()) {
+        QCOMPARE(answer.body, picture);
+        // The page asks for it by its number, its box sized before it comes.
+        QVERIFY(phone.get("/m/").text().contains(
+            uR"(<img id="art" alt="" width="160" height="160" data-v="7" src="/m/art?v=7">)"_s));
+        QCOMPARE(phone.state().value(u"art"_s).toString(), u"7"_s);
+    } else if (side > 0) {
+        QCOMPARE(QImage::fromData(answer.body).size(), QSize(side, side));
+    }
+    // Only at this machine's names, like every page.
+    QCOMPARE(phone.get(target, "Sec-Fetch-Site: cross-site\r\n").status, 404);
+    QCOMPARE(Answer(fixture.exchange("GET " + target + " HTTP/1.1\r\nHost: evil.example\r\n" +
+                                     "Cookie: kelpa_m=" + phone.session + "\r\n\r\n"))
+                 .status,
+             404);
+}
+
+void PhoneTest::deviceNames_data()
+{
+    QTest::addColumn<QByteArray>("agent");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("iPhone") << QByteArray("Mozilla/5.0 (iPhone; CPU iPhone OS 17_4 like Mac OS X) "
+                                          "AppleWebKit/605.1.15 (KHTML, like Gecko) Version/17.4 "
+                                          "Mobile/15E148 Safari/604.1")
+                            << u"iPhone Safari"_s;
+    QTest::newRow("Android") << QByteArray("Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/"
+                                           "537.36 (KHTML, like Gecko) Chrome/120.0 Mobile "
+                                           "Safari/537.36")
+                             << u"Pixel 8 Chrome"_s;
+    QTest::newRow("none") << QByteArray() << u"不明"_s;
+    QTest::newRow("markup") << QByteArray("<b>x</b><img src=x onerror=alert(1)>/1") << u"bx"_s;
+    QTest::newRow("a line of its own") << QByteArray("Mozilla/5.0 (Linux; Android 9; a\x01"
+                                                     "b\xE2\x80\xAE"
+                                                     "c <i>" +
+                                                     QByteArray(200, 'M') + ")")
+                                       << u"abc i"_s + QString(19, u'M');
+}
+
+void PhoneTest::deviceNames()
+{
+    QFETCH(QByteArray, agent);
+    QFETCH(QString, name);
+    QCOMPARE(PhoneDeviceName(agent), name);
 }
 
 void PhoneTest::refusalsTellNothing()

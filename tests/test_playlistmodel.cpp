@@ -77,7 +77,13 @@ private:
         QList<QByteArray> names;
         for (const QString &file : files)
             names.append(QFile::encodeName(file));
-        model_->AddFiles(names, 0);
+        // As the player's loader reads them, on this thread.
+        QList<PlaylistEntry> read;
+        PlaylistReader(readTags_, 0).Read(names, [&read](PlaylistEntry &&entry) {
+            read.append(std::move(entry));
+            return true;
+        });
+        model_->Append(std::move(read));
     }
     QStringList paths() const
     {
@@ -97,6 +103,7 @@ private:
     QTemporaryDir dir_;
     QMap<QByteArray, QString> titles_; // the tracks the tag reader knows, by name
     QList<QByteArray> asked_;          // the names the model asked the tag reader about
+    PlaylistReader::TagReader readTags_;
     std::unique_ptr<PlaylistModel> model_;
     QMap<QString, QString> tracks_; // key -> path of the test's standard tracks
 };
@@ -136,11 +143,12 @@ void PlaylistModelTest::init()
     tracks_[u"b+blank"_s] = tracks_[u"b"_s] + u" "_s;
     for (const QString &file : std::as_const(tracks_))
         QVERIFY(!file.isEmpty());
-    model_ = std::make_unique<PlaylistModel>([this](const QByteArray &name) {
+    model_ = std::make_unique<PlaylistModel>();
+    readTags_ = [this](const QByteArray &name) {
         asked_.append(name);
         const auto known = titles_.constFind(name);
         return known == titles_.cend() ? std::nullopt : std::optional<TrackTags>({*known, u"R"_s});
-    });
+    };
 }
 
 void PlaylistModelTest::listFileAddsTheTracksItNames_data()
@@ -295,7 +303,7 @@ void PlaylistModelTest::ifFilenameKnowsReadableFiles()
     if (!QFileInfo::exists(pipe))
         QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     name.replace(u"{a}"_s, tracks_[u"a"_s]).replace(u"{dir}"_s, dir_.path());
-    QCOMPARE(PlaylistModel::IfFilename(QFile::encodeName(name)), answer);
+    QCOMPARE(PlaylistReader::IfFilename(QFile::encodeName(name)), answer);
 }
 
 void PlaylistModelTest::removingKeepsPathsAndTextsTogether()

@@ -22,12 +22,6 @@ int colours(const QImage &image)
     return static_cast<int>(seen.size());
 }
 
-// The window as it is on the screen, read back from the display.
-QImage screenshot(QWidget *window)
-{
-    return window->screen()->grabWindow(window->winId()).toImage();
-}
-
 } // namespace
 
 class ScreenshotsTest : public QObject {
@@ -46,8 +40,7 @@ void ScreenshotsTest::settingsPanelAndAboutBox()
     // player window is moved out of the way.
     remote.player.form->move(0, 0);
     remote.panel->raise();
-    QTest::qWait(300);
-    const QImage panel = screenshot(remote.panel);
+    const QImage panel = shownOnScreen(remote.panel);
     QCOMPARE(panel.size(), QSize(169, 163));
     QVERIFY(colours(panel) > 10);
     QVERIFY(panel.save(QDir(QStringLiteral(KELPA_SCREENSHOT_DIR)).filePath(u"frmsver.png"_s)));
@@ -56,8 +49,7 @@ void ScreenshotsTest::settingsPanelAndAboutBox()
     QTest::mouseClick(remote.panel->findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
     QWidget *box = QApplication::activeModalWidget();
     QVERIFY(box && QTest::qWaitForWindowExposed(box));
-    QTest::qWait(300); // painted
-    const QImage about = screenshot(box);
+    const QImage about = shownOnScreen(box);
     QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
     QTRY_VERIFY(!box->isVisible());
     QCOMPARE(about.size(), QSize(244, 73));

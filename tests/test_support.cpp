@@ -443,7 +443,7 @@ private slots:
 
         SinkRecorder rec;
         QVERIFY2(rec.start(), qPrintable(rec.error()));
-        QTest::qWait(300);
+        QVERIFY(rec.waitForMore(300ms)); // silence before the tone
         const auto asked = SinkRecorder::Clock::now();
         QProcess play;
         play.start(QStringLiteral("paplay"), {wav});
@@ -452,7 +452,8 @@ private slots:
         // the recorder) running meanwhile.
         QTRY_VERIFY_WITH_TIMEOUT(play.state() == QProcess::NotRunning, 10000);
         QCOMPARE(play.exitCode(), 0);
-        QTest::qWait(500);
+        // Long enough after the tone to see that nothing follows it.
+        QVERIFY(rec.waitForQuiet(rec.sampleIndexAt(SinkRecorder::Clock::now()), 300ms));
         const QList<qint16> s = rec.stop();
         QVERIFY(!rec.isRecording());
 
@@ -478,7 +479,9 @@ private slots:
         const auto heard =
             std::chrono::duration_cast<std::chrono::milliseconds>(rec.timeOfSample(start) - asked);
         qInfo("tone heard %lld ms after paplay was started", qlonglong(heard.count()));
-        QVERIFY2(heard > -30ms && heard < 1000ms, qPrintable(QString::number(heard.count())));
+        // Starting paplay may take a while on a loaded machine; a clock off by the recording's
+        // length would put the tone seconds away.
+        QVERIFY2(heard > -30ms && heard < 3000ms, qPrintable(QString::number(heard.count())));
         QVERIFY(qAbs(rec.sampleIndexAt(rec.timeOfSample(start)) - start) <= 1);
     }
 };

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -69,4 +70,20 @@ inline bool isCentred(const QWidget &window)
     const QPoint offset =
         window.frameGeometry().center() - window.screen()->availableGeometry().center();
     return qAbs(offset.x()) <= 4 && qAbs(offset.y()) <= 4;
+}
+
+// The window as the screen shows it, read back from the display once it shows what the window
+// paints: right after the window is exposed, the display may still show what stood there
+// before. A null image when it does not within the time given.
+inline QImage shownOnScreen(QWidget *window, int timeoutMs = 5000)
+{
+    QImage shown;
+    const bool painted = QTest::qWaitFor(
+        [&] {
+            shown = window->screen()->grabWindow(window->winId()).toImage();
+            const QImage own = window->grab().toImage().convertToFormat(shown.format());
+            return !shown.isNull() && shown == own;
+        },
+        timeoutMs);
+    return painted ? shown : QImage();
 }

@@ -68,6 +68,10 @@ public:
         return fd_ >= 0 && vbmp3::probeMpegFile(fd_, first);
     }
     vbmp3::TrackTags readTags() const { return vbmp3::readTags(fd_); }
+    std::vector<unsigned char> readPicture(std::size_t limit) const
+    {
+        return fd_ >= 0 ? vbmp3::readPicture(fd_, limit) : std::vector<unsigned char>();
+    }
     // Counts the length of a file that only counting tells, unless it is known for the file
     // as it is now: on the tag reader's thread, ahead of vbmp3_open.
     void countLength(const vbmp3::FrameHeader &first) const
@@ -257,6 +261,23 @@ int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag, Vbmp3StreamReco
             return 1;
         },
         int16_t{0});
+}
+
+int32_t vbmp3_getPicture(const char *path, void *buffer, int32_t size)
+{
+    return guarded(
+        [&]() -> int32_t {
+            if (!buffer || size <= 0)
+                return 0;
+            const std::vector<unsigned char> picture =
+                FileHandle(path).readPicture(static_cast<std::size_t>(size));
+            // Whatever the reader kept, no more than the buffer holds is written.
+            if (picture.empty() || picture.size() > static_cast<std::size_t>(size))
+                return 0;
+            std::memcpy(buffer, picture.data(), picture.size());
+            return static_cast<int32_t>(picture.size());
+        },
+        0);
 }
 
 } // extern "C"

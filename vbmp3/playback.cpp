@@ -1,5 +1,7 @@
 #include "playback.h"
 
+#include <vbmp3.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,13 +10,10 @@ namespace {
 
 // A deep buffer costs nothing here: pause corks the stream, seek and stop flush it, and the
 // position is corrected by the stream's latency. It keeps wake-ups (and CPU) low, and it holds
-// more than the tail below once a track is decoded to its end.
+// more than the tail once a track is decoded to its end.
 constexpr pa_usec_t kBufferUsec = 750 * 1000;
 constexpr pa_usec_t kRefillUsec = 125 * 1000;
-// How much of a track may still sound when its end is reported: the player's 300 ms tick and
-// its stop, close, open and play of the next entry fit inside it, so that the next track's
-// samples are written behind the last of this one before the stream runs dry.
-constexpr pa_usec_t kTailUsec = 500 * 1000;
+constexpr pa_usec_t kTailUsec = VBMP3_TAIL_MS * PA_USEC_PER_MSEC;
 
 void forget(pa_operation *operation)
 {
@@ -73,6 +72,7 @@ private:
 void Playback::replace(std::unique_ptr<Decoder> decoder)
 {
     Lock lock(loop_.get());
+    settleEnd();
     silence();
     decoder_ = std::move(decoder);
     rewindTo(0);
@@ -80,7 +80,7 @@ void Playback::replace(std::unique_ptr<Decoder> decoder)
 
 void Playback::play()
 {
-    // decoder_ and loop_ change only on this thread; mode_ also on the engine thread.
+    // decoder_ and loop_ change only in callers, one at a time; mode_ also on the engine thread.
     if (!decoder_)
         return; // nothing open: the state stays 0, which the player reads as an ended track
     if (!loop_) {
@@ -94,6 +94,7 @@ void Playback::play()
         loop_.reset(loop);
     }
     Lock lock(loop_.get());
+    settleEnd();
     if (mode_ == Mode::Playing)
         return;
     if (mode_ == Mode::Paused) {
@@ -120,6 +121,7 @@ void Playback::play()
 void Playback::stop()
 {
     Lock lock(loop_.get());
+    settleEnd();
     silence();
     rewindTo(0);
 }
@@ -127,6 +129,7 @@ void Playback::stop()
 void Playback::pause()
 {
     Lock lock(loop_.get());
+    settleEnd();
     if (mode_ != Mode::Playing)
         return;
     mode_ = Mode::Paused;
@@ -147,6 +150,7 @@ void Playback::restart()
 void Playback::seek(int32_t seconds)
 {
     Lock lock(loop_.get());
+    settleEnd();
     if (!decoder_ || mode_ == Mode::Idle)
         return;
     const int64_t frame = std::clamp<int64_t>(int64_t{std::max(seconds, 0)} * decoder_->rate(), 0,
@@ -161,15 +165,10 @@ void Playback::seek(int32_t seconds)
     forget(pa_stream_flush(stream_.get(), nullptr, nullptr));
 }
 
-int32_t Playback::state(int32_t &seconds)
+int32_t Playback::state(int32_t &seconds) const
 {
     Lock lock(loop_.get());
-    if (mode_ == Mode::Playing && endIsNear()) {
-        // Reported as ended now, while its last moments still sound: the stream keeps them.
-        mode_ = Mode::Idle;
-        tail_ = true;
-    }
-    if (mode_ == Mode::Idle || !decoder_)
+    if (mode_ == Mode::Idle || !decoder_ || (mode_ == Mode::Playing && endIsNear()))
         return 0;
     seconds = static_cast<int32_t>(heardFrame() / decoder_->rate());
     return mode_ == Mode::Paused ? 2 : 1;
@@ -282,7 +281,7 @@ void Playback::dropStream()
 
 void Playback::silence()
 {
-    // Only the tail of a track whose end was reported plays on; anything else stops at once.
+    // Only the tail of a track that has ended plays on; anything else stops at once.
     if (mode_ != Mode::Idle || !tail_)
         dropStream();
     mode_ = Mode::Idle;
@@ -293,7 +292,16 @@ bool Playback::ownsStream() const
     return stream_ && !tail_;
 }
 
-bool Playback::endIsNear()
+void Playback::settleEnd()
+{
+    if (mode_ == Mode::Playing && endIsNear()) {
+        // Ended, while its last moments still sound: the stream keeps them.
+        mode_ = Mode::Idle;
+        tail_ = true;
+    }
+}
+
+bool Playback::endIsNear() const
 {
     if (!decodedToEnd_ || !stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
         return false;
@@ -376,7 +384,7 @@ void Playback::startDrain()
     }
 }
 
-int64_t Playback::heardFrame()
+int64_t Playback::heardFrame() const
 {
     int64_t heard = lastHeard_;
     if (stream_ && pa_stream_get_state(stream_.get()) == PA_STREAM_READY) {

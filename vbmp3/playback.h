@@ -2,17 +2,18 @@
 // that ended by itself: its last moments play while the next file is opened, and that file's
 // samples go on the same stream right behind them.
 //
-// Threads and locks: every public member runs on the caller's thread (the player's UI thread)
-// and takes the main loop's lock for its whole body. Decoding and writing to the sound server
-// run on PulseAudio's threaded main loop (the engine thread), in the callbacks below, which
-// the loop calls with that lock held. The lock guards every member below. A public member
+// Threads and locks: every public member runs on its caller's thread, one caller at a time (the
+// library's call lock, api.cpp): mostly the player's UI thread, but vbmp3_open may come from a
+// worker. Each takes the main loop's lock for its whole body. Decoding and writing to the sound
+// server run on PulseAudio's threaded main loop (the engine thread), in the callbacks below,
+// which the loop calls with that lock held. The lock guards every member below. A public member
 // therefore waits at most for one callback: the longest is a refill, which decodes up to three
 // quarters of a second of audio (after a start or a seek; an eighth of a second otherwise) and
-// reads at most a bounded number of bytes however hostile the file (see Decoder). Such a wait lasts
-// a few milliseconds at worst, and most calls do not wait at all (bench_seek prints the worst and
-// the 99th percentile); a play that joins a track to the tail of the previous one does one such
-// refill itself. Public members never wait for the sound server. The engine thread never
-// calls out of the library.
+// reads at most a bounded number of bytes however hostile the file (see Decoder). Such a wait
+// lasts a few milliseconds at worst, and most calls do not wait at all (bench_seek prints the
+// worst and the 99th percentile); a play that joins a track to the tail of the previous one does
+// one such refill itself. Public members never wait for the sound server. The engine thread
+// never calls out of the library.
 #pragma once
 
 #include "decoder.h"
@@ -37,9 +38,9 @@ public:
     void stop();
     void pause();
     void restart();
-    void seek(int32_t seconds); // the decoder moves later, on the engine thread
-    int32_t state(int32_t &seconds);
-    void setVolume(int32_t percent); // clamped to 0..100; kept for the run
+    void seek(int32_t seconds);            // the decoder moves later, on the engine thread
+    int32_t state(int32_t &seconds) const; // changes nothing: see settleEnd
+    void setVolume(int32_t percent);       // clamped to 0..100; kept for the run
     int32_t volume();
     // Caller's thread: stops, closes the file, disconnects under the lock, then joins the
     // engine thread without it. The one teardown path; safe to run twice.
@@ -71,12 +72,15 @@ private:
     void dropStream();
     void silence();
     bool ownsStream() const;
-    bool endIsNear();
+    // A track within its tail (vbmp3.h) counts as ended: every call that acts on playback
+    // settles that first, so that the end does not hang on whether the state was asked.
+    void settleEnd();
+    bool endIsNear() const;
     void appendToTail();
     void rewindTo(int64_t frame);
     void fill(std::size_t bytes);
     void startDrain();
-    int64_t heardFrame();
+    int64_t heardFrame() const;
 
     // Engine thread, main loop lock held (PulseAudio calls them so).
     static void onContextState(pa_context *context, void *self);
@@ -86,21 +90,23 @@ private:
     static void onWrite(pa_stream *stream, std::size_t bytes, void *self);
     static void onDrained(pa_stream *stream, int success, void *self);
 
-    // Created and ended on the caller's thread only, so the caller may test it without the lock.
+    // Created and ended by callers only, so a caller may test it without the lock.
     std::unique_ptr<pa_threaded_mainloop, LoopEnd> loop_;
     std::unique_ptr<pa_context, ContextEnd> context_;
     std::unique_ptr<pa_stream, StreamEnd> stream_;
     std::unique_ptr<pa_operation, OperationEnd> drain_;
-    std::unique_ptr<Decoder> decoder_; // replaced on the caller's thread only
+    std::unique_ptr<Decoder> decoder_; // replaced by callers only
     Mode mode_ = Mode::Idle;
     bool decodedToEnd_ = false;
-    // stream_ holds only the last moments of a track whose end was reported: a stop or close
-    // lets them play out, and the next track's samples are appended to them.
+    // stream_ holds only the last moments of a track that ended: a stop or close lets them play
+    // out, and the next track's samples are appended to them.
     bool tail_ = false;
     bool seekPending_ = false; // the decoder still has to move to writeFrame_
     int64_t writeFrame_ = 0;   // track frame at the stream's write index
     int64_t floorFrame_ = 0;   // where playback last started or landed: never heard earlier
-    int64_t lastHeard_ = 0;
+    // The position last answered, repeated while the stream has no timing: a memo of the
+    // answer, not of playback.
+    mutable int64_t lastHeard_ = 0;
     int32_t volume_ = 100; // percent, on the scale desktop mixers show
     // Until the caller first sets a level, the sound server picks each stream's own (it may
     // restore what the user chose for kelpa in a mixer), and volume_ reads it back; from then

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vbmp3 {
@@ -168,16 +169,28 @@ std::string frameText(const std::vector<unsigned char> &body)
 }
 
 using ByteSource = std::function<const unsigned char *(int64_t offset, std::size_t n)>;
+using RangeReader =
+    std::function<bool(int64_t offset, std::size_t n, std::vector<unsigned char> &)>;
 
-// Walks the frame headers of an ID3v2 body of `size` bytes and reads only the title and
-// artist frames: a tag of a million tiny frames or of one huge picture costs little.
-void walkId3v2(const ByteSource &at, int64_t size, int major, bool tagUnsync, TrackTags &tags,
-               const std::function<bool(int64_t, std::size_t, std::vector<unsigned char> &)> &read)
+// A frame as the walk meets it, its body not read yet.
+struct Id3v2Frame {
+    std::string_view id;
+    int64_t size; // of its body as stored; 0 when it cannot be read (compressed, encrypted)
+    // The first n bytes of its body (n <= size), unsynchronisation undone.
+    std::function<bool(std::size_t n, std::vector<unsigned char> &)> read;
+};
+// Returns false to end the walk.
+using FrameVisitor = std::function<bool(const Id3v2Frame &)>;
+
+// Walks the frame headers of an ID3v2 body of `size` bytes; only what the visitor asks for is
+// read, so a tag of a million tiny frames or of one huge picture costs little.
+void walkId3v2(const ByteSource &at, const RangeReader &read, int64_t size, int major,
+               bool tagUnsync, const FrameVisitor &visit)
 {
     const int idBytes = major == 2 ? 3 : 4;
     const int headerBytes = major == 2 ? 6 : 10;
     int64_t pos = 0;
-    while (pos + headerBytes <= size && (tags.title.empty() || tags.artist.empty())) {
+    while (pos + headerBytes <= size) {
         const unsigned char *h = at(pos, static_cast<std::size_t>(headerBytes));
         if (!h)
             return;
@@ -193,36 +206,33 @@ void walkId3v2(const ByteSource &at, int64_t size, int major, bool tagUnsync, Tr
         pos = bodyStart + frameSize;
         if (frameSize <= 0 || pos > size)
             return;
-        std::string *field = id == "TIT2" || id == "TT2"   ? &tags.title
-                             : id == "TPE1" || id == "TP1" ? &tags.artist
-                                                           : nullptr;
-        if (!field || !field->empty())
-            continue;
         int64_t skip = 0;
         bool unsync = tagUnsync && major == 4;
+        bool readable = true;
         if (major == 3) {
-            if (h[9] & 0xC0)
-                continue; // compressed or encrypted
+            readable = (h[9] & 0xC0) == 0; // neither compressed nor encrypted
             skip = (h[9] & 0x20) ? 1 : 0;
         } else if (major == 4) {
-            if (h[9] & 0x0C)
-                continue;
+            readable = (h[9] & 0x0C) == 0;
             skip = ((h[9] & 0x40) ? 1 : 0) + ((h[9] & 0x01) ? 4 : 0);
             unsync = unsync || (h[9] & 0x02);
         }
-        if (frameSize <= skip)
-            continue;
-        std::vector<unsigned char> body;
-        if (!read(bodyStart + skip,
-                  static_cast<std::size_t>(std::min<int64_t>(frameSize - skip, kTextLimit)), body))
+        const Id3v2Frame frame{id, readable ? std::max<int64_t>(frameSize - skip, 0) : 0,
+                               [&](std::size_t n, std::vector<unsigned char> &body) {
+                                   if (!read(bodyStart + skip, n, body))
+                                       return false;
+                                   if (unsync)
+                                       resync(body);
+                                   return true;
+                               }};
+        if (!visit(frame))
             return;
-        if (unsync)
-            resync(body);
-        *field = frameText(body);
     }
 }
 
-void readId3v2(BlockReader &file, TrackTags &tags)
+// Walks the ID3v2 tag at the start of the file. A tag unsynchronised as a whole, frame headers
+// included, is walked in its first `resyncedLimit` bytes only.
+void readId3v2(BlockReader &file, std::size_t resyncedLimit, const FrameVisitor &visit)
 {
     const unsigned char *h = file.at(0, 10);
     if (!h || id3v2Size(h, 10) == 0 || h[3] < 2 || h[3] > 4)
@@ -233,10 +243,10 @@ void readId3v2(BlockReader &file, TrackTags &tags)
     int64_t begin = 10;
     const int64_t end = std::min<int64_t>(10 + syncsafe(h + 6), file.size());
     if (unsync && major <= 3) {
-        // The whole tag, frame headers included, is unsynchronised: only its head is read.
         std::vector<unsigned char> body;
         if (!file.read(begin,
-                       static_cast<std::size_t>(std::min<int64_t>(end - begin, kResyncedLimit)),
+                       static_cast<std::size_t>(
+                           std::min<int64_t>(end - begin, static_cast<int64_t>(resyncedLimit))),
                        body))
             return;
         resync(body);
@@ -256,7 +266,7 @@ void readId3v2(BlockReader &file, TrackTags &tags)
             out.assign(data + offset, data + offset + n);
             return true;
         };
-        walkId3v2(at, size, major, false, tags, read);
+        walkId3v2(at, read, size, major, false, visit);
         return;
     }
     if (extended) {
@@ -269,7 +279,67 @@ void readId3v2(BlockReader &file, TrackTags &tags)
     auto read = [&](int64_t offset, std::size_t n, std::vector<unsigned char> &out) {
         return file.read(begin + offset, n, out);
     };
-    walkId3v2(at, end - begin, major, unsync, tags, read);
+    walkId3v2(at, read, end - begin, major, unsync, visit);
+}
+
+// The title and artist frames, read no further than a record holds.
+void readId3v2Text(BlockReader &file, TrackTags &tags)
+{
+    readId3v2(file, kResyncedLimit, [&](const Id3v2Frame &frame) {
+        std::string *field = frame.id == "TIT2" || frame.id == "TT2"   ? &tags.title
+                             : frame.id == "TPE1" || frame.id == "TP1" ? &tags.artist
+                                                                       : nullptr;
+        if (field && field->empty() && frame.size > 0) {
+            std::vector<unsigned char> body;
+            if (!frame.read(static_cast<std::size_t>(
+                                std::min<int64_t>(frame.size, static_cast<int64_t>(kTextLimit))),
+                            body))
+                return false;
+            *field = frameText(body);
+        }
+        return tags.title.empty() || tags.artist.empty();
+    });
+}
+
+bool isJpegOrPng(const std::vector<unsigned char> &data, std::size_t from)
+{
+    static constexpr unsigned char jpeg[] = {0xFF, 0xD8, 0xFF};
+    static constexpr unsigned char png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto startsWith = [&](const auto &magic) {
+        return data.size() - from >= sizeof magic &&
+               std::equal(std::begin(magic), std::end(magic),
+                          data.begin() + static_cast<std::ptrdiff_t>(from));
+    };
+    return from <= data.size() && (startsWith(jpeg) || startsWith(png));
+}
+
+// Where the picture data of an APIC (or ID3v2.2 PIC) body starts, and its picture type;
+// nullopt for a body cut short.
+std::optional<std::pair<std::size_t, int>> pictureData(const std::vector<unsigned char> &body,
+                                                       bool v22)
+{
+    if (body.size() < 2)
+        return std::nullopt;
+    const int encoding = body[0];
+    std::size_t at = 1;
+    if (v22) {
+        at += 3; // the image format, "JPG" or "PNG"
+    } else {
+        const auto mimeEnd = std::find(body.begin() + 1, body.end(), 0);
+        if (mimeEnd == body.end())
+            return std::nullopt;
+        at = static_cast<std::size_t>(mimeEnd - body.begin()) + 1;
+    }
+    if (at >= body.size())
+        return std::nullopt;
+    const int type = body[at++];
+    // The description ends with the encoding's terminator: two NULs in UTF-16.
+    const std::size_t unit = encoding == 1 || encoding == 2 ? 2 : 1;
+    for (; at + unit <= body.size(); at += unit) {
+        if (body[at] == 0 && (unit == 1 || body[at + 1] == 0))
+            return std::pair{at + unit, type};
+    }
+    return std::nullopt;
 }
 
 // APEv2 (or v1) at the end of the file, before an ID3v1 block if there is one.
@@ -319,7 +389,7 @@ TrackTags readTags(int fd)
 {
     TrackTags tags;
     BlockReader front(fd, kId3v2Budget);
-    readId3v2(front, tags);
+    readId3v2Text(front, tags);
     BlockReader file(fd, kEndBudget);
     int64_t end = file.size();
     const unsigned char *v1 = file.at(end - 128, 128);
@@ -338,6 +408,30 @@ TrackTags readTags(int fd)
             *field = !fromApe->empty() ? *fromApe : *fromV1;
     }
     return tags;
+}
+
+std::vector<unsigned char> readPicture(int fd, std::size_t limit)
+{
+    // An unsynchronised frame stores up to twice its bytes, and a description comes first.
+    const std::size_t frameLimit = 2 * limit + kBlock;
+    std::vector<unsigned char> found;
+    BlockReader file(fd, kId3v2Budget);
+    readId3v2(file, frameLimit, [&](const Id3v2Frame &frame) {
+        if ((frame.id != "APIC" && frame.id != "PIC") || frame.size <= 0 ||
+            frame.size > static_cast<int64_t>(frameLimit))
+            return true;
+        std::vector<unsigned char> body;
+        if (!frame.read(static_cast<std::size_t>(frame.size), body))
+            return false;
+        const auto data = pictureData(body, frame.id == "PIC");
+        if (!data || body.size() - data->first > limit || !isJpegOrPng(body, data->first))
+            return true;
+        const bool frontCover = data->second == 3;
+        if (found.empty() || frontCover)
+            found.assign(body.begin() + static_cast<std::ptrdiff_t>(data->first), body.end());
+        return !frontCover;
+    });
+    return found;
 }
 
 } // namespace vbmp3

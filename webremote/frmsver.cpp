@@ -54,8 +54,8 @@ FrmSver::FrmSver(kelpa::PlayerControl &player, const QIcon &aboutIcon, const Ser
               // without minimise and maximise.
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowCloseButtonHint),
-      server_(new RemoteServer(player, timings, {}, this)), ui_(std::make_unique<Ui::FrmSver>()),
-      aboutIcon_(aboutIcon)
+      player_(player), server_(new RemoteServer(player, timings, {}, this)),
+      ui_(std::make_unique<Ui::FrmSver>()), aboutIcon_(aboutIcon)
 {
     ui_->setupUi(this);
     // The layout was drawn for a 12-pixel system font; at 11 pixels the captions stay inside
@@ -251,10 +251,11 @@ QString FrmSver::RemoteUrl() const
     return u"http://%1:%2/"_s.arg(ui_->Text3->text()).arg(server_->port());
 }
 
-QString FrmSver::PairingUrl() const
+QString FrmSver::PairingUrl(PhoneRole role) const
 {
     const QString url = RemoteUrl();
-    return url.isEmpty() ? url : url + u"m/pair/"_s + QString::fromLatin1(server_->pairingCode());
+    return url.isEmpty() ? url
+                         : url + u"m/pair/"_s + QString::fromLatin1(server_->pairingCode(role));
 }
 
 void FrmSver::ShowRemoteAddress()
@@ -264,14 +265,14 @@ void FrmSver::ShowRemoteAddress()
     ui_->Text3->setToolTip(u"%1\nダブルクリック（または右クリックのメニュー）で、スマートフォンで"
                            u"開けるQRコードを表示します"_s.arg(shown));
     if (qrWindow_)
-        qrWindow_->SetAddress(PairingUrl());
+        qrWindow_->SetAddresses(PairingUrl(PhoneRole::Operate), PairingUrl(PhoneRole::Guest));
 }
 
 void FrmSver::ShowQrCode()
 {
     if (!qrWindow_)
-        qrWindow_ = new QrWindow(this);
-    qrWindow_->SetAddress(PairingUrl());
+        qrWindow_ = new QrWindow(*server_, this);
+    qrWindow_->SetAddresses(PairingUrl(PhoneRole::Operate), PairingUrl(PhoneRole::Guest));
     qrWindow_->Open();
 }
 
@@ -330,7 +331,7 @@ void FrmSver::Text4_Change()
 
 void FrmSver::Combo1_Click(int index)
 {
-    server_->setShowType(static_cast<uint8_t>(index));
+    player_.setShowType(static_cast<uint8_t>(index));
 }
 
 void FrmSver::Command1_Click()

@@ -5,12 +5,14 @@
 // port and the listen toggle, the login ID, the page's byte limit; it passes the display format
 // of new entries on to the player, and shows the server's caption as its own. Its files:
 //   frmsver.cpp        the panel's controls and the values they feed to the server
-//   qrwindow.h         the remote's address as a QR code, opened from the address box
+//   qrwindow.h         the remote's addresses as QR codes and the phones paired, opened from
+//                      the address box
 // The boxes it brings up (a failed listen, the About box) are modal to the user but shown
 // without waiting for them.
 #pragma once
 
 #include "control/playercontrol.h"
+#include "phonesessions.h"
 #include "servertimings.h"
 
 #include <QClipboard>
@@ -67,13 +69,15 @@ private:
     void Combo1_Click(int index);
     void Command1_Click();
     // The remote's address for a phone: the address box's tool tip and the QR code window.
-    QString RemoteUrl() const;  // http://ADDRESS:PORT/ while listening, else empty
-    QString PairingUrl() const; // http://ADDRESS:PORT/m/pair/CODE while listening, else empty
+    QString RemoteUrl() const; // http://ADDRESS:PORT/ while listening, else empty
+    // http://ADDRESS:PORT/m/pair/CODE while listening, else empty.
+    QString PairingUrl(PhoneRole role) const;
     void ShowRemoteAddress();
     void ShowQrCode();
     void Text3_ContextMenu(const QPoint &position);
 
-    RemoteServer *server_; // a child of the panel
+    kelpa::PlayerControl &player_; // takes the display format of new entries
+    RemoteServer *server_;         // a child of the panel
     std::unique_ptr<Ui::FrmSver> ui_;
     std::unique_ptr<Form2> form2_;
     QIcon aboutIcon_;

@@ -28,6 +28,7 @@ bool LoginGuard::crowdSlows(qint64 now) const
 
 bool LoginGuard::admit(const QHostAddress &peer, qint64 now, Proof proof)
 {
+    forgetLapsed(now);
     const bool trusted = isTrusted(peer);
     const QList<Key> own = keys(peer);
     for (const Key &key : own) {
@@ -63,6 +64,7 @@ void LoginGuard::count(Lock &lock, qint64 now) const
 
 void LoginGuard::miss(const QHostAddress &peer, qint64 now, Proof proof)
 {
+    forgetLapsed(now);
     bool counted = false;
     for (const Key &key : keys(peer)) {
         Record &entry = record(key, now);
@@ -71,8 +73,13 @@ void LoginGuard::miss(const QHostAddress &peer, qint64 now, Proof proof)
         if (proof == Proof::Proven)
             count(entry.proven, now);
     }
-    if (counted)
+    if (counted) {
+        // Whether more than MaxCrowdMisses fell within the window, and when that ends, the
+        // latest MaxCrowdMisses + 1 tell alone.
+        if (crowdMisses_.size() > MaxCrowdMisses)
+            crowdMisses_.removeFirst();
         crowdMisses_.append(now);
+    }
 }
 
 LoginGuard::Record &LoginGuard::record(const Key &key, qint64 now)
@@ -84,10 +91,13 @@ LoginGuard::Record &LoginGuard::record(const Key &key, qint64 now)
     return entry;
 }
 
-void LoginGuard::trust(const QHostAddress &peer)
+void LoginGuard::trust(const QHostAddress &peer, qint64 now)
 {
+    forgetLapsed(now);
     const QHostAddress own = address(peer);
-    trusted_.insert(own);
+    if (!trusted_.contains(own) && trusted_.size() >= MaxTrusted)
+        trusted_.erase(std::min_element(trusted_.begin(), trusted_.end()));
+    trusted_.insert(own, now);
     if (const auto found = records_.find({own, false}); found != records_.end()) {
         found->any.misses.clear();
         found->proven.misses.clear();
@@ -130,6 +140,21 @@ void LoginGuard::forgetQuietest()
                          [](const Record &a, const Record &b) { return a.lastSeen < b.lastSeen; });
     if (quietest != records_.end())
         records_.erase(quietest);
+}
+
+void LoginGuard::forgetLapsed(qint64 now)
+{
+    // Looked over once a minute at most, so that a flood of tries costs no more than a few.
+    if (now - lookedOver_ < 60000)
+        return;
+    lookedOver_ = now;
+    records_.removeIf([&](QHash<Key, Record>::iterator entry) {
+        return now - entry->lastSeen >= PeerLifetimeMs && entry->any.until <= now &&
+               entry->proven.until <= now;
+    });
+    trusted_.removeIf([&](QHash<QHostAddress, qint64>::iterator entry) {
+        return now - *entry >= TrustLifetimeMs;
+    });
 }
 
 qint64 LoginGuard::refusedUntil(const QHostAddress &peer, qint64 now, Proof proof) const

@@ -15,6 +15,12 @@
 // address), and its count is cleared. More than MaxCrowdMisses misses from all addresses
 // together within the crowd window only slow strangers down: each address gets one try of each
 // kind per CrowdSpacingMs until the rate falls, so the owner's first try always gets through.
+//
+// What it remembers is bounded by count and by age, so that a day of strangers and phones
+// costs no more memory than an hour of them: at most MaxPeers addresses and networks, each
+// forgotten PeerLifetimeMs after its last try or miss (with what doubles its next lock), and at
+// most MaxTrusted trusted addresses, each forgotten TrustLifetimeMs after its last right ID.
+// Both are looked over at the next try, miss or right ID.
 #pragma once
 
 #include "servertimings.h"
@@ -22,7 +28,6 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
-#include <QSet>
 
 #include <cstdint>
 #include <utility>
@@ -36,6 +41,10 @@ public:
     static constexpr qint64 CrowdSpacingMs = 5000;
     // Addresses and networks remembered at most; beyond, the quietest are forgotten first.
     static constexpr qsizetype MaxPeers = 4096;
+    static constexpr qint64 PeerLifetimeMs = 24 * 3600 * 1000LL;
+    // Trusted addresses at most; beyond, the one whose right ID came longest ago is forgotten.
+    static constexpr qsizetype MaxTrusted = 256;
+    static constexpr qint64 TrustLifetimeMs = 30 * 24 * 3600 * 1000LL;
 
     explicit LoginGuard(const ServerTimings &timings) : timings_(timings) {}
 
@@ -45,8 +54,11 @@ public:
     // A wrong ID or login number from peer.
     void miss(const QHostAddress &peer, qint64 now, Proof proof);
     // The right ID from peer.
-    void trust(const QHostAddress &peer);
+    void trust(const QHostAddress &peer, qint64 now);
     bool isTrusted(const QHostAddress &peer) const;
+    // How many addresses and networks, and how many trusted addresses, are remembered.
+    qsizetype peerCount() const { return records_.size(); }
+    qsizetype trustedCount() const { return trusted_.size(); }
     // Whether some address is locked, or strangers are slowed down, now.
     bool isLocking(qint64 now) const;
     // When isLocking may next change by itself; -1 when it will not.
@@ -76,9 +88,12 @@ private:
     Record &record(const Key &key, qint64 now);
     bool crowdSlows(qint64 now) const;
     void forgetQuietest();
+    void forgetLapsed(qint64 now);
 
     const ServerTimings timings_;
     QHash<Key, Record> records_;
-    QSet<QHostAddress> trusted_;
-    mutable QList<qint64> crowdMisses_; // all peers' misses within the crowd window
+    QHash<QHostAddress, qint64> trusted_; // when each last sent the right ID
+    // All peers' latest misses within the crowd window: no more than tell whether it slows.
+    mutable QList<qint64> crowdMisses_;
+    qint64 lookedOver_ = 0; // when the lapsed were last forgotten
 };

@@ -24,7 +24,8 @@ constexpr char Headers[] =
     "X-Content-Type-Options: nosniff\r\n"
     "Referrer-Policy: same-origin\r\n"
     "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
-    "script-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; base-uri 'none'; "
+    "script-src 'unsafe-inline'; connect-src 'self'; img-src 'self'; manifest-src 'self'; "
+    "form-action 'self'; base-uri 'none'; "
     "frame-ancestors 'none'\r\n";
 
 // The machine's name as its owner gave it, read anew for each page: it may be renamed.
@@ -92,6 +93,13 @@ void appendJsonString(QString &out, const QString &text)
     out += u'"';
 }
 
+// The open track's picture by its number, for the address of its image: empty for none.
+QString pictureNumber(const kelpa::PlayerControl &player)
+{
+    const kelpa::TrackPicture picture = player.picture();
+    return picture.bytes.isEmpty() ? QString() : QString::number(picture.serial);
+}
+
 } // namespace
 
 QByteArray PhoneOkResponse(const QByteArray &body, const char *type)
@@ -146,7 +154,7 @@ QByteArray PhonePairPage(const QByteArray &code)
     // shown nowhere but in the form's own target.
     static const PageTemplate html(u"pair.html");
     QString out;
-    html.fill(out, {{u"code", QString::fromUtf8(code.toPercentEncoding())}});
+    html.fill(out, {{u"host", hostName()}, {u"code", QString::fromUtf8(code.toPercentEncoding())}});
     return out.toUtf8();
 }
 
@@ -220,6 +228,8 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &
                        {u"host", hostName()},
                        {u"page", page},
                        {u"query", view.query},
+                       {u"operate", view.operate},
+                       {u"art", pictureNumber(player)},
                        {u"token", QString::fromLatin1(view.token)},
                        {u"note", view.note},
                        {u"state", stateText(status)},
@@ -262,6 +272,7 @@ QByteArray PhoneState(const kelpa::PlayerControl &player, const QString &note)
     appendJsonString(out, track.artist);
     out += u",\"note\":"_s;
     appendJsonString(out, note);
+    out += u",\"art\":\"%1\""_s.arg(pictureNumber(player));
     out += u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"muted\":%4,\"loop\":%5,\"current\":%6,"
            u"\"rev\":%7}"_s.arg(player.position())
                .arg(std::max(track.lengthSeconds, 0))

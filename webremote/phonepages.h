@@ -41,10 +41,11 @@ QByteArray PhonePairPage(const QByteArray &code);
 
 // What one phone's player page shows beyond the player.
 struct PhoneView {
-    int page = -1;    // of the list (0 first; clamped); -1: the page of the open entry
-    QString query;    // the search; the whole playlist without words
-    QByteArray token; // the session's form token, which the page's forms carry
-    QString note;     // what this phone is to be told once; empty for nothing
+    int page = -1;       // of the list (0 first; clamped); -1: the page of the open entry
+    QString query;       // the search; the whole playlist without words
+    QByteArray token;    // the session's form token, which the page's forms carry
+    QString note;        // what this phone is to be told once; empty for nothing
+    bool operate = true; // false for a guest's page: no stop, seeking, volume or loop play
 };
 
 // The player page: the player, and a page of the playlist (or of the entries the search
@@ -53,7 +54,8 @@ struct PhoneView {
 // never plays the wrong entry. The entry of the open track is marked as playing.
 QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &view);
 // The state the live page refreshes: status, state text, title, artist, position, length,
-// volume (-1: none), muted, loop, open entry, the playlist's revision and the note (once).
+// volume (-1: none), muted, loop, open entry, the playlist's revision, picture number (empty:
+// none) and the note (once).
 QByteArray PhoneState(const kelpa::PlayerControl &player, const QString &note = {});
 
 // What a command carries besides an entry's index to name its file: a digest of its path.

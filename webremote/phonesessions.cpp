@@ -29,11 +29,14 @@ bool SameSecret(const QByteArray &a, const QByteArray &b)
 
 PhoneSessions::PhoneSessions() : loginToken_(randomHex(4))
 {
-    drawPairingCode(0);
+    drawPairingCode(0, 0);
+    drawPairingCode(0, 1);
 }
 
-QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now)
+QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now, PhoneRole role,
+                               const QString &device)
 {
+    endUnused(now);
     QHash<QHostAddress, qsizetype> held;
     for (const Session &session : std::as_const(sessions_))
         ++held[session.peer];
@@ -51,7 +54,7 @@ QByteArray PhoneSessions::open(const QHostAddress &peer, qint64 now)
         sessions_.erase(ending);
     }
     QByteArray token = randomHex(4);
-    sessions_.insert(token, {peer, randomHex(4), now});
+    sessions_.insert(token, {peer, randomHex(4), now, role, device, ++opened_});
     return token;
 }
 
@@ -60,6 +63,10 @@ bool PhoneSessions::isOpen(const QByteArray &token, qint64 now)
     const auto found = sessions_.find(token);
     if (token.isEmpty() || found == sessions_.end())
         return false;
+    if (now - found->lastUsed >= SessionLifetimeMs) {
+        sessions_.erase(found);
+        return false;
+    }
     found->lastUsed = now;
     return true;
 }
@@ -69,30 +76,62 @@ QByteArray PhoneSessions::formToken(const QByteArray &token) const
     return sessions_.value(token).formToken;
 }
 
+PhoneRole PhoneSessions::role(const QByteArray &token) const
+{
+    return sessions_.value(token).role;
+}
+
+QList<PhoneSessions::Phone> PhoneSessions::phones() const
+{
+    QList<Phone> list;
+    for (const Session &session : sessions_)
+        list.append({session.id, session.device, session.peer, session.role, session.lastUsed});
+    std::sort(list.begin(), list.end(), [](const Phone &a, const Phone &b) { return a.id < b.id; });
+    return list;
+}
+
+bool PhoneSessions::close(quint64 id)
+{
+    return sessions_.removeIf([id](const auto &session) { return session.value().id == id; }) > 0;
+}
+
 void PhoneSessions::closeAll(qint64 now)
 {
     sessions_.clear();
     loginToken_ = randomHex(4);
-    drawPairingCode(now);
+    drawPairingCode(now, 0);
+    drawPairingCode(now, 1);
 }
 
-QByteArray PhoneSessions::pairingCode(qint64 now)
+QByteArray PhoneSessions::pairingCode(qint64 now, PhoneRole role)
 {
-    if (now >= pairingExpiry())
-        drawPairingCode(now);
-    return pairing_;
+    const int index = int(role);
+    if (now >= drawn_[index] + PairingLifetimeMs)
+        drawPairingCode(now, index);
+    return pairing_[index];
 }
 
-bool PhoneSessions::redeem(const QByteArray &code, qint64 now)
+std::optional<PhoneRole> PhoneSessions::redeem(const QByteArray &code, qint64 now)
 {
-    if (now >= pairingExpiry() || !SameSecret(code, pairing_))
-        return false;
-    drawPairingCode(now);
-    return true;
+    for (const PhoneRole role : {PhoneRole::Operate, PhoneRole::Guest}) {
+        const int index = int(role);
+        if (now < drawn_[index] + PairingLifetimeMs && SameSecret(code, pairing_[index])) {
+            drawPairingCode(now, index);
+            return role;
+        }
+    }
+    return std::nullopt;
 }
 
-void PhoneSessions::drawPairingCode(qint64 now)
+void PhoneSessions::drawPairingCode(qint64 now, int role)
 {
-    pairing_ = randomHex(3);
-    pairingDrawn_ = now;
+    pairing_[role] = randomHex(3);
+    drawn_[role] = now;
+}
+
+void PhoneSessions::endUnused(qint64 now)
+{
+    sessions_.removeIf([now](QHash<QByteArray, Session>::iterator session) {
+        return now - session->lastUsed >= SessionLifetimeMs;
+    });
 }

@@ -2,6 +2,8 @@
 
 #include "net/ansi.h"
 #include "pages.h"
+#include "phoneassets.h"
+#include "phonedevice.h"
 #include "phonepages.h"
 #include "request.h"
 
@@ -46,7 +48,9 @@ struct Exchange {
     void phonePage(const PhoneFields &fields);
     void phoneState(const PhoneFields &fields);
     void phoneCommand(const PhoneFields &fields);
-    void loggedIn();
+    void phoneArt(const PhoneFields &fields);
+    void phoneAsset(const PhoneFields &fields);
+    void loggedIn(PhoneRole role);
     void runCommand(const QString &command, const QByteArray &session);
     void playListedEntry(QStringView command, const QByteArray &session);
     void tell(const QByteArray &session, const QString &note);
@@ -72,7 +76,21 @@ const PhoneRoute PhoneRoutes[] = {
     {{}, u"/m/login", false, &Exchange::phonePage},
     {{}, u"/m/state", false, &Exchange::phoneState},
     {{}, u"/m/cmd", false, &Exchange::phoneCommand},
+    {"GET", u"/m/art", false, &Exchange::phoneArt},
+    // What "Add to Home Screen" reads: nothing in it is the owner's.
+    {"GET", u"/m/manifest.webmanifest", false, &Exchange::phoneAsset},
+    {"GET", u"/m/icon-192.png", false, &Exchange::phoneAsset},
+    {"GET", u"/m/icon-512.png", false, &Exchange::phoneAsset},
+    {"GET", u"/m/apple-touch-icon.png", false, &Exchange::phoneAsset},
 };
+
+// A guest chooses what plays and when, and no more: the loop, stopping, seeking and the
+// volume stay with those who operate the player.
+bool GuestMay(const QString &command)
+{
+    return command == u"pp"_s || command == u"prev"_s || command == u"next"_s ||
+           (command.startsWith(u'e') && command.size() > 1);
+}
 
 } // namespace
 
@@ -132,7 +150,7 @@ void Exchange::designRoute(const QString &path)
         design(LoginPage());
         return;
     case Route::Login:
-        state.guard.trust(peer);
+        state.guard.trust(peer, now);
         state.LoginNumber =
             static_cast<int16_t>(state.random.bounded(RemoteState::LoginNumberRange));
         state.LoggedIn = true;
@@ -186,7 +204,7 @@ void Exchange::phoneLogin(const PhoneFields &fields)
         return;
     }
     if (!state.LoginId.isEmpty() && fields.form.value(u"id"_s) == state.LoginId) {
-        loggedIn();
+        loggedIn(PhoneRole::Operate);
         return;
     }
     miss(Proof::Proven);
@@ -200,18 +218,21 @@ void Exchange::phonePair(const PhoneFields &fields)
     const QByteArray code = fields.path.mid(8).toUtf8();
     if (!fields.post) {
         phone(PhonePairPage(code));
-    } else if (state.phones.redeem(code, now)) {
+    } else if (const std::optional<PhoneRole> role = state.phones.redeem(code, now)) {
         answer.paired = true;
-        loggedIn();
+        loggedIn(*role);
     } else {
         phone(PhoneLoginPage(PhoneLoginNote::CodeUsed, state.phones.loginToken()));
     }
 }
 
-void Exchange::loggedIn()
+void Exchange::loggedIn(PhoneRole role)
 {
-    state.guard.trust(peer);
-    answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now));
+    // Trust is the owner's standing against the throttle; a guest's session needs none.
+    if (role == PhoneRole::Operate)
+        state.guard.trust(peer, now);
+    const QByteArray agent = request.values("user-agent").value(0).value_or(QByteArray());
+    answer.bytes = PhoneRedirect("/m/", state.phones.open(peer, now, role, PhoneDeviceName(agent)));
 }
 
 void Exchange::phonePage(const PhoneFields &fields)
@@ -223,9 +244,9 @@ void Exchange::phonePage(const PhoneFields &fields)
     }
     bool numbered = false;
     const int page = fields.query.value(u"page"_s).toInt(&numbered);
-    phone(PhonePlayerPage(player,
-                          {numbered && page >= 0 ? page : -1, fields.query.value(u"q"_s),
-                           state.phones.formToken(fields.session), takeNote(fields.session)}));
+    phone(PhonePlayerPage(player, {numbered && page >= 0 ? page : -1, fields.query.value(u"q"_s),
+                                   state.phones.formToken(fields.session), takeNote(fields.session),
+                                   state.phones.role(fields.session) == PhoneRole::Operate}));
 }
 
 void Exchange::phoneState(const PhoneFields &fields)
@@ -245,15 +266,19 @@ void Exchange::phoneCommand(const PhoneFields &fields)
         answer.bytes = PhoneRedirect("/m/");
         return;
     }
-    // A track that fails to open is this phone's news as well as the desktop's box.
-    QString failed;
-    const QMetaObject::Connection watch =
-        QObject::connect(&player, &kelpa::PlayerControl::openFailed,
-                         [&failed](const QByteArray &path) { failed = PhoneFileName(path); });
-    runCommand(fields.form.value(u"c"_s), fields.session);
-    QObject::disconnect(watch);
-    if (!failed.isEmpty())
-        tell(fields.session, u"開けませんでした: "_s + failed);
+    const QString command = fields.form.value(u"c"_s);
+    // Whatever a guest's page shows or hides, the server decides.
+    if (phones.role(fields.session) == PhoneRole::Operate || GuestMay(command)) {
+        // A track that fails to open is this phone's news as well as the desktop's box.
+        QString failed;
+        const QMetaObject::Connection watch =
+            QObject::connect(&player, &kelpa::PlayerControl::openFailed,
+                             [&failed](const QByteArray &path) { failed = PhoneFileName(path); });
+        runCommand(command, fields.session);
+        QObject::disconnect(watch);
+        if (!failed.isEmpty())
+            tell(fields.session, u"開けませんでした: "_s + failed);
+    }
     if (fields.form.contains(u"js"_s)) {
         answer.bytes = PhoneRedirect("/m/state");
         return;
@@ -268,6 +293,24 @@ void Exchange::phoneCommand(const PhoneFields &fields)
     if (!query.isEmpty())
         location += (location.contains('?') ? "&q=" : "?q=") + QUrl::toPercentEncoding(query);
     answer.bytes = PhoneRedirect(location);
+}
+
+void Exchange::phoneArt(const PhoneFields &fields)
+{
+    // Only the open track's picture, and only to a session.
+    answer.bytes = state.phones.isOpen(fields.session, now)
+                       ? PhonePictureResponse(player.picture().bytes)
+                       : QByteArray();
+    if (answer.bytes.isEmpty())
+        notFound();
+}
+
+void Exchange::phoneAsset(const PhoneFields &fields)
+{
+    if (const std::optional<QByteArray> asset = PhoneAssetResponse(fields.path))
+        answer.bytes = *asset;
+    else
+        notFound();
 }
 
 void Exchange::tell(const QByteArray &session, const QString &note)

@@ -61,15 +61,17 @@ void RemoteServer::setLoginId(const QString &id)
     RenewPairingCode();
 }
 
-QByteArray RemoteServer::pairingCode()
+QByteArray RemoteServer::pairingCode(PhoneRole role)
 {
-    return state_.phones.pairingCode(clock_());
+    return state_.phones.pairingCode(clock_(), role);
 }
 
 void RemoteServer::RenewPairingCode()
 {
     const qint64 now = clock_();
-    state_.phones.pairingCode(now); // a lapsed one is replaced
+    // A lapsed one is replaced.
+    state_.phones.pairingCode(now, PhoneRole::Operate);
+    state_.phones.pairingCode(now, PhoneRole::Guest);
     pairingTimer_->start(
         static_cast<int>(std::max<qint64>(state_.phones.pairingExpiry() - now, 1)));
     emit pairingCodeChanged();
@@ -78,11 +80,6 @@ void RemoteServer::RenewPairingCode()
 void RemoteServer::setListByteLimit(int32_t limit)
 {
     state_.listByteLimit = limit;
-}
-
-void RemoteServer::setShowType(uint8_t showType)
-{
-    player_.setShowType(showType);
 }
 
 bool RemoteServer::setPort(int32_t port)

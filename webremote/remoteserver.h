@@ -47,16 +47,19 @@ public:
     // The ID a login must carry; no login succeeds with an empty one. A change ends the login
     // number and every phone session, and replaces the pairing code.
     void setLoginId(const QString &id);
-    // The one-time code of the pairing address http://ADDRESS:PORT/m/pair/CODE, which logs a
-    // phone in without the ID. pairingCodeChanged follows each new one: after each use, after
-    // an ID change, and when it lapses.
-    QByteArray pairingCode();
+    // The role's one-time code of the pairing address http://ADDRESS:PORT/m/pair/CODE, which
+    // logs a phone in without the ID. pairingCodeChanged follows each new one: after each use,
+    // after an ID change, and when it lapses.
+    QByteArray pairingCode(PhoneRole role = PhoneRole::Operate);
+    // The phones logged in, and the end of one of them at once (PhoneSessions::close).
+    QList<PhoneSessions::Phone> phones() const { return state_.phones.phones(); }
+    void endPhone(quint64 id) { state_.phones.close(id); }
+    // The time on the server's clock, which phones' lastUsed is on.
+    qint64 now() const { return clock_(); }
     // The control page lists entries while its body stays below this many bytes; -1: all.
     // A connection keeps the limit in force when it was accepted (see connectionAccepted).
     void setListByteLimit(int32_t limit);
     int32_t listByteLimit() const { return state_.listByteLimit; }
-    // The display format of playlist entries added from now on, handed to the player.
-    void setShowType(uint8_t showType);
 
     // The port the next listen() uses; false, and the port last set stays, outside 0..65535
     // or while listening. Port 0 lets the system choose.

@@ -1,9 +1,12 @@
 #include "sinkrecorder.h"
 
+#include "toneanalysis.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 
+#include <algorithm>
 #include <cstring>
 
 SinkRecorder::SinkRecorder(const QString &source, int sampleRate, QObject *parent)
@@ -102,6 +105,46 @@ bool SinkRecorder::waitForSamples(qsizetype count, int timeoutMs)
         m_proc.waitForReadyRead(20);
     }
     return true;
+}
+
+bool SinkRecorder::waitForMore(std::chrono::milliseconds played, int timeoutMs)
+{
+    return waitForSamples(samples().size() + samplesFor(played), timeoutMs);
+}
+
+bool SinkRecorder::waitForQuiet(qsizetype from, std::chrono::milliseconds quiet, int timeoutMs)
+{
+    const qsizetype length = samplesFor(quiet);
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QList<qint16> heard = samples();
+        const qsizetype end = heard.size();
+        if (end >= std::max<qsizetype>(from, 0) + length &&
+            ToneAnalysis::isSilent(heard, end - length, end))
+            return true;
+        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_proc.waitForReadyRead(20);
+    }
+}
+
+bool SinkRecorder::waitForTone(double freqHz, qsizetype from, std::chrono::milliseconds length,
+                               int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QList<qint16> heard = samples();
+        const qsizetype start =
+            ToneAnalysis::findTone(heard, freqHz, std::max<qsizetype>(from, 0), 2205, m_rate);
+        if (start >= 0 && ToneAnalysis::secondsOfTone(heard, freqHz, start, -1, m_rate) * 1000 >=
+                              double(length.count()))
+            return true;
+        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_proc.waitForReadyRead(20);
+    }
 }
 
 QList<qint16> SinkRecorder::stop()

@@ -35,6 +35,17 @@ public:
     QList<qint16> samples();
     // Waits (running the event loop) until at least `count` samples were recorded.
     bool waitForSamples(qsizetype count, int timeoutMs = 10000);
+    // Waits until the sink has played this much more than was recorded so far: time as the
+    // sound server counts it, for what must not be heard meanwhile.
+    bool waitForMore(std::chrono::milliseconds played, int timeoutMs = 10000);
+    // Waits until the recording reaches past sample `from` and ends in `quiet` of silence:
+    // whatever sounded has been heard to its end. Whether it sounded is for the caller to see.
+    bool waitForQuiet(qsizetype from,
+                      std::chrono::milliseconds quiet = std::chrono::milliseconds(100),
+                      int timeoutMs = 10000);
+    // Waits until the recording holds `length` of freqHz from sample `from` on.
+    bool waitForTone(double freqHz, qsizetype from, std::chrono::milliseconds length,
+                     int timeoutMs = 10000);
 
     bool isRecording() const;
     QString error() const { return m_error; }

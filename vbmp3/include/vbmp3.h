@@ -65,6 +65,15 @@ typedef struct Vbmp3StreamRecord {
 /* Playback states answered by vbmp3_getState. */
 enum { VBMP3_STATE_IDLE = 0, VBMP3_STATE_PLAYING = 1, VBMP3_STATE_PAUSED = 2 };
 
+/* The end of a track, on which gapless play rests. A playing track has ended from the moment at
+ * most VBMP3_TAIL_MS of it is left to hear, while those last moments still play: vbmp3_getState
+ * answers 0, every call finds the track ended, a stop, close or open lets its last moments play
+ * out, and a play puts the first sample of the file then open right behind their last one.
+ * Asking for the state changes none of this. A caller that asks every VBMP3_TICK_MS, and on the
+ * answer 0 stops, closes, opens and plays the next file at once, joins the two without a gap:
+ * those calls have at least the difference to themselves, before the last moments run out. */
+enum { VBMP3_TICK_MS = 300, VBMP3_TAIL_MS = 500 };
+
 /* [no lock] Prepares the engine; does not touch the sound server. Returns 1. */
 VBMP3_API int32_t vbmp3_init(void);
 /* [engine lock, then none while it joins the engine thread] Stops playback, joins the engine
@@ -77,18 +86,18 @@ VBMP3_API int32_t vbmp3_free(void);
  * a VBR file without a header that was not read by vbmp3_getFileInfo, or was changed since,
  * the length is estimated from its size and the mean bit rate of frames sampled across it. */
 VBMP3_API int16_t vbmp3_open(const char *path, Vbmp3OpenRecord *record);
-/* [engine lock] Releases the open file; harmless when none is open. After a reported end the
- * track's last moments play on, as after vbmp3_stop. */
+/* [engine lock] Releases the open file; harmless when none is open. After a track's end its
+ * last moments play on, as after vbmp3_stop. */
 VBMP3_API int32_t vbmp3_close(void);
 /* [engine lock] Plays the open file from the top; resumes when paused, goes on when playing.
  * Connects to the sound server on first use; without one the state simply stays 0. While the
- * last moments of a track whose end was reported still play, the file's first sample follows
+ * last moments of a track that has ended still play, the file's first sample follows
  * their last one on the same stream (the call then decodes the file's first moments itself,
  * as much as one refill); a file of another rate or channel count starts on a new stream once
  * they have played. */
 VBMP3_API int32_t vbmp3_play(void);
 /* [engine lock] Stops playback at once; the file stays open. Harmless when idle. After a
- * reported end it lets the track's last moments play out (see vbmp3_getState). */
+ * track's end it lets the track's last moments play out (VBMP3_TAIL_MS). */
 VBMP3_API int32_t vbmp3_stop(void);
 /* [engine lock] Holds playback in place (state 2). */
 VBMP3_API int32_t vbmp3_pause(void);
@@ -99,9 +108,8 @@ VBMP3_API int32_t vbmp3_restart(void);
  * thread, and until audio from the target is heard the position reads the target. */
 VBMP3_API int32_t vbmp3_seek(int32_t seconds);
 /* [engine lock] State 0 idle (stopped, ended, nothing open), 1 playing, 2 paused. While not 0,
- * *seconds is the second the listener hears now. A track is reported ended when at most half
- * a second of it is left to hear, so that a stop, close, open and play of the next file within
- * that time join the two without a gap; those last moments still play. */
+ * *seconds is the second the listener hears now. Only asks: the answer changes nothing, and a
+ * track counts as ended (0) whether or not anyone asked (VBMP3_TAIL_MS). */
 VBMP3_API int32_t vbmp3_getState(int32_t *seconds);
 /* [engine lock] Sets the output volume in percent, clamped to 0..100, and returns 1. The level
  * is kept for the run: it holds across tracks, joined or not, and across a new connection to
@@ -124,6 +132,13 @@ VBMP3_API int32_t vbmp3_getVolume(void);
  * last 4096 files counted); other files are not counted. */
 VBMP3_API int16_t vbmp3_getFileInfo(const char *path, Vbmp3TagRecord *tag,
                                     Vbmp3StreamRecord *stream);
+/* [file; any thread] The picture of the file's ID3v2 tag (an APIC frame, PIC in ID3v2.2) that
+ * holds JPEG or PNG data, known by its first bytes, leaving out any larger than size bytes: the
+ * front cover where the tag has several, else the first. Copies it into buffer and returns its
+ * size in bytes; 0 when there is none. Reads within the tags' bounds (the tag's first 12 MiB)
+ * and refuses a name that is no regular file without opening it. Engines before this call lack
+ * it. */
+VBMP3_API int32_t vbmp3_getPicture(const char *path, void *buffer, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
     const controls = document.getElementById('f');
     const bar = document.getElementById('bar');
     const field = document.getElementById('q');
+    const art = document.getElementById('art');
     let asked = 0;
 
     function clock(seconds) {
@@ -76,8 +77,15 @@
         if (state.volume >= 0)
             put('vol', state.volume + '%');
         document.getElementById('to-now').hidden = state.current < 0;
-        pressed('mute', state.muted);
+        pressed('mute', state.muted); // neither is on a guest's page
         pressed('loop', state.loop);
+        if (art.dataset.v !== state.art) {
+            art.dataset.v = state.art;
+            if (state.art)
+                art.src = '/m/art?v=' + state.art;
+            else
+                art.removeAttribute('src');
+        }
         put('loop', state.loop ? 'ループ再生: オン' : 'ループ再生: オフ');
         list().querySelectorAll('li button').forEach(function (button) {
             if (button.value.split('.')[0] === 'e' + state.current)
@@ -157,10 +165,17 @@
 
     // A tap on the bar seeks to where it lands, in thousandths of the track.
     bar.addEventListener('click', function (event) {
+        if (!bar.querySelector('button'))
+            return; // a guest's bar only shows the time
         event.preventDefault();
         const box = bar.getBoundingClientRect();
         const x = (event.clientX - box.left) / box.width;
         send('s' + Math.round(Math.max(0, Math.min(1, x)) * 1000));
+    });
+
+    // A track that ended while its picture was asked for has none to give: nothing is shown.
+    art.addEventListener('error', function () {
+        art.removeAttribute('src');
     });
 
     setInterval(function () {
