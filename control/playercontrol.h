@@ -57,6 +57,13 @@ public:
     // The path of the entry at index as it was added, in the file system's bytes; empty
     // outside the playlist. A remote shows its file name where the display text is empty.
     virtual QByteArray entryPath(int index) const = 0;
+    // The artist the tags of the entry at index gave when it was added; empty outside the
+    // playlist, or without one.
+    virtual QString entryArtist(int index) const = 0;
+    // The length of the entry at index in seconds, once it is known: from when the entry's
+    // track was opened in this run (adding reads only its tags). -1 before, and outside the
+    // playlist.
+    virtual int32_t entryLength(int index) const = 0;
     // How many more entries the playlist takes.
     int room() const { return MaxEntries - entryCount(); }
     // Changes whenever entries are added or removed, so that a remote can tell that a list it
@@ -123,6 +130,9 @@ signals:
     void seeked(int32_t seconds);
     // Nothing given to addFiles (or dropped on the list) is left to read: the names are let go.
     void filesAdded();
+    // An entry's file (path, as it was added) could not be opened: emitted at once, inside the
+    // command that tried it, so that a remote can tell its own user where the failure came from.
+    void openFailed(const QByteArray &path);
 };
 
 } // namespace kelpa

@@ -2,7 +2,7 @@
 // state, the open track, the loop setting and the caption. Everything that drives the player
 // drives this object: the window passes its clicks, keys, drops and ticks on, and the remotes
 // reach it as a kelpa::PlayerControl. It shows nothing itself; a failed open is announced
-// (openFailed), and the window puts the box up.
+// (openFailed), and the window puts the "Open Error" box up.
 //
 // Threads: every member is called on the UI thread, and none of them waits for the user.
 #pragma once
@@ -77,6 +77,8 @@ public:
     int entryCount() const override { return List2.Count(); }
     QString entryText(int index) const override { return List2.Text(index); }
     QByteArray entryPath(int index) const override { return List2.Path(index); }
+    QString entryArtist(int index) const override { return List2.Artist(index); }
+    int32_t entryLength(int index) const override { return List2.Length(index); }
     quint64 playlistRevision() const override { return revision_; }
     int currentEntry() const override { return openEntry_; }
     void run(kelpa::Transport command) override;
@@ -102,8 +104,6 @@ public:
 
 signals:
     void captionChanged(const QString &caption);
-    // An entry could not be opened: the user is to be told "Open Error".
-    void openFailed();
     // raise() and quit(), which the window carries out.
     void raiseRequested();
     void quitRequested();

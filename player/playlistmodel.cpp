@@ -31,6 +31,22 @@ QByteArray PlaylistModel::Path(int index) const
     return index >= 0 && index < Count() ? entries_[index].path : QByteArray();
 }
 
+QString PlaylistModel::Artist(int index) const
+{
+    return index >= 0 && index < Count() ? entries_[index].artist : QString();
+}
+
+int32_t PlaylistModel::Length(int index) const
+{
+    return index >= 0 && index < Count() ? entries_[index].seconds : -1;
+}
+
+void PlaylistModel::SetLength(int index, int32_t seconds)
+{
+    if (index >= 0 && index < Count())
+        entries_[index].seconds = seconds;
+}
+
 int PlaylistModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : Count();

@@ -24,6 +24,12 @@ public:
     QString Text(int index) const;
     // The path of the entry at index as it was added; empty outside the list.
     QByteArray Path(int index) const;
+    // The artist of the entry at index; empty outside the list.
+    QString Artist(int index) const;
+    // The length of the entry at index in seconds; -1 while unknown, and outside the list.
+    int32_t Length(int index) const;
+    // The entry at index has been opened: its length is known.
+    void SetLength(int index, int32_t seconds);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

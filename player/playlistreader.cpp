@@ -51,13 +51,15 @@ bool PlaylistReader::AddEntry(const QByteArray &path)
     if (!tags) // not a track: perhaps a list of them
         return ReadListFile(path);
 
+    if (tags->artist != lastArtist_)
+        lastArtist_ = tags->artist;
     switch (showType_) {
     case 1:
-        return (*sink_)({path, tags->artist + u" - "_s + tags->title});
+        return (*sink_)({path, tags->artist + u" - "_s + tags->title, lastArtist_});
     case 2:
-        return (*sink_)({path, tags->title + u" - "_s + tags->artist});
+        return (*sink_)({path, tags->title + u" - "_s + tags->artist, lastArtist_});
     default:
-        return (*sink_)({path, tags->title});
+        return (*sink_)({path, tags->title, lastArtist_});
     }
 }
 

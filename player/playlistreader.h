@@ -19,8 +19,10 @@ struct TrackTags {
 };
 
 struct PlaylistEntry {
-    QByteArray path; // as it was given, untrimmed, in the file system's bytes
-    QString text;    // as the list shows it
+    QByteArray path;      // as it was given, untrimmed, in the file system's bytes
+    QString text;         // as the list shows it
+    QString artist;       // from its tags, for a remote's search whatever the display format
+    int32_t seconds = -1; // its length, once it has been opened
 };
 
 class PlaylistReader {
@@ -58,4 +60,6 @@ private:
     const Sink *sink_ = nullptr;
     // A list file is being read; one named inside it is not read (it would recurse).
     bool readingListFile_ = false;
+    // The last artist read: the tracks of an album that follow it share its text.
+    QString lastArtist_;
 };

@@ -73,11 +73,12 @@ void Player::OpenSelected()
         CloseTrack();
         ++failedOpens_;
         openErrorUnanswered_ = true;
-        emit openFailed();
+        emit openFailed(path);
         return;
     }
 
     track_ = {path, CutAtNull(record.Title), CutAtNull(record.Artist), record.TotalSeconds};
+    List2.SetLength(index, record.TotalSeconds);
     openEntry_ = index;
     pictures_.Open(file);
     failedOpens_ = 0;

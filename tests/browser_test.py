@@ -19,6 +19,7 @@ import ipaddress
 import os
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
 import threading
@@ -149,7 +150,7 @@ class BrowserTest(unittest.TestCase):
         if not ipaddress.ip_address(host).is_loopback:
             url = url.replace(host, "127.0.0.1", 1)
         self.navigate("player page from the QR code", lambda: self.browser.get(url))
-        self.assertEqual(self.browser.title, "kelpa")
+        self.assertEqual(self.browser.title, socket.gethostname() + " - kelpa")
         self.assertTrue(self.browser.find_elements(By.CSS_SELECTOR, "[aria-label='再生位置']"))
 
 

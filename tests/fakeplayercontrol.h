@@ -9,8 +9,10 @@
 #include "control/playercontrol.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 class FakePlayerControl : public kelpa::PlayerControl {
 public:
@@ -25,8 +27,10 @@ public:
     int raised = 0;
     int quits = 0;
     uint8_t showType = 0;
-    quint64 revision = 0;    // bumped by addFiles; a test that edits paths bumps it itself
-    kelpa::TrackPicture art; // the picture of whatever track is open
+    quint64 revision = 0;             // bumped by addFiles; a test that edits paths bumps it itself
+    QSet<QByteArray> gone;            // paths whose files no longer open
+    QMap<QByteArray, int32_t> opened; // the lengths of the paths opened so far
+    kelpa::TrackPicture art;          // the picture of whatever track is open
 
     QString caption() const override
     {
@@ -42,6 +46,11 @@ public:
         return tags.value(paths[index], {{}, QString::fromUtf8(paths[index]), {}, 0}).title;
     }
     QByteArray entryPath(int index) const override { return paths.value(index); }
+    QString entryArtist(int index) const override { return tags.value(paths.value(index)).artist; }
+    int32_t entryLength(int index) const override
+    {
+        return index < 0 || index >= paths.size() ? -1 : opened.value(paths[index], -1);
+    }
     void setShowType(uint8_t type) override { showType = type; }
 
     void run(kelpa::Transport command) override
@@ -89,8 +98,18 @@ public:
         }
         if (index < 0 || index >= paths.size())
             return false;
-        selected = current = index;
+        selected = index;
+        if (gone.contains(paths[index])) { // the engine's failed open leaves nothing open
+            if (std::exchange(current, -1) >= 0) {
+                setState(kelpa::PlaybackStatus::Stopped);
+                emit trackChanged();
+            }
+            emit openFailed(paths[index]);
+            return true;
+        }
+        current = index;
         seconds = 0;
+        opened.insert(paths[index], track().lengthSeconds);
         emit trackChanged();
         setState(kelpa::PlaybackStatus::Playing);
         return true;

@@ -302,6 +302,11 @@ class Remotehost:
         _, state, position = self.states[-1]
         return position, state not in (0, 2)
 
+    def desktop(self, line):
+        """Does at the desktop what the line says (remotehost: delete N, gone N, add N)."""
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+
     def stream_volume(self):
         """The volume in percent of this process's stream in the sound server; None without one."""
         listed = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,

@@ -22,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -85,13 +86,21 @@ class PhoneBrowserTest(unittest.TestCase):
         self.wait_for("the ID logs in", lambda: self.is_player_page(browser))
 
     @staticmethod
-    def tap(browser, css, index=0):
+    def unscripted(browser):
+        """Takes the page's script off, for a phone without JavaScript."""
+        browser.execute_script(
+            "var m=document.querySelector('main');if(m)m.replaceWith(m.cloneNode(true));"
+            "var last=setInterval(function(){},1000);for(var i=0;i<=last;i++)clearInterval(i)")
+
+    def tap(self, browser, css, index=0):
         """Taps the index-th element that matches css."""
         if not browser.kelpa_scripts:
-            browser.execute_script(
-                "var f=document.getElementById('f');if(f)f.replaceWith(f.cloneNode(true));"
-                "var last=setInterval(function(){},1000);for(var i=0;i<=last;i++)clearInterval(i)")
+            self.unscripted(browser)
         browser.find_elements(By.CSS_SELECTOR, css)[index].click()
+
+    @staticmethod
+    def entries(browser):
+        return [e.text for e in browser.find_elements(By.CSS_SELECTOR, "li .t")]
 
     @staticmethod
     def is_player_page(browser):
@@ -124,6 +133,7 @@ class PhoneBrowserTest(unittest.TestCase):
         labels = CONTROLS + (VOLUME_CONTROLS if self.volume_shown(browser) else [])
         boxes = [(label, self.control(browser, label).rect) for label in labels]
         boxes += [("entry " + e.text, e.rect) for e in browser.find_elements(By.CSS_SELECTOR, "li button")]
+        boxes += [("search", browser.find_element(By.ID, "q").rect)]
         bar = self.control(browser, "再生位置").rect
         boxes.append(("再生位置", bar))
         for label, box in boxes:
@@ -142,8 +152,7 @@ class PhoneBrowserTest(unittest.TestCase):
             "if(own&&parseFloat(getComputedStyle(e).fontSize)<16)small.push(e.tagName+':'+e.textContent)});"
             "return small")
         self.assertEqual(small, [], "text under 16 px")
-        self.assertEqual([e.text for e in browser.find_elements(By.CSS_SELECTOR, "li button")],
-                         ["Morning Tone", "夜明けのトーン", "Evening & <Tone>"])
+        self.assertEqual(self.entries(browser), ["Morning Tone", "夜明けのトーン", "Evening & <Tone>"])
 
     def volume_shown(self, browser):
         return bool(browser.find_elements(By.CSS_SELECTOR, "[aria-label='音量を下げる']"))
@@ -225,7 +234,7 @@ class PhoneBrowserTest(unittest.TestCase):
         for _ in range(3):
             browser.refresh()
         self.assertEqual(browser.find_element(By.ID, "title").text, "夜明けのトーン")
-        current = browser.find_element(By.CSS_SELECTOR, "li button[aria-current]")
+        current = browser.find_element(By.CSS_SELECTOR, "li button[aria-current] .t")
         self.assertEqual(current.text, "夜明けのトーン")
         # The tenth at half the bar seeks there.
         self.tap(browser, "#bar button", 5)
@@ -245,7 +254,7 @@ class PhoneBrowserTest(unittest.TestCase):
         self.wait_for("the next track shows",
                       lambda: browser.find_element(By.ID, "title").text == "Morning Tone")
         self.assertEqual(browser.execute_script("return window.kelpaMark"), 1, "no page load")
-        self.assertEqual(browser.find_element(By.CSS_SELECTOR, "li button[aria-current]").text,
+        self.assertEqual(browser.find_element(By.CSS_SELECTOR, "li button[aria-current] .t").text,
                          "Morning Tone")
         self.wait_for("the engine plays", lambda: self.kelpa.position()[1])
         # A tap at 50 % of the bar.
@@ -262,6 +271,53 @@ class PhoneBrowserTest(unittest.TestCase):
         self.control(browser, "再生/一時停止").click()
         self.wait_for("paused", lambda: browser.find_element(By.ID, "state").text == "一時停止")
         self.assertEqual(browser.execute_script("return window.kelpaMark"), 1, "no page load")
+
+    def test_the_list_changing_at_the_desktop_search_and_notes(self):
+        live, plain = self.phone(), self.phone(javascript=False)
+        self.login(live)
+        self.login(plain)
+        self.unscripted(plain)
+        self.assertEqual(live.title, socket.gethostname() + " - kelpa")
+        # "Morning Tone" deleted at the desktop: the live page follows; the other one, built
+        # before, plays nothing for it and says why beside the list as it is now.
+        self.kelpa.desktop("delete 0")
+        self.wait_for("the live list follows", lambda: self.entries(live)[:1] == ["夜明けのトーン"], 2.5)
+        self.tap(plain, "li button", 0)
+        self.wait_for("told why nothing plays", lambda: "リストが変わったため" in plain.find_element(By.ID, "note").text)
+        self.assertEqual(self.entries(plain), ["夜明けのトーン", "Evening & <Tone>"])
+        self.assertEqual(plain.find_element(By.ID, "state").text, "停止")
+        # A file gone from the disk: the phone that asked for it is told, once; the other is not.
+        self.kelpa.desktop("gone 1")
+        self.tap(plain, "li button", 1)
+        self.wait_for("the failed open told", lambda: plain.find_element(By.ID, "note").text == "開けませんでした: track2.mp3")
+        live.refresh()
+        plain.refresh()
+        self.assertEqual([b.find_element(By.ID, "note").text for b in (live, plain)], ["", ""])
+        # Search as typed, in hiragana for the katakana title.
+        live.find_element(By.ID, "q").send_keys("とーん")
+        self.wait_for("the list filtered", lambda: self.entries(live) == ["夜明けのトーン"])
+        live.find_element(By.CSS_SELECTOR, "li button").click()
+        self.wait_text(live, "title", "夜明けのトーン")
+        # 3,000 entries added at the desktop (2,000 of them: a file is gone) come to the live
+        # page without a reload; a page change lands at the list, and "今の曲へ" goes back to
+        # the playing entry.
+        self.tap(live, "#to-now")
+        self.wait_for("the whole list", lambda: len(self.entries(live)) == 2)
+        self.kelpa.desktop("add 3000")
+        self.wait_for("the entries arrive", lambda: live.find_element(By.ID, "pages").text == "1 / 21", 20)
+        self.tap(live, "a[href*='page=1']")
+        self.wait_for("the second page", lambda: live.find_element(By.ID, "pages").text == "2 / 21")
+        self.assertLess(abs(live.execute_script("return document.getElementById('list').getBoundingClientRect().top")), 2)
+        self.tap(live, "#to-now")
+        self.wait_for("back at the playing entry", lambda: live.find_element(By.ID, "pages").text == "1 / 21")
+        self.assertEqual(live.find_element(By.CSS_SELECTOR, "#now .t").text, "夜明けのトーン")
+        if self.volume_shown(live):  # the mute switch shows its state and gives the level back
+            for pressed, level in (("true", "0%"), ("false", live.find_element(By.ID, "vol").text)):
+                self.control(live, "消音").click()
+                self.wait_for("mute " + pressed, lambda: self.control(live, "消音").get_attribute("aria-pressed") == pressed)
+                self.wait_text(live, "vol", level)
+                live.refresh()  # and the page as the server builds it
+                self.assertEqual(self.control(live, "消音").get_attribute("aria-pressed"), pressed)
 
     def test_volume_down_reaches_the_sound_server(self):
         browser = self.phone()

@@ -84,6 +84,13 @@ public:
             token_ = formToken();
         return post("/m/cmd", "t=" + token_ + '&' + form);
     }
+    // The form field a tap on the entry at index of the page at target sends, as the page
+    // names the entry.
+    QByteArray entryCommand(int index, const QByteArray &target = "/m/")
+    {
+        const QRegularExpression value(u"value=\"(e%1\\.\\d+\\.[0-9a-f]+)\""_s.arg(index));
+        return "c=" + value.match(get(target).text()).captured(1).toLatin1();
+    }
     QJsonObject state() { return QJsonDocument::fromJson(get("/m/state").body).object(); }
     QByteArray session;
 

@@ -3,6 +3,7 @@
 // Prints "port N" once listening, then once a second the engine's state as
 // "state S position P" (S: 0 idle, 2 paused, other values playing), and "pairing CODE" for
 // the pairing code in force and each new one, until stdin closes.
+// Lines on stdin act as the user at the desktop (see below).
 // The first track's tag carries a 64 x 64 PNG picture. Given QR_PICTURE, it first opens the QR
 // code window as a user does, by a double-click on the address box, saves what the screen
 // shows of it there (the guest's code in QR_PICTURE.guest.png) and prints "address A", the
@@ -126,11 +127,29 @@ int main(int argc, char *argv[])
     });
     report.start(1000);
 
+    // A line on stdin acts as the user at the desktop: "delete N" removes entry N, "gone N"
+    // removes its file from the disk, "add N" drops the tracks N times over on the list.
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray lines;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[64];
-        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0)
             QCoreApplication::exit(0);
+        for (lines.append(buffer, std::max<ssize_t>(got, 0)); lines.contains('\n');
+             lines.remove(0, lines.indexOf('\n') + 1)) {
+            const QList<QByteArray> words = lines.left(lines.indexOf('\n')).split(' ');
+            const int n = words.value(1).toInt();
+            QList<QByteArray> added;
+            for (int i = 0; words[0] == "add" && i < n; ++i)
+                added.append(QFile::encodeName(paths[i % paths.size()]));
+            if (words[0] == "delete")
+                player.core->DeleteEntry(n);
+            else if (words[0] == "gone")
+                QFile::remove(QFile::decodeName(player.core->ListPath(n)));
+            else
+                player.core->addFiles(added);
+        }
     });
     return QCoreApplication::exec();
 }

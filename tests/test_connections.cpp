@@ -116,6 +116,7 @@ private slots:
     void crowdOfFiftyAddressesLetsTheOwnerIn_data();
     void crowdOfFiftyAddressesLetsTheOwnerIn();
     void strangersUnfinishedRequestHoldsTheOwnerAMoment();
+    void phonePagesSkipThePauseAndAddressesTakeTurns();
     void floodBeyondTheQueueIsTurnedAway_data();
     void floodBeyondTheQueueIsTurnedAway();
     void releasingTheToggleKeepsQueuedAndRunningConnections();
@@ -502,6 +503,40 @@ void ConnectionsTest::strangersUnfinishedRequestHoldsTheOwnerAMoment()
              qPrintable(u"answered after %1 ms"_s.arg(waited.elapsed())));
     QVERIFY(slow.waitClosed(1000));
     QVERIFY(slow.received.isEmpty());
+}
+
+void ConnectionsTest::phonePagesSkipThePauseAndAddressesTakeTurns()
+{
+    const ServerTimings timings{.pauseMs = 300};
+    remote = std::make_unique<ServerFixture>(timings);
+    const QByteArray phoneLogin = "GET /m/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    // Ten phone pages take less than one of the pauses that the design's pages keep (a coarse
+    // timer may fire 5 % early).
+    QElapsedTimer took;
+    took.start();
+    for (int i = 0; i < 10; ++i)
+        remote->exchange(phoneLogin);
+    QVERIFY2(took.elapsed() < timings.pauseMs, qPrintable(u"%1 ms"_s.arg(took.elapsed())));
+    took.restart();
+    for (int i = 0; i < 3; ++i)
+        remote->exchange(LoginRequest);
+    QVERIFY(took.elapsed() >= 2 * timings.pauseMs * 9 / 10);
+    // A trusted browser asking back to back on three connections keeps no newcomer waiting.
+    const QByteArray control = getRequest(u"/%1/"_s.arg(remote->login()));
+    std::vector<std::unique_ptr<Client>> greedy;
+    const auto askAgain = [&] {
+        std::erase_if(greedy, [](const auto &client) { return client->closed; });
+        for (; greedy.size() < 3; greedy.back()->send(control))
+            greedy.push_back(std::make_unique<Client>(remote->port));
+        return false;
+    };
+    askAgain();
+    Client newcomer(remote->port, u"127.0.0.7"_s);
+    newcomer.send(phoneLogin);
+    took.restart();
+    QVERIFY(waitFor([&] { return newcomer.closed || askAgain(); }, 3000));
+    QVERIFY2(took.elapsed() < 1000, qPrintable(u"answered after %1 ms"_s.arg(took.elapsed())));
+    QVERIFY(newcomer.received.contains("action=\"/m/login\""));
 }
 
 void ConnectionsTest::floodBeyondTheQueueIsTurnedAway_data()

@@ -4,6 +4,7 @@
 #include "phoneclient.h"
 #include "webremote/phonedevice.h"
 #include "webremote/phonepages.h"
+#include "webremote/phonesearch.h"
 #include "webremote/phonesessions.h"
 #include "webremote/request.h"
 
@@ -44,6 +45,10 @@ private slots:
     void pageShows();
     void playlistPages_data();
     void playlistPages();
+    void listChangedMeanwhile_data();
+    void listChangedMeanwhile();
+    void search_data();
+    void search();
     void pagesFillEveryField();
     void stateEscapesTexts();
     void pictureAndHomeScreen_data();
@@ -111,6 +116,10 @@ void PhoneTest::waysIn()
         QVERIFY(phone.session.isEmpty());
         QVERIFY(isLoginPage(answer));
         QCOMPARE(answer.text().contains(u"ログインできませんでした"_s), outcome == Refused);
+        // Each refusal says what applies to it alone.
+        const bool pairing = request.contains("/m/pair/");
+        QCOMPARE(answer.text().contains(u"IDが違います"_s), outcome == Refused && !pairing);
+        QCOMPARE(answer.text().contains(u"QRコード"_s), outcome == Refused && pairing);
     }
 }
 
@@ -148,7 +157,7 @@ void PhoneTest::phonesStayInTogether()
     QVERIFY(fixture.login() >= 0);
     QVERIFY(isPlayerPage(first.get("/m/")));
     QVERIFY(isPlayerPage(second.get("/m/")));
-    first.command("c=e1");
+    first.command(first.entryCommand(1));
     QCOMPARE(second.state().value(u"title"_s).toString(), u"two"_s);
 }
 
@@ -178,9 +187,9 @@ void PhoneTest::commands_data()
                           << QVariant(u"c"_s) << true;
     QTest::newRow("previous") << QByteArray("c=prev") << u"title"_s << QVariant(u"b"_s)
                               << QVariant(u"a"_s) << true;
-    QTest::newRow("entry") << QByteArray("c=e2") << u"current"_s << QVariant(1) << QVariant(2)
+    QTest::newRow("entry") << QByteArray("%e2%") << u"current"_s << QVariant(1) << QVariant(2)
                            << true;
-    QTest::newRow("entry beyond") << QByteArray("c=e3") << u"current"_s << QVariant(1)
+    QTest::newRow("entry beyond") << QByteArray("c=e3.0.0") << u"current"_s << QVariant(1)
                                   << QVariant(1) << true;
     QTest::newRow("pause") << QByteArray("c=pp") << u"state"_s << QVariant(u"再生中"_s)
                            << QVariant(u"一時停止"_s) << true;
@@ -225,10 +234,11 @@ void PhoneTest::commands()
         QVERIFY(role == PhoneRole::Operate ? phone.login()
                                            : phone.pairWith(fixture.server.pairingCode(role)));
         QCOMPARE(phone.state().value(field).toVariant(), before);
-        const bool refused = form.startsWith("GET ") || form.startsWith("RAW ");
-        const Answer answer = form.startsWith("GET ")   ? phone.get("/m/cmd?" + form.mid(4))
-                              : form.startsWith("RAW ") ? phone.post("/m/cmd", form.mid(4))
-                                                        : phone.command(form + "&page=0");
+        const QByteArray sent = QByteArray(form).replace("%e2%", phone.entryCommand(2));
+        const bool refused = sent.startsWith("GET ") || sent.startsWith("RAW ");
+        const Answer answer = sent.startsWith("GET ")   ? phone.get("/m/cmd?" + sent.mid(4))
+                              : sent.startsWith("RAW ") ? phone.post("/m/cmd", sent.mid(4))
+                                                        : phone.command(sent + "&page=0");
         QCOMPARE(answer.status, 303);
         QCOMPARE(answer.header("Location"), refused ? QByteArray("/m/") : QByteArray("/m/?page=0"));
         const QVariant now = role == PhoneRole::Operate || guest ? after : before;
@@ -310,7 +320,7 @@ void PhoneTest::pageShows_data()
     QTest::newRow("untagged: the file name")
         << QByteArray("/music/<b>夜.mp3") << QString() << 100
         << QStringList{u"<h1 id=\"title\">&lt;b&gt;夜.mp3</h1>"_s,
-                       u"aria-current=\"true\">&lt;b&gt;夜.mp3</button>"_s}
+                       u"aria-current=\"true\"><span class=\"n\">1</span><span class=\"t\">&lt;b&gt;夜.mp3</span>"_s}
         << QStringList{u"<b>"_s} << false;
     QTest::newRow("engine without volume") << QByteArray("/a.mp3") << u"t"_s << -1 << labels
                                            << volume + QStringList{u"id=\"vol\""_s} << false;
@@ -380,12 +390,17 @@ void PhoneTest::playlistPages()
     Phone phone(fixture);
     QVERIFY(phone.login());
     const QString page = phone.get(target).text();
+    // Each entry: its index (and the playlist's revision and its path's key) in its command,
+    // its number, its text.
     static const QRegularExpression entry(
-        u"<li><button name=\"c\" value=\"e(\\d+)\"( aria-current=\"true\")?>/m/t(\\d+)\\.mp3<"_s);
+        u"<li><button name=\"c\" value=\"e(\\d+)\\.0\\.[0-9a-f]+\"( id=\"now\" "
+        u"aria-current=\"true\")?><span class=\"n\">(\\d+)</span><span class=\"t\">/m/t(\\d+)"
+        u"\\.mp3</span>"_s);
     QList<int> shown;
     int marked = -1;
     for (const QRegularExpressionMatch &match : entry.globalMatch(page)) {
-        QCOMPARE(match.captured(1), match.captured(3));
+        QCOMPARE(match.captured(1), match.captured(4));
+        QCOMPARE(match.captured(3).toInt(), match.captured(1).toInt() + 1);
         shown.append(match.captured(1).toInt());
         if (!match.captured(2).isEmpty())
             marked = shown.last();
@@ -394,8 +409,81 @@ void PhoneTest::playlistPages()
     QCOMPARE(shown.isEmpty() ? -1 : shown.last(), last);
     QCOMPARE(shown.size(), first < 0 ? 0 : last - first + 1);
     QCOMPARE(marked, open >= first && open <= last ? open : -1);
-    QCOMPARE(page.contains(u"\">前の100曲</a>"_s), links.contains(u'<'));
-    QCOMPARE(page.contains(u"\">次の100曲</a>"_s), links.contains(u'>'));
+    QCOMPARE(page.contains(u"#list\">前の100曲</a>"_s), links.contains(u'<'));
+    QCOMPARE(page.contains(u"#list\">次の100曲</a>"_s), links.contains(u'>'));
+    // A length where it is known: the entry opened.
+    QCOMPARE(page.count(u"class=\"len\""_s), marked >= 0 ? 1 : 0);
+    QCOMPARE(page.count(u"<span class=\"len\">5:00</span>"_s), marked >= 0 ? 1 : 0);
+}
+
+void PhoneTest::listChangedMeanwhile_data()
+{
+    // A page built from the list "before", then the list changed at the desktop, then a tap.
+    QTest::addColumn<QByteArrayList>("before");
+    QTest::addColumn<QByteArrayList>("after");
+    QTest::addColumn<QByteArray>("tap"); // %eN%: entry N's button on the page as it was built
+    QTest::addColumn<int>("played");     // the entry of the list "after"; -1: nothing plays
+    const QByteArrayList abc{"a", "b", "c"};
+    QTest::newRow("an entry before it removed")
+        << abc << QByteArrayList{"b", "c"} << QByteArray("%e1%") << 0;
+    QTest::newRow("entries added after it")
+        << abc << QByteArrayList{"a", "b", "c", "d", "b"} << QByteArray("%e1%") << 1;
+    QTest::newRow("its file there twice, elsewhere")
+        << QByteArrayList{"a", "b", "c", "b"} << QByteArrayList{"b", "c", "b"} << QByteArray("%e1%")
+        << -1;
+    QTest::newRow("no revision") << abc << abc << QByteArray("c=e1") << -1;
+}
+
+void PhoneTest::listChangedMeanwhile()
+{
+    QFETCH(QByteArrayList, before);
+    QFETCH(QByteArrayList, after);
+    QFETCH(QByteArray, tap);
+    QFETCH(int, played);
+    ServerFixture fixture(quick());
+    fixture.player.paths = before;
+    Phone phone(fixture);
+    Phone other(fixture, u"127.0.0.2"_s);
+    QVERIFY(phone.login() && other.login());
+    tap.replace("%e1%", phone.entryCommand(1));
+    fixture.player.paths = after;
+    fixture.player.revision += before != after;
+    QCOMPARE(phone.command(tap + "&page=0").status, 303);
+    QCOMPARE(fixture.player.current, played);
+    // Told why nothing played, once, beside the list as it is now; another phone is not.
+    QVERIFY(!other.get("/m/").text().contains(u"リストが変わったため"_s));
+    const QString page = phone.get("/m/?page=0").text();
+    QCOMPARE(page.contains(u"<p id=\"note\" role=\"status\">リストが変わったため"_s), played < 0);
+    QVERIFY(page.contains(u"プレイリスト（%1曲）"_s.arg(after.size())));
+    QVERIFY(!phone.get("/m/").text().contains(u"リストが変わったため"_s));
+}
+
+void PhoneTest::search_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QList<int>>("found");
+    QTest::newRow("no words") << u" "_s << QList<int>{0, 1, 2, 3, 4, 5};
+    QTest::newRow("title, any case") << u"mORNING"_s << QList<int>{0};
+    QTest::newRow("full-width letters") << u"ＭＯＲＮ"_s << QList<int>{0};
+    QTest::newRow("artist") << u"kelpa"_s << QList<int>{1, 2};
+    QTest::newRow("file name") << u"track6"_s << QList<int>{5};
+    QTest::newRow("hiragana for katakana, half-width too") << u"とーん"_s << QList<int>{1, 3};
+    QTest::newRow("voiced marks apart") << u"ガギ"_s << QList<int>{4, 5};
+    QTest::newRow("every word, in any field") << u"トーン　ＫＥＬＰＡ"_s << QList<int>{1};
+    QTest::newRow("none") << u"ｘｙｚ"_s << QList<int>{};
+}
+
+void PhoneTest::search()
+{
+    QFETCH(QString, query);
+    QFETCH(QList<int>, found);
+    FakePlayerControl player;
+    player.paths = {"/m/track1.mp3", "/m/track2.mp3", "/m/track3.mp3",
+                    "/m/ﾄｰﾝ.mp3",    "/m/ｶﾞｷﾞ.mp3",   "/m/track6 カ\u3099キ\u3099.mp3"};
+    player.tags.insert("/m/track1.mp3", {{}, u"Morning Tone"_s, u"Someone"_s, 60});
+    player.tags.insert("/m/track2.mp3", {{}, u"夜明けのトーン"_s, u"kelpa tests"_s, 60});
+    player.tags.insert("/m/track3.mp3", {{}, u"Evening"_s, u"KELPA"_s, 60});
+    QCOMPARE(SearchEntries(player, query), found);
 }
 
 void PhoneTest::pagesFillEveryField()
@@ -407,7 +495,8 @@ void PhoneTest::pagesFillEveryField()
         player.paths.append("/m/t" + QByteArray::number(i) + ".mp3");
     player.playEntry(130);
     for (const QByteArray &page :
-         {PhoneLoginPage(true, "t"), PhonePairPage("c"), PhonePlayerPage(player, 1, 130, "t")})
+         {PhoneLoginPage(PhoneLoginNote::Locked, "t", 90000), PhonePairPage("c"),
+          PhonePlayerPage(player, {1, u"t1"_s, "t", u"note"_s})})
         QVERIFY2(!page.contains("{{"), page.constData());
 }
 
@@ -523,6 +612,9 @@ void PhoneTest::deviceNames()
 void PhoneTest::refusalsTellNothing()
 {
     ServerFixture fixture(quick());
+    fixture.addTracks({u"a"_s, u"b"_s});
+    Phone owner(fixture); // logged in before the lock, from the address it locks
+    QVERIFY(owner.login());
     Phone phone(fixture);
     const QByteArray t = "t=" + phone.formToken() + '&';
     // Another site's page, and a name that is not this machine's, reach nothing.
@@ -532,13 +624,17 @@ void PhoneTest::refusalsTellNothing()
     QCOMPARE(foreignHost.status, 404);
     QVERIFY(phone.session.isEmpty());
 
-    const QByteArray wrong = phone.post("/m/login", t + "id=nope").body;
-    for (int miss = 1; miss < LoginGuard::MaxMisses; ++miss)
+    for (int miss = 0; miss < LoginGuard::MaxMisses; ++miss)
         phone.post("/m/login", t + "id=nope");
-    // Locked: the right ID gets what a wrong one gets.
+    // Locked: the right ID gets what a wrong one gets, which says for how long.
+    const Answer locked = phone.post("/m/login", t + "id=nope");
     const Answer right = phone.post("/m/login", t + "id=wuzel");
-    QCOMPARE(right.body, wrong);
+    QCOMPARE(right.body, locked.body);
     QVERIFY(right.session().isEmpty());
+    QVERIFY(right.text().contains(u"このアドレスからのログインを止めています。30秒後に"_s));
+    // A session opened before goes on working.
+    QCOMPARE(owner.command(owner.entryCommand(1)).status, 303);
+    QCOMPARE(fixture.player.current, 1);
     // The pairing code leaves nothing to guess, and pairs a locked address too.
     QCOMPARE(phone.post("/m/pair/" + fixture.server.pairingCode(), {}).status, 303);
     // Another address is not locked.

@@ -34,9 +34,9 @@ private slots:
 
 private:
     kelpa::PlayerControl &control() const { return player_->control(); }
-    // Runs one step on a player: "entry N", "seek N", "loop on", "PlayPause", a transport
-    // command by name, and, on the real player only, "end" (the engine finishes the track and
-    // the monitor ticks) and "delete N".
+    // Runs one step on a player: "entry N", "seek N", "loop on", "PlayPause", "gone N" (the
+    // file of entry N no longer opens), a transport command by name, and, on the real player
+    // only, "end" (the engine finishes the track and the monitor ticks) and "delete N".
     void step(kelpa::PlayerControl &player, const QString &action);
     void check(kelpa::PlayerControl &player, const QStringList &steps, PlaybackStatus status,
                const QString &caption, int trackIndex, int position, const QStringList &announced,
@@ -93,6 +93,12 @@ void PlayerControlTest::step(kelpa::PlayerControl &player, const QString &action
     } else if (words[0] == u"end"_s) {
         fake_.setState(0, 0);
         player_->tick();
+    } else if (words[0] == u"gone"_s) {
+        const QByteArray path = QFile::encodeName(paths_[number]);
+        if (auto *fake = dynamic_cast<FakePlayerControl *>(&player))
+            fake->gone.insert(path);
+        else
+            fake_.refuseOpen(path);
     } else if (words[0] == u"delete"_s) {
         player_->core->DeleteEntry(number);
     } else {
@@ -176,6 +182,10 @@ void PlayerControlTest::commandsShowOnThePlayer_data()
     QTest::newRow("the open entry goes")
         << QStringList{u"entry 1"_s, u"delete 1"_s} << PlaybackStatus::Playing << u"kelpa - T1"_s
         << 1 << 0 << QStringList{} << -1;
+    // A file that no longer opens is announced with its path.
+    QTest::newRow("an entry whose file is gone")
+        << QStringList{u"gone 1"_s, u"entry 1"_s} << PlaybackStatus::Stopped << u"kelpa"_s << -1
+        << 0 << QStringList{u"openFailed 1.mp3"_s} << -1;
 }
 
 void PlayerControlTest::commandsShowOnThePlayer()
@@ -220,6 +230,9 @@ void PlayerControlTest::check(kelpa::PlayerControl &player, const QStringList &s
     listen(&kelpa::PlayerControl::loopChanged, u"loopChanged"_s);
     connect(&player, &kelpa::PlayerControl::seeked, this,
             [&heard](int32_t seconds) { heard.append(u"seeked %1"_s.arg(seconds)); });
+    connect(&player, &kelpa::PlayerControl::openFailed, this, [&heard](const QByteArray &path) {
+        heard.append(u"openFailed "_s + QFileInfo(QFile::decodeName(path)).fileName());
+    });
     step(player, steps.last());
     disconnect(&player, nullptr, this, nullptr);
 
@@ -227,6 +240,8 @@ void PlayerControlTest::check(kelpa::PlayerControl &player, const QStringList &s
     QCOMPARE(player.caption(), caption);
     QCOMPARE(player.position(), position);
     QCOMPARE(player.currentEntry(), entry);
+    // An entry's length is known once its track has been opened.
+    QCOMPARE(player.entryLength(entry), entry < 0 ? -1 : 100 * (trackIndex + 1));
     QCOMPARE(player.playlistRevision() != revision, steps.join(u' ').contains(u"delete"_s));
     const kelpa::TrackInfo track = player.track();
     if (trackIndex < 0) {

@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 void RemoteServer::Winsock1_ConnectionRequest(int32_t requestID)
 {
@@ -116,18 +117,50 @@ void RemoteServer::StartSpareTimer()
             qMax<qint64>(50, timings_.spareConnectionMs - (clock_() - connectedAt_))));
 }
 
+namespace {
+
+// Whose turn a connection takes: its address, or the /64 network of an IPv6 address, which one
+// machine may fill.
+QHostAddress turnOf(const QHostAddress &peer)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        return QHostAddress(ipv4);
+    Q_IPV6ADDR network = peer.toIPv6Address();
+    std::fill(std::begin(network.c) + 8, std::end(network.c), quint8{0});
+    return QHostAddress(network);
+}
+
+} // namespace
+
 bool RemoteServer::AcceptNext()
 {
-    // A request already sent is served before a connection still silent, a trusted address's
-    // before a stranger's; otherwise in the order they came.
-    const auto rank = [this](const Waiting &waiting) {
-        const bool sent = Winsock::HasRequestData(waiting.requestID);
-        return sent ? (state_.guard.isTrusted(waiting.peer) ? 0 : 1) : 2;
+    // A request already sent is served before a connection still silent. Of those sent, the
+    // address whose last turn lies furthest back goes first, so that no address that asks back
+    // to back keeps the others waiting; every other time a trusted address may go first, so
+    // that a crowd of strangers keeps the owner waiting for one answer at most. Silent
+    // connections follow in the order they came.
+    const auto turn = [this](const Waiting &waiting) {
+        return lastTurn_.value(turnOf(waiting.peer), 0);
     };
     while (!waiting_.isEmpty()) {
-        const auto next =
-            std::min_element(waiting_.begin(), waiting_.end(),
-                             [&](const Waiting &a, const Waiting &b) { return rank(a) < rank(b); });
+        auto next = waiting_.end();
+        const auto pick = [&](bool trustedOnly) {
+            for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+                if (Winsock::HasRequestData(it->requestID) &&
+                    (!trustedOnly || state_.guard.isTrusted(it->peer)) &&
+                    (next == waiting_.end() || turn(*it) < turn(*next)))
+                    next = it;
+            }
+        };
+        if (!trustedWentAhead_)
+            pick(true);
+        trustedWentAhead_ = next != waiting_.end();
+        if (next == waiting_.end())
+            pick(false);
+        if (next == waiting_.end())
+            next = waiting_.begin();
         const Waiting taken = *next;
         waiting_.erase(next);
         if (Winsock2->Accept(taken.requestID)) {
@@ -136,10 +169,24 @@ bool RemoteServer::AcceptNext()
             // Bytes that came while the connection waited may have come as soon as it asked
             // to connect.
             firstByteAt_ = Winsock2->BytesReceived() > 0 ? taken.since : -1;
+            RecordTurn(taken.peer);
             return true;
         }
     }
     return false;
+}
+
+void RemoteServer::RecordTurn(const QHostAddress &peer)
+{
+    lastTurn_.insert(turnOf(peer), ++turns_);
+    // Only the turns of addresses that wait matter; the rest are forgotten now and then.
+    if (lastTurn_.size() > 4 * MaxWaitingConnections) {
+        lastTurn_.removeIf([this](const auto &entry) {
+            return std::none_of(waiting_.cbegin(), waiting_.cend(), [&](const Waiting &waiting) {
+                return turnOf(waiting.peer) == entry.key();
+            });
+        });
+    }
 }
 
 void RemoteServer::RequestTimer_Timeout()
@@ -273,7 +320,11 @@ void RemoteServer::FinishSend()
     crowdedTimer_->stop();
     answering_ = false;
     setCaption(IdleCaption());
-    // One answer at a time, about ten a second at most: the next connection waits for the
-    // pause, while the event loop runs on.
-    pauseTimer_->start(timings_.pauseMs);
+    // One answer at a time, about ten a second at most on the design's routes: the next
+    // connection waits for the pause, while the event loop runs on. After a phone page's
+    // answer it is taken up at once.
+    if (std::exchange(paced_, true))
+        pauseTimer_->start(timings_.pauseMs);
+    else
+        ServeWaitingConnection();
 }

@@ -156,3 +156,20 @@ void LoginGuard::forgetLapsed(qint64 now)
         return now - *entry >= TrustLifetimeMs;
     });
 }
+
+qint64 LoginGuard::refusedUntil(const QHostAddress &peer, qint64 now, Proof proof) const
+{
+    const bool trusted = isTrusted(peer);
+    const QList<Key> own = keys(peer);
+    qint64 until = now;
+    for (const Key &key : own) {
+        const auto found = records_.constFind(key);
+        if (found != records_.cend() && !(key.second && trusted))
+            until = std::max(until, (proof == Proof::Proven ? found->proven : found->any).until);
+    }
+    if (until > now || trusted || !crowdSlows(now))
+        return until;
+    const auto found = records_.constFind(own.front());
+    const qint64 last = found == records_.cend() ? -1 : found->lastTry[int(proof)];
+    return last < 0 ? now : std::max(now, last + CrowdSpacingMs);
+}

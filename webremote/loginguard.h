@@ -63,6 +63,9 @@ public:
     bool isLocking(qint64 now) const;
     // When isLocking may next change by itself; -1 when it will not.
     qint64 nextChange(qint64 now) const;
+    // From when admit() lets a try of this kind from peer through again; now or earlier when
+    // it does now.
+    qint64 refusedUntil(const QHostAddress &peer, qint64 now, Proof proof) const;
 
 private:
     struct Lock {

@@ -2,9 +2,12 @@
 
 #include "pages.h"
 #include "pagetemplate.h"
+#include "phonesearch.h"
 #include "request.h"
 
 #include <QFile>
+#include <QSysInfo>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -25,9 +28,10 @@ constexpr char Headers[] =
     "form-action 'self'; base-uri 'none'; "
     "frame-ancestors 'none'\r\n";
 
-QString fileName(const QByteArray &path)
+// The machine's name as its owner gave it, read anew for each page: it may be renamed.
+QString hostName()
 {
-    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+    return QSysInfo::machineHostName();
 }
 
 QString clock(int32_t seconds)
@@ -64,7 +68,7 @@ QString statusName(PlaybackStatus status)
 // The title shown for the open track: its tag, or its file name without one.
 QString shownTitle(const kelpa::TrackInfo &track)
 {
-    return track.title.isEmpty() ? fileName(track.path) : track.title;
+    return track.title.isEmpty() ? PhoneFileName(track.path) : track.title;
 }
 
 void appendJsonString(QString &out, const QString &text)
@@ -115,11 +119,32 @@ QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session)
     return response + "Content-Length: 0\r\n\r\n";
 }
 
-QByteArray PhoneLoginPage(bool failed, const QByteArray &token)
+QByteArray PhoneLoginPage(PhoneLoginNote note, const QByteArray &token, qint64 lockedMs)
 {
     static const PageTemplate html(u"login.html");
+    QString text;
+    switch (note) {
+    case PhoneLoginNote::None:
+        break;
+    case PhoneLoginNote::WrongId:
+        text = u"ログインできませんでした。IDが違います。"_s;
+        break;
+    case PhoneLoginNote::CodeUsed:
+        text = u"ログインできませんでした。このQRコードは使用済みか期限切れです。"
+               u"PCで新しいQRコードを表示して読み取ってください。"_s;
+        break;
+    case PhoneLoginNote::Locked: {
+        // Rounded up: a phone that tries again when told is let in.
+        const qint64 seconds = std::max<qint64>(1, (lockedMs + 999) / 1000);
+        text = u"間違いが続いたため、このアドレスからのログインを止めています。"_s +
+               (seconds < 60 ? u"%1秒後"_s.arg(seconds) : u"%1分後"_s.arg((seconds + 59) / 60)) +
+               u"にもう一度お試しください。"_s;
+        break;
+    }
+    }
     QString out;
-    html.fill(out, {{u"failed", failed}, {u"token", QString::fromLatin1(token)}});
+    html.fill(out,
+              {{u"host", hostName()}, {u"note", text}, {u"token", QString::fromLatin1(token)}});
     return out.toUtf8();
 }
 
@@ -129,18 +154,28 @@ QByteArray PhonePairPage(const QByteArray &code)
     // shown nowhere but in the form's own target.
     static const PageTemplate html(u"pair.html");
     QString out;
-    html.fill(out, {{u"code", QString::fromUtf8(code.toPercentEncoding())}});
+    html.fill(out, {{u"host", hostName()}, {u"code", QString::fromUtf8(code.toPercentEncoding())}});
     return out.toUtf8();
+}
+
+QString PhoneFileName(const QByteArray &path)
+{
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
 }
 
 QString PhoneEntryText(const kelpa::PlayerControl &player, int index)
 {
     const QString text = player.entryText(index);
-    return text.isEmpty() ? fileName(player.entryPath(index)) : text;
+    return text.isEmpty() ? PhoneFileName(player.entryPath(index)) : text;
 }
 
-QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
-                           const QByteArray &token, bool operate)
+QByteArray PhoneEntryKey(const QByteArray &path)
+{
+    // Within the run: the pages and the commands that name their entries live no longer.
+    return QByteArray::number(quint64(qHash(path, size_t(0x6b656c7061))), 16);
+}
+
+QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &view)
 {
     static const PageTemplate html(u"player.html");
     static const PageTemplate &row = html.part(u"entries");
@@ -148,27 +183,55 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
     const PlaybackStatus status = player.status();
     const int32_t position = player.position();
     const int32_t length = std::max(track.lengthSeconds, 0);
-    const int count = player.entryCount();
-    const int pages = std::max(1, (count + PhoneEntriesPerPage - 1) / PhoneEntriesPerPage);
-    page = std::clamp(page, 0, pages - 1);
     const int volume = player.volume();
     const bool loop = player.loop();
+    const int open = player.currentEntry();
+    const QString revision = QString::number(player.playlistRevision());
+
+    const bool searching = !view.query.trimmed().isEmpty();
+    const QList<int> listed = searching ? SearchEntries(player, view.query) : QList<int>();
+    const int count = searching ? int(listed.size()) : player.entryCount();
+    const auto entryAt = [&](int shown) { return searching ? listed[shown] : shown; };
+    const int pages = std::max(1, (count + PhoneEntriesPerPage - 1) / PhoneEntriesPerPage);
+    int page = view.page;
+    if (page < 0) {
+        const auto found =
+            searching ? std::find(listed.cbegin(), listed.cend(), open) : listed.cend();
+        const int at = !searching               ? open
+                       : found == listed.cend() ? 0
+                                                : int(found - listed.cbegin());
+        page = std::max(at, 0) / PhoneEntriesPerPage;
+    }
+    page = std::clamp(page, 0, pages - 1);
 
     const int first = page * PhoneEntriesPerPage;
     const int last = std::min(count, first + PhoneEntriesPerPage);
     PageTemplate::Markup rows;
-    rows.html.reserve(120 * PhoneEntriesPerPage);
-    for (int i = first; i < last; ++i)
-        row.fill(rows.html,
-                 {{u"index", i}, {u"open", i == open}, {u"text", PhoneEntryText(player, i)}});
+    rows.html.reserve(200 * PhoneEntriesPerPage);
+    for (int shown = first; shown < last; ++shown) {
+        const int i = entryAt(shown);
+        const int32_t seconds = player.entryLength(i);
+        row.fill(rows.html, {{u"index", i},
+                             {u"number", i + 1},
+                             {u"rev", revision},
+                             {u"key", QString::fromLatin1(PhoneEntryKey(player.entryPath(i)))},
+                             {u"open", i == open},
+                             {u"text", PhoneEntryText(player, i)},
+                             {u"len", seconds >= 0 ? clock(seconds) : QString()}});
+    }
+    const QString query =
+        searching ? u"&q="_s + QString::fromLatin1(QUrl::toPercentEncoding(view.query)) : QString();
 
     QString out;
-    out.reserve(8192 + 120 * PhoneEntriesPerPage);
+    out.reserve(8192 + 200 * PhoneEntriesPerPage);
     html.fill(out, {
+                       {u"host", hostName()},
                        {u"page", page},
-                       {u"operate", operate},
+                       {u"query", view.query},
+                       {u"operate", view.operate},
                        {u"art", pictureNumber(player)},
-                       {u"token", QString::fromLatin1(token)},
+                       {u"token", QString::fromLatin1(view.token)},
+                       {u"note", view.note},
                        {u"state", stateText(status)},
                        {u"title", track.path.isEmpty() ? QString() : shownTitle(track)},
                        {u"artist", track.artist},
@@ -180,18 +243,25 @@ QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int ope
                        {u"pp", status == PlaybackStatus::Playing ? u"一時停止"_s : u"再生"_s},
                        // Empty for an engine without a volume control: no volume buttons.
                        {u"volume", volume >= 0 ? QString::number(volume) : QString()},
+                       {u"muted", player.muted() ? u"true"_s : u"false"_s},
                        {u"loop", loop ? u"true"_s : u"false"_s},
                        {u"loopText", loop ? u"ループ再生: オン"_s : u"ループ再生: オフ"_s},
-                       {u"count", count},
-                       {u"start", first + 1},
+                       {u"heading", searching ? u"「%1」: %2曲"_s.arg(view.query.trimmed(),
+                                                                      QString::number(count))
+                                              : u"プレイリスト（%1曲）"_s.arg(count)},
+                       {u"rev", revision},
+                       {u"idle", open < 0},
+                       {u"pageNumber", page + 1},
+                       {u"pageCount", pages},
                        {u"entries", std::move(rows)},
+                       {u"queryParam", query},
                        {u"previous", page > 0 ? QString::number(page - 1) : QString()},
                        {u"next", page + 1 < pages ? QString::number(page + 1) : QString()},
                    });
     return out.toUtf8();
 }
 
-QByteArray PhoneState(const kelpa::PlayerControl &player, int open)
+QByteArray PhoneState(const kelpa::PlayerControl &player, const QString &note)
 {
     const kelpa::TrackInfo track = player.track();
     const PlaybackStatus status = player.status();
@@ -200,12 +270,16 @@ QByteArray PhoneState(const kelpa::PlayerControl &player, int open)
     appendJsonString(out, track.path.isEmpty() ? QString() : shownTitle(track));
     out += u",\"artist\":"_s;
     appendJsonString(out, track.artist);
+    out += u",\"note\":"_s;
+    appendJsonString(out, note);
     out += u",\"art\":\"%1\""_s.arg(pictureNumber(player));
-    out +=
-        u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"loop\":%4,\"current\":%5}"_s.arg(player.position())
-            .arg(std::max(track.lengthSeconds, 0))
-            .arg(player.volume())
-            .arg(player.loop() ? u"true"_s : u"false"_s)
-            .arg(open);
+    out += u",\"pos\":%1,\"len\":%2,\"volume\":%3,\"muted\":%4,\"loop\":%5,\"current\":%6,"
+           u"\"rev\":%7}"_s.arg(player.position())
+               .arg(std::max(track.lengthSeconds, 0))
+               .arg(player.volume())
+               .arg(player.muted() ? u"true"_s : u"false"_s)
+               .arg(player.loop() ? u"true"_s : u"false"_s)
+               .arg(player.currentEntry())
+               .arg(player.playlistRevision());
     return out.toUtf8();
 }

@@ -7,13 +7,15 @@
 // webremote/phone/, filled in by PageTemplate (pagetemplate.h).
 //
 // Texts from tags and file names are HTML-escaped in the pages and JSON-escaped in the state.
-// No page holds the session cookie.
+// No page holds the session cookie. The login and player pages name the machine (its host
+// name), so that a phone that knows several tells them apart.
 #pragma once
 
 #include "control/playercontrol.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 // Entries on one page of the playlist.
 inline constexpr int PhoneEntriesPerPage = 100;
@@ -23,20 +25,43 @@ QByteArray PhoneOkResponse(const QByteArray &body, const char *type);
 // The 303 response to location, setting the session cookie when one is given.
 QByteArray PhoneRedirect(const QByteArray &location, const QByteArray &session = {});
 
-// The login page, its form carrying token; failed adds the one note every refused login gets.
-QByteArray PhoneLoginPage(bool failed, const QByteArray &token);
+// Why the login page is shown again: each refusal says what applies to it alone.
+enum class PhoneLoginNote {
+    None,
+    WrongId,
+    CodeUsed, // a pairing code that was used already, or lapsed
+    Locked,   // the address may not try now
+};
+// The login page, its form carrying token, with the note; a locked address is told how long
+// it waits (lockedMs).
+QByteArray PhoneLoginPage(PhoneLoginNote note, const QByteArray &token, qint64 lockedMs = 0);
 // The page the QR code's address opens: a form that logs in with code by POST, sent at once by
 // its script (or by a tap without one).
 QByteArray PhonePairPage(const QByteArray &code);
 
-// The player page showing the given page of the playlist (0 first; clamped), with entry
-// `open` marked as playing; its form carries the session's form token. Without `operate` (a
-// guest's page) it leaves out stop, seeking, the volume and loop play.
-QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, int page, int open,
-                           const QByteArray &token, bool operate = true);
+// What one phone's player page shows beyond the player.
+struct PhoneView {
+    int page = -1;       // of the list (0 first; clamped); -1: the page of the open entry
+    QString query;       // the search; the whole playlist without words
+    QByteArray token;    // the session's form token, which the page's forms carry
+    QString note;        // what this phone is to be told once; empty for nothing
+    bool operate = true; // false for a guest's page: no stop, seeking, volume or loop play
+};
+
+// The player page: the player, and a page of the playlist (or of the entries the search
+// finds), each entry with its number, its length where known, and in the command it sends the
+// playlist's revision and its path's key (PhoneEntryKey), so that a list changed meanwhile
+// never plays the wrong entry. The entry of the open track is marked as playing.
+QByteArray PhonePlayerPage(const kelpa::PlayerControl &player, const PhoneView &view);
 // The state the live page refreshes: status, state text, title, artist, position, length,
-// volume (-1: none), loop, open entry, picture number (empty: none).
-QByteArray PhoneState(const kelpa::PlayerControl &player, int open);
+// volume (-1: none), muted, loop, open entry, the playlist's revision, picture number (empty:
+// none) and the note (once).
+QByteArray PhoneState(const kelpa::PlayerControl &player, const QString &note = {});
+
+// What a command carries besides an entry's index to name its file: a digest of its path.
+QByteArray PhoneEntryKey(const QByteArray &path);
 
 // A display text for entry index: its own, or its file name when that is empty.
 QString PhoneEntryText(const kelpa::PlayerControl &player, int index);
+// The file name of a path, as the pages show it.
+QString PhoneFileName(const QByteArray &path);

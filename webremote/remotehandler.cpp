@@ -7,6 +7,8 @@
 #include "phonepages.h"
 #include "request.h"
 
+#include <QUrl>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -49,7 +51,10 @@ struct Exchange {
     void phoneArt(const PhoneFields &fields);
     void phoneAsset(const PhoneFields &fields);
     void loggedIn(PhoneRole role);
-    void runCommand(const QString &command);
+    void runCommand(const QString &command, const QByteArray &session);
+    void playListedEntry(QStringView command, const QByteArray &session);
+    void tell(const QByteArray &session, const QString &note);
+    QString takeNote(const QByteArray &session);
 };
 
 namespace {
@@ -96,12 +101,12 @@ Reply HandleRequest(const QByteArray &received, const QHostAddress &peer, qint64
     Exchange exchange{request, peer, now, state, player, {}};
     const bool allowed = IsHostAccepted(request, names) && !IsCrossSite(request);
     if (IsPhoneRequest(received)) {
+        exchange.answer.unpaced = true;
         const std::optional<PhoneFields> fields = ReadPhoneFields(request);
         if (!fields || !allowed) {
             exchange.notFound();
             return exchange.answer;
         }
-        exchange.answer.busy = true;
         for (const PhoneRoute &route : PhoneRoutes) {
             if ((route.method.isEmpty() || route.method == request.method) &&
                 (route.prefix ? fields->path.startsWith(route.path) : fields->path == route.path)) {
@@ -188,18 +193,22 @@ void Exchange::phoneLogin(const PhoneFields &fields)
 {
     PhoneSessions &phones = state.phones;
     if (!SameSecret(fields.form.value(u"t"_s).toUtf8(), phones.loginToken())) {
-        phone(PhoneLoginPage(false, phones.loginToken()));
+        phone(PhoneLoginPage(PhoneLoginNote::None, phones.loginToken()));
         return;
     }
-    // Refused alike whether the ID was right, and a refused try is no miss.
-    const bool admitted = state.guard.admit(peer, now, Proof::Proven);
-    const bool right = !state.LoginId.isEmpty() && fields.form.value(u"id"_s) == state.LoginId;
-    if (admitted && !right)
-        miss(Proof::Proven);
-    if (admitted && right)
+    // Refused alike whether the ID was right, and a refused try is no miss: the page says how
+    // long the address waits, which tells nothing of the ID.
+    if (!state.guard.admit(peer, now, Proof::Proven)) {
+        phone(PhoneLoginPage(PhoneLoginNote::Locked, phones.loginToken(),
+                             state.guard.refusedUntil(peer, now, Proof::Proven) - now));
+        return;
+    }
+    if (!state.LoginId.isEmpty() && fields.form.value(u"id"_s) == state.LoginId) {
         loggedIn(PhoneRole::Operate);
-    else
-        phone(PhoneLoginPage(true, phones.loginToken()));
+        return;
+    }
+    miss(Proof::Proven);
+    phone(PhoneLoginPage(PhoneLoginNote::WrongId, phones.loginToken()));
 }
 
 void Exchange::phonePair(const PhoneFields &fields)
@@ -213,7 +222,7 @@ void Exchange::phonePair(const PhoneFields &fields)
         answer.paired = true;
         loggedIn(*role);
     } else {
-        phone(PhoneLoginPage(true, state.phones.loginToken()));
+        phone(PhoneLoginPage(PhoneLoginNote::CodeUsed, state.phones.loginToken()));
     }
 }
 
@@ -230,23 +239,21 @@ void Exchange::phonePage(const PhoneFields &fields)
 {
     // A session's 128 bits are proof enough: no lock of its address refuses it.
     if (!state.phones.isOpen(fields.session, now)) {
-        phone(PhoneLoginPage(false, state.phones.loginToken()));
+        phone(PhoneLoginPage(PhoneLoginNote::None, state.phones.loginToken()));
         return;
     }
     bool numbered = false;
-    int page = fields.query.value(u"page"_s).toInt(&numbered);
-    const int open = player.currentEntry();
-    if (!numbered)
-        page = std::max(open, 0) / PhoneEntriesPerPage; // where the open track is
-    phone(PhonePlayerPage(player, page, open, state.phones.formToken(fields.session),
-                          state.phones.role(fields.session) == PhoneRole::Operate));
+    const int page = fields.query.value(u"page"_s).toInt(&numbered);
+    phone(PhonePlayerPage(player, {numbered && page >= 0 ? page : -1, fields.query.value(u"q"_s),
+                                   state.phones.formToken(fields.session), takeNote(fields.session),
+                                   state.phones.role(fields.session) == PhoneRole::Operate}));
 }
 
 void Exchange::phoneState(const PhoneFields &fields)
 {
     if (state.phones.isOpen(fields.session, now))
         answer.bytes =
-            PhoneOkResponse(PhoneState(player, player.currentEntry()), "application/json");
+            PhoneOkResponse(PhoneState(player, takeNote(fields.session)), "application/json");
     else
         notFound(); // the live page then loads again, and finds the login page
 }
@@ -261,16 +268,31 @@ void Exchange::phoneCommand(const PhoneFields &fields)
     }
     const QString command = fields.form.value(u"c"_s);
     // Whatever a guest's page shows or hides, the server decides.
-    if (phones.role(fields.session) == PhoneRole::Operate || GuestMay(command))
-        runCommand(command);
+    if (phones.role(fields.session) == PhoneRole::Operate || GuestMay(command)) {
+        // A track that fails to open is this phone's news as well as the desktop's box.
+        QString failed;
+        const QMetaObject::Connection watch =
+            QObject::connect(&player, &kelpa::PlayerControl::openFailed,
+                             [&failed](const QByteArray &path) { failed = PhoneFileName(path); });
+        runCommand(command, fields.session);
+        QObject::disconnect(watch);
+        if (!failed.isEmpty())
+            tell(fields.session, u"開けませんでした: "_s + failed);
+    }
     if (fields.form.contains(u"js"_s)) {
         answer.bytes = PhoneRedirect("/m/state");
         return;
     }
+    // Back to the page of the list the command came from.
     bool numbered = false;
     const int page = fields.form.value(u"page"_s).toInt(&numbered);
-    answer.bytes = PhoneRedirect(numbered && page >= 0 ? "/m/?page=" + QByteArray::number(page)
-                                                       : QByteArray("/m/"));
+    const QString query = fields.form.value(u"q"_s).trimmed();
+    QByteArray location = "/m/";
+    if (numbered && page >= 0)
+        location += "?page=" + QByteArray::number(page);
+    if (!query.isEmpty())
+        location += (location.contains('?') ? "&q=" : "?q=") + QUrl::toPercentEncoding(query);
+    answer.bytes = PhoneRedirect(location);
 }
 
 void Exchange::phoneArt(const PhoneFields &fields)
@@ -291,7 +313,22 @@ void Exchange::phoneAsset(const PhoneFields &fields)
         notFound();
 }
 
-void Exchange::runCommand(const QString &command)
+void Exchange::tell(const QByteArray &session, const QString &note)
+{
+    // Notes of sessions that have ended go first: there are never more than sessions.
+    if (!state.phoneNotes.contains(session) &&
+        state.phoneNotes.size() >= PhoneSessions::MaxSessions)
+        state.phoneNotes.removeIf(
+            [this](const auto &entry) { return state.phones.formToken(entry.key()).isEmpty(); });
+    state.phoneNotes.insert(session, note);
+}
+
+QString Exchange::takeNote(const QByteArray &session)
+{
+    return state.phoneNotes.take(session);
+}
+
+void Exchange::runCommand(const QString &command, const QByteArray &session)
 {
     using kelpa::Transport;
     if (command == u"prev"_s)
@@ -310,6 +347,10 @@ void Exchange::runCommand(const QString &command)
         player.volumeUp();
     else if (command == u"mute"_s)
         player.toggleMute();
+    if (command.startsWith(u'e')) {
+        playListedEntry(command, session);
+        return;
+    }
     if (command.size() < 2)
         return;
     bool numbered = false;
@@ -320,7 +361,39 @@ void Exchange::runCommand(const QString &command)
         const int32_t length = player.track().lengthSeconds;
         if (length > 0)
             player.seek(static_cast<int32_t>(int64_t{length} * number / 1000));
-    } else if (command.startsWith(u'e') && number < player.entryCount()) {
-        player.playEntry(number);
     }
+}
+
+// "e12.345.KEY": entry 12 of a list built at the playlist's revision 345, whose path has that
+// key. The list may have changed since the page was built: the entry then plays only where it
+// is known for sure, at the same place or as the one entry of that path; otherwise nothing
+// plays, and the phone is told and shown the list as it is now.
+void Exchange::playListedEntry(QStringView command, const QByteArray &session)
+{
+    const QList<QStringView> parts = command.mid(1).split(u'.');
+    bool numbered = false;
+    const int index = parts.value(0).toInt(&numbered);
+    const int count = player.entryCount();
+    if (!numbered || index < 0)
+        return;
+    const QByteArray key = parts.value(2).toLatin1();
+    const auto named = [&](int i) { return PhoneEntryKey(player.entryPath(i)) == key; };
+    const bool unchanged =
+        parts.size() == 3 && parts[1] == QString::number(player.playlistRevision());
+    int found = index < count && (unchanged || named(index)) ? index : -1;
+    if (found < 0) {
+        for (int i = 0; i < count; ++i) {
+            if (!named(i))
+                continue;
+            if (found >= 0) { // the path is there twice: which one was meant is not known
+                found = -1;
+                break;
+            }
+            found = i;
+        }
+    }
+    if (found < 0)
+        tell(session, u"リストが変わったため再生しませんでした。今のリストから選んでください。"_s);
+    else
+        player.playEntry(found);
 }

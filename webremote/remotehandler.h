@@ -12,6 +12,7 @@
 #include "servertimings.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QRandomGenerator>
 #include <QString>
@@ -33,6 +34,9 @@ struct RemoteState {
     int32_t listByteLimit = DefaultListByteLimit;
     LoginGuard guard;
     PhoneSessions phones;
+    // What a phone is to be told on its next page or state, once, by its session: that an
+    // open it asked for failed, or why it played nothing. One a session, and only open ones'.
+    QHash<QByteArray, QString> phoneNotes;
     // Login numbers must not be guessable from the time the program started.
     QRandomGenerator random;
 
@@ -49,10 +53,15 @@ private:
 };
 
 struct Reply {
-    QByteArray bytes;    // the whole response
-    bool busy = false;   // the request passed its request line: "kelpa (処理中)" until it is out
+    QByteArray bytes; // the whole response
+    // A request of the design's pages passed its request line: "kelpa (処理中)" until it is
+    // out. The phone pages' answers, a few a second for each phone, leave the caption alone.
+    bool busy = false;
     bool missed = false; // a miss was counted: the locks may have changed
     bool paired = false; // the pairing code was used up, and a new one drawn
+    // A phone page's route: the next connection is taken up without the design's pause, so
+    // that a room full of phones, each asking once a second, is answered in time.
+    bool unpaced = false;
 };
 
 // Answers one complete request (IsRequestComplete) from peer, running what it asks on player.

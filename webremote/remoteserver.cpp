@@ -151,5 +151,6 @@ void RemoteServer::HandleRequest()
         RenewPairingCode();
     if (answer.missed)
         ShowLocks(); // shown once the answer is out
+    paced_ = !answer.unpaced;
     SendBytes(answer.bytes);
 }

@@ -22,6 +22,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QQueue>
@@ -74,8 +75,8 @@ public:
     // While listening, the port in use; otherwise the port set.
     int32_t port() const;
 
-    // "kelpa", "kelpa (処理中)" while a request is answered, "kelpa (ログイン停止中)" while
-    // logins are locked.
+    // "kelpa", "kelpa (処理中)" while a request of the design's pages is answered, "kelpa
+    // (ログイン停止中)" while logins are locked.
     QString caption() const { return caption_; }
 
     // The playlist's part of the control page is cut at this many bytes until a limit is set.
@@ -102,6 +103,7 @@ private:
     bool MakeRoom(bool forTrusted);
     void ServeWaitingConnection();
     bool AcceptNext();
+    void RecordTurn(const QHostAddress &peer);
     void StartSpareTimer();
     bool IsIdleSpare() const;
     void RequestTimer_Timeout();
@@ -144,9 +146,16 @@ private:
     bool answering_ = false;  // from a complete request until its connection is closed
     bool sending_ = false;    // from handing the answer to the socket until it has gone out
     bool heardFrom_ = false;  // the current connection has sent at least one byte
+    bool paced_ = true;       // the answer is followed by the design's pause
     QHostAddress peer_;       // where the current connection comes from
     qint64 connectedAt_ = 0;  // on clock_: when the current connection asked to connect
     qint64 firstByteAt_ = -1; // ... and when its first byte came (at the latest); -1 before
+    // Turns taken, for fairness: when each address (an IPv6 network counted as one) was last
+    // taken up, on a count of connections taken up; whether the last one was a trusted
+    // address's taken up ahead of its turn.
+    QHash<QHostAddress, quint64> lastTurn_;
+    quint64 turns_ = 0;
+    bool trustedWentAhead_ = false;
     QTimer *requestTimer_;
     QTimer *crowdedTimer_; // the deadline of a request that others wait behind
     QTimer *spareTimer_;

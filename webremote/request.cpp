@@ -120,7 +120,9 @@ Request ReadRequest(const QByteArray &received)
 {
     Request request;
     request.received = received;
-    request.text = AnsiDecode(received);
+    // The phone pages are read from the bytes: decoding them as well would only cost time.
+    if (!IsPhoneRequest(received))
+        request.text = AnsiDecode(received);
     const qsizetype headEnd = received.indexOf(HeaderEnd);
     const QByteArrayView head =
         QByteArrayView(received).first(headEnd < 0 ? received.size() : headEnd);

@@ -35,7 +35,7 @@ bool IsRequestComplete(const QByteArray &received);
 
 struct Request {
     QByteArray received; // everything, as it came
-    QString text;        // everything, decoded from the code page
+    QString text;        // everything, decoded from the code page; empty for the phone pages
     // The request line's words ("GET", "/m/?page=2", "HTTP/1.1"); empty when it has not three.
     QByteArray method, target, version;
     struct Header {

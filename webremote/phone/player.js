@@ -1,9 +1,13 @@
-// The live page: the form's buttons send their commands by fetch, without a page load, and
-// the state is asked for once a second while the page is shown.
+// The live page: the buttons send their commands by fetch, without a page load; the state is
+// asked for once a second while the page is shown; the list is fetched anew when the playlist
+// changed, when the search box is typed in, and for "今の曲へ".
 (function () {
-    const form = document.getElementById('f');
+    const main = document.querySelector('main');
+    const controls = document.getElementById('f');
     const bar = document.getElementById('bar');
+    const field = document.getElementById('q');
     const art = document.getElementById('art');
+    let asked = 0;
 
     function clock(seconds) {
         const minutes = Math.floor(seconds / 60);
@@ -18,7 +22,48 @@
             element.textContent = text;
     }
 
+    function pressed(id, on) {
+        const element = document.getElementById(id);
+        if (element)
+            element.setAttribute('aria-pressed', on ? 'true' : 'false');
+    }
+
+    function list() {
+        return document.getElementById('list');
+    }
+
+    // The list's address: its page and its search, as its own form holds them.
+    function listAddress(page, query) {
+        return '/m/?page=' + page + (query ? '&q=' + encodeURIComponent(query) : '');
+    }
+
+    // The list of the page at address takes the place of the one shown; only the answer to
+    // the last request counts.
+    function loadList(address, then) {
+        const mine = ++asked;
+        fetch(address, {cache: 'no-store'})
+            .then(function (response) {
+                return response.ok ? response.text() : null;
+            })
+            .then(function (html) {
+                if (mine !== asked || html === null)
+                    return;
+                const fresh = new DOMParser().parseFromString(html, 'text/html')
+                    .getElementById('list');
+                if (!fresh) {
+                    location.reload(); // no session any more: the login page
+                    return;
+                }
+                list().replaceWith(fresh);
+                if (then)
+                    then();
+            })
+            .catch(function () {});
+    }
+
     function show(state) {
+        if (state.note)
+            put('note', state.note);
         put('state', state.state);
         put('title', state.title);
         put('artist', state.artist);
@@ -31,9 +76,9 @@
         put('pp', state.status === 'playing' ? '一時停止' : '再生');
         if (state.volume >= 0)
             put('vol', state.volume + '%');
-        const loop = document.getElementById('loop'); // not on a guest's page
-        if (loop)
-            loop.setAttribute('aria-pressed', state.loop ? 'true' : 'false');
+        document.getElementById('to-now').hidden = state.current < 0;
+        pressed('mute', state.muted); // neither is on a guest's page
+        pressed('loop', state.loop);
         if (art.dataset.v !== state.art) {
             art.dataset.v = state.art;
             if (state.art)
@@ -42,12 +87,17 @@
                 art.removeAttribute('src');
         }
         put('loop', state.loop ? 'ループ再生: オン' : 'ループ再生: オフ');
-        form.querySelectorAll('li button').forEach(function (button) {
-            if (button.value === 'e' + state.current)
+        list().querySelectorAll('li button').forEach(function (button) {
+            if (button.value.split('.')[0] === 'e' + state.current)
                 button.setAttribute('aria-current', 'true');
             else
                 button.removeAttribute('aria-current');
         });
+        const shown = list();
+        if (String(state.rev) !== shown.dataset.rev) {
+            const form = shown.querySelector('form');
+            loadList(listAddress(form.elements.page.value, form.elements.q.value));
+        }
     }
 
     // Without a session the state is refused; the reload then shows the login page.
@@ -68,19 +118,49 @@
     }
 
     function send(command) {
+        put('note', '');
         const body = new URLSearchParams();
         body.append('c', command);
         body.append('js', '1');
-        body.append('t', form.elements.t.value);
+        body.append('t', controls.elements.t.value);
         load(fetch('/m/cmd', {method: 'POST', body: body, cache: 'no-store'}));
     }
 
-    form.addEventListener('submit', function (event) {
+    function search() {
+        const query = field.value.trim();
+        const address = listAddress(0, query);
+        loadList(address, function () {
+            history.replaceState(null, '', address);
+        });
+    }
+
+    main.addEventListener('submit', function (event) {
+        event.preventDefault();
+        if (event.target.id === 's') {
+            search();
+            return;
+        }
         const button = event.submitter;
-        if (!button || !button.value)
+        if (button && button.value)
+            send(button.value);
+    });
+
+    let typing = 0;
+    field.addEventListener('input', function () {
+        clearTimeout(typing);
+        typing = setTimeout(search, 250);
+    });
+
+    main.addEventListener('click', function (event) {
+        if (!event.target.closest('#to-now'))
             return;
         event.preventDefault();
-        send(button.value);
+        field.value = '';
+        loadList('/m/', function () {
+            history.replaceState(null, '', '/m/');
+            const now = document.getElementById('now');
+            (now || list()).scrollIntoView();
+        });
     });
 
     // A tap on the bar seeks to where it lands, in thousandths of the track.
