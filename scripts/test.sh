@@ -8,7 +8,7 @@
 # work (unit, x11, sound, process) in the sanitizer build, and runs the fuzz targets.
 # --quick: builds normally and runs the unit tier alone, without display or sound.
 # Environment: KELPA_BUILD_DIR, KELPA_ASAN_BUILD_DIR (default build/, build-asan/),
-# KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 45; 0 skips),
+# KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 30; 0 skips),
 # KELPA_TEST_JOBS (tests run at once, default 4).
 set -euo pipefail
 
@@ -23,7 +23,7 @@ fi
 BUILD="${KELPA_BUILD_DIR:-$ROOT/build}"
 BUILD_ASAN="${KELPA_ASAN_BUILD_DIR:-$ROOT/build-asan}"
 SKIP_ASAN="${KELPA_SKIP_ASAN:-0}"
-FUZZ_SECONDS="${KELPA_FUZZ_SECONDS:-45}"
+FUZZ_SECONDS="${KELPA_FUZZ_SECONDS:-30}"
 # Most tests wait on the sound server's clock, on chromium or on other processes, not on the
 # processor: more of them than there are cores run side by side.
 JOBS="${KELPA_TEST_JOBS:-4}"
