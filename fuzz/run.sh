@@ -7,7 +7,11 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KELPA_FUZZ_BUILD:-$root/build-fuzz}
 corpus=$build/corpus
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# -O1 with line tables: what libFuzzer and the sanitizers are tuned for, and a quicker build
+# than -O2 -g, whose time would come out of the fuzzing's own.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O1 -gline-tables-only -DNDEBUG" \
+  -DCMAKE_C_FLAGS_RELEASE="-O1 -gline-tables-only -DNDEBUG" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELPA_FUZZ=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
