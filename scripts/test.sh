@@ -90,6 +90,69 @@ install_packages --test-build
 tools_log="$(mktemp)"
 install_packages --tests >"$tools_log" 2>&1 &
 tools=$!
+
+# What uses the processor runs behind the normal build and its tests, at a lower priority: they
+# keep their timing, and it takes what they leave. The build waits on the processor and the tests
+# mostly on the sound server's clock, chromium and other processes. The sanitizer build makes
+# only what its tiers run (no benchmarks, no remotehost).
+# nicely LEVEL LOG COMMAND...: runs the command in the background at that niceness.
+nicely() {
+  local level="$1" log="$2"
+  shift 2
+  (
+    renice -n "$level" "$BASHPID" >/dev/null
+    "$@"
+  ) >"$log" 2>&1 &
+}
+asan_log="$(mktemp)"
+asan=""
+if [[ "$SKIP_ASAN" != 1 ]]; then
+  build_asan() {
+    local began=$SECONDS
+    configure "$BUILD_ASAN" -DKELPA_SANITIZE=ON && cmake --build "$BUILD_ASAN" -j2 || return 1
+    echo "== build: $BUILD_ASAN (sanitizers) took $((SECONDS - began)) s"
+  }
+  nicely 10 "$asan_log" build_asan
+  asan=$!
+fi
+# The fuzzing, and the benchmarks, which nothing here runs but which must go on building: they
+# start once the normal build's tests are done, behind the sanitizer build too; the fuzz targets
+# take the time given them whatever processor they get.
+behind_log="$(mktemp)"
+behind=""
+fuzz_and_benchmarks() {
+  local began=$SECONDS status=0 benchmarks
+  cmake --build "$BUILD" -j2 --target bench/all >"$behind_log.bench" 2>&1 &
+  benchmarks=$!
+  if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
+    echo "== fuzz: $FUZZ_SECONDS s"
+    bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || status=1
+    echo "== fuzz: build and run took $((SECONDS - began)) s"
+  fi
+  wait "$benchmarks" || status=$((status | 2))
+  tail -n 3 "$behind_log.bench"
+  rm -f "$behind_log.bench"
+  echo "== build: benchmarks done after $((SECONDS - began)) s"
+  return $status
+}
+
+# An interrupted run takes what runs behind it down with it.
+stop_tree() {
+  local child
+  for child in $(pgrep -P "$1"); do
+    stop_tree "$child"
+  done
+  kill "$1" 2>/dev/null || true
+}
+stop_behind() {
+  local job
+  for job in "$asan" "$behind"; do
+    [[ -n "$job" ]] && stop_tree "$job"
+  done
+  rm -f "$asan_log" "$behind_log"
+}
+trap stop_behind EXIT
+
 stamp "build: $BUILD"
 build_for_tests "$BUILD"
 stamp "test tools"
@@ -100,56 +163,12 @@ fi
 cat "$tools_log"
 rm -f "$tools_log"
 
-# The sanitizer build, the fuzzing and the benchmarks' build use the processor, the normal
-# build's tests mostly wait on the clock: the first run behind the second, at a lower priority,
-# so the tests keep their timing. The sanitizer build makes only what its tiers run (no
-# benchmarks, no remotehost).
-background_log="$(mktemp)"
-asan_built="$(mktemp -u)"
-(
-  renice -n 15 "$BASHPID" >/dev/null
-  if [[ "$SKIP_ASAN" != 1 ]]; then
-    began=$SECONDS
-    if configure "$BUILD_ASAN" -DKELPA_SANITIZE=ON && cmake --build "$BUILD_ASAN" -j2; then
-      echo "== build: $BUILD_ASAN (sanitizers) took $((SECONDS - began)) s"
-      touch "$asan_built"
-    else
-      touch "$asan_built.failed"
-    fi
-  fi
-  # The benchmarks: nothing runs them here, but they must go on building. They build while the
-  # fuzz targets run, which take the time given them whatever processor they get.
-  began=$SECONDS
-  cmake --build "$BUILD" -j2 --target bench/all >"$background_log.bench" 2>&1 &
-  benchmarks=$!
-  status=0
-  if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
-    echo "== fuzz: $FUZZ_SECONDS s"
-    bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || status=1
-    echo "== fuzz: build and run took $((SECONDS - began)) s"
-  fi
-  wait "$benchmarks" || status=$((status | 2))
-  tail -n 3 "$background_log.bench"
-  rm -f "$background_log.bench"
-  echo "== build: benchmarks done after $((SECONDS - began)) s"
-  exit $status
-) >"$background_log" 2>&1 &
-background=$!
-
 # Formatting drift fails the run like a failing test, after the build has shown its errors.
 stamp "format check"
 cmake --build "$BUILD" --target format-check || failed+=("format-check")
 
 source "$ROOT/scripts/services.sh"
-# An interrupted run takes its background build or fuzzing down with it.
-stop_tree() {
-  local child
-  for child in $(pgrep -P "$1"); do
-    stop_tree "$child"
-  done
-  kill "$1" 2>/dev/null || true
-}
-trap 'stop_tree "$background"; cleanup' EXIT
+trap 'stop_behind; cleanup' EXIT
 
 stamp "services"
 start_services
@@ -158,12 +177,15 @@ echo "PULSE_SERVER=$PULSE_SERVER DISPLAY=$DISPLAY"
 
 run_ctest "$BUILD" "unit|x11|sound|process|browser|package"
 
-if [[ "$SKIP_ASAN" != 1 ]]; then
+nicely 19 "$behind_log" fuzz_and_benchmarks
+behind=$!
+
+if [[ -n "$asan" ]]; then
   stamp "waiting for the sanitizer build"
-  while [[ ! -e "$asan_built" && ! -e "$asan_built.failed" ]] && kill -0 "$background" 2>/dev/null; do
-    sleep 0.5
-  done
-  if [[ ! -e "$asan_built" ]]; then
+  asan_status=0
+  wait "$asan" || asan_status=$?
+  cat "$asan_log"
+  if ((asan_status != 0)); then
     failed+=("$BUILD_ASAN (build)")
   else
     # Qt and fontconfig keep some memory until exit, so leak reports would be noise; every
@@ -175,12 +197,11 @@ if [[ "$SKIP_ASAN" != 1 ]]; then
 fi
 
 stamp "waiting for the fuzzing and the benchmarks' build"
-background_status=0
-wait "$background" || background_status=$?
-((background_status & 1)) && failed+=("fuzz")
-((background_status & 2)) && failed+=("benchmarks (build)")
-cat "$background_log"
-rm -f "$background_log" "$asan_built" "$asan_built.failed"
+behind_status=0
+wait "$behind" || behind_status=$?
+cat "$behind_log"
+((behind_status & 1)) && failed+=("fuzz")
+((behind_status & 2)) && failed+=("benchmarks (build)")
 
 stamp "done"
 if ((${#failed[@]} != 0)); then

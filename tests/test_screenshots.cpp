@@ -50,6 +50,7 @@ void ScreenshotsTest::settingsPanelAndAboutBox()
     QWidget *box = QApplication::activeModalWidget();
     QVERIFY(box && QTest::qWaitForWindowExposed(box));
     const QImage about = shownOnScreen(box);
+    QVERIFY(QTest::qWaitForWindowActive(box)); // its keys reach it
     QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
     QTRY_VERIFY(!box->isVisible());
     QCOMPARE(about.size(), QSize(244, 73));
