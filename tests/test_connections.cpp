@@ -510,13 +510,14 @@ void ConnectionsTest::phonePagesSkipThePauseAndAddressesTakeTurns()
     const ServerTimings timings{.pauseMs = 300};
     remote = std::make_unique<ServerFixture>(timings);
     const QByteArray phoneLogin = "GET /m/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    // Ten phone pages take less than one of the pauses that the design's pages keep (a coarse
-    // timer may fire 5 % early).
+    // Ten phone pages take less than three of the pauses that the design's pages keep, which
+    // would hold them nine times (a coarse timer may fire 5 % early); the rest is slack for a
+    // machine that builds beside the test.
     QElapsedTimer took;
     took.start();
     for (int i = 0; i < 10; ++i)
         remote->exchange(phoneLogin);
-    QVERIFY2(took.elapsed() < timings.pauseMs, qPrintable(u"%1 ms"_s.arg(took.elapsed())));
+    QVERIFY2(took.elapsed() < 3 * timings.pauseMs, qPrintable(u"%1 ms"_s.arg(took.elapsed())));
     took.restart();
     for (int i = 0; i < 3; ++i)
         remote->exchange(LoginRequest);
@@ -535,7 +536,7 @@ void ConnectionsTest::phonePagesSkipThePauseAndAddressesTakeTurns()
     newcomer.send(phoneLogin);
     took.restart();
     QVERIFY(waitFor([&] { return newcomer.closed || askAgain(); }, 3000));
-    QVERIFY2(took.elapsed() < 1000, qPrintable(u"answered after %1 ms"_s.arg(took.elapsed())));
+    QVERIFY2(took.elapsed() < 2000, qPrintable(u"answered after %1 ms"_s.arg(took.elapsed())));
     QVERIFY(newcomer.received.contains("action=\"/m/login\""));
 }
 
