@@ -6,6 +6,7 @@ and the start of a test script.
 import ctypes
 import ctypes.util
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -267,6 +268,7 @@ class Remotehost:
 
     def __init__(self, qr_picture=None):
         command, platform = list(self.command), "offscreen"
+        self.qr_picture = qr_picture
         if qr_picture:
             command, platform = command + [qr_picture], "xcb"
         self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -301,6 +303,29 @@ class Remotehost:
             return None, False
         _, state, position = self.states[-1]
         return position, state not in (0, 2)
+
+    @classmethod
+    def for_case(cls, test, prefix):
+        """remotehost for a browser test case, with a folder of the case's own (test.folder);
+        it shows its QR code on the display when the case reads it (shows_qr_code)."""
+        test.folder = tempfile.mkdtemp(prefix=prefix)
+        picture = None
+        if shows_qr_code(test):
+            if not os.environ.get("DISPLAY"):
+                test.skipTest("no X display to show the QR code on")
+            picture = os.path.join(test.folder, "qrcode.png")
+        return cls(picture)
+
+    def scanned_code(self, test, suffix=""):
+        """The pairing code read off the QR window's picture (the guest's with ".guest.png"),
+        whose address must be this remote's and nothing else."""
+        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture + suffix],
+                              capture_output=True, text=True, timeout=30)
+        match = re.fullmatch(r"http://([^:/]+):(\d+)/m/pair/([0-9a-f]{24})", read.stdout.strip())
+        test.assertTrue(match, "the code holds the pairing address only: %r %s"
+                        % (read.stdout, read.stderr))
+        test.assertEqual((match.group(1), int(match.group(2))), (self.address, self.port))
+        return match.group(3)
 
     def desktop(self, line):
         """Does at the desktop what the line says (remotehost: delete N, gone N, add N)."""

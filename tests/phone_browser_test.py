@@ -19,18 +19,15 @@ Exits 77 (skipped) without chromium, chromedriver, selenium or a sound server, u
 KELPA_REQUIRE_SOUND is set, in which case a missing sound server fails.
 """
 import json
-import os
-import re
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 from kelpatest import (Remotehost, WebDriverException, chromium, chromium_options,
-                       main_for_browser, shows_qr_code, wait_for)
+                       main_for_browser, wait_for)
 
 try:
     from selenium.webdriver.common.action_chains import ActionChains
@@ -45,13 +42,7 @@ VOLUME_CONTROLS = ["音量を下げる", "音量を上げる", "消音"]
 
 class PhoneBrowserTest(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="kelpa-phone-")
-        self.qr_picture = None
-        if shows_qr_code(self):
-            if not os.environ.get("DISPLAY"):
-                self.skipTest("no X display to show the QR code on")
-            self.qr_picture = os.path.join(self.folder, "qrcode.png")
-        self.kelpa = Remotehost(self.qr_picture)
+        self.kelpa = Remotehost.for_case(self, "kelpa-phone-")
         self.base = "http://127.0.0.1:%d/m/" % self.kelpa.port
         self.browsers = []
 
@@ -158,20 +149,14 @@ class PhoneBrowserTest(unittest.TestCase):
         return bool(browser.find_elements(By.CSS_SELECTOR, "[aria-label='音量を下げる']"))
 
     def test_pairing_by_the_qr_code(self):
-        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture], capture_output=True,
-                              text=True, timeout=30)
-        url = read.stdout.strip()
-        match = re.fullmatch(r"http://([^:/]+):(\d+)/m/pair/([0-9a-f]{24})", url)
-        self.assertTrue(match, "the code holds the pairing address: %r %s" % (url, read.stderr))
-        self.assertEqual(match.group(1), self.kelpa.address)
-        self.assertEqual(int(match.group(2)), self.kelpa.port)
+        code = self.kelpa.scanned_code(self)
         # The address is this machine's own; tests reach it only through the loopback network.
-        url = "http://127.0.0.1:%d/m/pair/%s" % (self.kelpa.port, match.group(3))
+        url = "http://127.0.0.1:%d/m/pair/%s" % (self.kelpa.port, code)
         first = self.phone()
         first.get(url)
         self.wait_for("scanning logs in, with nothing typed", lambda: self.is_player_page(first))
         self.assertEqual(first.current_url, self.base)
-        self.assertNotIn(match.group(3), first.page_source)
+        self.assertNotIn(code, first.page_source)
         second = self.phone()
         second.get(url)
         self.wait_for("the code is used up", lambda: "ログインできませんでした" in second.page_source)
@@ -180,12 +165,8 @@ class PhoneBrowserTest(unittest.TestCase):
         self.assertTrue(self.is_player_page(first))
 
     def test_guest_by_its_qr_code_and_home_screen(self):
-        read = subprocess.run(["zbarimg", "--raw", "-q", self.qr_picture + ".guest.png"],
-                              capture_output=True, text=True, timeout=30)
-        code = re.search(r"/m/pair/([0-9a-f]{24})$", read.stdout.strip())
-        self.assertTrue(code, "the guest's code: %r" % read.stdout)
         guest = self.phone()
-        guest.get(self.base + "pair/" + code.group(1))
+        guest.get(self.base + "pair/" + self.kelpa.scanned_code(self, ".guest.png"))
         self.wait_for("the guest's code logs in", lambda: self.is_player_page(guest))
         labels = [b.get_attribute("aria-label")
                   for b in guest.find_elements(By.CSS_SELECTOR, "button[aria-label]")]

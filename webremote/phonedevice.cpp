@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include <initializer_list>
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -24,13 +27,24 @@ QString plainPart(QByteArrayView text)
     return out.trimmed();
 }
 
-QString deviceOf(const QByteArray &agent)
+using Marks = std::initializer_list<std::pair<const char *, QString>>;
+
+// The name of the first mark the agent holds; the marks go from the most particular on.
+QString firstMarked(const QByteArray &agent, Marks marks)
 {
-    for (const auto &[mark, name] :
-         {std::pair{"iPhone", u"iPhone"_s}, {"iPad", u"iPad"_s}, {"iPod", u"iPod"_s}}) {
+    for (const auto &[mark, name] : marks) {
         if (agent.contains(mark))
             return name;
     }
+    return {};
+}
+
+QString deviceOf(const QByteArray &agent)
+{
+    if (QString apple =
+            firstMarked(agent, {{"iPhone", u"iPhone"_s}, {"iPad", u"iPad"_s}, {"iPod", u"iPod"_s}});
+        !apple.isEmpty())
+        return apple;
     // "Android 14; Pixel 8)" or "Android 9; SM-G960F Build/...": the model follows the version,
     // where browsers still name it ("K" where they no longer do).
     static const QRegularExpression android(
@@ -40,29 +54,21 @@ QString deviceOf(const QByteArray &agent)
             plainPart(android.match(QString::fromLatin1(agent)).captured(1).toLatin1());
         return model.isEmpty() || model == u"K"_s ? u"Android"_s : model;
     }
-    for (const auto &[mark, name] : {std::pair{"Windows", u"Windows"_s},
-                                     {"Macintosh", u"Mac"_s},
-                                     {"CrOS", u"Chromebook"_s},
-                                     {"Linux", u"Linux"_s}}) {
-        if (agent.contains(mark))
-            return name;
-    }
-    return {};
+    return firstMarked(agent, {{"Windows", u"Windows"_s},
+                               {"Macintosh", u"Mac"_s},
+                               {"CrOS", u"Chromebook"_s},
+                               {"Linux", u"Linux"_s}});
 }
 
 QString browserOf(const QByteArray &agent)
 {
-    for (const auto &[mark, name] : {std::pair{"Edg", u"Edge"_s},
-                                     {"SamsungBrowser/", u"Samsung Internet"_s},
-                                     {"Firefox/", u"Firefox"_s},
-                                     {"FxiOS/", u"Firefox"_s},
-                                     {"CriOS/", u"Chrome"_s},
-                                     {"Chrome/", u"Chrome"_s},
-                                     {"Safari/", u"Safari"_s}}) {
-        if (agent.contains(mark))
-            return name;
-    }
-    return {};
+    return firstMarked(agent, {{"Edg", u"Edge"_s},
+                               {"SamsungBrowser/", u"Samsung Internet"_s},
+                               {"Firefox/", u"Firefox"_s},
+                               {"FxiOS/", u"Firefox"_s},
+                               {"CriOS/", u"Chrome"_s},
+                               {"Chrome/", u"Chrome"_s},
+                               {"Safari/", u"Safari"_s}});
 }
 
 } // namespace

@@ -95,16 +95,22 @@ QList<qint16> SinkRecorder::samples()
     return m_samples;
 }
 
-bool SinkRecorder::waitForSamples(qsizetype count, int timeoutMs)
+bool SinkRecorder::waitUntil(const std::function<bool(const QList<qint16> &)> &heard, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (samples().size() < count) {
+    while (!heard(samples())) {
         if (m_proc.state() != QProcess::Running || deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         m_proc.waitForReadyRead(20);
     }
     return true;
+}
+
+bool SinkRecorder::waitForSamples(qsizetype count, int timeoutMs)
+{
+    return waitUntil([count](const QList<qint16> &heard) { return heard.size() >= count; },
+                     timeoutMs);
 }
 
 bool SinkRecorder::waitForMore(std::chrono::milliseconds played, int timeoutMs)
@@ -115,36 +121,27 @@ bool SinkRecorder::waitForMore(std::chrono::milliseconds played, int timeoutMs)
 bool SinkRecorder::waitForQuiet(qsizetype from, std::chrono::milliseconds quiet, int timeoutMs)
 {
     const qsizetype length = samplesFor(quiet);
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QList<qint16> heard = samples();
-        const qsizetype end = heard.size();
-        if (end >= std::max<qsizetype>(from, 0) + length &&
-            ToneAnalysis::isSilent(heard, end - length, end))
-            return true;
-        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        m_proc.waitForReadyRead(20);
-    }
+    return waitUntil(
+        [&](const QList<qint16> &heard) {
+            const qsizetype end = heard.size();
+            return end >= std::max<qsizetype>(from, 0) + length &&
+                   ToneAnalysis::isSilent(heard, end - length, end);
+        },
+        timeoutMs);
 }
 
 bool SinkRecorder::waitForTone(double freqHz, qsizetype from, std::chrono::milliseconds length,
                                int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QList<qint16> heard = samples();
-        const qsizetype start =
-            ToneAnalysis::findTone(heard, freqHz, std::max<qsizetype>(from, 0), 2205, m_rate);
-        if (start >= 0 && ToneAnalysis::secondsOfTone(heard, freqHz, start, -1, m_rate) * 1000 >=
-                              double(length.count()))
-            return true;
-        if (m_proc.state() != QProcess::Running || deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        m_proc.waitForReadyRead(20);
-    }
+    return waitUntil(
+        [&](const QList<qint16> &heard) {
+            const qsizetype start =
+                ToneAnalysis::findTone(heard, freqHz, std::max<qsizetype>(from, 0), 2205, m_rate);
+            return start >= 0 &&
+                   ToneAnalysis::secondsOfTone(heard, freqHz, start, -1, m_rate) * 1000 >=
+                       double(length.count());
+        },
+        timeoutMs);
 }
 
 QList<qint16> SinkRecorder::stop()

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,8 @@ public:
 
 private:
     void readPending();
+    // Runs the event loop until what was recorded so far satisfies heard.
+    bool waitUntil(const std::function<bool(const QList<qint16> &)> &heard, int timeoutMs);
 
     QString m_source;
     int m_rate;
