@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <utility>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -120,6 +121,9 @@ bool Winsock::Listen()
 
 void Winsock::onNewConnection()
 {
+    // All that came are taken at once, so that a handler that closes the listener does not
+    // lose the connections behind it (Qt drops what it still holds when it stops listening).
+    QList<int32_t> ids;
     while (QTcpSocket *socket = server_->nextPendingConnection()) {
         // Owned by the listener until accepted; it dies with it if never accepted.
         socket->setParent(this);
@@ -127,13 +131,15 @@ void Winsock::onNewConnection()
         const int fd = ::dup(static_cast<int>(socket->socketDescriptor()));
         if (fd >= 0)
             new KeptDescriptor(fd, socket);
-        const int32_t id = pending().add(socket);
-        // Each announcement is its own event, so a handler that waits cannot hold up the
-        // announcement of the connections behind it in a nested call.
-        QTimer::singleShot(0, this, [this, id] {
-            if (pending().sockets.contains(id))
-                emit ConnectionRequest(id);
-        });
+        ids.append(pending().add(socket));
+    }
+    // Announced from here, the event loop's call, not through a posted event of their own:
+    // each post costs the thread a wake-up and a turn of the loop, which a crowd of phones
+    // makes the bulk of the server's work. A handler that waits pumps events, in which a
+    // newer connection is announced all the same.
+    for (const int32_t id : std::as_const(ids)) {
+        if (pending().sockets.contains(id))
+            emit ConnectionRequest(id);
     }
 }
 
@@ -191,9 +197,10 @@ void Winsock::attach(QTcpSocket *socket)
     connect(socket, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) { onSocketError(error); });
-    // What came while the connection waited is announced first, as it came first.
+    // What came while the connection waited is announced first, as it came first; from the
+    // event loop, as this is a member call.
     if (socket->bytesAvailable() > 0)
-        onReadyRead();
+        postArrival();
     if (socket->state() == QAbstractSocket::ConnectedState) {
         state_ = sckConnected;
     } else {
@@ -214,14 +221,21 @@ void Winsock::post(void (Winsock::*signal)())
 
 void Winsock::onReadyRead()
 {
-    if (inArrival_) {
+    // Qt's readyRead comes from the event loop, so the bytes are announced at once.
+    if (inArrival_)
         arrivalMissed_ = true;
+    else
+        deliverArrival();
+}
+
+void Winsock::postArrival()
+{
+    if (std::exchange(arrivalPosted_, true))
         return;
-    }
-    if (arrivalPosted_)
-        return;
-    arrivalPosted_ = true;
-    QTimer::singleShot(0, this, &Winsock::deliverArrival);
+    QTimer::singleShot(0, this, [this] {
+        if (arrivalPosted_)
+            deliverArrival();
+    });
 }
 
 void Winsock::deliverArrival()
@@ -235,16 +249,19 @@ void Winsock::deliverArrival()
     }
     const qint64 waiting =
         qMin<qint64>(socket_->bytesAvailable(), std::numeric_limits<int32_t>::max());
+    const uint32_t connection = connection_;
     inArrival_ = true;
+    readInArrival_ = 0;
     emit DataArrival(static_cast<int32_t>(waiting));
     inArrival_ = false;
-    // Bytes that came while the handler ran (it may have pumped events, and a new
-    // connection may have been accepted meanwhile) are announced now, from the event loop.
-    // Bytes the handler chose to leave are not announced again until more come.
-    if (arrivalMissed_) {
-        arrivalMissed_ = false;
-        onReadyRead();
-    }
+    // Qt announces nothing that comes while a handler of its own readyRead runs, and this one
+    // may pump events: bytes that came meanwhile (or on a connection accepted meanwhile) are
+    // announced now, from the event loop. Bytes the handler chose to leave are not announced
+    // again until more come.
+    const bool more = connection == connection_ && socket_ &&
+                      socket_->bytesAvailable() > waiting - readInArrival_;
+    if (std::exchange(arrivalMissed_, false) || more)
+        postArrival();
 }
 
 void Winsock::onBytesWritten()
@@ -339,6 +356,8 @@ int32_t Winsock::GetData(QByteArray &data, int32_t maxLen)
     data.resize(maxLen);
     const qint64 got = socket_->read(data.data(), maxLen);
     data.resize(got > 0 ? got : 0);
+    if (inArrival_)
+        readInArrival_ += data.size();
     return static_cast<int32_t>(data.size());
 }
 

@@ -112,6 +112,7 @@ private:
     void onReadyRead();
     void onBytesWritten();
     void onSocketError(int error);
+    void postArrival();
     void deliverArrival();
     void post(void (Winsock::*signal)());
     bool sendAfterPeerClosed(const QByteArray &bytes);
@@ -129,4 +130,5 @@ private:
     bool inArrival_ = false;     // a DataArrival handler runs
     bool arrivalPosted_ = false; // a DataArrival is on its way
     bool arrivalMissed_ = false; // bytes came while a handler ran
+    qint64 readInArrival_ = 0;   // what the running handler has read
 };
