@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -46,20 +47,77 @@ PendingConnections &pending()
 // A closed connection that still has bytes to send gets this long to get them out.
 constexpr int LingerMs = 30000;
 
-// A second descriptor of a connection, owned by its socket object. Qt closes its own
-// descriptor at the peer's end of input, as if the peer had left; a peer that has only shut
-// down its sending side still reads, and gets its answer through this one.
-class KeptDescriptor : public QObject {
+// A connection's second descriptor, owned by its socket object, and what is sent through it.
+// Qt closes its own descriptor at the peer's end of input, as if the peer had left; a peer that
+// has only shut down its sending side still reads, and gets its answer through this one. And
+// bytes handed straight to the system spare the event loop the turns that Qt's write buffer
+// costs (its notifier switched on and off for every answer).
+class Outbox : public QObject {
+    Q_OBJECT
+
 public:
-    KeptDescriptor(int descriptor, QObject *socket) : QObject(socket), fd(descriptor) {}
-    ~KeptDescriptor() override { ::close(fd); }
-    const int fd;
+    enum Result { Sent, Waiting, Failed };
+
+    Outbox(int descriptor, QObject *socket) : QObject(socket), fd_(descriptor) {}
+    ~Outbox() override { ::close(fd_); }
+
+    // Called from the event loop once the bytes that waited for the system have gone, or
+    // could not go.
+    std::function<void(Result)> drained;
+
+    bool hasBytes() const { return from_ < bytes_.size(); }
+
+    // Adds bytes behind those still waiting and sends what the system takes now.
+    Result send(const QByteArray &bytes)
+    {
+        bytes_ = hasBytes() ? bytes_.mid(from_) + bytes : bytes;
+        from_ = 0;
+        return sendWaiting();
+    }
+
+private:
+    Result sendWaiting()
+    {
+        while (hasBytes()) {
+            const ssize_t n = ::send(fd_, bytes_.constData() + from_,
+                                     static_cast<size_t>(bytes_.size() - from_), MSG_NOSIGNAL);
+            if (n > 0) {
+                from_ += n;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // The rest when the system takes more.
+                if (!notifier_) {
+                    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+                    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+                        const Result result = sendWaiting();
+                        if (result != Waiting && drained)
+                            drained(result);
+                    });
+                }
+                notifier_->setEnabled(true);
+                return Waiting;
+            } else {
+                break; // the peer has gone altogether
+            }
+        }
+        const Result result = hasBytes() ? Failed : Sent;
+        bytes_.clear();
+        from_ = 0;
+        if (notifier_)
+            notifier_->setEnabled(false);
+        return result;
+    }
+
+    const int fd_;
+    QByteArray bytes_;
+    qsizetype from_ = 0;
+    QSocketNotifier *notifier_ = nullptr;
 };
 
-int keptDescriptor(const QTcpSocket *socket)
+Outbox *outboxOf(const QTcpSocket *socket)
 {
-    const auto *kept = socket ? socket->findChild<KeptDescriptor *>() : nullptr;
-    return kept ? kept->fd : -1;
+    return socket ? socket->findChild<Outbox *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
 }
 
 } // namespace
@@ -129,8 +187,14 @@ void Winsock::onNewConnection()
         socket->setParent(this);
         socket->setReadBufferSize(ReadBufferLimit);
         const int fd = ::dup(static_cast<int>(socket->socketDescriptor()));
-        if (fd >= 0)
-            new KeptDescriptor(fd, socket);
+        if (fd < 0) {
+            // Out of descriptors: turned away at once, like a connection the queue has no
+            // room for, rather than one that could not be answered.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        new Outbox(fd, socket);
         ids.append(pending().add(socket));
     }
     // Announced from here, the event loop's call, not through a posted event of their own:
@@ -194,7 +258,10 @@ void Winsock::attach(QTcpSocket *socket)
     ++connection_;
     sending_ = false;
     connect(socket, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
-    connect(socket, &QTcpSocket::bytesWritten, this, &Winsock::onBytesWritten);
+    outboxOf(socket)->drained = [this, connection = connection_](int result) {
+        if (connection == connection_)
+            sent(result);
+    };
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError error) { onSocketError(error); });
     // What came while the connection waited is announced first, as it came first; from the
@@ -264,14 +331,6 @@ void Winsock::deliverArrival()
         postArrival();
 }
 
-void Winsock::onBytesWritten()
-{
-    if (!sending_ || !socket_ || socket_->bytesToWrite() > 0)
-        return;
-    sending_ = false;
-    post(&Winsock::SendComplete);
-}
-
 void Winsock::onSocketError(int error)
 {
     if (!socket_ || state_ != sckConnected)
@@ -283,68 +342,20 @@ void Winsock::onSocketError(int error)
 
 bool Winsock::SendBytes(const QByteArray &bytes)
 {
-    if (socket_ && state_ == sckClosing)
-        return sendAfterPeerClosed(bytes);
-    if (!socket_ || state_ != sckConnected)
+    if (!socket_ || (state_ != sckConnected && state_ != sckClosing))
         return false;
     sending_ = true;
-    if (socket_->write(bytes) != bytes.size()) {
-        sending_ = false;
-        state_ = sckError;
-        post(&Winsock::Error);
-        return false;
-    }
-    // Straight to the system: a peer that shuts down its sending side right after its
-    // request still gets the answer, as Qt drops a connection on the first end of input.
-    socket_->flush();
-    if (socket_ && sending_ && socket_->bytesToWrite() == 0) {
-        sending_ = false;
-        post(&Winsock::SendComplete);
-    }
+    sent(outboxOf(socket_)->send(bytes));
     return true;
 }
 
-bool Winsock::sendAfterPeerClosed(const QByteArray &bytes)
+void Winsock::sent(int result)
 {
-    const int fd = keptDescriptor(socket_);
-    if (fd < 0)
-        return false;
-    unsent_ = bytes;
-    sending_ = true;
-    writeUnsent();
-    return true;
-}
-
-void Winsock::writeUnsent()
-{
-    const int fd = keptDescriptor(socket_);
-    while (fd >= 0 && !unsent_.isEmpty()) {
-        const ssize_t n = ::send(fd, unsent_.constData(), unsent_.size(), MSG_NOSIGNAL);
-        if (n <= 0) {
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // The rest when the system takes more.
-                if (!unsentNotifier_) {
-                    unsentNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, socket_);
-                    connect(unsentNotifier_, &QSocketNotifier::activated, this,
-                            &Winsock::writeUnsent);
-                }
-                unsentNotifier_->setEnabled(true);
-                return;
-            }
-            break; // the peer has gone altogether
-        }
-        unsent_.remove(0, n);
-    }
-    if (unsentNotifier_)
-        unsentNotifier_->setEnabled(false);
-    const bool complete = fd >= 0 && unsent_.isEmpty();
-    unsent_.clear();
-    if (!sending_)
+    if (result == Outbox::Waiting || !std::exchange(sending_, false))
         return;
-    sending_ = false;
-    if (!complete)
+    if (result == Outbox::Failed)
         state_ = sckError;
-    post(complete ? &Winsock::SendComplete : &Winsock::Error);
+    post(result == Outbox::Sent ? &Winsock::SendComplete : &Winsock::Error);
 }
 
 int32_t Winsock::GetData(QByteArray &data, int32_t maxLen)
@@ -370,17 +381,20 @@ void Winsock::Close()
     ++connection_;
     state_ = sckClosed;
     sending_ = false;
-    unsent_.clear();
-    delete unsentNotifier_;
     if (!socket)
         return;
     socket->disconnect(this);
-    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
-        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(LingerMs, socket, &QAbstractSocket::abort);
-        socket->disconnectFromHost();
-    } else {
+    const auto end = [socket] {
         socket->abort();
         socket->deleteLater();
+    };
+    Outbox *outbox = outboxOf(socket);
+    if (outbox->hasBytes()) {
+        outbox->drained = [end](int) { end(); };
+        QTimer::singleShot(LingerMs, socket, end);
+    } else {
+        end();
     }
 }
+
+#include "winsock.moc"

@@ -19,7 +19,6 @@
 
 #include <cstdint>
 
-class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -110,13 +109,11 @@ private:
     void onNewConnection();
     void attach(QTcpSocket *socket);
     void onReadyRead();
-    void onBytesWritten();
     void onSocketError(int error);
     void postArrival();
     void deliverArrival();
     void post(void (Winsock::*signal)());
-    bool sendAfterPeerClosed(const QByteArray &bytes);
-    void writeUnsent();
+    void sent(int result);
 
     QTcpServer *server_ = nullptr;
     QPointer<QTcpSocket> socket_;
@@ -125,8 +122,6 @@ private:
     int16_t state_ = sckClosed;
     uint32_t connection_ = 0; // changes with each accept and close; events of an older one drop
     bool sending_ = false;
-    QByteArray unsent_; // to a peer that shut down its sending side, not yet taken
-    QPointer<QSocketNotifier> unsentNotifier_;
     bool inArrival_ = false;     // a DataArrival handler runs
     bool arrivalPosted_ = false; // a DataArrival is on its way
     bool arrivalMissed_ = false; // bytes came while a handler ran
