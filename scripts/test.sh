@@ -3,9 +3,10 @@
 # browser, package), against a private sound server with null sinks, a virtual X display and a
 # session bus.
 #   bash scripts/test.sh [--quick] [extra ctest arguments, e.g. -R test_support]
-# Without --quick: builds normally and with AddressSanitizer/UndefinedBehaviorSanitizer, checks
-# the formatting, runs every tier in the normal build and the tiers where our own code does the
-# work (unit, x11, sound, process) in the sanitizer build, and runs the fuzz targets.
+# Without --quick: builds normally and, with clang, with AddressSanitizer and
+# UndefinedBehaviorSanitizer; checks the formatting, runs every tier in the normal build and the
+# tiers where our own code does the work (unit, x11, sound, process) in the sanitizer build, and
+# runs the fuzz targets.
 # --quick: builds normally and runs the unit tier alone, without display or sound.
 # Environment: KELPA_BUILD_DIR, KELPA_ASAN_BUILD_DIR (default build/, build-asan/),
 # KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 30; 0 skips),
@@ -86,9 +87,17 @@ fi
 stamp "packages"
 install_packages --test-build
 # The test tools install while the build runs: apt waits on the network and dpkg, the build on
-# the compiler, and on a new machine the tools take minutes.
+# the compiler, and on a new machine the tools take minutes. clang comes first, on its own, so
+# that the sanitizer build can start with it; the rest follows in the same job, as dpkg takes one
+# install at a time. $compilers gets the status of clang's install.
 tools_log="$(mktemp)"
-install_packages --tests >"$tools_log" 2>&1 &
+compilers="$(mktemp)"
+(
+  status=0
+  install_packages --sanitizer-build || status=$?
+  echo "$status" >"$compilers"
+  ((status == 0)) && install_packages --tests
+) >"$tools_log" 2>&1 &
 tools=$!
 
 # What uses the processor runs behind the normal build and its tests, at a lower priority: they
@@ -109,7 +118,17 @@ asan=""
 if [[ "$SKIP_ASAN" != 1 ]]; then
   build_asan() {
     local began=$SECONDS
-    configure "$BUILD_ASAN" -DKELPA_SANITIZE=ON && cmake --build "$BUILD_ASAN" -j2 || return 1
+    until [[ -s "$compilers" ]]; do
+      sleep 0.2
+    done
+    if [[ "$(<"$compilers")" != 0 ]]; then
+      echo "== build: $BUILD_ASAN (sanitizers): clang did not install"
+      return 1
+    fi
+    if ((SECONDS > began)); then
+      echo "== build: $BUILD_ASAN (sanitizers) waited $((SECONDS - began)) s for clang"
+    fi
+    configure_sanitized "$BUILD_ASAN" && cmake --build "$BUILD_ASAN" -j2 || return 1
     echo "== build: $BUILD_ASAN (sanitizers) took $((SECONDS - began)) s"
   }
   nicely 10 "$asan_log" build_asan
@@ -149,7 +168,7 @@ stop_behind() {
   for job in "$asan" "$behind"; do
     [[ -n "$job" ]] && stop_tree "$job"
   done
-  rm -f "$asan_log" "$behind_log"
+  rm -f "$compilers" "$asan_log" "$behind_log"
 }
 trap stop_behind EXIT
 
