@@ -17,6 +17,11 @@ function(kelpa_sanitize name)
   target_compile_definitions(${name} PRIVATE KELPA_SANITIZED)
   if(NOT KELPA_TEST_CODE)
     target_compile_options(${name} PRIVATE -O1 -g1)
+    # With the fuzz targets in the same build (clang only), the code they reach carries
+    # libFuzzer's coverage hooks; in every other program the sanitizer runtime makes them no-ops.
+    if(KELPA_FUZZ)
+      target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
   endif()
   # A static library's objects end up in a program or shared library of ours, and that one
   # links the runtimes.

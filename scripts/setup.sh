@@ -23,9 +23,9 @@ PACKAGES=(
 # yardstick our tag reader is checked and timed against. Needed before the build is configured.
 TEST_BUILD_PACKAGES=(libtag1-dev)
 
-# What the sanitizer build and the fuzz targets are compiled with: clang and its sanitizer
-# runtimes. scripts/test.sh installs them first of the test tools, and starts that
-# build as soon as they are in.
+# What the sanitizer build and the fuzz targets in it are compiled with: clang and its sanitizer
+# runtimes. scripts/test.sh installs them first of the test tools and starts that build as soon
+# as they are in.
 SANITIZER_BUILD_PACKAGES=(clang libclang-rt-14-dev)
 
 # What the tests add (scripts/test.sh installs them): a private sound server, fixture making,
@@ -85,10 +85,13 @@ configure() {
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
-# configure_sanitized DIR: the build with AddressSanitizer and UndefinedBehaviorSanitizer.
-# clang, not gcc: it builds this tree in about two thirds of the time.
+# configure_sanitized DIR: the build with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the fuzz targets beside the tests. clang, not gcc: it builds this tree in about two thirds of
+# the time, and libFuzzer is clang's. scripts/test.sh and fuzz/run.sh configure it alike, so
+# either finds the other's objects up to date.
 configure_sanitized() {
-  configure "$1" -DKELPA_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  configure "$1" -DKELPA_SANITIZE=ON -DKELPA_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
 # configure_and_build DIR [cmake args...]: everything, tests and benchmarks included.
