@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs both at once for a bounded time: the engine's file
-# handling and the web remote's request handling.
+# Builds the fuzz targets and runs both at once for a bounded time: the engine's file handling
+# and the web remote's request handling.
 # Usage: fuzz/run.sh [seconds]   (default 60)
+# They are built in the sanitizer build (clang; scripts/setup.sh, configure_sanitized), whose
+# code carries libFuzzer's coverage hooks: KELPA_FUZZ_BUILD, default build-asan/, as
+# scripts/test.sh builds it. Only what they need is built; after the test script, nothing is.
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${KELPA_FUZZ_BUILD:-$root/build-fuzz}
+source "$root/scripts/setup.sh"
+build=${KELPA_FUZZ_BUILD:-$root/build-asan}
 corpus=$build/corpus
-# -O1 with line tables: what libFuzzer and the sanitizers are tuned for, and a quicker build
-# than -O2 -g, whose time would come out of the fuzzing's own.
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_CXX_FLAGS_RELEASE="-O1 -gline-tables-only -DNDEBUG" \
-  -DCMAKE_C_FLAGS_RELEASE="-O1 -gline-tables-only -DNDEBUG" \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELPA_FUZZ=ON \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
-  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+configure_sanitized "$build"
 cmake --build "$build" -j2 --target fuzz_engine fuzz_request
 mkdir -p "$corpus"
 # Seed with small real MP3s so the fuzzer starts inside the decoder, not at the frame check.

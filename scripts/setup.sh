@@ -23,12 +23,16 @@ PACKAGES=(
 # yardstick our tag reader is checked and timed against. Needed before the build is configured.
 TEST_BUILD_PACKAGES=(libtag1-dev)
 
+# What the sanitizer build and the fuzz targets in it are compiled with: clang and its sanitizer
+# runtimes. scripts/test.sh installs them first of the test tools and starts that build as soon
+# as they are in.
+SANITIZER_BUILD_PACKAGES=(clang libclang-rt-14-dev)
+
 # What the tests add (scripts/test.sh installs them): a private sound server, fixture making,
-# a virtual display, a QR code reader, a real browser, the fuzzing compiler, the formatter,
-# a session bus and its media player client, and the checks of the installed and packaged
-# program.
+# a virtual display, a QR code reader, a real browser, the formatter, a session bus and its
+# media player client, and the checks of the installed and packaged program.
 TEST_PACKAGES=(
-  python3 clang libclang-rt-14-dev clang-format
+  python3 clang-format
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame
   xvfb x11-utils xdotool imagemagick zbar-tools
   chromium chromium-driver python3-selenium
@@ -48,12 +52,16 @@ missing_packages() {
   done
 }
 
-# install_packages [--test-build | --tests]: what building and running need; with --test-build
-# also what building the tests needs, with --tests also what running them needs.
+# install_packages [--test-build | --sanitizer-build | --tests]: what building and running need;
+# with --test-build also what building the tests needs, with --sanitizer-build also the compiler
+# of the sanitizer build, with --tests all that and what running the tests needs.
 install_packages() {
   local wanted=("${PACKAGES[@]}")
-  [[ "${1:-}" == --test-build || "${1:-}" == --tests ]] && wanted+=("${TEST_BUILD_PACKAGES[@]}")
-  [[ "${1:-}" == --tests ]] && wanted+=("${TEST_PACKAGES[@]}")
+  case "${1:-}" in
+    --tests) wanted+=("${TEST_PACKAGES[@]}") ;&
+    --sanitizer-build) wanted+=("${SANITIZER_BUILD_PACKAGES[@]}") ;&
+    --test-build) wanted+=("${TEST_BUILD_PACKAGES[@]}") ;;
+  esac
   local missing
   mapfile -t missing < <(missing_packages "${wanted[@]}")
   ((${#missing[@]} == 0)) && return 0
@@ -75,6 +83,15 @@ configure() {
   local dir="$1"
   shift
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+# configure_sanitized DIR: the build with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the fuzz targets beside the tests. clang, not gcc: it builds this tree in about two thirds of
+# the time, and libFuzzer is clang's. scripts/test.sh and fuzz/run.sh configure it alike, so
+# either finds the other's objects up to date.
+configure_sanitized() {
+  configure "$1" -DKELPA_SANITIZE=ON -DKELPA_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
 # configure_and_build DIR [cmake args...]: everything, tests and benchmarks included.

@@ -3,9 +3,10 @@
 # browser, package), against a private sound server with null sinks, a virtual X display and a
 # session bus.
 #   bash scripts/test.sh [--quick] [extra ctest arguments, e.g. -R test_support]
-# Without --quick: builds normally and with AddressSanitizer/UndefinedBehaviorSanitizer, checks
-# the formatting, runs every tier in the normal build and the tiers where our own code does the
-# work (unit, x11, sound, process) in the sanitizer build, and runs the fuzz targets.
+# Without --quick: builds normally and, with clang, with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the fuzz targets included; checks the formatting, runs every tier in
+# the normal build and the tiers where our own code does the work (unit, x11, sound, process) in
+# the sanitizer build, and runs the fuzz targets.
 # --quick: builds normally and runs the unit tier alone, without display or sound.
 # Environment: KELPA_BUILD_DIR, KELPA_ASAN_BUILD_DIR (default build/, build-asan/),
 # KELPA_SKIP_ASAN=1 for a quicker local run, KELPA_FUZZ_SECONDS (default 30; 0 skips),
@@ -86,15 +87,23 @@ fi
 stamp "packages"
 install_packages --test-build
 # The test tools install while the build runs: apt waits on the network and dpkg, the build on
-# the compiler, and on a new machine the tools take minutes.
+# the compiler, and on a new machine the tools take minutes. clang comes first, on its own, so
+# that the sanitizer build can start with it; the rest follows in the same job, as dpkg takes one
+# install at a time. $compilers gets the status of clang's install.
 tools_log="$(mktemp)"
-install_packages --tests >"$tools_log" 2>&1 &
+compilers="$(mktemp)"
+(
+  status=0
+  install_packages --sanitizer-build || status=$?
+  echo "$status" >"$compilers"
+  ((status == 0)) && install_packages --tests
+) >"$tools_log" 2>&1 &
 tools=$!
 
 # What uses the processor runs behind the normal build and its tests, at a lower priority: they
 # keep their timing, and it takes what they leave. The build waits on the processor and the tests
 # mostly on the sound server's clock, chromium and other processes. The sanitizer build makes
-# only what its tiers run (no benchmarks, no remotehost).
+# only what its tiers and the fuzzing run (no benchmarks, no remotehost).
 # nicely LEVEL LOG COMMAND...: runs the command in the background at that niceness.
 nicely() {
   local level="$1" log="$2"
@@ -109,31 +118,30 @@ asan=""
 if [[ "$SKIP_ASAN" != 1 ]]; then
   build_asan() {
     local began=$SECONDS
-    configure "$BUILD_ASAN" -DKELPA_SANITIZE=ON && cmake --build "$BUILD_ASAN" -j2 || return 1
+    until [[ -s "$compilers" ]]; do
+      sleep 0.2
+    done
+    if [[ "$(<"$compilers")" != 0 ]]; then
+      echo "== build: $BUILD_ASAN (sanitizers): clang did not install"
+      return 1
+    fi
+    if ((SECONDS > began)); then
+      echo "== build: $BUILD_ASAN (sanitizers) waited $((SECONDS - began)) s for clang"
+    fi
+    configure_sanitized "$BUILD_ASAN" && cmake --build "$BUILD_ASAN" -j2 || return 1
     echo "== build: $BUILD_ASAN (sanitizers) took $((SECONDS - began)) s"
   }
   nicely 10 "$asan_log" build_asan
   asan=$!
 fi
-# The fuzzing, and the benchmarks, which nothing here runs but which must go on building: they
-# start once the normal build's tests are done, behind the sanitizer build too; the fuzz targets
-# take the time given them whatever processor they get.
-behind_log="$(mktemp)"
-behind=""
-fuzz_and_benchmarks() {
-  local began=$SECONDS status=0 benchmarks
-  cmake --build "$BUILD" -j2 --target bench/all >"$behind_log.bench" 2>&1 &
-  benchmarks=$!
-  if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
-    echo "== fuzz: $FUZZ_SECONDS s"
-    bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || status=1
-    echo "== fuzz: build and run took $((SECONDS - began)) s"
-  fi
-  wait "$benchmarks" || status=$((status | 2))
-  tail -n 3 "$behind_log.bench"
-  rm -f "$behind_log.bench"
-  echo "== build: benchmarks done after $((SECONDS - began)) s"
-  return $status
+# The benchmarks, which nothing here runs but which must go on building, build behind the normal
+# build's tests and behind the sanitizer build, lowest of all.
+bench_log="$(mktemp)"
+bench=""
+build_benchmarks() {
+  local began=$SECONDS
+  cmake --build "$BUILD" -j2 --target bench/all || return 1
+  echo "== build: benchmarks took $((SECONDS - began)) s"
 }
 
 # An interrupted run takes what runs behind it down with it.
@@ -146,10 +154,10 @@ stop_tree() {
 }
 stop_behind() {
   local job
-  for job in "$asan" "$behind"; do
+  for job in "$asan" "$bench"; do
     [[ -n "$job" ]] && stop_tree "$job"
   done
-  rm -f "$asan_log" "$behind_log"
+  rm -f "$compilers" "$asan_log" "$bench_log"
 }
 trap stop_behind EXIT
 
@@ -177,8 +185,8 @@ echo "PULSE_SERVER=$PULSE_SERVER DISPLAY=$DISPLAY"
 
 run_ctest "$BUILD" "unit|x11|sound|process|browser|package"
 
-nicely 19 "$behind_log" fuzz_and_benchmarks
-behind=$!
+nicely 19 "$bench_log" build_benchmarks
+bench=$!
 
 if [[ -n "$asan" ]]; then
   stamp "waiting for the sanitizer build"
@@ -196,12 +204,20 @@ if [[ -n "$asan" ]]; then
   fi
 fi
 
-stamp "waiting for the fuzzing and the benchmarks' build"
-behind_status=0
-wait "$behind" || behind_status=$?
-cat "$behind_log"
-((behind_status & 1)) && failed+=("fuzz")
-((behind_status & 2)) && failed+=("benchmarks (build)")
+# The fuzz targets are the sanitizer build's, built with it. They run for a time, not a number of
+# runs: last, ahead of nothing but the benchmarks' build, and not beside the sanitizer tests, where
+# they would get a tenth of the processor and make a tenth of the runs.
+if [[ -f "$ROOT/fuzz/run.sh" && "$FUZZ_SECONDS" != 0 ]]; then
+  stamp "fuzz: $FUZZ_SECONDS s"
+  KELPA_FUZZ_BUILD="$BUILD_ASAN" bash "$ROOT/fuzz/run.sh" "$FUZZ_SECONDS" || failed+=("fuzz")
+fi
+stamp "waiting for the benchmarks' build"
+if wait "$bench"; then
+  tail -n 3 "$bench_log"
+else
+  cat "$bench_log"
+  failed+=("benchmarks (build)")
+fi
 
 stamp "done"
 if ((${#failed[@]} != 0)); then

@@ -552,8 +552,11 @@ void WebRemoteTest::searchFromManyAddressesSlowsStrangersOnly()
     QCOMPARE(remote->get(u"/l.cgi?id=wuzel"_s, stranger), LoginErrorResponse);
     QVERIFY(remote->login(u"wuzel"_s, u"127.0.0.98"_s) >= 0);
 
-    // Once the rate falls, strangers try at will again.
-    QTRY_COMPARE_WITH_TIMEOUT(remote->server.caption(), u"kelpa"_s, timings.crowdWindowMs);
+    // Once the rate falls, strangers try at will again. The rate falls a window after the search's
+    // first misses, most of a window from here; the server's timer is a coarse one, up to 5% late,
+    // and a loaded machine adds its own delay. Half a window's slack still tells a caption that
+    // comes back from one that stays.
+    QTRY_COMPARE_WITH_TIMEOUT(remote->server.caption(), u"kelpa"_s, timings.crowdWindowMs * 3 / 2);
     QVERIFY(remote->login(u"wuzel"_s, stranger) >= 0);
 }
 
