@@ -6,6 +6,7 @@ and the start of a test script.
 import ctypes
 import ctypes.util
 import os
+import random
 import re
 import shutil
 import socket
@@ -166,9 +167,18 @@ def can_connect(port):
 
 
 def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+    """A port no socket holds, below the range the system hands out for port 0 and outgoing
+    connections: there, another test's server or client could take it before kelpa listens,
+    and kelpa's failed-listen box would then stand over the panel."""
+    first = random.randrange(20000, 30000)
+    for port in range(first, 30000):
+        with socket.socket() as probe:
+            try:
+                probe.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
+    raise OSError("no free port from %d to 29999" % first)
 
 
 def unprivileged_listen_refused():
