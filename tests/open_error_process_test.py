@@ -97,8 +97,8 @@ class OpenErrorProcessTest(ProgramTestCase):
 
     def click_panel(self, x, y, clicks=1):
         # With no window manager to keep it on top, the panel opens under the player window.
-        # The focus is given before the click: Qt asks for it only when it reads the click, and
-        # keys typed before that, on a loaded machine, went to whichever window held it.
+        # The focus is given before the click, which Qt answers by asking for it only once it
+        # reads the click: the keys after it then reach the panel however late that is.
         xdotool("windowraise", str(self.panel))
         xdotool("windowfocus", "--sync", str(self.panel))
         xdotool("mousemove", "--window", str(self.panel), str(x), str(y), "click", "--repeat",
